@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/widgets/Navigator.h"
+
+class AppContext;
+
+// Makes a new instance of any window a window can open.
+QWidget* createWindow(AppContext& context, WindowKind kind);

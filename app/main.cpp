@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "app/WindowCatalogue.h"
+#include "platform/Fonts.h"
+#include "platform/Shell.h"
+#include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/widgets/Navigator.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[])
+{
+    if (CommandLine::wantsCommandLine(argc, argv))
+        return CommandLine::run(argc, argv);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("青禾名录"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qinghe.png")));
+    installFontSubstitutes();
+
+    DesktopDialogs dialogs;
+    DesktopNavigator navigator;
+    DesktopShell shell;
+    AppContext context(dialogs, navigator, shell);
+    navigator.setFactory([&context](WindowKind kind) { return createWindow(context, kind); });
+
+    MainWindow window(context);
+    window.move(50, 50);
+    window.show();
+    return app.exec();
+}

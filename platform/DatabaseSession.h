@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+// The open SQLite handle shared by a connection and the recordsets attached to it. A
+// recordset keeps only a weak reference, so a closed or destroyed connection makes its
+// recordsets fail softly instead of using a dangling handle.
+struct DatabaseSession {
+    sqlite3* db = nullptr;
+    QString lastError;
+
+    DatabaseSession() = default;
+    DatabaseSession(const DatabaseSession&) = delete;
+    DatabaseSession& operator=(const DatabaseSession&) = delete;
+    ~DatabaseSession() { close(); }
+
+    void close();
+    bool exec(const QString& sql);
+    // Records the failure of the last call on `db` and returns false.
+    bool fail(int code);
+    bool fail(const QString& message);
+};
+
+// A prepared statement that finalises itself, so no lock outlives the call that made it.
+class Statement {
+public:
+    Statement(DatabaseSession& session, const QString& sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool isValid() const { return m_stmt != nullptr; }
+    int code() const { return m_code; }
+    sqlite3_stmt* handle() const { return m_stmt; }
+
+    void bind(int index, const QVariant& value);
+    int step();
+    QVariant column(int index) const;
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+    int m_code = SQLITE_OK;
+};
+
+QString describeSqliteError(int code, const char* message);

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/IniFile.h"
+
+#include "platform/Gbk.h"
+#include "platform/SettingText.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+struct Line {
+    QByteArray bytes;      // without the line ending
+    QByteArray ending;     // "\n", "\r\n" or empty for an unterminated last line
+};
+
+struct Entry {
+    QString name;          // section name for a header, key for a key line
+    QString value;
+};
+
+std::vector<Line> splitLines(const QByteArray& data)
+{
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        Line line;
+        if (end < 0) {
+            line.bytes = data.mid(start);
+            start = data.size();
+        } else {
+            line.bytes = data.mid(start, end - start);
+            line.ending = "\n";
+            if (line.bytes.endsWith('\r')) {
+                line.bytes.chop(1);
+                line.ending = "\r\n";
+            }
+            start = end + 1;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::optional<QString> sectionHeader(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (!t.startsWith(u'['))
+        return std::nullopt;
+    const qsizetype close = t.indexOf(u']');
+    if (close < 0)
+        return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+std::optional<Entry> keyLine(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.startsWith(u';') || t.startsWith(u'#'))
+        return std::nullopt;
+    const qsizetype eq = t.indexOf(u'=');
+    if (eq <= 0)
+        return std::nullopt;
+    QString value = t.mid(eq + 1).trimmed();
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return Entry{t.left(eq).trimmed(), value};
+}
+
+bool sameName(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// Where a key lives: the header line of its section and, when present, its own line.
+struct Location {
+    std::optional<size_t> section;
+    std::optional<size_t> key;
+    size_t sectionEnd = 0; // one past the last non-blank line of the section
+};
+
+Location locate(const std::vector<Line>& lines, QStringView section, QStringView key)
+{
+    Location found;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QString text = gbk::decode(lines[i].bytes);
+        if (const auto header = sectionHeader(text)) {
+            if (inSection)
+                break;
+            inSection = !found.section && sameName(*header, section);
+            if (inSection) {
+                found.section = i;
+                found.sectionEnd = i + 1;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (!text.trimmed().isEmpty())
+            found.sectionEnd = i + 1;
+        if (const auto entry = keyLine(text); entry && !found.key && sameName(entry->name, key))
+            found.key = i;
+    }
+    return found;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// A value must stay on its own line, whatever was typed.
+QString oneLine(QStringView value)
+{
+    QString text = value.toString();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return text;
+}
+
+} // namespace
+
+QString IniFile::read(const QString& path, QStringView section, QStringView key, const QString& defaultValue)
+{
+    const std::vector<Line> lines = splitLines(readAll(path));
+    const Location at = locate(lines, section, key);
+    if (!at.key)
+        return defaultValue;
+    return keyLine(gbk::decode(lines[*at.key].bytes))->value;
+}
+
+int IniFile::readInteger(const QString& path, QStringView section, QStringView key, int defaultValue)
+{
+    return SettingText::toInteger(read(path, section, key, QString::number(defaultValue)));
+}
+
+bool IniFile::readFlag(const QString& path, QStringView section, QStringView key)
+{
+    return SettingText::toFlag(read(path, section, key));
+}
+
+bool IniFile::write(const QString& path, QStringView section, QStringView key, QStringView value)
+{
+    std::vector<Line> lines = splitLines(readAll(path));
+    QByteArray eol = "\n";
+    for (const Line& line : lines) {
+        if (!line.ending.isEmpty()) {
+            eol = line.ending;
+            break;
+        }
+    }
+
+    const QByteArray keyBytes = gbk::encode(key) + '=' + gbk::encode(oneLine(value));
+    const Location at = locate(lines, section, key);
+    if (at.key) {
+        lines[*at.key].bytes = keyBytes;
+    } else {
+        if (!lines.empty() && lines.back().ending.isEmpty())
+            lines.back().ending = eol;
+        if (at.section) {
+            lines.insert(lines.begin() + qsizetype(at.sectionEnd), Line{keyBytes, eol});
+        } else {
+            lines.push_back(Line{'[' + gbk::encode(section) + ']', eol});
+            lines.push_back(Line{keyBytes, eol});
+        }
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (const Line& line : lines) {
+        file.write(line.bytes);
+        file.write(line.ending);
+    }
+    return file.commit();
+}

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+// Everything the program keeps lies in its own folder. These are the only places that know
+// the relative names, so a folder with Chinese characters in its path works everywhere.
+namespace ProgramFolder {
+
+// The folder of the executable, or the folder named by QINGHE_FOLDER; no trailing slash.
+QString locate();
+
+QString databaseFolder(const QString& appFolder);   // DB
+QString databaseFile(const QString& appFolder);     // DB/学生信息.mdb
+QString settingsFile(const QString& appFolder);     // sys.ini
+QString backgroundFile(const QString& appFolder);   // background
+QString photoFolder(const QString& appFolder);      // 照片
+QString rosterFile(const QString& appFolder);       // 学生名单.xls
+QString webServerProgram(const QString& appFolder); // DB/asp
+
+} // namespace ProgramFolder

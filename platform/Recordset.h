@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class DatabaseConnection;
+struct DatabaseSession;
+
+// An updatable query result held in memory. `open` fetches the whole result, so no lock
+// outlives it and a table can be dropped while a window still shows its rows. Byte columns
+// (photos, remarks) are fetched only when read, so listing thousands of students does not
+// load thousands of photos.
+//
+// Writes go to the current record (or the new one after addNew) and are committed by
+// update, by moving to another record, by addNew and by open/close. Nothing throws: a
+// failed call answers false and leaves its reason in lastError().
+class Recordset {
+public:
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    void attach(const DatabaseConnection& connection);
+    bool open(const QString& sql);
+    void close();
+
+    int recordCount() const;
+    bool atEnd() const;
+    int fieldCount() const;
+    QString fieldName(int index) const;
+
+    bool moveFirst();
+    bool moveLast();
+    bool moveNext();
+
+    QString readText(QStringView field) const;
+    int readInteger(QStringView field) const;
+    QByteArray readBytes(QStringView field) const;
+    // Whether the field is NULL or holds nothing, without fetching a photo to find out.
+    bool fieldIsEmpty(QStringView field) const;
+
+    bool writeText(QStringView field, const QString& text);
+    bool writeBytes(QStringView field, const QByteArray& bytes);
+    bool addNew();
+    bool update();
+    bool deleteCurrent();
+
+    QString lastError() const { return m_lastError; }
+
+private:
+    struct Pending {
+        bool isNew = false;
+        std::vector<std::pair<int, QVariant>> values;
+    };
+
+    bool fail(const QString& message) const;
+    bool failSession(const std::shared_ptr<DatabaseSession>& session) const;
+    std::shared_ptr<DatabaseSession> session() const;
+    int column(QStringView field) const;
+    bool hasCurrentRecord() const;
+    QVariant cell(int column) const;
+    void readDeferred(qsizetype row) const;
+    const QVariant* pendingValue(int column) const;
+    bool write(QStringView field, const QVariant& value);
+    bool commitPending();
+    std::optional<std::vector<QVariant>> fetchRow(qint64 rowid) const;
+    bool openUpdatable(const std::shared_ptr<DatabaseSession>& session, const QString& table,
+                       const QString& rest);
+    bool openReadOnly(const std::shared_ptr<DatabaseSession>& session, const QString& sql);
+    void reset();
+
+    std::weak_ptr<DatabaseSession> m_session;
+    mutable QString m_lastError;
+
+    // The open result.
+    QString m_table;                 // empty when the result cannot be written back
+    QString m_selectList;            // every column, to (re)read one row of m_table
+    QStringList m_columns;
+    std::vector<bool> m_lazy;        // byte columns: the cell holds the length only
+    // Columns stored after a byte column: reading them means walking the photo's overflow
+    // pages, so they are fetched per record, when first read.
+    std::vector<bool> m_deferred;
+    QString m_deferredList;
+    std::vector<qint64> m_rowids;
+    mutable std::vector<QVariant> m_cells;    // row-major, m_columns.size() per row
+    mutable std::vector<bool> m_deferredRead; // per row
+    qsizetype m_current = 0;
+    bool m_onDeletedRecord = false;  // the current record was just deleted
+    std::optional<Pending> m_pending;
+};

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/Shell.h"
+
+#include <QDesktopServices>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QUrl>
+
+bool DesktopShell::openUrl(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
+
+bool DesktopShell::openFolder(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool DesktopShell::startDetached(const QString& program, const QStringList& arguments,
+                                 const QString& workingFolder)
+{
+    return QProcess::startDetached(program, arguments, workingFolder);
+}
+
+QString DesktopShell::localAddress() { return firstLocalIPv4Address(); }
+
+QString firstLocalIPv4Address()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface& interface : interfaces) {
+        const auto flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning)
+            || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            const QHostAddress address = entry.ip();
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+                return address.toString();
+        }
+    }
+    return QStringLiteral("127.0.0.1");
+}

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The desktop around the program: the browser, the file browser, other programs and the
+// network address. Tests replace it, since none of these can run there.
+class Shell {
+public:
+    virtual ~Shell() = default;
+    virtual bool openUrl(const QString& url) = 0;
+    virtual bool openFolder(const QString& path) = 0;
+    virtual bool startDetached(const QString& program, const QStringList& arguments = {},
+                               const QString& workingFolder = {}) = 0;
+    // The machine's address on the school network, in dotted IPv4 form.
+    virtual QString localAddress() = 0;
+};
+
+class DesktopShell final : public Shell {
+public:
+    bool openUrl(const QString& url) override;
+    bool openFolder(const QString& path) override;
+    bool startDetached(const QString& program, const QStringList& arguments,
+                       const QString& workingFolder) override;
+    QString localAddress() override;
+};
+
+// The first IPv4 address of an interface that is up and not the loopback; 127.0.0.1 when
+// the machine has none.
+QString firstLocalIPv4Address();

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/StudentTable.h"
+
+#include "platform/DatabaseConnection.h"
+#include "platform/Recordset.h"
+#include "platform/SqlText.h"
+
+#include <QFileInfo>
+
+namespace StudentTable {
+
+QString selectClass(QStringView className)
+{
+    return QStringLiteral("select * from 学生 where 班级='") + sqlQuoted(className) + u'\'';
+}
+
+QString selectNumberOrName(QStringView text)
+{
+    const QString t = sqlQuoted(text);
+    return QStringLiteral("select * from 学生 where 编号='") + t + QStringLiteral("'or 姓名='") + t + u'\'';
+}
+
+QString selectId(int id) { return QStringLiteral("select * from 学生 where id=") + QString::number(id); }
+
+bool createDatabaseFile(const QString& path, QString* error)
+{
+    auto fail = [error](const QString& message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (QFileInfo::exists(path))
+        return fail(QStringLiteral("文件已存在：") + path);
+
+    DatabaseConnection connection;
+    if (!connection.createDatabaseFile(path))
+        return fail(connection.lastError());
+    for (const QString& statement : {createStudents, createClasses, createAdministrator}) {
+        if (!connection.execute(statement))
+            return fail(connection.lastError());
+    }
+    Recordset administrator;
+    administrator.attach(connection);
+    if (!administrator.open(selectAdministrator) || !administrator.addNew()
+        || !administrator.writeText(u"密码", defaultAdministratorPassword) || !administrator.update())
+        return fail(administrator.lastError());
+    return true;
+}
+
+} // namespace StudentTable

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+class DatabaseConnection;
+
+// The SQL texts of the student database, in one place for every window and the command line.
+namespace StudentTable {
+
+inline const QString createStudents = QStringLiteral(
+    "CREATE TABLE 学生(id AUTOINCREMENT,姓名 varchar,编号 varchar,班级 varchar,照片 OLEOBJECT,性别 varchar,"
+    "住址 varchar,电话 varchar,简介 OLEOBJECT,出生年月 varchar,选项 varchar)");
+inline const QString createClasses = QStringLiteral("CREATE TABLE 设置(单位 varchar,帐号 varchar,密码 varchar)");
+inline const QString createAdministrator = QStringLiteral("CREATE TABLE 管理员(密码 varchar)");
+inline const QString defaultAdministratorPassword = QStringLiteral("514");
+
+inline const QString selectAll = QStringLiteral("select * from 学生");
+inline const QString selectClasses = QStringLiteral("select * from 设置");
+inline const QString selectAdministrator = QStringLiteral("select * from 管理员");
+
+QString selectClass(QStringView className);
+QString selectNumberOrName(QStringView text);
+QString selectId(int id);
+
+// Creates a new database file with its three tables and the administrator row. Refuses to
+// touch a file that already exists.
+bool createDatabaseFile(const QString& path, QString* error = nullptr);
+
+} // namespace StudentTable

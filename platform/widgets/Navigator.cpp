@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/widgets/Navigator.h"
+
+#include <QEventLoop>
+
+WindowMode windowMode(WindowKind kind)
+{
+    switch (kind) {
+    case WindowKind::RecordEditor:
+    case WindowKind::WebSettings:
+        return {false, true};
+    case WindowKind::DatabaseAdmin:
+    case WindowKind::CardDesigner:
+    case WindowKind::CardPreview:
+    case WindowKind::ClassAdmin:
+        break;
+    }
+    return {true, false};
+}
+
+QPointer<QWidget> Navigator::open(WindowKind kind, QWidget* opener)
+{
+    if (!m_factory)
+        return nullptr;
+    QWidget* window = m_factory(kind);
+    if (!window)
+        return nullptr;
+    const WindowMode mode = windowMode(kind);
+    // An owned window stays above its owner and goes with it; a modal one stands alone.
+    window->setParent(mode.owned ? opener : nullptr, window->windowFlags() | Qt::Window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (mode.modal)
+        window->setWindowModality(Qt::ApplicationModal);
+    QPointer<QWidget> guard(window);
+    present(window, mode.modal);
+    return guard;
+}
+
+void DesktopNavigator::present(QWidget* window, bool modal)
+{
+    window->show();
+    if (!modal)
+        return;
+    QEventLoop loop;
+    QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+}

@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/MainWindow.h"
+#include "platform/ProgramFolder.h"
+#include "tests/support/Controls.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestServices.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void emptyClassTableLeavesSelectorsEmpty();
+    void threeClassesInStoredOrder();
+    void missingDatabaseStillOpens();
+    void classListRebuiltRefillsSelectors();
+    void layoutMatchesTheWindowDefinition();
+    void webAddressShownAndOpened();
+    void webServerStartedOnlyWhenPresent();
+};
+
+
+void MainWindowTest::emptyClassTableLeavesSelectorsEmpty()
+{
+    TestFolder folder;
+    TestServices services;
+    MainWindow window(services.context);
+    QCOMPARE(services.context.appFolder, folder.path());
+    QVERIFY(services.context.classList.isEmpty());
+    for (const char* name : {"编辑框2", "组合框1"}) {
+        QCOMPARE(control<QComboBox>(window, name)->count(), 0);
+        QCOMPARE(control<QComboBox>(window, name)->currentIndex(), -1);
+    }
+}
+
+void MainWindowTest::threeClassesInStoredOrder()
+{
+    TestFolder folder;
+    folder.addClasses({"七(2)班", "O'Neil班", "七(1)班"});
+    TestServices services;
+    MainWindow window(services.context);
+    const QStringList expected{"七(2)班", "O'Neil班", "七(1)班"};
+    QCOMPARE(services.context.classList, expected);
+    for (const char* name : {"编辑框2", "组合框1"}) {
+        QComboBox* box = control<QComboBox>(window, name);
+        QCOMPARE(comboItems(box), expected);
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(box->currentText(), QString("七(2)班"));
+    }
+}
+
+void MainWindowTest::missingDatabaseStillOpens()
+{
+    TestFolder folder(false);
+    TestServices services;
+    MainWindow window(services.context);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(services.context.classList.isEmpty());
+    QCOMPARE(control<QComboBox>(window, "编辑框2")->count(), 0);
+    QVERIFY(!QFile::exists(folder.databaseFile()));
+}
+
+void MainWindowTest::classListRebuiltRefillsSelectors()
+{
+    TestFolder folder;
+    folder.addClasses({"一班"});
+    TestServices services;
+    MainWindow window(services.context);
+    services.context.setClassList({"三班", "四班"});
+    QCOMPARE(comboItems(control<QComboBox>(window, "编辑框2")), QStringList({"三班", "四班"}));
+    QCOMPARE(comboItems(control<QComboBox>(window, "组合框1")), QStringList({"三班", "四班"}));
+    QCOMPARE(control<QComboBox>(window, "组合框1")->currentIndex(), 0);
+}
+
+void MainWindowTest::layoutMatchesTheWindowDefinition()
+{
+    TestFolder folder;
+    TestServices services;
+    MainWindow window(services.context);
+    QCOMPARE(window.windowTitle(), QString("青禾名录"));
+    QCOMPARE(window.size(), QSize(887, 732));
+    QCOMPARE(control<QWidget>(window, "画板1")->geometry(), QRect(470, 56, 360, 250));
+    QCOMPARE(control<QWidget>(window, "图片框1")->geometry(), QRect(16, 24, 114, 136)); // inside the panel
+    QCOMPARE(control<QWidget>(window, "图片框1")->parentWidget()->objectName(), QString("图片框4"));
+    QCOMPARE(control<QPushButton>(window, "按钮1")->text(), QString("拍         照"));
+    QTableWidget* roster = control<QTableWidget>(window, "数据列表框");
+    QVERIFY(!roster->isEnabled());
+    QCOMPARE(roster->columnCount(), 3);
+    QCOMPARE(roster->horizontalHeaderItem(0)->text(), QString("单位"));
+    QCOMPARE(roster->columnWidth(2), 150);
+    const auto menus = window.menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->text(), QString("编辑设置"));
+    QStringList itemTexts;
+    for (QAction* action : menus[0]->menu()->actions())
+        itemTexts << action->text();
+    QCOMPARE(itemTexts, QStringList({"证件设计", "数据管理", "数据库管理", "班级管理员", "WEB设置"}));
+}
+
+void MainWindowTest::webAddressShownAndOpened()
+{
+    TestFolder folder;
+    TestServices services;
+    MainWindow window(services.context);
+    QLabel* label = control<QLabel>(window, "透明标签5");
+    QCOMPARE(label->text(), QString("WEB网址：http://192.168.1.10"));
+    services.shell.address = "10.0.0.7"; // asked again at the click
+    QTest::mouseClick(label, Qt::RightButton);
+    QVERIFY(services.shell.openedUrls.isEmpty());
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(services.shell.openedUrls, QStringList({"http://10.0.0.7"}));
+}
+
+void MainWindowTest::webServerStartedOnlyWhenPresent()
+{
+    TestFolder folder;
+    TestServices services;
+    MainWindow window(services.context);
+    QPushButton* start = control<QPushButton>(window, "按钮4");
+    start->click();
+    QVERIFY(services.shell.startedPrograms.isEmpty());
+    QCOMPARE(services.dialogs.messages().size(), 1);
+    QVERIFY(services.dialogs.messages()[0].startsWith("找不到网页服务器程序"));
+
+    const QString server = ProgramFolder::webServerProgram(folder.path());
+    QFile file(server);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFile::ExeOwner);
+    start->click();
+    QCOMPARE(services.shell.startedPrograms, QStringList({server}));
+    QCOMPARE(services.dialogs.messages().size(), 1);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tests/support/TestFolder.h"
+
+#include "platform/ProgramFolder.h"
+#include "platform/StudentTable.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QTest>
+
+#include <functional>
+
+#include <sqlite3.h>
+
+TestFolder::TestFolder(bool withDatabase)
+    : m_dir(QDir::tempPath() + QStringLiteral("/青禾-test-XXXXXX"))
+    , m_previousFolder(qgetenv("QINGHE_FOLDER"))
+{
+    QDir().mkpath(ProgramFolder::databaseFolder(path()));
+    QDir().mkpath(ProgramFolder::photoFolder(path()));
+    if (withDatabase) {
+        QString error;
+        if (!StudentTable::createDatabaseFile(databaseFile(), &error))
+            qFatal("cannot create the test database: %s", qPrintable(error));
+    }
+    qputenv("QINGHE_FOLDER", path().toUtf8());
+}
+
+TestFolder::~TestFolder()
+{
+    if (m_previousFolder.isEmpty())
+        qunsetenv("QINGHE_FOLDER");
+    else
+        qputenv("QINGHE_FOLDER", m_previousFolder);
+}
+
+QString TestFolder::databaseFile() const { return ProgramFolder::databaseFile(path()); }
+
+QString TestFolder::settingsFile() const { return ProgramFolder::settingsFile(path()); }
+
+namespace {
+
+struct Database {
+    sqlite3* db = nullptr;
+    explicit Database(const QString& file)
+    {
+        if (sqlite3_open(file.toUtf8().constData(), &db) != SQLITE_OK)
+            qFatal("cannot open %s", qPrintable(file));
+    }
+    ~Database() { sqlite3_close(db); }
+    void run(const QString& sql, const std::function<void(sqlite3_stmt*)>& bind = {}) const
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            qFatal("bad test SQL %s: %s", qPrintable(sql), sqlite3_errmsg(db));
+        if (bind)
+            bind(stmt);
+        const int rc = sqlite3_step(stmt);
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            qFatal("test SQL failed %s: %s", qPrintable(sql), sqlite3_errmsg(db));
+    }
+};
+
+void bindText(sqlite3_stmt* stmt, int index, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    sqlite3_bind_text(stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+void TestFolder::addClasses(const QStringList& classes) const
+{
+    Database db(databaseFile());
+    for (const QString& name : classes)
+        db.run(QStringLiteral("INSERT INTO 设置(单位, 帐号, 密码) VALUES (?, '', '')"),
+               [&](sqlite3_stmt* s) { bindText(s, 1, name); });
+}
+
+QList<int> TestFolder::addStudents(const QList<Student>& students) const
+{
+    Database db(databaseFile());
+    QList<int> ids;
+    for (const Student& student : students) {
+        db.run(QStringLiteral("INSERT INTO 学生(姓名, 编号, 班级, 照片) VALUES (?, ?, ?, ?)"), [&](sqlite3_stmt* s) {
+            bindText(s, 1, student.name);
+            bindText(s, 2, student.number);
+            bindText(s, 3, student.className);
+            sqlite3_bind_blob(s, 4, student.photo.constData(), int(student.photo.size()), SQLITE_TRANSIENT);
+        });
+        ids << int(sqlite3_last_insert_rowid(db.db));
+    }
+    return ids;
+}
+
+void TestFolder::execute(const QString& sql) const { Database(databaseFile()).run(sql); }
+
+QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A fresh program folder with an empty student database, named by QINGHE_FOLDER while the
+// object lives so that windows find it as their program folder.
+class TestFolder {
+public:
+    struct Student {
+        QString name;
+        QString className;
+        QString number;
+        QByteArray photo;
+    };
+
+    explicit TestFolder(bool withDatabase = true);
+    ~TestFolder();
+
+    QString path() const { return m_dir.path(); }
+    QString databaseFile() const;
+    QString settingsFile() const;
+
+    void addClasses(const QStringList& classes) const;
+    // Appends students and answers their ids in order.
+    QList<int> addStudents(const QList<Student>& students) const;
+    // Runs statements straight on the database file, for set-ups the program cannot make.
+    void execute(const QString& sql) const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previousFolder;
+};
+
+// A small JPEG of the given size and colour, as a camera or a photo file would give.
+QByteArray jpegBytes(int width, int height, Qt::GlobalColor color = Qt::darkCyan);

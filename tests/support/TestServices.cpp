@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tests/support/TestServices.h"
+
+#include <QWidget>
+
+QStringList ScriptedDialogs::messages() const
+{
+    QStringList texts;
+    for (const ShownDialog& d : shown) {
+        if (d.kind == u"message")
+            texts << d.text;
+    }
+    return texts;
+}
+
+void ScriptedDialogs::message(QWidget*, const QString& text, const QString& title, MessageIcon)
+{
+    shown.append({QStringLiteral("message"), text, title});
+}
+
+bool ScriptedDialogs::confirm(QWidget*, const QString& text, const QString& title)
+{
+    shown.append({QStringLiteral("confirm"), text, title});
+    return !confirmAnswers.isEmpty() && confirmAnswers.dequeue();
+}
+
+std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title,
+                                              const QString&)
+{
+    shown.append({QStringLiteral("input"), prompt, title});
+    return textAnswers.isEmpty() ? std::nullopt : textAnswers.dequeue();
+}
+
+std::optional<QString> ScriptedDialogs::password(QWidget*, const QString& prompt, const QString& title)
+{
+    shown.append({QStringLiteral("password"), prompt, title});
+    return textAnswers.isEmpty() ? std::nullopt : textAnswers.dequeue();
+}
+
+QString ScriptedDialogs::openFile(QWidget*, const QString& title, const QString& filter, const QString&)
+{
+    shown.append({QStringLiteral("openFile"), filter, title});
+    return pathAnswers.isEmpty() ? QString() : pathAnswers.dequeue();
+}
+
+QString ScriptedDialogs::openPicture(QWidget*, const QString& title)
+{
+    shown.append({QStringLiteral("openPicture"), {}, title});
+    return pathAnswers.isEmpty() ? QString() : pathAnswers.dequeue();
+}
+
+QString ScriptedDialogs::chooseFolder(QWidget*, const QString& prompt, const QString& startFolder)
+{
+    shown.append({QStringLiteral("chooseFolder"), startFolder, prompt});
+    return pathAnswers.isEmpty() ? QString() : pathAnswers.dequeue();
+}
+
+std::optional<FontChoice> ScriptedDialogs::chooseFont(QWidget*, const FontChoice&)
+{
+    shown.append({QStringLiteral("chooseFont"), {}, {}});
+    return fontAnswers.isEmpty() ? std::nullopt : fontAnswers.dequeue();
+}
+
+bool ScriptedDialogs::setUpPrinter(QWidget*, QPrinter&)
+{
+    shown.append({QStringLiteral("printer"), {}, {}});
+    return !printerAnswers.isEmpty() && printerAnswers.dequeue();
+}
+
+void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const std::function<void(QPrinter*)>& paint)
+{
+    shown.append({QStringLiteral("printPreview"), {}, {}});
+    ++previewCount;
+    paint(&printer);
+}
+
+void RecordingNavigator::present(QWidget* window, bool modal)
+{
+    openings.append({window, QString::fromLatin1(window->metaObject()->className()), modal, window->parentWidget()});
+    window->show();
+}
+
+bool RecordingShell::openUrl(const QString& url)
+{
+    openedUrls << url;
+    return true;
+}
+
+bool RecordingShell::openFolder(const QString& path)
+{
+    openedFolders << path;
+    return true;
+}
+
+bool RecordingShell::startDetached(const QString& program, const QStringList&, const QString&)
+{
+    startedPrograms << program;
+    return true;
+}

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/Shell.h"
+#include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/widgets/Navigator.h"
+
+#include <QList>
+#include <QPointer>
+#include <QQueue>
+#include <QStringList>
+
+#include <optional>
+
+// What a window showed through Dialogs, in order.
+struct ShownDialog {
+    QString kind; // "message", "confirm", "input", "password", "openFile", "openPicture", "chooseFolder", …
+    QString text;
+    QString title;
+};
+
+// Answers dialogs from queues filled by the test and records every dialog shown. An empty
+// queue answers "cancelled".
+class ScriptedDialogs final : public Dialogs {
+public:
+    QList<ShownDialog> shown;
+    QQueue<bool> confirmAnswers;
+    QQueue<std::optional<QString>> textAnswers;       // input and password
+    QQueue<QString> pathAnswers;                      // openFile, openPicture, chooseFolder
+    QQueue<std::optional<FontChoice>> fontAnswers;
+    QQueue<bool> printerAnswers;
+    int previewCount = 0;
+
+    QStringList messages() const;
+    ShownDialog last() const { return shown.isEmpty() ? ShownDialog{} : shown.last(); }
+
+    void message(QWidget* parent, const QString& text, const QString& title, MessageIcon icon) override;
+    bool confirm(QWidget* parent, const QString& text, const QString& title) override;
+    std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
+                                 const QString& initial) override;
+    std::optional<QString> password(QWidget* parent, const QString& prompt, const QString& title) override;
+    QString openFile(QWidget* parent, const QString& title, const QString& filter,
+                     const QString& startPath) override;
+    QString openPicture(QWidget* parent, const QString& title) override;
+    QString chooseFolder(QWidget* parent, const QString& prompt, const QString& startFolder) override;
+    std::optional<FontChoice> chooseFont(QWidget* parent, const FontChoice& initial) override;
+    bool setUpPrinter(QWidget* parent, QPrinter& printer) override;
+    void showPrintPreview(QWidget* parent, QPrinter& printer,
+                          const std::function<void(QPrinter*)>& paint) override;
+};
+
+// Opens windows without blocking and remembers how each was opened.
+class RecordingNavigator final : public Navigator {
+public:
+    struct Opening {
+        QPointer<QWidget> window;
+        QString className;
+        bool modal;
+        QWidget* owner;
+    };
+    QList<Opening> openings;
+
+protected:
+    void present(QWidget* window, bool modal) override;
+};
+
+// Stands in for the browser, the file browser and other programs.
+class RecordingShell final : public Shell {
+public:
+    QStringList openedUrls;
+    QStringList openedFolders;
+    QStringList startedPrograms;
+    QString address = QStringLiteral("192.168.1.10");
+
+    bool openUrl(const QString& url) override;
+    bool openFolder(const QString& path) override;
+    bool startDetached(const QString& program, const QStringList& arguments,
+                       const QString& workingFolder) override;
+    QString localAddress() override { return address; }
+};
+
+// The services and the shared state a window is made with, all of them doubles.
+struct TestServices {
+    ScriptedDialogs dialogs;
+    RecordingNavigator navigator;
+    RecordingShell shell;
+    AppContext context{dialogs, navigator, shell};
+};
