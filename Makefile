@@ -16,7 +16,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+run: configure
+	cmake --build $(BUILD) -j$(JOBS) --target qinghe
 	$(BUILD)/qinghe/qinghe
 
 test: build

@@ -29,6 +29,7 @@ QPointer<QWidget> Navigator::open(WindowKind kind, QWidget* opener)
     // An owned window stays above its owner and goes with it; a modal one stands alone.
     window->setParent(mode.owned ? opener : nullptr, window->windowFlags() | Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    window->move(50, 50); // every window opens at the same place, as its definition says
     if (mode.modal)
         window->setWindowModality(Qt::ApplicationModal);
     QPointer<QWidget> guard(window);
