@@ -5,6 +5,7 @@
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
 #include <QPainter>
+#include <QPointer>
 #include <QVideoSink>
 
 #include <utility>
@@ -54,9 +55,22 @@ void VideoDevice::startFirstCamera()
     if (cameras.isEmpty())
         return;
     m_camera = new QCamera(cameras.first(), this);
-    connect(m_camera, &QCamera::errorOccurred, this, [this](QCamera::Error, const QString& reason) {
-        qWarning("Camera stopped: %s", qPrintable(reason));
+    if (m_camera->error() != QCamera::NoError) {
+        qWarning("Camera not available: %s", qPrintable(m_camera->errorString()));
         dropCamera();
+        return;
+    }
+    // Dropped once the camera's own signal has returned, and only if it is still the one in use.
+    const QPointer<QCamera> camera = m_camera;
+    connect(m_camera, &QCamera::errorOccurred, this, [this, camera](QCamera::Error, const QString& reason) {
+        qWarning("Camera stopped: %s", qPrintable(reason));
+        QMetaObject::invokeMethod(
+            this,
+            [this, camera] {
+                if (camera && m_camera == camera)
+                    dropCamera();
+            },
+            Qt::QueuedConnection);
     });
     m_session->setCamera(m_camera);
     m_camera->start();
@@ -66,11 +80,10 @@ void VideoDevice::dropCamera()
 {
     if (!m_camera)
         return;
-    m_session->setCamera(nullptr);
-    // Deleted later: this may run inside the camera's own error signal.
     QCamera* camera = std::exchange(m_camera, nullptr);
     camera->disconnect(this);
     camera->stop();
+    m_session->setCamera(nullptr);
     camera->deleteLater();
     m_frame = QVideoFrame();
     update();
