@@ -6,17 +6,17 @@
 
 namespace {
 
+QRgb placeColour(int x, int y) { return qRgb(x % 256, y, x / 256 * 200); }
+
 // Every pixel names its own place, so a pixel of a canvas tells where in the picture it came from.
 QImage placeMap()
 {
     QImage image(CaptureArea::canvasSize, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, qRgb(x % 256, y, x / 256 * 200));
+            image.setPixel(x, y, placeColour(x, y));
     return image;
 }
-
-QRgb placeColour(int x, int y) { return qRgb(x % 256, y, x / 256 * 200); }
 
 const QRgb blank = qRgb(255, 255, 255);
 const QRgb outline = qRgb(0, 0, 0);
