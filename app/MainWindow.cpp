@@ -9,10 +9,10 @@
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
+#include "records/RecordEntry.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>
-#include <QPainter>
 
 namespace {
 // The password of the original database format; kept so every opening reads the same.
@@ -23,6 +23,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     : QMainWindow(parent)
     , m_context(context)
     , m_ui(std::make_unique<Ui::MainWindow>())
+    , m_capture(QImage(QStringLiteral(":/images/placeholder.jpg")))
 {
     m_ui->setupUi(this);
     m_ui->数据列表框->setColumnWidth(0, 80);
@@ -36,21 +37,24 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     refillClassSelectors();
     connect(&m_context, &AppContext::classListChanged, this, &MainWindow::refillClassSelectors);
 
+    m_ui->视频设备1->switchOn();
+
     m_students.attach(m_database);
     m_students.open(StudentTable::selectAll);
 
     m_ui->数据列表框->setCurrentCell(0, 0);
     m_rosterSelection.row = 0;
 
-    QImage canvas(m_ui->画板1->size(), QImage::Format_RGB32);
-    QPainter(&canvas).drawImage(canvas.rect(), QImage(QStringLiteral(":/images/placeholder.jpg")));
-    m_ui->画板1->setImage(canvas);
+    showCapture();
+    m_context.entryPhoto = [this] { return m_capture.entryPhoto(); };
 
     m_ui->透明标签5->setText(QStringLiteral("WEB网址：") + webAddress());
     connectNavigation();
+    connectEntry();
 }
 
-MainWindow::~MainWindow() = default;
+// The record editor may outlive this window; it must not reach a crop that is gone.
+MainWindow::~MainWindow() { m_context.entryPhoto = nullptr; }
 
 void MainWindow::loadClassList()
 {
@@ -86,6 +90,102 @@ void MainWindow::connectNavigation()
     connect(m_ui->班级管理员, &QAction::triggered, this, opener(WindowKind::ClassAdmin));
     connect(m_ui->按钮4, &QPushButton::clicked, this, &MainWindow::startWebServer);
 }
+
+void MainWindow::connectEntry()
+{
+    connect(m_ui->画板1, &Canvas::mousePressed, &m_capture, &CaptureArea::mousePressed);
+    connect(m_ui->画板1, &Canvas::mouseReleased, &m_capture, &CaptureArea::mouseReleased);
+    connect(m_ui->画板1, &Canvas::mouseMoved, &m_capture, &CaptureArea::mouseMoved);
+    connect(&m_capture, &CaptureArea::changed, this, &MainWindow::showCapture);
+    connect(m_ui->按钮1, &QPushButton::clicked, this, &MainWindow::grabFrame);
+    connect(m_ui->表, &QCheckBox::toggled, this, &MainWindow::switchTableInputMode);
+    connect(m_ui->数据列表框, &QTableWidget::currentCellChanged, this, &MainWindow::rosterRowSelected);
+    connect(m_ui->按钮2, &QPushButton::clicked, this, &MainWindow::saveStudent);
+}
+
+void MainWindow::grabFrame() { m_capture.replaceSourceImage(m_ui->视频设备1->grabFrame()); }
+
+void MainWindow::showCapture()
+{
+    m_ui->画板2->setImage(m_capture.bufferCanvas());
+    m_ui->画板1->setImage(m_capture.displayCanvas());
+    m_ui->画板3->setImage(m_capture.cropCanvas());
+    if (m_capture.entryPhoto().isEmpty())
+        m_ui->图片框1->clear();
+    else
+        m_ui->图片框1->setPixmap(QPixmap::fromImage(m_capture.cropCanvas()));
+}
+
+void MainWindow::switchTableInputMode(bool rosterEntry)
+{
+    m_ui->编辑框1->clear();
+    m_ui->编辑框2->setEditText({});
+    m_ui->数据列表框->setEnabled(rosterEntry);
+    m_ui->编辑框2->setEnabled(!rosterEntry);
+    m_ui->编辑框1->setReadOnly(rosterEntry);
+}
+
+void MainWindow::rosterRowSelected(int row)
+{
+    if (row >= 0)
+        takeRosterRow(row);
+}
+
+// Fills the form from a roster row; row -1 (no row) empties it.
+void MainWindow::takeRosterRow(int row)
+{
+    const auto cell = [this, row](int column) {
+        const QTableWidgetItem* item = row < 0 ? nullptr : m_ui->数据列表框->item(row, column);
+        return item ? item->text() : QString();
+    };
+    m_ui->编辑框1->setText(cell(1));
+    m_ui->编辑框2->setEditText(cell(0));
+    m_rosterSelection.number = cell(2);
+    m_rosterSelection.row = row;
+}
+
+// The saved student leaves the roster and the one after it (or the first, after the last)
+// comes into the form.
+void MainWindow::advanceRoster()
+{
+    QTableWidget* roster = m_ui->数据列表框;
+    const int saved = m_rosterSelection.row;
+    if (saved >= 0 && saved < roster->rowCount())
+        roster->removeRow(saved);
+    int next = saved >= 0 && saved < roster->rowCount() ? saved : 0;
+    if (next >= roster->rowCount())
+        next = -1;
+    roster->setCurrentCell(next, 0);
+    takeRosterRow(next);
+}
+
+void MainWindow::saveStudent()
+{
+    const NewStudent student{m_ui->编辑框1->text(), m_ui->编辑框2->currentText(), m_rosterSelection.number,
+                             m_capture.entryPhoto()};
+    const QString refusal = RecordEntry::refusal(student);
+    if (!refusal.isEmpty()) {
+        m_context.dialogs.message(this, refusal, QStringLiteral("错误信息"), MessageIcon::Warning);
+        return;
+    }
+    // A refused write keeps the form as it is, so nothing typed or framed is lost.
+    QString error;
+    if (!RecordEntry::append(m_students, student, &error)) {
+        m_context.dialogs.message(this, QStringLiteral("保存失败：") + error, QStringLiteral("错误信息"),
+                                  MessageIcon::Warning);
+        return;
+    }
+    if (m_ui->表->isChecked()) {
+        markRosterRowDone(student.className, student.name, student.number);
+        advanceRoster();
+    } else {
+        m_ui->编辑框1->clear();
+    }
+    m_capture.clearEntryPhoto();
+    m_context.dialogs.message(this, QStringLiteral("保存成功"), QStringLiteral("文件信息"), MessageIcon::Information);
+}
+
+void MainWindow::markRosterRowDone(const QString&, const QString&, const QString&) {}
 
 QString MainWindow::webAddress() const { return QStringLiteral("http://") + m_context.shell.localAddress(); }
 

@@ -3,6 +3,7 @@
 
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
+#include "records/CaptureArea.h"
 
 #include <QMainWindow>
 
@@ -28,6 +29,8 @@ public:
     ~MainWindow() override;
 
     void refillClassSelectors();
+    // Blanks the saved student's row in the roster workbook.
+    void markRosterRowDone(const QString& className, const QString& name, const QString& number);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,10 +41,19 @@ private:
     void startWebServer();
     void openWebAddress();
     QString webAddress() const;
+    void connectEntry();
+    void grabFrame();
+    void showCapture();
+    void switchTableInputMode(bool rosterEntry);
+    void rosterRowSelected(int row);
+    void takeRosterRow(int row);
+    void advanceRoster();
+    void saveStudent();
 
     AppContext& m_context;
     std::unique_ptr<Ui::MainWindow> m_ui;
     DatabaseConnection m_database;
     Recordset m_students;
     RosterSelection m_rosterSelection;
+    CaptureArea m_capture;
 };
