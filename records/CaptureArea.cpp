@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/CaptureArea.h"
 
-#include "platform/widgets/VideoDevice.h"
-
 #include <QBuffer>
 #include <QPainter>
 
@@ -23,9 +21,9 @@ CaptureArea::CaptureArea(const QImage& sourceImage, QObject* parent)
 void CaptureArea::replaceSourceImage(const QImage& image)
 {
     m_sourceImage = image;
+    // Whatever its own size, the picture covers the canvas, as the video area shows it.
     m_scaledSource = image.isNull() ? QImage()
-                                    : image.copy(VideoDevice::visibleArea(image.size(), canvasSize))
-                                          .scaled(canvasSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                    : image.scaled(canvasSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                           .convertToFormat(QImage::Format_RGB32);
     redrawCapture();
 }

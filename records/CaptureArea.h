@@ -7,10 +7,10 @@
 #include <QPoint>
 #include <QRect>
 
-// The crop area of the entry station. The source picture fills a 360 × 250 canvas, as much
-// of it as the video area shows; the operator drags it about with the right mouse button and
-// places a 170 × 210 frame on it with the left. Every change redraws at once, and the part of the picture inside
-// the frame, as JPEG bytes, is the entry photo a save stores. Nothing keeps the frame or the
+// The crop area of the entry station. The source picture is drawn over a 360 × 250 canvas;
+// the operator drags it about with the right mouse button and places a 170 × 210 frame on it
+// with the left. Every change redraws at once, and the part of the picture inside the frame,
+// as JPEG bytes, is the entry photo a save stores. Nothing keeps the frame or the
 // picture on the canvas: what lies outside the picture is blank.
 class CaptureArea : public QObject {
     Q_OBJECT

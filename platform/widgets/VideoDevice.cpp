@@ -106,13 +106,6 @@ void VideoDevice::showFrame(const QVideoFrame& frame)
     update();
 }
 
-QRect VideoDevice::visibleArea(QSize frame, QSize area)
-{
-    QRect visible(QPoint(), area.scaled(frame, Qt::KeepAspectRatio));
-    visible.moveCenter(QRect(QPoint(), frame).center());
-    return visible;
-}
-
 void VideoDevice::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -122,5 +115,5 @@ void VideoDevice::paintEvent(QPaintEvent*)
         return;
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(rect(), frame, visibleArea(frame.size(), size()));
+    painter.drawImage(rect(), frame);
 }

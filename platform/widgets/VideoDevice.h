@@ -27,11 +27,6 @@ public:
     // The picture on show now; a null image when there is none.
     QImage grabFrame() const;
 
-    // The middle part of a frame that has the shape of the area it is shown in. A picture
-    // is never stretched out of shape: a face must look on the photo as it did in front of
-    // the camera.
-    static QRect visibleArea(QSize frame, QSize area);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
