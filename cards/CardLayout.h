@@ -47,6 +47,8 @@ struct CardLayout {
     // The bytes of `background`; empty when the file is absent or empty.
     QByteArray background;
 
+    bool operator==(const CardLayout&) const = default;
+
     static CardLayout load(const QString& appFolder);
     // Each answers whether the file was written; the settings file keeps every other line.
     static bool savePosition(const QString& appFolder, CardElement element, QPoint position);
