@@ -7,6 +7,8 @@
 #include "platform/StudentTable.h"
 #include "platform/widgets/AppContext.h"
 
+#include <QGuiApplication>
+
 CardPreviewWindow::CardPreviewWindow(AppContext& context, QWidget* parent)
     : QWidget(parent)
     , m_context(context)
@@ -59,8 +61,11 @@ void CardPreviewWindow::showNumberOrName()
 
 void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
 {
+    // A whole school's sheet takes a moment to compose.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_records.open(sql);
     CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize);
+    QGuiApplication::restoreOverrideCursor();
     m_ui->标签1->setText(title);
 }
 

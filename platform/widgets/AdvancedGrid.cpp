@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QPageRanges>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPixmapCache>
@@ -256,9 +257,14 @@ int AdvancedGrid::paintPages(QPagedPaintDevice& device) const
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::Antialiasing);
     const double scale = Length::pixels(1).toDots(device.logicalDpiX());
+    // The pages the print dialog asked for; all of them when it asked for none in particular.
+    const QPageRanges wanted = device.pageRanges();
+    int page = 0;
     int pages = 0;
     for (const auto& rows : rowBands) {
         for (const auto& columns : columnBands) {
+            if (!wanted.isEmpty() && !wanted.contains(++page))
+                continue;
             if (pages > 0 && !device.newPage())
                 return pages;
             painter.save();

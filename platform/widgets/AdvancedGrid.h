@@ -67,8 +67,9 @@ public:
     // The paper a sheet starts on: A4 with narrow margins, turned to landscape when the grid
     // is too wide for portrait but fits across.
     QPageLayout defaultPageLayout() const;
-    // Draws the grid on the device's pages and answers how many it drew: 0 when the device
-    // could not be painted on (no printer, a file that cannot be written).
+    // Draws the grid on the device's pages, or on those of its page ranges, and answers how
+    // many it drew: 0 when the device could not be painted on (no printer, a file that cannot
+    // be written).
     int paintPages(QPagedPaintDevice& device) const;
 
     // Splits a run of sections (row heights or column widths) into runs that fit `available`

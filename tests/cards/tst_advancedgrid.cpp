@@ -198,6 +198,12 @@ void AdvancedGridTest::printsRowsWholeAtScreenSize()
     printer.setPageLayout(grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 2);
     QCOMPARE(pdf::imagesPerPage(file), QList<int>({3, 2}));
+    // Only the second page, when the print dialog asks for it.
+    const QString second = dir.filePath("second.pdf");
+    printer.setOutputFileName(second);
+    printer.setPageRanges(QPageRanges::fromString("2"));
+    QCOMPARE(grid.paintPages(printer), 1);
+    QCOMPARE(pdf::imagesPerPage(second), QList<int>({2}));
     // One grid pixel is 1/96 inch: 400 picture pixels over 350 grid pixels make 110 ppi.
     for (const pdf::Image& image : pdf::images(file))
         QCOMPARE(image.xPpi, 110);
