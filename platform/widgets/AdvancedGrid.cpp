@@ -263,7 +263,8 @@ int AdvancedGrid::paintPages(QPagedPaintDevice& device) const
     int pages = 0;
     for (const auto& rows : rowBands) {
         for (const auto& columns : columnBands) {
-            if (!wanted.isEmpty() && !wanted.contains(++page))
+            ++page;
+            if (!wanted.isEmpty() && !wanted.contains(page))
                 continue;
             if (pages > 0 && !device.newPage())
                 return pages;
