@@ -1,10 +1,147 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
 
-#include <QCoreApplication>
+#include "cards/CardComposer.h"
+#include "cards/CardSheet.h"
+#include "platform/DatabaseConnection.h"
+#include "platform/Fonts.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Recordset.h"
+#include "platform/StudentTable.h"
+#include "platform/widgets/AdvancedGrid.h"
+
+#include <QApplication>
+#include <QFile>
 #include <QTextStream>
 
+#include <optional>
+
 namespace CommandLine {
+
+namespace {
+
+struct CardsRequest {
+    std::optional<QString> className;
+    QString pdf;
+};
+
+// The value of `--name VALUE` or `--name=VALUE` at args[i]; advances i past it.
+std::optional<QString> optionValue(const QStringList& args, qsizetype& i, const QString& name, bool* matched)
+{
+    const QString& arg = args[i];
+    *matched = arg == name || arg.startsWith(name + u'=');
+    if (!*matched)
+        return std::nullopt;
+    if (arg != name)
+        return arg.mid(name.size() + 1);
+    if (i + 1 >= args.size())
+        return std::nullopt;
+    return args[++i];
+}
+
+// Reads `cards` arguments; on a mistake answers nothing and leaves the reason in *error.
+std::optional<CardsRequest> parseCards(const QStringList& args, QString* error)
+{
+    CardsRequest request;
+    bool havePdf = false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        bool matched = false;
+        for (const QString& name : {QStringLiteral("--class"), QStringLiteral("--pdf")}) {
+            const std::optional<QString> value = optionValue(args, i, name, &matched);
+            if (!matched)
+                continue;
+            const bool isClass = name == u"--class";
+            if (!value || (!isClass && value->isEmpty())) {
+                *error = isClass ? QStringLiteral("--class 后面缺少班级名称") : QStringLiteral("--pdf 后面缺少文件名");
+                return std::nullopt;
+            }
+            if (isClass ? request.className.has_value() : havePdf) {
+                *error = QStringLiteral("%1 只能给一次").arg(name);
+                return std::nullopt;
+            }
+            if (isClass) {
+                request.className = *value;
+            } else {
+                request.pdf = *value;
+                havePdf = true;
+            }
+            break;
+        }
+        if (!matched) {
+            *error = QStringLiteral("不认识的参数“%1”").arg(args[i]);
+            return std::nullopt;
+        }
+    }
+    if (!havePdf) {
+        *error = QStringLiteral("缺少 --pdf 文件");
+        return std::nullopt;
+    }
+    return request;
+}
+
+int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
+{
+    const QString appFolder = ProgramFolder::locate();
+    const QString databaseFile = ProgramFolder::databaseFile(appFolder);
+    DatabaseConnection connection;
+    if (!connection.openDatabaseFile(databaseFile)) {
+        err << "qinghe cards：打不开学生数据库 " << databaseFile << "：" << connection.lastError() << '\n';
+        return 1;
+    }
+    Recordset records;
+    records.attach(connection);
+    const QString sql = request.className ? StudentTable::selectClass(*request.className) : StudentTable::selectAll;
+    if (!records.open(sql)) {
+        err << "qinghe cards：读不出学生记录：" << records.lastError() << '\n';
+        return 1;
+    }
+    // An empty sheet from a mistyped class name would pass for a finished job.
+    if (records.recordCount() == 0) {
+        if (request.className)
+            err << "qinghe cards：班级“" << *request.className << "”没有学生\n";
+        else
+            err << "qinghe cards：数据库里没有学生\n";
+        return 1;
+    }
+
+    AdvancedGrid grid;
+    CardSheet::defineGrid(grid);
+    const CardComposer composer(CardLayout::load(appFolder));
+    const int cards = CardSheet::fill(grid, records, composer, CardSheet::loadCardSize(appFolder));
+    const int pages = CardSheet::writePdf(grid, request.pdf);
+    if (pages == 0) {
+        err << "qinghe cards：无法写入 PDF 文件 " << request.pdf << '\n';
+        return 1;
+    }
+    out << "已写出 " << cards << " 张证件，" << pages << " 页：" << request.pdf << '\n';
+    return 0;
+}
+
+int runCards(int argc, char* argv[])
+{
+    // The command shows no window and must work over SSH and in scripts, so it never asks
+    // for a display unless the caller chose a platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    installFontSubstitutes();
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QStringList args = app.arguments().mid(1);
+    if (args.contains(u"--help") || args.contains(u"-h")) {
+        out << usage();
+        return 0;
+    }
+    QString error;
+    const std::optional<CardsRequest> request = parseCards(args, &error);
+    if (!request) {
+        err << "qinghe cards：" << error << "\n\n" << usage();
+        return 2;
+    }
+    return writeCards(*request, out, err);
+}
+
+} // namespace
 
 bool wantsCommandLine(int argc, char* argv[])
 {
@@ -19,6 +156,9 @@ QString usage()
 {
     return QStringLiteral("用法：\n"
                           "  qinghe                 打开青禾名录主窗口\n"
+                          "  qinghe cards [--class 班级] --pdf 文件\n"
+                          "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
+                          "                         写成 PDF 文件，不打开窗口\n"
                           "  qinghe --help          显示本说明\n"
                           "  qinghe --version       显示版本\n"
                           "\n"
@@ -28,6 +168,8 @@ QString usage()
 
 int run(int argc, char* argv[])
 {
+    if (argc >= 2 && QByteArray(argv[1]) == "cards")
+        return runCards(argc, argv);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     args.removeFirst();

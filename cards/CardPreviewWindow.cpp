@@ -3,12 +3,105 @@
 
 #include "ui_CardPreviewWindow.h"
 
+#include "platform/SettingText.h"
+#include "platform/StudentTable.h"
+#include "platform/widgets/AppContext.h"
+
+#include <QGuiApplication>
+
 CardPreviewWindow::CardPreviewWindow(AppContext& context, QWidget* parent)
     : QWidget(parent)
     , m_context(context)
     , m_ui(std::make_unique<Ui::CardPreviewWindow>())
 {
     m_ui->setupUi(this);
+    CardSheet::defineGrid(*m_ui->高级表格1);
+    connect(m_ui->按钮1, &QPushButton::clicked, this, &CardPreviewWindow::showAll);
+    connect(m_ui->按钮7, &QPushButton::clicked, this, &CardPreviewWindow::showClass);
+    connect(m_ui->按钮4, &QPushButton::clicked, this, &CardPreviewWindow::showNumberOrName);
+    connect(m_ui->按钮5, &QPushButton::clicked, this, &CardPreviewWindow::copyCard);
+    connect(m_ui->按钮6, &QPushButton::clicked, this, &CardPreviewWindow::pasteCard);
+    connect(m_ui->按钮8, &QPushButton::clicked, this, &CardPreviewWindow::saveCardSize);
+    connect(m_ui->按钮3, &QPushButton::clicked, this, &CardPreviewWindow::print);
+    connect(m_ui->按钮2, &QPushButton::clicked, this, &CardPreviewWindow::printPreview);
+    open();
 }
 
 CardPreviewWindow::~CardPreviewWindow() = default;
+
+void CardPreviewWindow::open()
+{
+    m_ui->组合框1->clear();
+    m_ui->组合框1->addItems(m_context.classList);
+    m_ui->组合框1->setCurrentIndex(m_context.classList.isEmpty() ? -1 : 0);
+
+    m_cardSize = CardSheet::loadCardSize(m_context.appFolder);
+    m_ui->编辑框2->setText(SettingText::fromInteger(m_cardSize.width));
+    m_ui->编辑框3->setText(SettingText::fromInteger(m_cardSize.height));
+
+    m_composer.emplace(CardLayout::load(m_context.appFolder));
+    m_connection.close();
+    m_connection.openDatabaseFile(m_context.databaseFile());
+    m_records.attach(m_connection);
+    showClass();
+}
+
+void CardPreviewWindow::showAll() { showSelection(StudentTable::selectAll, QStringLiteral("全部证件")); }
+
+void CardPreviewWindow::showClass()
+{
+    const QString className = m_ui->组合框1->currentText();
+    showSelection(StudentTable::selectClass(className), className + QStringLiteral("的证件"));
+}
+
+void CardPreviewWindow::showNumberOrName()
+{
+    showSelection(StudentTable::selectNumberOrName(m_ui->编辑框1->text()), QStringLiteral("个人证件"));
+}
+
+void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
+{
+    // A whole school's sheet takes a moment to compose.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_records.open(sql);
+    CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize);
+    QGuiApplication::restoreOverrideCursor();
+    m_ui->标签1->setText(title);
+}
+
+void CardPreviewWindow::copyCard()
+{
+    const AdvancedGrid& grid = *m_ui->高级表格1;
+    const GridCell cell = grid.getCell(grid.cursorRow(), grid.cursorColumn());
+    // A cell without a card leaves the copied card as it was.
+    if (cell.kind == GridCell::Kind::Picture && !cell.picture.isEmpty())
+        m_context.copiedCard = cell.picture;
+}
+
+void CardPreviewWindow::pasteCard()
+{
+    AdvancedGrid& grid = *m_ui->高级表格1;
+    // Pasting before anything was copied would only blank the cell.
+    if (!m_context.copiedCard.isEmpty())
+        grid.setCell(grid.cursorRow(), grid.cursorColumn(), GridCell::fromPicture(m_context.copiedCard));
+}
+
+void CardPreviewWindow::saveCardSize()
+{
+    m_cardSize.width = SettingText::toInteger(m_ui->编辑框2->text());
+    if (m_cardSize.width > CardSheet::maxCardWidth) {
+        m_cardSize.width = CardSheet::maxCardWidth;
+        m_ui->编辑框2->setText(SettingText::fromInteger(m_cardSize.width));
+    }
+    m_cardSize.height = SettingText::toInteger(m_ui->编辑框3->text());
+    if (m_cardSize.height > CardSheet::maxCardHeight) {
+        m_cardSize.height = CardSheet::maxCardHeight;
+        m_ui->编辑框3->setText(SettingText::fromInteger(m_cardSize.height));
+    }
+    CardSheet::saveCardSize(m_context.appFolder, m_cardSize);
+    open();
+}
+
+void CardPreviewWindow::print() { m_ui->高级表格1->print(m_context.dialogs); }
+
+void CardPreviewWindow::printPreview() { m_ui->高级表格1->printPreview(m_context.dialogs); }

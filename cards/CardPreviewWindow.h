@@ -1,15 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cards/CardComposer.h"
+#include "cards/CardSheet.h"
+#include "platform/DatabaseConnection.h"
+#include "platform/Recordset.h"
+
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class AppContext;
 namespace Ui {
 class CardPreviewWindow;
 }
 
+// The card sheet: the cards of all students, of a class or of a number or name, two per row,
+// ready to print. Cards can be copied from cell to cell, and across openings of the window.
 class CardPreviewWindow : public QWidget {
     Q_OBJECT
 public:
@@ -17,6 +25,21 @@ public:
     ~CardPreviewWindow() override;
 
 private:
+    void open();
+    void showAll();
+    void showClass();
+    void showNumberOrName();
+    void showSelection(const QString& sql, const QString& title);
+    void copyCard();
+    void pasteCard();
+    void saveCardSize();
+    void print();
+    void printPreview();
+
     AppContext& m_context;
     std::unique_ptr<Ui::CardPreviewWindow> m_ui;
+    CardSheet::CardSize m_cardSize;
+    std::optional<CardComposer> m_composer;
+    DatabaseConnection m_connection;
+    Recordset m_records;
 };

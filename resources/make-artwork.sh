@@ -25,3 +25,23 @@ convert -size 372x238 gradient:'#e9eef2'-'#c9d3db' \
 # Icon: the character 青 on a rounded green square.
 convert -size 256x256 xc:none -fill '#2e8b57' -draw "roundrectangle 8,8 248,248 48,48" \
   -font "$bold" -pointsize 170 -fill white -gravity center -annotate +0+6 '青' qinghe.png
+
+# Card background, 1024 × 707, stretched over the 400 × 260 card face (2.56 × 2.72 per card
+# pixel). The captions end just left of where the layout writes name (264, 105), class
+# (268, 148) and number (248, 187); the photo frame lies under the photo at (16, 80), 128 × 160.
+convert -size 1024x707 gradient:'#fbfdf8'-'#e6f2e4' \
+  -fill '#2e8b57' -draw "rectangle 0,0 1024,168" \
+  -fill '#3fa66d' -draw "rectangle 0,168 1024,180" \
+  -fill none -stroke '#d3e8d3' -strokewidth 6 \
+  -draw "path 'M 380,700 C 560,560 760,690 1024,560'" \
+  -draw "path 'M 460,707 C 640,600 820,700 1024,620'" \
+  -stroke none -fill '#eef3f1' -draw "rectangle 41,218 369,653" \
+  -fill none -stroke '#9fb8a9' -strokewidth 3 -draw "rectangle 41,218 369,653" \
+  -stroke none -fill '#c9d6ce' -draw "circle 205,370 205,300" -draw "ellipse 205,653 130,150 180,360" \
+  -font "$bold" -pointsize 66 -fill white -gravity north -annotate +0+44 '青禾实验学校　学生证' \
+  -font "$regular" -pointsize 40 -fill '#2f4f3f' -gravity northeast \
+  -annotate +368+290 '姓　名：' -annotate +358+407 '班　级：' -annotate +410+513 '编　号：' \
+  -fill none -stroke '#8fb79c' -strokewidth 2 -gravity none \
+  -draw "line 676,350 990,350" -draw "line 686,467 990,467" -draw "line 635,573 990,573" \
+  -stroke none -fill '#2e8b57' -draw "rectangle 0,680 1024,707" \
+  -quality 90 card-background.jpg

@@ -36,7 +36,8 @@ public:
     QStringList classList;
     RecordEditorState recordEditor;
     QString administratorPassword;
-    QImage copiedCard;
+    // The card last copied on the card sheet, as image file bytes; empty until then.
+    QByteArray copiedCard;
     // The main window's current crop, for windows that take a photo from it.
     std::function<QByteArray()> entryPhoto;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/TestServices.h"
 
+#include <QPrinter>
 #include <QWidget>
 
 QStringList ScriptedDialogs::messages() const
@@ -61,16 +62,30 @@ std::optional<FontChoice> ScriptedDialogs::chooseFont(QWidget*, const FontChoice
     return fontAnswers.isEmpty() ? std::nullopt : fontAnswers.dequeue();
 }
 
-bool ScriptedDialogs::setUpPrinter(QWidget*, QPrinter&)
+namespace {
+void printToPdf(QPrinter& printer, const QString& file)
+{
+    if (file.isEmpty())
+        return;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file);
+}
+} // namespace
+
+bool ScriptedDialogs::setUpPrinter(QWidget*, QPrinter& printer)
 {
     shown.append({QStringLiteral("printer"), {}, {}});
-    return !printerAnswers.isEmpty() && printerAnswers.dequeue();
+    const bool accepted = !printerAnswers.isEmpty() && printerAnswers.dequeue();
+    if (accepted)
+        printToPdf(printer, printToFile);
+    return accepted;
 }
 
 void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const std::function<void(QPrinter*)>& paint)
 {
     shown.append({QStringLiteral("printPreview"), {}, {}});
     ++previewCount;
+    printToPdf(printer, printToFile);
     paint(&printer);
 }
 

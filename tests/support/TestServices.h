@@ -30,6 +30,9 @@ public:
     QQueue<QString> pathAnswers;                      // openFile, openPicture, chooseFolder
     QQueue<std::optional<FontChoice>> fontAnswers;
     QQueue<bool> printerAnswers;
+    // When set, an accepted print dialog and the print preview print to this PDF file, as the
+    // dialog's "print to file" does.
+    QString printToFile;
     int previewCount = 0;
 
     QStringList messages() const;

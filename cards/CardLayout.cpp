@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardLayout.h"
+
+#include "platform/IniFile.h"
+#include "platform/Length.h"
+#include "platform/ProgramFolder.h"
+#include "platform/SettingText.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+struct Section {
+    QString name;
+    QPoint defaultPosition;
+};
+
+Section sectionOf(CardElement element)
+{
+    switch (element) {
+    case CardElement::Name:
+        return {QStringLiteral("姓名设置"), CardLayout().name.position};
+    case CardElement::Class:
+        return {QStringLiteral("班级设置"), CardLayout().className.position};
+    case CardElement::Number:
+        return {QStringLiteral("编号设置"), CardLayout().number.position};
+    case CardElement::Photo:
+        break;
+    }
+    return {QStringLiteral("sys"), CardLayout().photo};
+}
+
+QPoint readPosition(const QString& file, CardElement element)
+{
+    const Section section = sectionOf(element);
+    return {IniFile::readInteger(file, section.name, u"左边", section.defaultPosition.x()),
+            IniFile::readInteger(file, section.name, u"顶边", section.defaultPosition.y())};
+}
+
+CardText readText(const QString& file, CardElement element)
+{
+    const QString section = sectionOf(element).name;
+    TextStyle style;
+    style.face = IniFile::read(file, section, u"字体名称");
+    style.points = SettingText::toInteger(IniFile::read(file, section, u"字体大小"));
+    style.bold = IniFile::readFlag(file, section, u"加粗");
+    style.italic = IniFile::readFlag(file, section, u"倾斜");
+    style.colour = SettingText::toColor(IniFile::read(file, section, u"字体颜色"));
+    return {readPosition(file, element), style};
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+QFont TextStyle::font() const
+{
+    QFont font(face.isEmpty() ? defaultFace : face);
+    font.setPixelSize(qRound(Length::points(points > 0 ? points : defaultPoints).toPixels()));
+    font.setBold(bold);
+    font.setItalic(italic);
+    return font;
+}
+
+CardLayout CardLayout::load(const QString& appFolder)
+{
+    const QString file = ProgramFolder::settingsFile(appFolder);
+    CardLayout layout;
+    layout.photo = readPosition(file, CardElement::Photo);
+    layout.name = readText(file, CardElement::Name);
+    layout.className = readText(file, CardElement::Class);
+    layout.number = readText(file, CardElement::Number);
+    layout.background = readAll(ProgramFolder::backgroundFile(appFolder));
+    return layout;
+}
+
+bool CardLayout::savePosition(const QString& appFolder, CardElement element, QPoint position)
+{
+    const QString file = ProgramFolder::settingsFile(appFolder);
+    const QString section = sectionOf(element).name;
+    const bool left = IniFile::write(file, section, u"左边", SettingText::fromInteger(position.x()));
+    const bool top = IniFile::write(file, section, u"顶边", SettingText::fromInteger(position.y()));
+    return left && top;
+}
+
+bool CardLayout::saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style)
+{
+    if (element == CardElement::Photo)
+        return false;
+    const QString file = ProgramFolder::settingsFile(appFolder);
+    const QString section = sectionOf(element).name;
+    bool written = IniFile::write(file, section, u"字体名称", style.face);
+    written = IniFile::write(file, section, u"加粗", SettingText::fromFlag(style.bold)) && written;
+    written = IniFile::write(file, section, u"倾斜", SettingText::fromFlag(style.italic)) && written;
+    written = IniFile::write(file, section, u"字体大小", SettingText::fromInteger(style.points)) && written;
+    written = IniFile::write(file, section, u"字体颜色", SettingText::fromColor(style.colour)) && written;
+    return written;
+}
+
+bool CardLayout::saveBackground(const QString& appFolder, const QByteArray& bytes)
+{
+    // Written aside and renamed, so a failed write leaves the old background whole.
+    QSaveFile file(ProgramFolder::backgroundFile(appFolder));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(bytes);
+    return file.commit();
+}
+
+QImage CardLayout::backgroundPicture() const
+{
+    QImage picture;
+    if (!background.isEmpty())
+        picture = QImage::fromData(background);
+    if (picture.isNull())
+        picture = QImage::fromData(builtInBackground(), "JPEG");
+    return picture;
+}
+
+QByteArray CardLayout::builtInBackground()
+{
+    QFile file(QStringLiteral(":/images/card-background.jpg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

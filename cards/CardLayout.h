@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+// How one card text is written.
+struct TextStyle {
+    // Stored layouts name Windows faces; an empty face means this one (mapped to a CJK face).
+    static inline const QString defaultFace = QStringLiteral("宋体");
+    static constexpr int defaultPoints = 12;
+
+    QString face;   // empty: defaultFace
+    int points = 0; // 0 or less: defaultPoints
+    bool bold = false;
+    bool italic = false;
+    QColor colour = Qt::black;
+
+    // Sized in card pixels (points at 96 dpi), so a card looks the same on every device.
+    QFont font() const;
+    bool operator==(const TextStyle&) const = default;
+};
+
+enum class CardElement { Photo, Name, Class, Number };
+
+struct CardText {
+    QPoint position; // top-left corner of the text as drawn
+    TextStyle style;
+    bool operator==(const CardText&) const = default;
+};
+
+// What a student card shows and where, as the settings file and the file `background` in the
+// program folder hold it. Every reader gets the same defaults: a missing file, section or key
+// is normal, and nothing here ever fails loudly.
+struct CardLayout {
+    static constexpr QSize photoSize{128, 160};
+
+    QPoint photo{16, 80};
+    CardText name{{264, 105}, {}};
+    CardText className{{268, 148}, {}};
+    CardText number{{248, 187}, {}};
+    // The bytes of `background`; empty when the file is absent or empty.
+    QByteArray background;
+
+    bool operator==(const CardLayout&) const = default;
+
+    static CardLayout load(const QString& appFolder);
+    // Each answers whether the file was written; the settings file keeps every other line.
+    static bool savePosition(const QString& appFolder, CardElement element, QPoint position);
+    static bool saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style);
+    static bool saveBackground(const QString& appFolder, const QByteArray& bytes);
+
+    // The background file's picture, or the built-in one when there is none or it is no picture.
+    QImage backgroundPicture() const;
+    // The built-in background, a 1024 × 707 JPEG.
+    static QByteArray builtInBackground();
+};

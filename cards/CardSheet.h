@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+class AdvancedGrid;
+class CardComposer;
+class Recordset;
+
+// The sheet of cards: two per row in columns 1 and 3, with spacer columns 0 and 2 and a
+// spacer row between card rows. The preview window, printing and the command line all lay
+// cards out through here, so screen, paper and file agree.
+namespace CardSheet {
+
+constexpr int columns = 4;
+constexpr int initialRows = 20;
+constexpr int spacerWidth = 30;  // the grid's default column width
+constexpr int spacerHeight = 40; // the grid's default row height
+constexpr int maxCardWidth = 400;
+constexpr int maxCardHeight = 300;
+
+// The size of one card cell, in grid pixels.
+struct CardSize {
+    int width = 350;
+    int height = 230;
+    bool operator==(const CardSize&) const = default;
+};
+
+// 证件宽度 and 证件高度 of the settings file, unbounded: the bounds apply when the window saves.
+CardSize loadCardSize(const QString& appFolder);
+// Writes the height, then the width; answers whether both were written.
+bool saveCardSize(const QString& appFolder, CardSize size);
+
+// Gives a new grid the sheet's columns and default cell sizes.
+void defineGrid(AdvancedGrid& grid);
+
+// The cell of the card of the record at `index` (from 0): x is the column, y the row.
+QPoint cellOf(int index);
+// Grid rows for that many cards: card rows with spacer rows between them.
+int rowCount(int cards);
+
+// Replaces the whole sheet with the cards of `records` from their first record, so no card of
+// an earlier selection (nor a pasted one) stays. Answers the number of cards placed.
+int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size);
+
+// Prints the sheet into a PDF file on the paper a print starts on; answers the number of pages,
+// 0 when the file could not be written.
+int writePdf(const AdvancedGrid& grid, const QString& path);
+
+// A card as the grid holds it: JPEG bytes, about a tenth of the picture in memory.
+QByteArray encode(const QImage& card);
+
+} // namespace CardSheet

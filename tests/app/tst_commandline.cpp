@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/IniFile.h"
+#include "tests/cards/PdfReader.h"
+#include "tests/support/TestFolder.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the real program as a script would, with no display at all.
+Result qinghe(const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QINGHE_EXECUTABLE), arguments);
+    if (!process.waitForFinished(60000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void helpListsTheCardsCommand();
+    void badArgumentsAreRefused_data();
+    void badArgumentsAreRefused();
+    void writesTheSheetOfAllStudents();
+    void writesTheSheetOfOneClass();
+    void nothingToPrintIsAnError_data();
+    void nothingToPrintIsAnError();
+    void unwritableFileIsAnError();
+};
+
+void CommandLineTest::helpListsTheCardsCommand()
+{
+    for (const QStringList& arguments : {QStringList{"--help"}, QStringList{"cards", "--help"}}) {
+        const Result result = qinghe(arguments);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.contains("qinghe cards [--class 班级] --pdf 文件"), qPrintable(result.out));
+    }
+}
+
+void CommandLineTest::badArgumentsAreRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no --pdf") << QStringList{"cards"} << "缺少 --pdf 文件";
+    QTest::newRow("--pdf without file") << QStringList{"cards", "--pdf"} << "--pdf 后面缺少文件名";
+    QTest::newRow("--pdf= without file") << QStringList{"cards", "--pdf="} << "--pdf 后面缺少文件名";
+    QTest::newRow("--class without name") << QStringList{"cards", "--pdf", "x.pdf", "--class"}
+                                          << "--class 后面缺少班级名称";
+    QTest::newRow("unknown option") << QStringList{"cards", "--pdf", "x.pdf", "--colour"} << "不认识的参数“--colour”";
+    QTest::newRow("stray word") << QStringList{"cards", "x.pdf"} << "不认识的参数“x.pdf”";
+    QTest::newRow("two files") << QStringList{"cards", "--pdf", "a.pdf", "--pdf=b.pdf"} << "--pdf 只能给一次";
+    QTest::newRow("unknown command") << QStringList{"card"} << "不认识的命令“card”";
+}
+
+void CommandLineTest::badArgumentsAreRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    TestFolder folder;
+    folder.addStudents({{"张三", "一班", "1", {}}});
+    const Result result = qinghe(arguments);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QVERIFY(result.err.contains("用法："));
+    QVERIFY(!QFile::exists("x.pdf") && !QFile::exists("a.pdf"));
+}
+
+void CommandLineTest::writesTheSheetOfAllStudents()
+{
+    TestFolder folder;
+    QList<TestFolder::Student> students;
+    for (int i = 0; i < 9; ++i)
+        students.append({QString("学生%1").arg(i), i < 5 ? "七(1)班" : "七(2)班", QString::number(i), jpegBytes(30, 40)});
+    folder.addStudents(students);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("全部 证件.pdf");
+    const Result result = qinghe({"cards", "--pdf", file});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QString("已写出 9 张证件，2 页：%1\n").arg(file));
+    // The sheet as printing lays it out: eight cards on the first A4 page, one on the next.
+    QCOMPARE(pdf::imagesPerPage(file), QList<int>({8, 1}));
+    for (const pdf::Image& image : pdf::images(file))
+        QCOMPARE(QSize(image.width, image.height), QSize(400, 260));
+}
+
+void CommandLineTest::writesTheSheetOfOneClass()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "O'Neil班", "2", {}}, {"丙", "O'Neil班", "3", {}}});
+    IniFile::write(folder.settingsFile(), u"sys", u"证件宽度", u"400");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("class.pdf");
+    const Result result = qinghe({"cards", "--class=O'Neil班", "--pdf", file});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(pdf::imagesPerPage(file), QList<int>({2}));
+    // 400-pixel cards: the sheet is turned to landscape to fit across.
+    const auto size = QRegularExpression("Page size:\\s+(\\d+) x (\\d+)").match(pdf::run("pdfinfo", {file}));
+    QVERIFY(size.captured(1).toInt() > size.captured(2).toInt());
+}
+
+void CommandLineTest::nothingToPrintIsAnError_data()
+{
+    QTest::addColumn<QStringList>("selection");
+    QTest::addColumn<bool>("withStudents");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("class without students") << QStringList{"--class", "八(3)班"} << true << "班级“八(3)班”没有学生";
+    QTest::newRow("empty database") << QStringList{} << false << "数据库里没有学生";
+}
+
+void CommandLineTest::nothingToPrintIsAnError()
+{
+    QFETCH(QStringList, selection);
+    QFETCH(bool, withStudents);
+    QFETCH(QString, message);
+    TestFolder folder;
+    if (withStudents)
+        folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    QTemporaryDir dir;
+    const QString file = dir.filePath("none.pdf");
+    const Result result = qinghe(QStringList{"cards", "--pdf", file} + selection);
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QVERIFY(!QFile::exists(file));
+}
+
+void CommandLineTest::unwritableFileIsAnError()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    const Result missingFolder = qinghe({"cards", "--pdf", "/nonexistent-folder/x.pdf"});
+    QCOMPARE(missingFolder.exitCode, 1);
+    QVERIFY2(missingFolder.err.contains("无法写入 PDF 文件 /nonexistent-folder/x.pdf"), qPrintable(missingFolder.err));
+
+    TestFolder noDatabase(false);
+    QTemporaryDir dir;
+    const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("打不开学生数据库"), qPrintable(result.err));
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_commandline.moc"

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Reads a PDF file back with poppler's tools, as a print shop's software would see it.
+namespace pdf {
+
+inline QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// 0 when the file is missing or not a PDF.
+inline int pageCount(const QString& file)
+{
+    const auto match = QRegularExpression(QStringLiteral("^Pages:\\s+(\\d+)"), QRegularExpression::MultilineOption)
+                           .match(run(QStringLiteral("pdfinfo"), {file}));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+struct Image {
+    int page;
+    int width;
+    int height;
+    int xPpi;
+};
+
+// The pictures drawn on the pages, in page order.
+inline QList<Image> images(const QString& file)
+{
+    QList<Image> list;
+    const QStringList lines = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), file}).split(u'\n');
+    for (const QString& line : lines.mid(2)) {
+        const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
+        if (f.size() >= 13 && f[2] == u"image")
+            list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[12].toInt()});
+    }
+    return list;
+}
+
+inline QList<int> imagesPerPage(const QString& file)
+{
+    QList<int> counts(pageCount(file), 0);
+    for (const Image& image : images(file)) {
+        if (image.page >= 1 && image.page <= counts.size())
+            ++counts[image.page - 1];
+    }
+    return counts;
+}
+
+inline QString text(const QString& file)
+{
+    return run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+}
+
+// One page as a picture at the given resolution.
+inline QImage page(const QString& file, int number, int dpi)
+{
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath(QStringLiteral("page"));
+    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
+                                     QString::number(number), QStringLiteral("-l"), QString::number(number),
+                                     QStringLiteral("-singlefile"), QStringLiteral("-png"), file, prefix});
+    return QImage(prefix + QStringLiteral(".png"));
+}
+
+} // namespace pdf

@@ -1,0 +1,391 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardComposer.h"
+#include "cards/CardPreviewWindow.h"
+#include "cards/CardSheet.h"
+#include "platform/Fonts.h"
+#include "platform/IniFile.h"
+#include "platform/widgets/AdvancedGrid.h"
+#include "tests/cards/PdfReader.h"
+#include "tests/support/Controls.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestServices.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using Cells = QList<QPoint>; // x = column, y = row
+Q_DECLARE_METATYPE(Cells)
+
+namespace {
+
+QList<TestFolder::Student> students(int count, const QString& className = QStringLiteral("七(1)班"))
+{
+    QList<TestFolder::Student> list;
+    for (int i = 1; i <= count; ++i)
+        list.append({QStringLiteral("学生%1").arg(i), className, QStringLiteral("20140%1").arg(i),
+                     jpegBytes(60, 75, i % 2 ? Qt::red : Qt::blue)});
+    return list;
+}
+
+// The cells holding a card, row by row.
+Cells cardCells(const AdvancedGrid& grid)
+{
+    Cells cells;
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        for (int column = 0; column < grid.columnCount(); ++column) {
+            const GridCell cell = grid.getCell(row, column);
+            if (cell.kind == GridCell::Kind::Picture && !cell.picture.isEmpty())
+                cells.append({column, row});
+        }
+    }
+    return cells;
+}
+
+// The card of a student exactly as the sheet holds it.
+QByteArray expectedCard(const QString& folder, const TestFolder::Student& s)
+{
+    return CardSheet::encode(
+        CardComposer(CardLayout::load(folder)).compose({s.name, s.className, s.number, s.photo}));
+}
+
+} // namespace
+
+class CardPreviewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+    void init();
+    void cleanup();
+
+    void windowAsDefined();
+    void opensOnTheFirstClass();
+    void sheetForCounts_data();
+    void sheetForCounts();
+    void cardsInRecordOrder();
+    void searchMatchesNumberOrName();
+    void classWithoutStudentsShowsEmptySheet();
+    void newSelectionLeavesNoStaleCard();
+    void savedCardSize_data();
+    void savedCardSize();
+    void storedSizeAboveTheBoundIsUsed();
+    void copyCloseReopenPaste();
+    void copyingWithoutACardKeepsTheCopiedCard();
+    void printsTheSheetToPdf();
+    void cancelledPrintWritesNothing();
+    void printPreviewShowsTheSameSheet();
+
+private:
+    std::unique_ptr<CardPreviewWindow> openWindow();
+    AdvancedGrid* grid() const { return control<AdvancedGrid>(*m_window, "高级表格1"); }
+    void click(const char* button) const { control<QPushButton>(*m_window, button)->click(); }
+    QString title() const { return control<QLabel>(*m_window, "标签1")->text(); }
+
+    std::unique_ptr<TestFolder> m_folder;
+    std::unique_ptr<TestServices> m_services;
+    std::unique_ptr<CardPreviewWindow> m_window;
+};
+
+void CardPreviewTest::init()
+{
+    m_folder = std::make_unique<TestFolder>();
+    m_services = std::make_unique<TestServices>();
+    m_services->context.appFolder = m_folder->path();
+}
+
+void CardPreviewTest::cleanup()
+{
+    m_window.reset();
+    m_services.reset();
+    m_folder.reset();
+}
+
+std::unique_ptr<CardPreviewWindow> CardPreviewTest::openWindow()
+{
+    return std::make_unique<CardPreviewWindow>(m_services->context);
+}
+
+void CardPreviewTest::windowAsDefined()
+{
+    m_window = openWindow();
+    QCOMPARE(m_window->windowTitle(), QString("证件预览"));
+    QCOMPARE(m_window->size(), QSize(969, 702));
+    QCOMPARE(control<QWidget>(*m_window, "标签1")->geometry(), QRect(251, 96, 416, 32));
+    QCOMPARE(control<QWidget>(*m_window, "按钮8")->geometry(), QRect(880, 8, 56, 24));
+    QCOMPARE(grid()->geometry(), QRect(48, 64, 808, 480));
+    QCOMPARE(grid()->parentWidget()->objectName(), QString("外形框2"));
+    QCOMPARE(grid()->columnCount(), 4);
+    QCOMPARE(control<QLabel>(*m_window, "标签5")->text(), QString("≤400"));
+    QVERIFY(control<QLabel>(*m_window, "标签1")->font().bold());
+}
+
+void CardPreviewTest::opensOnTheFirstClass()
+{
+    m_folder->addStudents(students(1, "七(2)班") + students(2, "七(1)班"));
+    m_services->context.classList = {"七(1)班", "七(2)班"};
+    m_window = openWindow();
+    QComboBox* classes = control<QComboBox>(*m_window, "组合框1");
+    QCOMPARE(comboItems(classes), QStringList({"七(1)班", "七(2)班"}));
+    QCOMPARE(classes->currentIndex(), 0);
+    QCOMPARE(title(), QString("七(1)班的证件"));
+    QCOMPARE(cardCells(*grid()), Cells({{1, 0}, {3, 0}}));
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框2")->text(), QString("350"));
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框3")->text(), QString("230"));
+
+    classes->setCurrentIndex(1);
+    click("按钮7");
+    QCOMPARE(title(), QString("七(2)班的证件"));
+    QCOMPARE(cardCells(*grid()), Cells({{1, 0}}));
+    click("按钮1");
+    QCOMPARE(title(), QString("全部证件"));
+    QCOMPARE(cardCells(*grid()).size(), 3);
+}
+
+void CardPreviewTest::sheetForCounts_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<Cells>("cards");
+    QTest::newRow("0") << 0 << 0 << Cells{};
+    QTest::newRow("1") << 1 << 1 << Cells{{1, 0}};
+    QTest::newRow("3") << 3 << 3 << Cells{{1, 0}, {3, 0}, {1, 2}};
+    QTest::newRow("4") << 4 << 3 << Cells{{1, 0}, {3, 0}, {1, 2}, {3, 2}};
+    QTest::newRow("5") << 5 << 5 << Cells{{1, 0}, {3, 0}, {1, 2}, {3, 2}, {1, 4}};
+}
+
+void CardPreviewTest::sheetForCounts()
+{
+    QFETCH(int, count);
+    QFETCH(int, rows);
+    QFETCH(Cells, cards);
+    m_folder->addStudents(students(count));
+    m_window = openWindow();
+    click("按钮1");
+    AdvancedGrid& sheet = *grid();
+    QCOMPARE(sheet.rowCount(), rows);
+    QCOMPARE(cardCells(sheet), cards);
+    // Every other cell, spacer or card cell, is empty.
+    for (int row = 0; row < rows; ++row) {
+        QCOMPARE(sheet.rowHeight(row), row % 2 ? 40 : 230);
+        for (int column = 0; column < 4; ++column) {
+            if (!cards.contains(QPoint(column, row)))
+                QCOMPARE(sheet.getCell(row, column).picture, QByteArray());
+        }
+    }
+    QCOMPARE(sheet.columnWidth(0), 30);
+    QCOMPARE(sheet.columnWidth(1), 350);
+    QCOMPARE(sheet.columnWidth(2), 30);
+    QCOMPARE(sheet.columnWidth(3), 350);
+}
+
+void CardPreviewTest::cardsInRecordOrder()
+{
+    const auto list = students(3);
+    m_folder->addStudents(list);
+    m_window = openWindow();
+    click("按钮1");
+    QCOMPARE(grid()->getCell(0, 1).picture, expectedCard(m_folder->path(), list[0]));
+    QCOMPARE(grid()->getCell(0, 3).picture, expectedCard(m_folder->path(), list[1]));
+    QCOMPARE(grid()->getCell(2, 1).picture, expectedCard(m_folder->path(), list[2]));
+}
+
+void CardPreviewTest::searchMatchesNumberOrName()
+{
+    const QList<TestFolder::Student> list{{"王五", "七(1)班", "007", {}},
+                                          {"赵六", "七(1)班", "008", {}},
+                                          {"007", "七(2)班", "009", jpegBytes(30, 40)}};
+    m_folder->addStudents(list);
+    m_window = openWindow();
+    control<QLineEdit>(*m_window, "编辑框1")->setText("007");
+    click("按钮4");
+    QCOMPARE(title(), QString("个人证件"));
+    QCOMPARE(cardCells(*grid()), Cells({{1, 0}, {3, 0}}));
+    QCOMPARE(grid()->getCell(0, 1).picture, expectedCard(m_folder->path(), list[0]));
+    QCOMPARE(grid()->getCell(0, 3).picture, expectedCard(m_folder->path(), list[2]));
+
+    // A quote is looked up, not an error.
+    control<QLineEdit>(*m_window, "编辑框1")->setText("O'Neil");
+    click("按钮4");
+    QCOMPARE(grid()->rowCount(), 0);
+}
+
+void CardPreviewTest::classWithoutStudentsShowsEmptySheet()
+{
+    m_folder->addStudents(students(2, "七(1)班"));
+    m_services->context.classList = {"七(2)班", "七(1)班"};
+    m_window = openWindow();
+    QCOMPARE(title(), QString("七(2)班的证件"));
+    QCOMPARE(grid()->rowCount(), 0);
+}
+
+void CardPreviewTest::newSelectionLeavesNoStaleCard()
+{
+    m_folder->addStudents(students(5, "七(1)班") + students(3, "七(2)班"));
+    m_services->context.classList = {"七(1)班", "七(2)班"};
+    m_window = openWindow();
+    grid()->setCurrentCell(0, 1);
+    click("按钮5");
+    grid()->setCurrentCell(1, 2);
+    click("按钮6");
+    QCOMPARE(cardCells(*grid()).size(), 6);
+
+    control<QComboBox>(*m_window, "组合框1")->setCurrentIndex(1);
+    click("按钮7");
+    QCOMPARE(grid()->rowCount(), 3);
+    QCOMPARE(cardCells(*grid()), Cells({{1, 0}, {3, 0}, {1, 2}}));
+    QCOMPARE(grid()->rowHeight(1), 40);
+}
+
+void CardPreviewTest::savedCardSize_data()
+{
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<int>("cardWidth");
+    QTest::addColumn<int>("cardHeight");
+    QTest::newRow("above the bounds") << "450" << "320" << 400 << 300;
+    QTest::newRow("at the bounds") << "400" << "300" << 400 << 300;
+    QTest::newRow("fractions cut") << "320.9" << "200.5" << 320 << 200;
+    QTest::newRow("not numbers") << "宽" << "" << 0 << 0;
+    QTest::newRow("negative") << "-5" << "-1" << -5 << -1;
+}
+
+void CardPreviewTest::savedCardSize()
+{
+    QFETCH(QString, width);
+    QFETCH(QString, height);
+    QFETCH(int, cardWidth);
+    QFETCH(int, cardHeight);
+    m_folder->addStudents(students(3, "七(1)班") + students(1, "七(2)班"));
+    m_services->context.classList = {"七(1)班", "七(2)班"};
+    m_window = openWindow();
+    control<QComboBox>(*m_window, "组合框1")->setCurrentIndex(1);
+    click("按钮7");
+
+    control<QLineEdit>(*m_window, "编辑框2")->setText(width);
+    control<QLineEdit>(*m_window, "编辑框3")->setText(height);
+    click("按钮8");
+    click("按钮8");
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框2")->text(), QString::number(cardWidth));
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框3")->text(), QString::number(cardHeight));
+    QCOMPARE(IniFile::read(m_folder->settingsFile(), u"sys", u"证件宽度"), QString::number(cardWidth));
+    QCOMPARE(IniFile::read(m_folder->settingsFile(), u"sys", u"证件高度"), QString::number(cardHeight));
+    // Rebuilt for the first class at the new size, its selector not doubled.
+    QCOMPARE(title(), QString("七(1)班的证件"));
+    QCOMPARE(comboItems(control<QComboBox>(*m_window, "组合框1")), QStringList({"七(1)班", "七(2)班"}));
+    QCOMPARE(cardCells(*grid()).size(), 3);
+    QCOMPARE(grid()->columnWidth(1), std::max(cardWidth, 0));
+    QCOMPARE(grid()->columnWidth(3), std::max(cardWidth, 0));
+    QCOMPARE(grid()->rowHeight(2), std::max(cardHeight, 0));
+    QCOMPARE(grid()->rowHeight(1), 40);
+}
+
+void CardPreviewTest::storedSizeAboveTheBoundIsUsed()
+{
+    IniFile::write(m_folder->settingsFile(), u"sys", u"证件宽度", u"500");
+    m_folder->addStudents(students(1, ""));
+    m_window = openWindow(); // no classes: the students without a class
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框2")->text(), QString("500"));
+    QCOMPARE(title(), QString("的证件"));
+    QCOMPARE(grid()->columnWidth(1), 500);
+    QCOMPARE(cardCells(*grid()), Cells({{1, 0}}));
+}
+
+void CardPreviewTest::copyCloseReopenPaste()
+{
+    m_folder->addStudents(students(3));
+    m_window = openWindow();
+    click("按钮1");
+    const QByteArray third = grid()->getCell(2, 1).picture;
+    grid()->setCurrentCell(2, 1);
+    click("按钮5");
+    QCOMPARE(m_services->context.copiedCard, third);
+    m_window.reset();
+
+    m_window = openWindow();
+    click("按钮1");
+    grid()->setCurrentCell(1, 2); // a spacer cell
+    click("按钮6");
+    QCOMPARE(grid()->getCell(1, 2), GridCell::fromPicture(third));
+    grid()->setCurrentCell(0, 3); // over another card
+    click("按钮6");
+    QCOMPARE(grid()->getCell(0, 3), GridCell::fromPicture(third));
+}
+
+void CardPreviewTest::copyingWithoutACardKeepsTheCopiedCard()
+{
+    m_folder->addStudents(students(1));
+    m_window = openWindow();
+    click("按钮1");
+    const QByteArray card = grid()->getCell(0, 1).picture;
+    // Nothing copied yet: pasting does not blank the card.
+    grid()->setCurrentCell(0, 1);
+    click("按钮6");
+    QCOMPARE(grid()->getCell(0, 1).picture, card);
+
+    click("按钮5");
+    grid()->setCurrentCell(0, 3); // the empty right-hand cell
+    click("按钮5");
+    grid()->setCurrentCell(0, 0); // a spacer
+    click("按钮5");
+    QCOMPARE(m_services->context.copiedCard, card);
+}
+
+void CardPreviewTest::printsTheSheetToPdf()
+{
+    m_folder->addStudents(students(5));
+    m_window = openWindow();
+    click("按钮1");
+    grid()->setCurrentCell(0, 1);
+    click("按钮5");
+    grid()->setCurrentCell(0, 2); // between the two card columns
+    click("按钮6");
+
+    QTemporaryDir dir;
+    m_services->dialogs.printToFile = dir.filePath("cards.pdf");
+    m_services->dialogs.printerAnswers.enqueue(true);
+    click("按钮3");
+    QCOMPARE(m_services->dialogs.last().kind, QString("printer"));
+    // Three card rows (2, 2 and 1 cards) and the pasted card on one A4 page.
+    QCOMPARE(pdf::imagesPerPage(dir.filePath("cards.pdf")), QList<int>({6}));
+
+    // Nine cards make a fifth card row, which goes whole onto a second page.
+    m_folder->addStudents(students(4));
+    click("按钮1");
+    m_services->dialogs.printToFile = dir.filePath("nine.pdf");
+    m_services->dialogs.printerAnswers.enqueue(true);
+    click("按钮3");
+    QCOMPARE(pdf::imagesPerPage(dir.filePath("nine.pdf")), QList<int>({8, 1}));
+}
+
+void CardPreviewTest::cancelledPrintWritesNothing()
+{
+    m_folder->addStudents(students(2));
+    m_window = openWindow();
+    QTemporaryDir dir;
+    m_services->dialogs.printToFile = dir.filePath("cards.pdf");
+    m_services->dialogs.printerAnswers.enqueue(false);
+    click("按钮3");
+    QVERIFY(!QFile::exists(dir.filePath("cards.pdf")));
+    QVERIFY(m_services->dialogs.messages().isEmpty());
+}
+
+void CardPreviewTest::printPreviewShowsTheSameSheet()
+{
+    m_folder->addStudents(students(3));
+    m_window = openWindow();
+    click("按钮1");
+    QTemporaryDir dir;
+    m_services->dialogs.printToFile = dir.filePath("preview.pdf");
+    click("按钮2");
+    QCOMPARE(m_services->dialogs.previewCount, 1);
+    QCOMPARE(pdf::imagesPerPage(dir.filePath("preview.pdf")), QList<int>({3}));
+}
+
+QTEST_MAIN(CardPreviewTest)
+#include "tst_cardpreview.moc"
