@@ -81,9 +81,8 @@ void CardPreviewWindow::copyCard()
 void CardPreviewWindow::pasteCard()
 {
     AdvancedGrid& grid = *m_ui->高级表格1;
-    // Pasting before anything was copied would only blank the cell.
-    if (!m_context.copiedCard.isEmpty())
-        grid.setCell(grid.cursorRow(), grid.cursorColumn(), GridCell::fromPicture(m_context.copiedCard));
+    // Before any copy the copied card is an empty picture: the cell then shows nothing.
+    grid.setCell(grid.cursorRow(), grid.cursorColumn(), GridCell::fromPicture(m_context.copiedCard));
 }
 
 void CardPreviewWindow::saveCardSize()
