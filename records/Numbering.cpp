@@ -40,7 +40,11 @@ std::optional<QString> numberInTransaction(DatabaseConnection& database, Records
     // records as the list shows are numbered.
     const qsizetype count = std::min<qsizetype>(numbers.size(), records.recordCount());
     for (qsizetype i = 0; i < count; ++i) {
-        if (!records.writeText(u"编号", numbers[i]) || !records.moveNext())
+        // Writing a row rewrites its photo as well: a number that stays is left alone, so
+        // numbering a class again after one student joined rewrites that student only.
+        if (records.readText(u"编号") != numbers[i] && !records.writeText(u"编号", numbers[i]))
+            return records.lastError();
+        if (!records.moveNext())
             return records.lastError();
     }
     if (!records.update())
