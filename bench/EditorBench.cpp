@@ -31,7 +31,9 @@ void editorScenario()
     window.show();
     QApplication::processEvents();
     auto* list = window.findChild<QTreeWidget*>(QStringLiteral("数据列表框"));
-    const auto button = [&](const char* name) { return window.findChild<QPushButton*>(QString::fromUtf8(name)); };
+    const auto button = [&](const char* name) {
+        return window.findChild<QPushButton*>(QString::fromUtf8(name));
+    };
 
     // Until the list is on screen: the query, the rows and the first paint.
     double start = bench::nowMs();

@@ -14,8 +14,8 @@ constexpr int maxDigits = 255;
 
 QString numberPart(int i, QStringView digits)
 {
-    const bool plainNumber =
-        !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    const bool plainNumber = !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), isDigit);
     if (!plainNumber)
         return QString::number(i);
     bool fits = false;
@@ -23,13 +23,16 @@ QString numberPart(int i, QStringView digits)
     return QStringLiteral("%1").arg(i, fits ? std::min(width, maxDigits) : maxDigits, 10, QChar(u'0'));
 }
 
-QString studentNumber(QStringView prefix, QStringView digits, int i) { return prefix.toString() + numberPart(i, digits); }
+QString studentNumber(QStringView prefix, QStringView digits, int i)
+{
+    return prefix.toString() + numberPart(i, digits);
+}
 
 namespace {
 
 // Nothing when every number was written and committed, else what failed.
-std::optional<QString> numberInTransaction(DatabaseConnection& database, Recordset& records, const QString& query,
-                            const QStringList& numbers)
+std::optional<QString> numberInTransaction(DatabaseConnection& database, Recordset& records,
+                                           const QString& query, const QStringList& numbers)
 {
     DatabaseTransaction transaction(database);
     if (!transaction.isActive())

@@ -28,7 +28,8 @@ QString photoFileName(QStringView className, QStringView name, QStringView numbe
     return safeNamePart(className) + safeNamePart(name) + safeNamePart(number) + QStringLiteral(".jpg");
 }
 
-PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<int>& ids, const QString& folder)
+PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<int>& ids,
+                               const QString& folder)
 {
     PhotoExportResult result;
     if (!QDir().mkpath(folder)) {

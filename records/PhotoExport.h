@@ -25,4 +25,5 @@ struct PhotoExportResult {
 // Writes the photos of the given records, in the given order, unchanged into `folder`
 // (made if missing). A later record with the same file name replaces the earlier one's file.
 // Reads through a recordset of its own, so the caller's loaded record is left alone.
-PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<int>& ids, const QString& folder);
+PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<int>& ids,
+                               const QString& folder);

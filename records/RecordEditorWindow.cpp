@@ -121,7 +121,8 @@ void RecordEditorWindow::listWithoutPhoto()
 {
     state().listMode = RecordEditorState::ListMode::ByClass;
     const QString className = m_ui->组合框1->currentText();
-    openList(StudentTable::selectClass(className), className + QStringLiteral("数据"), StudentRows::WithoutPhoto);
+    openList(StudentTable::selectClass(className), className + QStringLiteral("数据"),
+             StudentRows::WithoutPhoto);
 }
 
 void RecordEditorWindow::openList(const QString& query, const QString& caption, StudentRows which)
@@ -314,8 +315,9 @@ void RecordEditorWindow::loadPhotoFile()
     const QString fileName = QFileInfo(path).fileName();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_context.dialogs.message(this, QStringLiteral("无法读取照片文件 %1：%2").arg(fileName, file.errorString()), {},
-                                  MessageIcon::Warning);
+        m_context.dialogs.message(this,
+                                  QStringLiteral("无法读取照片文件 %1：%2").arg(fileName, file.errorString()),
+                                  {}, MessageIcon::Warning);
         return;
     }
     const QByteArray bytes = file.readAll();
@@ -356,7 +358,8 @@ void RecordEditorWindow::exportListedPhotos()
         ids << rowId(list->topLevelItem(row));
     const PhotoExportResult result = exportPhotos(m_database, ids, folder);
     if (!result.folderError.isEmpty()) {
-        m_context.dialogs.message(this, QStringLiteral("导出失败：") + result.folderError, {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("导出失败：") + result.folderError, {},
+                                  MessageIcon::Warning);
         return;
     }
     if (result.succeeded())

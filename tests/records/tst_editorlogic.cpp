@@ -5,13 +5,9 @@
 #include "platform/StudentTable.h"
 #include "records/Numbering.h"
 #include "records/PhotoExport.h"
-#include "records/StudentList.h"
 #include "records/StudentRecord.h"
 #include "tests/support/TestFolder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 class EditorLogicTest : public QObject {
@@ -23,11 +19,8 @@ private slots:
     void studentNumbersWrittenInQueryOrder();
     void photoFileNamesStayInTheFolder_data();
     void photoFileNamesStayInTheFolder();
-    void exportWritesPhotosUnchanged();
-    void exportIntoUnwritableFolderFails();
     void remarksKeepTheirLines_data();
     void remarksKeepTheirLines();
-    void rowsWithoutPhotoLeaveOthersOut();
 };
 
 void EditorLogicTest::numberPartFillsLikePrintf_data()
@@ -64,7 +57,8 @@ void EditorLogicTest::numberPartFillsLikePrintf()
 void EditorLogicTest::studentNumbersWrittenInQueryOrder()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "一班", "x", {}}, {"乙", "二班", "y", {}}, {"丙", "一班", "z", {}}, {"丁", "一班", "w", {}}});
+    folder.addStudents(
+        {{"甲", "一班", "x", {}}, {"乙", "二班", "y", {}}, {"丙", "一班", "z", {}}, {"丁", "一班", "w", {}}});
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
     Recordset records;
@@ -86,7 +80,8 @@ void EditorLogicTest::studentNumbersWrittenInQueryOrder()
 
     // A failed run stores nothing and says why.
     connection.close();
-    QVERIFY(!writeStudentNumbers(connection, records, StudentTable::selectClass(u"一班"), {"1", "2", "3"}, &error));
+    QVERIFY(!writeStudentNumbers(connection, records, StudentTable::selectClass(u"一班"), {"1", "2", "3"},
+                                 &error));
     QVERIFY(!error.isEmpty());
 }
 
@@ -112,59 +107,6 @@ void EditorLogicTest::photoFileNamesStayInTheFolder()
     QCOMPARE(photoFileName(className, name, number), expected);
 }
 
-void EditorLogicTest::exportWritesPhotosUnchanged()
-{
-    TestFolder folder;
-    const QByteArray first = jpegBytes(30, 40, Qt::red);
-    const QByteArray second = jpegBytes(30, 40, Qt::blue);
-    const QByteArray slashed = jpegBytes(20, 20, Qt::green);
-    const QList<int> ids = folder.addStudents({{"张三", "一班", "1", first},
-                                               {"李四", "一班", "2", {}},
-                                               {"张三", "一班", "1", second},
-                                               {"A/B", "一班", "3", slashed}});
-    DatabaseConnection connection;
-    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-    const QString target = folder.path() + "/导出/新文件夹";
-
-    const PhotoExportResult result = exportPhotos(connection, ids, target);
-    QVERIFY(result.succeeded());
-    QCOMPARE(result.written, 3);
-    QCOMPARE(result.withoutPhoto, 1);
-    const QDir dir(target);
-    QCOMPARE(dir.entryList(QDir::Files, QDir::Name), QStringList({"一班A_B3.jpg", "一班张三1.jpg"}));
-    const auto contents = [&](const QString& name) {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    QCOMPARE(contents("一班张三1.jpg"), second); // the later row replaces the earlier one
-    QCOMPARE(contents("一班A_B3.jpg"), slashed);
-    QVERIFY(!QFile::exists(folder.path() + "/导出/新文件夹/一班A"));
-}
-
-void EditorLogicTest::exportIntoUnwritableFolderFails()
-{
-    TestFolder folder;
-    const QList<int> ids = folder.addStudents({{"张三", "一班", "1", jpegBytes(8, 8)}});
-    DatabaseConnection connection;
-    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-
-    QFile blocker(folder.path() + "/文件");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const PhotoExportResult underFile = exportPhotos(connection, ids, blocker.fileName() + "/照片");
-    QVERIFY(!underFile.succeeded());
-    QVERIFY(!underFile.folderError.isEmpty());
-    QCOMPARE(underFile.written, 0);
-
-    // A folder of the right name in the way of the file.
-    const QString target = folder.path() + "/照片";
-    QVERIFY(QDir(target).mkpath("一班张三1.jpg"));
-    const PhotoExportResult blocked = exportPhotos(connection, ids, target);
-    QVERIFY(!blocked.succeeded());
-    QCOMPARE(blocked.failedFiles, QStringList({"一班张三1.jpg"}));
-    QVERIFY(!blocked.firstFailure.isEmpty());
-}
-
 void EditorLogicTest::remarksKeepTheirLines_data()
 {
     QTest::addColumn<QByteArray>("stored");
@@ -174,7 +116,8 @@ void EditorLogicTest::remarksKeepTheirLines_data()
     QTest::newRow("windows lines") << twoLines << "第一行\n第二行" << twoLines;
     QTest::newRow("unix lines") << gbk::encode(u"第一行\n第二行") << "第一行\n第二行" << twoLines;
     QTest::newRow("empty") << QByteArray() << "" << QByteArray();
-    QTest::newRow("blank lines kept") << gbk::encode(u"a\r\n\r\nb\r\n") << "a\n\nb\n" << gbk::encode(u"a\r\n\r\nb\r\n");
+    QTest::newRow("blank lines kept") << gbk::encode(u"a\r\n\r\nb\r\n") << "a\n\nb\n"
+                                      << gbk::encode(u"a\r\n\r\nb\r\n");
 }
 
 void EditorLogicTest::remarksKeepTheirLines()
@@ -184,24 +127,6 @@ void EditorLogicTest::remarksKeepTheirLines()
     QFETCH(QByteArray, saved);
     QCOMPARE(remarksText(stored), shown);
     QCOMPARE(remarksBytes(shown), saved);
-}
-
-void EditorLogicTest::rowsWithoutPhotoLeaveOthersOut()
-{
-    TestFolder folder;
-    const QList<int> ids = folder.addStudents(
-        {{"甲", "一班", "1", jpegBytes(8, 8)}, {"乙", "一班", "2", {}}, {"丙", "一班", "3", {}}});
-    DatabaseConnection connection;
-    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-    Recordset records;
-    records.attach(connection);
-    records.open(StudentTable::selectClass(u"一班"));
-
-    const QList<StudentListRow> expected{{ids[1], "一班", "乙", "2", false}, {ids[2], "一班", "丙", "3", false}};
-    QCOMPARE(readStudentRows(records, StudentRows::WithoutPhoto), expected);
-    QCOMPARE(readStudentRows(records).size(), 3);
-    QCOMPARE(readStudentRows(records).first().hasPhoto, true);
-    QCOMPARE(readStudentRecord(records).姓名, QString("甲")); // back on the first record
 }
 
 QTEST_MAIN(EditorLogicTest)

@@ -200,13 +200,6 @@ void RecordEditorTest::layoutMatchesTheWindowDefinition()
     QCOMPARE(editor.get<QLineEdit>("编辑框6")->text(), QString("001"));
     QVERIFY(!editor.get("编辑框6")->isEnabled());
     QCOMPARE(editor.get<QLineEdit>("目录编辑框1")->text(), ProgramFolder::photoFolder(folder.path()));
-
-    for (const auto& [button, text] : {std::pair{"按钮5", "班级查找"}, {"按钮11", "无照片"}, {"按钮6", "全部显示"},
-                                       {"按钮7", "编号或姓名查找"}, {"按钮1", "上一个"}, {"按钮2", "下一个"},
-                                       {"按钮3", "删除"}, {"按钮4", "保存更改"}, {"按钮10", "取主界面照片"},
-                                       {"按钮13", "载入照片"}, {"按钮8", "导出列表中相片"},
-                                       {"按钮12", "数据库管理"}, {"按钮9", "开始编号"}})
-        QCOMPARE(editor.get<QPushButton>(button)->text(), QString(text));
 }
 
 void RecordEditorTest::openingListsTheFirstClass()
@@ -338,7 +331,8 @@ void RecordEditorTest::reopeningKeepsTheModeAndListsTheFirstClass()
 void RecordEditorTest::selectingShowsEveryColumn()
 {
     TestFolder folder;
-    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", jpegBytes(30, 40)}});
+    const QList<int> ids =
+        folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", jpegBytes(30, 40)}});
     folder.execute(QString("UPDATE 学生 SET 性别='女', 电话='13800000000', 出生年月='2008-09', 住址='青禾路1号', "
                            "选项='三好学生', 简介=X'%1' WHERE id=%2")
                        .arg(QString::fromLatin1(gbk::encode(u"第一行\r\n第二行").toHex()))
@@ -615,8 +609,9 @@ void RecordEditorTest::exportWritesTheListedPhotos()
 void RecordEditorTest::exportLeavesTheLoadedRecord()
 {
     TestFolder folder;
-    const QList<int> ids = folder.addStudents(
-        {{"甲", "七(1)班", "1", jpegBytes(8, 8)}, {"乙", "七(1)班", "2", jpegBytes(8, 8)}, {"丙", "七(1)班", "3", {}}});
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(8, 8)},
+                                               {"乙", "七(1)班", "2", jpegBytes(8, 8)},
+                                               {"丙", "七(1)班", "3", {}}});
     Editor editor(folder, classes);
     editor.clickRow(1);
     editor.get<QLineEdit>("编辑框8")->setText("导出后保存");
@@ -664,7 +659,8 @@ void RecordEditorTest::numbering_data()
     QTest::addColumn<QString>("preview");
     QTest::addColumn<QStringList>("firstNumbers");
     QTest::addColumn<QString>("lastNumber");
-    QTest::newRow("3 digits") << 4 << "3" << "001" << QStringList({"2014001", "2014002", "2014003"}) << "2014004";
+    QTest::newRow("3 digits") << 4 << "3"
+                              << "001" << QStringList({"2014001", "2014002", "2014003"}) << "2014004";
     QTest::newRow("no digit count") << 3 << "" << "1" << QStringList({"20141", "20142", "20143"}) << "20143";
     QTest::newRow("not a number") << 2 << "三" << "1" << QStringList({"20141", "20142"}) << "20142";
     QTest::newRow("thousandth") << 1000 << "3" << "001" << QStringList({"2014001", "2014002"}) << "20141000";
