@@ -162,6 +162,7 @@ private slots:
     void numberingRenumbersTheWholeClassAfterASearch();
     void numberingEveryoneInModeAll();
     void numberingRefreshesTheDetails();
+    void missingDatabaseLeavesEverythingEmpty();
 };
 
 void RecordEditorTest::layoutMatchesTheWindowDefinition()
@@ -737,6 +738,21 @@ void RecordEditorTest::numberingRefreshesTheDetails()
     QCOMPARE(stored(folder, ids[0]).texts[2], QString("2014001"));
     editor.click("按钮2");
     QCOMPARE(editor.get<QLineEdit>("编辑框4")->text(), QString("2014002"));
+}
+
+void RecordEditorTest::missingDatabaseLeavesEverythingEmpty()
+{
+    TestFolder folder(false);
+    Editor editor(folder, classes);
+    for (const char* button : {"按钮5", "按钮6", "按钮7", "按钮11", "按钮1", "按钮2", "按钮3", "按钮4", "按钮9"})
+        editor.click(button);
+    QCOMPARE(editor.list()->topLevelItemCount(), 0);
+    QCOMPARE(editor.details(), QStringList(9, QString()));
+    const QStringList messages = editor.services.dialogs.messages();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY(messages[0].startsWith("保存失败："));
+    QVERIFY(messages[1].startsWith("编号失败："));
+    QVERIFY(!QFile::exists(folder.databaseFile()));
 }
 
 QTEST_MAIN(RecordEditorTest)
