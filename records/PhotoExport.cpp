@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "records/PhotoExport.h"
+
+#include "platform/DatabaseConnection.h"
+#include "platform/Recordset.h"
+#include "platform/StudentTable.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace {
+
+QString safeNamePart(QStringView part)
+{
+    static const QString refused = QStringLiteral("/\\:*?\"<>|");
+    QString text = part.toString();
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || refused.contains(c))
+            c = u'_';
+    }
+    return text;
+}
+
+} // namespace
+
+QString photoFileName(QStringView className, QStringView name, QStringView number)
+{
+    return safeNamePart(className) + safeNamePart(name) + safeNamePart(number) + QStringLiteral(".jpg");
+}
+
+PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<int>& ids,
+                               const QString& folder)
+{
+    PhotoExportResult result;
+    if (!QDir().mkpath(folder)) {
+        result.folderError = QStringLiteral("无法创建文件夹 ") + QDir::toNativeSeparators(folder);
+        return result;
+    }
+    const QDir target(folder);
+    Recordset student;
+    student.attach(database);
+    for (const int id : ids) {
+        student.open(StudentTable::selectId(id));
+        const QByteArray photo = student.readBytes(u"照片");
+        if (photo.isEmpty()) {
+            ++result.withoutPhoto;
+            continue;
+        }
+        const QString fileName =
+            photoFileName(student.readText(u"班级"), student.readText(u"姓名"), student.readText(u"编号"));
+        // Written aside and renamed into place: an interrupted export leaves no half photo.
+        QSaveFile file(target.filePath(fileName));
+        if (file.open(QIODevice::WriteOnly) && file.write(photo) == photo.size() && file.commit()) {
+            ++result.written;
+            continue;
+        }
+        if (result.failedFiles.isEmpty())
+            result.firstFailure = file.errorString();
+        result.failedFiles << fileName;
+    }
+    return result;
+}
