@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QThreadPool>
 
 QString describeSqliteError(int code, const char* message)
 {
@@ -195,14 +196,53 @@ bool DatabaseConnection::isOpen() const { return m_session->db != nullptr; }
 
 QString DatabaseConnection::lastError() const { return m_session->lastError; }
 
-bool DatabaseConnection::beginTransaction() { return m_session->exec(QStringLiteral("BEGIN IMMEDIATE")); }
+namespace {
 
-bool DatabaseConnection::commitTransaction() { return m_session->exec(QStringLiteral("COMMIT")); }
+constexpr int autoCheckpointPages = 1000; // SQLite's own default
+
+// Copies the write-ahead log into the database file on a connection of its own, so a large
+// commit does not keep the window waiting for it. Readers and writers go on meanwhile.
+void checkpointInBackground(const QByteArray& file)
+{
+    QThreadPool::globalInstance()->start([file] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 5000);
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        sqlite3_close(db);
+    });
+}
+
+} // namespace
+
+bool DatabaseConnection::beginTransaction()
+{
+    if (!m_session->exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    // A transaction may rewrite a whole school's photos; the commit must not also copy them
+    // all into the database file before it returns.
+    sqlite3_wal_autocheckpoint(m_session->db, 0);
+    return true;
+}
+
+bool DatabaseConnection::commitTransaction()
+{
+    const bool committed = m_session->exec(QStringLiteral("COMMIT"));
+    if (m_session->db) {
+        sqlite3_wal_autocheckpoint(m_session->db, autoCheckpointPages);
+        if (committed)
+            checkpointInBackground(QByteArray(sqlite3_db_filename(m_session->db, "main")));
+    }
+    return committed;
+}
 
 void DatabaseConnection::rollbackTransaction()
 {
     if (m_session->db && !sqlite3_get_autocommit(m_session->db))
         sqlite3_exec(m_session->db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (m_session->db)
+        sqlite3_wal_autocheckpoint(m_session->db, autoCheckpointPages);
 }
 
 DatabaseTransaction::DatabaseTransaction(DatabaseConnection& connection)
