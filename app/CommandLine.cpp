@@ -163,7 +163,8 @@ QString usage()
                           "  qinghe --version       显示版本\n"
                           "\n"
                           "环境变量：\n"
-                          "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n");
+                          "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
+                          "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n");
 }
 
 int run(int argc, char* argv[])
