@@ -10,6 +10,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -20,6 +23,11 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("青禾名录"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qinghe.png")));
     installFontSubstitutes();
+    // Qt's own dialogs (print, print preview, files, fonts) speak the language of the rest.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     DesktopDialogs dialogs;
     DesktopNavigator navigator;
