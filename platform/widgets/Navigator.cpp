@@ -2,6 +2,7 @@
 #include "platform/widgets/Navigator.h"
 
 #include <QEventLoop>
+#include <QWindow>
 
 WindowMode windowMode(WindowKind kind)
 {
@@ -27,11 +28,19 @@ QPointer<QWidget> Navigator::open(WindowKind kind, QWidget* opener)
         return nullptr;
     const WindowMode mode = windowMode(kind);
     // An owned window stays above its owner and goes with it; a modal one stands alone.
-    window->setParent(mode.owned ? opener : nullptr, window->windowFlags() | Qt::Window);
+    window->setParent(mode.owned ? opener : nullptr,
+                      (window->windowFlags() & ~Qt::WindowType_Mask) | (mode.modal ? Qt::Dialog : Qt::Window));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->move(50, 50); // every window opens at the same place, as its definition says
-    if (mode.modal)
+    if (mode.modal) {
         window->setWindowModality(Qt::ApplicationModal);
+        // Not owned, yet kept above the window it blocks: window managers let a plain window
+        // slip behind its opener, which then ignores every click and looks frozen.
+        if (opener && opener->window()->windowHandle()) {
+            window->winId();
+            window->windowHandle()->setTransientParent(opener->window()->windowHandle());
+        }
+    }
     QPointer<QWidget> guard(window);
     present(window, mode.modal);
     return guard;

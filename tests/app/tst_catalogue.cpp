@@ -34,6 +34,7 @@ void CatalogueTest::init()
     m_services->navigator.setFactory(
         [this](WindowKind kind) { return createWindow(m_services->context, kind); });
     m_main = std::make_unique<MainWindow>(m_services->context);
+    m_main->show();
 }
 
 void CatalogueTest::cleanup()
@@ -87,6 +88,11 @@ void CatalogueTest::mainWindowOpens()
     QCOMPARE(openings[0].window->size(), size);
     QCOMPARE(openings[0].window->windowModality(), modal ? Qt::ApplicationModal : Qt::NonModal);
     QVERIFY(openings[0].window->testAttribute(Qt::WA_DeleteOnClose));
+    // A modal window is a dialog of the window it blocks, so the window manager keeps it on top.
+    if (modal) {
+        QCOMPARE(openings[0].window->windowType(), Qt::Dialog);
+        QCOMPARE(openings[0].window->windowHandle()->transientParent(), m_main->windowHandle());
+    }
 }
 
 void CatalogueTest::windowsOpenWindows_data()
@@ -120,6 +126,7 @@ void CatalogueTest::windowsOpenWindows()
     QCOMPARE(openings[1].owner, nullptr);
     QCOMPARE(openings[1].window->windowTitle(), caption);
     QCOMPARE(openings[1].window->size(), size);
+    QCOMPARE(openings[1].window->windowHandle()->transientParent(), opener->windowHandle());
 }
 
 void CatalogueTest::eachOpeningIsANewWindow()
