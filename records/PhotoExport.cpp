@@ -40,7 +40,13 @@ PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<i
     Recordset student;
     student.attach(database);
     for (const int id : ids) {
-        student.open(StudentTable::selectId(id));
+        // A record deleted meanwhile has no photo to give; one that cannot be read is a failure.
+        if (!student.open(StudentTable::selectId(id))) {
+            if (result.failedFiles.isEmpty())
+                result.firstFailure = student.lastError();
+            result.failedFiles << QStringLiteral("记录 %1").arg(id);
+            continue;
+        }
         const QByteArray photo = student.readBytes(u"照片");
         if (photo.isEmpty()) {
             ++result.withoutPhoto;

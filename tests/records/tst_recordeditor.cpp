@@ -651,6 +651,12 @@ void RecordEditorTest::exportFailureIsReported()
     QVERIFY(messages[1].startsWith("导出失败："));
     QVERIFY(!messages.contains("导出成功"));
     QCOMPARE(editor.services.shell.openedFolders.size(), 1);
+
+    // Listed students whose records can no longer be read are not exported "successfully".
+    editor.get<QLineEdit>("目录编辑框1")->setText(folder.path() + "/另一个");
+    folder.execute("DROP TABLE 学生");
+    editor.click("按钮8");
+    QVERIFY(editor.services.dialogs.messages().last().startsWith("有 2 张相片没有导出"));
 }
 
 void RecordEditorTest::numbering_data()
