@@ -27,9 +27,10 @@ QPointer<QWidget> Navigator::open(WindowKind kind, QWidget* opener)
     if (!window)
         return nullptr;
     const WindowMode mode = windowMode(kind);
-    // An owned window stays above its owner and goes with it; a modal one stands alone. Both
-    // are dialogs to the window manager: a plain window is kept above nothing.
-    window->setParent(mode.owned ? opener : nullptr, (window->windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
+    // An owned window goes with its owner, and the owner can still be brought to the front to
+    // work beside it (taking a photo for the record editor); a modal one stands alone.
+    window->setParent(mode.owned ? opener : nullptr,
+                      (window->windowFlags() & ~Qt::WindowType_Mask) | (mode.modal ? Qt::Dialog : Qt::Window));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->move(50, 50); // every window opens at the same place, as its definition says
     if (mode.modal) {
