@@ -108,18 +108,6 @@ Stored stored(const TestFolder& folder, int id)
     return s;
 }
 
-QStringList storedNumbers(const TestFolder& folder)
-{
-    DatabaseConnection connection;
-    connection.openDatabaseFile(folder.databaseFile());
-    Recordset records;
-    records.attach(connection);
-    records.open(StudentTable::selectAll);
-    QStringList numbers;
-    for (int i = 0; i < records.recordCount(); ++i, records.moveNext())
-        numbers << records.readText(u"编号");
-    return numbers;
-}
 
 QString writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -417,7 +405,7 @@ void RecordEditorTest::savingWithoutRecordSaysSo()
     const QStringList messages = editor.services.dialogs.messages();
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages[0].startsWith("保存失败："));
-    QCOMPARE(storedNumbers(folder).size(), 0);
+    QCOMPARE(folder.storedColumn(u"编号").size(), 0);
 }
 
 void RecordEditorTest::deletingKeepsTheSelectionSensible_data()
@@ -452,7 +440,7 @@ void RecordEditorTest::deletingKeepsTheSelectionSensible()
     QCOMPARE(editor.services.dialogs.last().text, QString("是否确定删除!!"));
     QVERIFY(editor.services.dialogs.messages().isEmpty());
     QVERIFY(!stored(folder, ids[row]).exists);
-    QCOMPARE(storedNumbers(folder).size(), left.size());
+    QCOMPARE(folder.storedColumn(u"编号").size(), left.size());
     QCOMPARE(editor.column(1), left);
     QCOMPARE(editor.selectedRow(), selected);
     if (selected < 0) {
@@ -477,7 +465,7 @@ void RecordEditorTest::deleteAskedAndCancelled()
     editor.services.dialogs.confirmAnswers.enqueue(false);
     editor.click("按钮3");
     QCOMPARE(editor.column(1), QStringList({"甲", "乙"}));
-    QCOMPARE(storedNumbers(folder).size(), 2);
+    QCOMPARE(folder.storedColumn(u"编号").size(), 2);
 
     // Nothing listed and nothing loaded: nothing to ask about.
     editor.get<QComboBox>("组合框1")->setCurrentText("空班");
@@ -692,7 +680,7 @@ void RecordEditorTest::numbering()
     editor.click("按钮9");
 
     QVERIFY(editor.services.dialogs.shown.isEmpty());
-    const QStringList numbers = storedNumbers(folder);
+    const QStringList numbers = folder.storedColumn(u"编号");
     QCOMPARE(numbers.first(), QString("keep"));
     QCOMPARE(numbers.mid(1, firstNumbers.size()), firstNumbers);
     QCOMPARE(numbers.last(), lastNumber);
@@ -711,7 +699,7 @@ void RecordEditorTest::numberingRenumbersTheWholeClassAfterASearch()
     QCOMPARE(editor.column(1), QStringList({"丁"}));
     editor.get<QLineEdit>("编辑框2")->setText("A");
     editor.click("按钮9");
-    QCOMPARE(storedNumbers(folder), QStringList({"A001", "y", "A002", "A003"}));
+    QCOMPARE(folder.storedColumn(u"编号"), QStringList({"A001", "y", "A002", "A003"}));
     QCOMPARE(editor.column(1), QStringList({"甲", "丙", "丁"}));
     QCOMPARE(editor.get<QLabel>("标签1")->text(), QString("七(1)班数据"));
 }
@@ -727,7 +715,7 @@ void RecordEditorTest::numberingEveryoneInModeAll()
     editor.get<QLineEdit>("编辑框2")->setText("");
     editor.get<QLineEdit>("编辑框5")->setText("2");
     editor.click("按钮9");
-    QCOMPARE(storedNumbers(folder), QStringList({"01", "02", "03"}));
+    QCOMPARE(folder.storedColumn(u"编号"), QStringList({"01", "02", "03"}));
     QCOMPARE(editor.get<QLabel>("标签1")->text(), QString("所有数据"));
 }
 

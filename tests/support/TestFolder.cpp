@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/TestFolder.h"
 
+#include "platform/DatabaseConnection.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 
 #include <QBuffer>
@@ -96,6 +98,19 @@ QList<int> TestFolder::addStudents(const QList<Student>& students) const
 }
 
 void TestFolder::execute(const QString& sql) const { Database(databaseFile()).run(sql); }
+
+QStringList TestFolder::storedColumn(QStringView field) const
+{
+    DatabaseConnection connection;
+    connection.openDatabaseFile(databaseFile());
+    Recordset records;
+    records.attach(connection);
+    records.open(StudentTable::selectAll);
+    QStringList values;
+    for (int i = 0; i < records.recordCount(); ++i, records.moveNext())
+        values << records.readText(field);
+    return values;
+}
 
 QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
 {

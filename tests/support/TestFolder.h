@@ -29,6 +29,9 @@ public:
     QList<int> addStudents(const QList<Student>& students) const;
     // Runs statements straight on the database file, for set-ups the program cannot make.
     void execute(const QString& sql) const;
+    // One text column of every student, in stored order, read through a connection of its
+    // own as another window would.
+    QStringList storedColumn(QStringView field) const;
 
 private:
     QTemporaryDir m_dir;
