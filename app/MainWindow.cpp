@@ -14,11 +14,6 @@
 #include <QFileInfo>
 #include <QMouseEvent>
 
-namespace {
-// The password of the original database format; kept so every opening reads the same.
-const QString databasePassword = QStringLiteral("2961574");
-} // namespace
-
 MainWindow::MainWindow(AppContext& context, QWidget* parent)
     : QMainWindow(parent)
     , m_context(context)
@@ -32,7 +27,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->installEventFilter(this);
 
     m_context.appFolder = ProgramFolder::locate();
-    m_database.openDatabaseFile(m_context.databaseFile(), databasePassword);
+    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
     loadClassList();
     refillClassSelectors();
     connect(&m_context, &AppContext::classListChanged, this, &MainWindow::refillClassSelectors);

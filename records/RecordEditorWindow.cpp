@@ -25,9 +25,6 @@
 
 namespace {
 
-// The password of the original database format; kept so every opening reads the same.
-const QString databasePassword = QStringLiteral("2961574");
-
 enum Column { ClassColumn, NameColumn, NumberColumn, PhotoColumn };
 constexpr int idRole = Qt::UserRole;
 
@@ -86,7 +83,7 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
     m_ui->组合框2->setCurrentIndex(firstClass);
     m_ui->编辑框2->setText(QString::number(QDate::currentDate().year()));
 
-    m_database.openDatabaseFile(m_context.databaseFile(), databasePassword);
+    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
     m_records.attach(m_database);
     // Opening lists the first class whatever was listed last; the list mode stays as it was.
     const QString className = m_ui->组合框1->currentText();
