@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
+#include "platform/Picture.h"
 #include "platform/Recordset.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QPainter>
 
 namespace {
 
-// A photo of any size, decoded straight to its frame; a null image when the bytes are no picture.
+// A photo of any size, decoded straight to its frame; a null image when the bytes are no
+// picture or too large to decode.
 QImage framedPhoto(const QByteArray& bytes)
 {
-    if (bytes.isEmpty())
-        return {};
-    QBuffer buffer;
-    buffer.setData(bytes);
-    QImageReader reader(&buffer);
-    reader.setScaledSize(CardLayout::photoSize);
-    QImage photo = reader.read();
+    QImage photo = Picture::decode(bytes, CardLayout::photoSize);
     if (!photo.isNull() && photo.size() != CardLayout::photoSize)
         photo = photo.scaled(CardLayout::photoSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return photo;
@@ -44,7 +38,7 @@ CardFields CardFields::fromRecord(const Recordset& records)
 
 CardComposer::CardComposer(const CardLayout& layout)
     : m_layout(layout)
-    , m_background(layout.backgroundPicture().scaled(faceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+    , m_background(layout.backgroundPicture(faceSize).scaled(faceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
 {
     m_layout.background.clear(); // the picture above is all that is needed of it
 }

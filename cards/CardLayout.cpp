@@ -3,11 +3,12 @@
 
 #include "platform/IniFile.h"
 #include "platform/Length.h"
+#include "platform/Picture.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFile.h"
 #include "platform/SettingText.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -79,46 +80,40 @@ CardLayout CardLayout::load(const QString& appFolder)
     return layout;
 }
 
-bool CardLayout::savePosition(const QString& appFolder, CardElement element, QPoint position)
+bool CardLayout::savePosition(const QString& appFolder, CardElement element, QPoint position, QString* error)
 {
-    const QString file = ProgramFolder::settingsFile(appFolder);
-    const QString section = sectionOf(element).name;
-    const bool left = IniFile::write(file, section, u"左边", SettingText::fromInteger(position.x()));
-    const bool top = IniFile::write(file, section, u"顶边", SettingText::fromInteger(position.y()));
-    return left && top;
+    return IniFile::write(ProgramFolder::settingsFile(appFolder), sectionOf(element).name,
+                          {{QStringLiteral("左边"), SettingText::fromInteger(position.x())},
+                           {QStringLiteral("顶边"), SettingText::fromInteger(position.y())}},
+                          error);
 }
 
-bool CardLayout::saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style)
+bool CardLayout::saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style,
+                               QString* error)
 {
     if (element == CardElement::Photo)
         return false;
-    const QString file = ProgramFolder::settingsFile(appFolder);
-    const QString section = sectionOf(element).name;
-    bool written = IniFile::write(file, section, u"字体名称", style.face);
-    written = IniFile::write(file, section, u"加粗", SettingText::fromFlag(style.bold)) && written;
-    written = IniFile::write(file, section, u"倾斜", SettingText::fromFlag(style.italic)) && written;
-    written = IniFile::write(file, section, u"字体大小", SettingText::fromInteger(style.points)) && written;
-    written = IniFile::write(file, section, u"字体颜色", SettingText::fromColor(style.colour)) && written;
-    return written;
+    return IniFile::write(ProgramFolder::settingsFile(appFolder), sectionOf(element).name,
+                          {{QStringLiteral("字体名称"), style.face},
+                           {QStringLiteral("加粗"), SettingText::fromFlag(style.bold)},
+                           {QStringLiteral("倾斜"), SettingText::fromFlag(style.italic)},
+                           {QStringLiteral("字体大小"), SettingText::fromInteger(style.points)},
+                           {QStringLiteral("字体颜色"), SettingText::fromColor(style.colour)}},
+                          error);
 }
 
-bool CardLayout::saveBackground(const QString& appFolder, const QByteArray& bytes)
+bool CardLayout::saveBackground(const QString& appFolder, const QByteArray& bytes, QString* error)
 {
-    // Written aside and renamed, so a failed write leaves the old background whole.
-    QSaveFile file(ProgramFolder::backgroundFile(appFolder));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return SafeFile::write(ProgramFolder::backgroundFile(appFolder), bytes, error);
 }
 
-QImage CardLayout::backgroundPicture() const
+QImage CardLayout::backgroundPicture(QSize drawSize) const
 {
     QImage picture;
     if (!background.isEmpty())
-        picture = QImage::fromData(background);
+        picture = Picture::decode(background, drawSize);
     if (picture.isNull())
-        picture = QImage::fromData(builtInBackground(), "JPEG");
+        picture = Picture::decode(builtInBackground(), drawSize);
     return picture;
 }
 

@@ -51,12 +51,17 @@ struct CardLayout {
 
     static CardLayout load(const QString& appFolder);
     // Each answers whether the file was written; the settings file keeps every other line.
-    static bool savePosition(const QString& appFolder, CardElement element, QPoint position);
-    static bool saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style);
-    static bool saveBackground(const QString& appFolder, const QByteArray& bytes);
+    // A position or a style is written in one go, never half; the reason of a failure goes
+    // to `error`.
+    static bool savePosition(const QString& appFolder, CardElement element, QPoint position,
+                             QString* error = nullptr);
+    static bool saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style,
+                              QString* error = nullptr);
+    static bool saveBackground(const QString& appFolder, const QByteArray& bytes, QString* error = nullptr);
 
-    // The background file's picture, or the built-in one when there is none or it is no picture.
-    QImage backgroundPicture() const;
+    // The background file's picture, or the built-in one when there is none, it is no picture
+    // or it is too large; decoded for drawing at `drawSize` (empty: its own size).
+    QImage backgroundPicture(QSize drawSize = {}) const;
     // The built-in background, a 1024 × 707 JPEG.
     static QByteArray builtInBackground();
 };

@@ -23,12 +23,12 @@ CardSize loadCardSize(const QString& appFolder)
             IniFile::readInteger(file, u"sys", u"证件高度", defaults.height)};
 }
 
-bool saveCardSize(const QString& appFolder, CardSize size)
+bool saveCardSize(const QString& appFolder, CardSize size, QString* error)
 {
-    const QString file = ProgramFolder::settingsFile(appFolder);
-    const bool height = IniFile::write(file, u"sys", u"证件高度", SettingText::fromInteger(size.height));
-    const bool width = IniFile::write(file, u"sys", u"证件宽度", SettingText::fromInteger(size.width));
-    return height && width;
+    return IniFile::write(ProgramFolder::settingsFile(appFolder), u"sys",
+                          {{QStringLiteral("证件高度"), SettingText::fromInteger(size.height)},
+                           {QStringLiteral("证件宽度"), SettingText::fromInteger(size.width)}},
+                          error);
 }
 
 void defineGrid(AdvancedGrid& grid)

@@ -31,8 +31,8 @@ struct CardSize {
 
 // 证件宽度 and 证件高度 of the settings file, unbounded: the bounds apply when the window saves.
 CardSize loadCardSize(const QString& appFolder);
-// Writes the height, then the width; answers whether both were written.
-bool saveCardSize(const QString& appFolder, CardSize size);
+// Writes the height, then the width, in one go; answers whether they were written.
+bool saveCardSize(const QString& appFolder, CardSize size, QString* error = nullptr);
 
 // Gives a new grid the sheet's columns and default cell sizes.
 void defineGrid(AdvancedGrid& grid);

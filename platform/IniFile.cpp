@@ -2,10 +2,12 @@
 #include "platform/IniFile.h"
 
 #include "platform/Gbk.h"
+#include "platform/SafeFile.h"
 #include "platform/SettingText.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QLockFile>
 
 #include <optional>
 #include <vector>
@@ -145,38 +147,69 @@ bool IniFile::readFlag(const QString& path, QStringView section, QStringView key
     return SettingText::toFlag(read(path, section, key));
 }
 
-bool IniFile::write(const QString& path, QStringView section, QStringView key, QStringView value)
-{
-    std::vector<Line> lines = splitLines(readAll(path));
-    QByteArray eol = "\n";
-    for (const Line& line : lines) {
-        if (!line.ending.isEmpty()) {
-            eol = line.ending;
-            break;
-        }
-    }
+namespace {
 
+QByteArray lineEnding(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines) {
+        if (!line.ending.isEmpty())
+            return line.ending;
+    }
+    return "\n";
+}
+
+void setValue(std::vector<Line>& lines, QStringView section, QStringView key, QStringView value)
+{
+    const QByteArray eol = lineEnding(lines);
     const QByteArray keyBytes = gbk::encode(key) + '=' + gbk::encode(oneLine(value));
     const Location at = locate(lines, section, key);
     if (at.key) {
         lines[*at.key].bytes = keyBytes;
+        return;
+    }
+    if (!lines.empty() && lines.back().ending.isEmpty())
+        lines.back().ending = eol;
+    if (at.section) {
+        lines.insert(lines.begin() + qsizetype(at.sectionEnd), Line{keyBytes, eol});
     } else {
-        if (!lines.empty() && lines.back().ending.isEmpty())
-            lines.back().ending = eol;
-        if (at.section) {
-            lines.insert(lines.begin() + qsizetype(at.sectionEnd), Line{keyBytes, eol});
-        } else {
-            lines.push_back(Line{'[' + gbk::encode(section) + ']', eol});
-            lines.push_back(Line{keyBytes, eol});
-        }
+        lines.push_back(Line{'[' + gbk::encode(section) + ']', eol});
+        lines.push_back(Line{keyBytes, eol});
     }
+}
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+// Two copies of the program may save settings at the same moment; without this, each
+// would write back the file as it read it and drop the other's keys.
+constexpr int lockTimeoutMs = 3000;
+
+QString lockPath(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
+}
+
+} // namespace
+
+bool IniFile::write(const QString& path, QStringView section, const Values& values, QString* error)
+{
+    QLockFile lock(lockPath(path));
+    if (!lock.tryLock(lockTimeoutMs)) {
+        if (error) {
+            *error = lock.error() == QLockFile::LockFailedError
+                         ? QStringLiteral("设置文件正被另一个程序写入，请稍后再试")
+                         : QStringLiteral("无法写入“%1”：没有写入这个文件夹的权限").arg(QFileInfo(path).fileName());
+        }
         return false;
-    for (const Line& line : lines) {
-        file.write(line.bytes);
-        file.write(line.ending);
     }
-    return file.commit();
+    std::vector<Line> lines = splitLines(readAll(path));
+    for (const auto& [key, value] : values)
+        setValue(lines, section, key, value);
+    QByteArray bytes;
+    for (const Line& line : lines)
+        bytes += line.bytes + line.ending;
+    return SafeFile::write(path, bytes, error);
+}
+
+bool IniFile::write(const QString& path, QStringView section, QStringView key, QStringView value, QString* error)
+{
+    return write(path, section, Values{{key.toString(), value.toString()}}, error);
 }

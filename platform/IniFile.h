@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // Key-by-key access to a GBK-encoded INI file. Nothing is cached: every call reads the file
 // again, so a value written by one window is what the next read anywhere returns. Writing
@@ -14,7 +17,12 @@ public:
     static int readInteger(const QString& path, QStringView section, QStringView key, int defaultValue);
     static bool readFlag(const QString& path, QStringView section, QStringView key);
 
-    // Creates the file, the section and the key as needed. False when the file could not be
-    // written; the old file is then left untouched.
-    static bool write(const QString& path, QStringView section, QStringView key, QStringView value);
+    // Creates the file, the section and the keys as needed, in one replacement of the file,
+    // so keys that belong together (a position, a text style) are never stored half. Other
+    // programs writing the same file wait for each other. False, with the reason, when the
+    // file could not be written; the old file is then left untouched.
+    using Values = QList<std::pair<QString, QString>>;
+    static bool write(const QString& path, QStringView section, const Values& values, QString* error = nullptr);
+    static bool write(const QString& path, QStringView section, QStringView key, QStringView value,
+                      QString* error = nullptr);
 };

@@ -3,10 +3,10 @@
 
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
+#include "platform/SafeFile.h"
 #include "platform/StudentTable.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 namespace {
 
@@ -54,14 +54,13 @@ PhotoExportResult exportPhotos(const DatabaseConnection& database, const QList<i
         }
         const QString fileName =
             photoFileName(student.readText(u"班级"), student.readText(u"姓名"), student.readText(u"编号"));
-        // Written aside and renamed into place: an interrupted export leaves no half photo.
-        QSaveFile file(target.filePath(fileName));
-        if (file.open(QIODevice::WriteOnly) && file.write(photo) == photo.size() && file.commit()) {
+        QString error;
+        if (SafeFile::write(target.filePath(fileName), photo, &error)) {
             ++result.written;
             continue;
         }
         if (result.failedFiles.isEmpty())
-            result.firstFailure = file.errorString();
+            result.firstFailure = error;
         result.failedFiles << fileName;
     }
     return result;

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Decodes photos and backgrounds of any real size at the size they are drawn, and refuses
+// pictures whose header promises more pixels than could be decoded in reasonable time and
+// memory (a decompression bomb), before decoding anything.
+//
+// JPEG, what cameras and phones write, is decoded straight at a reduced size, so a 100
+// megapixel photo costs little; other formats must be decoded whole and are held to a lower
+// limit.
+namespace Picture {
+
+constexpr qint64 maxJpegPixels = 200'000'000;
+constexpr qint64 maxWholePixels = 1 << 24; // about 16 megapixels, 64 MB decoded
+
+// `drawSize` is the size the picture will be drawn at; the picture is decoded no smaller than
+// that in either direction and never larger than its own size. An empty `drawSize` decodes
+// at the picture's own size. A null image, with the reason in `error`, when the bytes are no
+// picture or too large.
+QImage decode(const QByteArray& bytes, QSize drawSize = {}, QString* error = nullptr);
+
+// The size the picture's header gives, without decoding it; invalid when it is no picture.
+QSize sizeOf(const QByteArray& bytes);
+
+} // namespace Picture

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tests/support/ChildProcess.h"
+
+#include <QtGlobal>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+pid_t startChild(const std::function<bool()>& work)
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(work() ? 0 : 1);
+    return pid;
+}
+
+int waitForChild(pid_t pid)
+{
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int runInChild(const std::function<bool()>& work) { return waitForChild(startChild(work)); }
+
+int runWithFullDisk(qint64 bytes, const std::function<bool()>& work)
+{
+    return runInChild([bytes, &work] {
+        const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return work();
+    });
+}

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+
+#include <sys/types.h>
+
+// Runs `work` in a forked child and answers its exit code (work's result: 0 for true), or -1
+// when the child died. For what a test must do in another process: hold a file size limit
+// that stands in for a full disk, write settings beside the test, or be killed half-way.
+int runInChild(const std::function<bool()>& work);
+
+// The same with the child's file size limited to `bytes`: every file the child writes
+// beyond that size fails as on a full disk.
+int runWithFullDisk(qint64 bytes, const std::function<bool()>& work);
+
+// Starts `work` in a child and answers its pid without waiting; the child exits with
+// work's result.
+pid_t startChild(const std::function<bool()>& work);
+// Waits for a child started above: its exit code, or -1 when it died of a signal.
+int waitForChild(pid_t pid);
