@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/Picture.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
+
+namespace {
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(60);
+    writer.write(image);
+    return bytes;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    const QByteArray body = QByteArray(type, 4) + data;
+    chunk += body;
+    QByteArray crc(4, '\0');
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), crc.data());
+    return chunk + crc;
+}
+
+// A PNG whose header promises width × height pixels; its data holds only a few rows, as a
+// decompression bomb's first bytes look.
+QByteArray pngPromising(int width, int height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(quint32(width), header.data());
+    qToBigEndian(quint32(height), header.data() + 4);
+    header[8] = 8; // bits per sample
+    header[9] = 2; // RGB
+    const QByteArray rows(4 * (1 + 3 * width), '\0');
+    QByteArray packed = qCompress(rows).mid(4); // zlib stream without Qt's length prefix
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", packed)
+           + pngChunk("IEND", {});
+}
+
+} // namespace
+
+class PictureTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodesAtTheSizeItIsDrawn_data();
+    void decodesAtTheSizeItIsDrawn();
+    void phonePhotoOf48MegapixelsLoads();
+    void bombIsRefusedFromItsHeader();
+    void bytesThatAreNoPicture();
+};
+
+void PictureTest::decodesAtTheSizeItIsDrawn_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("own");
+    QTest::addColumn<QSize>("drawSize");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("jpeg larger than drawn") << QByteArray("JPEG") << QSize(1200, 1600) << QSize(128, 160)
+                                            << QSize(128, 171);
+    QTest::newRow("png larger than drawn") << QByteArray("PNG") << QSize(1000, 500) << QSize(400, 260)
+                                           << QSize(520, 260);
+    QTest::newRow("smaller than drawn: own size") << QByteArray("PNG") << QSize(100, 80) << QSize(400, 260)
+                                                  << QSize(100, 80);
+    QTest::newRow("no draw size: own size") << QByteArray("JPEG") << QSize(640, 480) << QSize() << QSize(640, 480);
+}
+
+void PictureTest::decodesAtTheSizeItIsDrawn()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, own);
+    QFETCH(QSize, drawSize);
+    QFETCH(QSize, expected);
+    QImage source(own, QImage::Format_RGB32);
+    source.fill(Qt::darkGreen);
+    QString error;
+    const QImage image = Picture::decode(encoded(source, format), drawSize, &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(image.size(), expected);
+    QCOMPARE(Picture::sizeOf(encoded(source, format)), own);
+}
+
+void PictureTest::phonePhotoOf48MegapixelsLoads()
+{
+    QImage source(8000, 6000, QImage::Format_RGB32);
+    source.fill(QColor(200, 120, 40));
+    const QByteArray bytes = encoded(source, "JPEG");
+    source = QImage();
+    QString error;
+    const QImage photo = Picture::decode(bytes, QSize(128, 160), &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(photo.size(), QSize(214, 160));
+    QVERIFY(qAbs(photo.pixelColor(100, 80).red() - 200) < 8);
+}
+
+void PictureTest::bombIsRefusedFromItsHeader()
+{
+    const QByteArray bomb = pngPromising(20000, 20000);
+    QCOMPARE(Picture::sizeOf(bomb), QSize(20000, 20000));
+    QString error;
+    // Its data is cut short: had it been decoded, the reason would be a damaged file.
+    QVERIFY(Picture::decode(bomb, QSize(400, 260), &error).isNull());
+    QVERIFY2(error.contains(u"图片太大") && error.contains(u"20000"), qPrintable(error));
+}
+
+void PictureTest::bytesThatAreNoPicture()
+{
+    QString error;
+    QVERIFY(Picture::decode("not a picture at all", {}, &error).isNull());
+    QCOMPARE(error, QString("不是图片文件"));
+    QVERIFY(Picture::decode({}, {}, &error).isNull());
+    QVERIFY(!Picture::sizeOf("plain text").isValid());
+}
+
+QTEST_GUILESS_MAIN(PictureTest)
+#include "tst_picture.moc"
