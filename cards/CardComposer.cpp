@@ -4,6 +4,9 @@
 #include "platform/Picture.h"
 #include "platform/Recordset.h"
 
+#include <QFontMetricsF>
+#include <QHash>
+#include <QMutex>
 #include <QPainter>
 
 namespace {
@@ -18,17 +21,41 @@ QImage framedPhoto(const QByteArray& bytes)
     return photo;
 }
 
-void writeText(QPainter& painter, const CardText& text, const QString& value)
+// How far below its top an ideograph's baseline lies, as a share of the font's size, measured
+// on the face itself at a size where hinting does not round it.
+qreal ideographAscent(const QFont& font)
 {
-    if (value.isEmpty())
-        return;
-    painter.setFont(text.style.font());
-    painter.setPen(text.style.colour);
-    painter.drawText(QRect(text.position, QSize(1, 1)),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip, value);
+    // Cards are composed on several threads, each with the same few styles.
+    static QMutex mutex;
+    static QHash<QString, qreal> known;
+    QFont large(font);
+    large.setPixelSize(1000);
+    const QString key = large.key();
+    {
+        const QMutexLocker lock(&mutex);
+        if (const auto it = known.constFind(key); it != known.cend())
+            return *it;
+    }
+    const QFontMetricsF metrics(large);
+    const QRectF ink = metrics.tightBoundingRect(QStringLiteral("中"));
+    const qreal ascent = (ink.isEmpty() ? metrics.ascent() : -ink.top()) / 1000;
+    const QMutexLocker lock(&mutex);
+    known.insert(key, ascent);
+    return ascent;
 }
 
 } // namespace
+
+void drawCardText(QPainter& painter, const CardText& text, const QString& value)
+{
+    if (value.isEmpty())
+        return;
+    const QFont font = text.style.font();
+    painter.setFont(font);
+    painter.setPen(text.style.colour);
+    painter.drawText(QPointF(text.position.x(), text.position.y() + ideographAscent(font) * font.pixelSize()),
+                     value);
+}
 
 CardFields CardFields::fromRecord(const Recordset& records)
 {
@@ -53,8 +80,8 @@ QImage CardComposer::compose(const CardFields& fields) const
     const QImage photo = framedPhoto(fields.photo);
     if (!photo.isNull())
         painter.drawImage(m_layout.photo, photo);
-    writeText(painter, m_layout.name, fields.name);
-    writeText(painter, m_layout.className, fields.className);
-    writeText(painter, m_layout.number, fields.number);
+    drawCardText(painter, m_layout.name, fields.name);
+    drawCardText(painter, m_layout.className, fields.className);
+    drawCardText(painter, m_layout.number, fields.number);
     return face;
 }

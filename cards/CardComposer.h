@@ -8,7 +8,13 @@
 #include <QSize>
 #include <QString>
 
+class QPainter;
 class Recordset;
+
+// Writes a card text with the top of its ideographs at the text's stored position, the way
+// layouts made with the usual Chinese system faces place it, whatever the face's line height.
+// The card, the sheet, paper and the designer all place texts through here.
+void drawCardText(QPainter& painter, const CardText& text, const QString& value);
 
 // The parts of a student record that a card shows.
 struct CardFields {
