@@ -33,6 +33,8 @@ struct Image {
     int page;
     int width;
     int height;
+    QString encoding; // "jpeg" for DCT, "image" for Flate …
+    int object;       // the same number for every showing of one embedded picture
     int xPpi;
 };
 
@@ -44,7 +46,7 @@ inline QList<Image> images(const QString& file)
     for (const QString& line : lines.mid(2)) {
         const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
         if (f.size() >= 13 && f[2] == u"image")
-            list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[12].toInt()});
+            list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[8], f[10].toInt(), f[12].toInt()});
     }
     return list;
 }
@@ -59,9 +61,35 @@ inline QList<int> imagesPerPage(const QString& file)
     return counts;
 }
 
-inline QString text(const QString& file)
+// The text of the file, or of one page of it.
+inline QString text(const QString& file, int page = 0)
 {
-    return run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    QStringList arguments{QStringLiteral("-layout")};
+    if (page > 0)
+        arguments << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
+    // Qt's font subsets map ideographs that double as Kangxi radicals (生, 一, 金 …) to the
+    // radical's code point; the compatibility normal form reads them back as the ideographs.
+    return run(QStringLiteral("pdftotext"), arguments << file << QStringLiteral("-"))
+        .normalized(QString::NormalizationForm_KC);
+}
+
+struct Font {
+    QString name;
+    bool embedded;
+    bool subset;
+};
+
+// The fonts of the file, as pdffonts lists them.
+inline QList<Font> fonts(const QString& file)
+{
+    QList<Font> list;
+    const QStringList lines = run(QStringLiteral("pdffonts"), {file}).split(u'\n');
+    for (const QString& line : lines.mid(2)) {
+        const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
+        if (f.size() >= 7)
+            list.append({f[0], f[f.size() - 5] == u"yes", f[f.size() - 4] == u"yes"});
+    }
+    return list;
 }
 
 // One page as a picture at the given resolution.

@@ -301,7 +301,7 @@ void CardPreviewTest::copyCloseReopenPaste()
     m_folder->addStudents(students(3));
     m_window = openWindow();
     click("按钮1");
-    const QByteArray third = grid()->getCell(2, 1).picture;
+    const GridCell third = grid()->getCell(2, 1);
     grid()->setCurrentCell(2, 1);
     click("按钮5");
     QCOMPARE(m_services->context.copiedCard, third);
@@ -311,10 +311,10 @@ void CardPreviewTest::copyCloseReopenPaste()
     click("按钮1");
     grid()->setCurrentCell(1, 2); // a spacer cell
     click("按钮6");
-    QCOMPARE(grid()->getCell(1, 2), GridCell::fromPicture(third));
+    QCOMPARE(grid()->getCell(1, 2), third);
     grid()->setCurrentCell(0, 3); // over another card
     click("按钮6");
-    QCOMPARE(grid()->getCell(0, 3), GridCell::fromPicture(third));
+    QCOMPARE(grid()->getCell(0, 3), third);
 }
 
 void CardPreviewTest::copyingWithoutACardKeepsTheCopiedCard()
@@ -322,7 +322,7 @@ void CardPreviewTest::copyingWithoutACardKeepsTheCopiedCard()
     m_folder->addStudents(students(1));
     m_window = openWindow();
     click("按钮1");
-    const QByteArray card = grid()->getCell(0, 1).picture;
+    const GridCell card = grid()->getCell(0, 1);
     // Nothing copied yet: pasting puts an empty picture, which shows nothing.
     grid()->setCurrentCell(0, 3);
     click("按钮6");
@@ -353,7 +353,10 @@ void CardPreviewTest::printsTheSheetToPdf()
     click("按钮3");
     QCOMPARE(m_services->dialogs.last().kind, QString("printer"));
     // Three card rows (2, 2 and 1 cards) and the pasted card on one A4 page.
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("cards.pdf")), QList<int>({6}));
+    QCOMPARE(pdf::pageCount(dir.filePath("cards.pdf")), 1);
+    QCOMPARE(pdf::text(dir.filePath("cards.pdf")).count("学生"), 6);
+    // The pasted card is drawn again from its fields: its name is text, like the original's.
+    QCOMPARE(pdf::text(dir.filePath("cards.pdf")).count("学生1"), 2);
 
     // Nine cards make a fifth card row, which goes whole onto a second page.
     m_folder->addStudents(students(4));
@@ -361,7 +364,8 @@ void CardPreviewTest::printsTheSheetToPdf()
     m_services->dialogs.printToFile = dir.filePath("nine.pdf");
     m_services->dialogs.printerAnswers.enqueue(true);
     click("按钮3");
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("nine.pdf")), QList<int>({8, 1}));
+    QCOMPARE(pdf::text(dir.filePath("nine.pdf"), 1).count("学生"), 8);
+    QCOMPARE(pdf::text(dir.filePath("nine.pdf"), 2).count("学生"), 1);
 }
 
 void CardPreviewTest::cancelledPrintWritesNothing()
@@ -385,7 +389,7 @@ void CardPreviewTest::printPreviewShowsTheSameSheet()
     m_services->dialogs.printToFile = dir.filePath("preview.pdf");
     click("按钮2");
     QCOMPARE(m_services->dialogs.previewCount, 1);
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("preview.pdf")), QList<int>({3}));
+    QCOMPARE(pdf::text(dir.filePath("preview.pdf")).count("学生"), 3);
 }
 
 QTEST_MAIN(CardPreviewTest)
