@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
+#include "platform/PdfPictures.h"
 #include "platform/Picture.h"
 #include "platform/Recordset.h"
 
@@ -99,7 +100,7 @@ public:
             m_layout.background = CardLayout::builtInBackground();
     }
 
-    void paint(QPainter& painter, const CardFields& fields) const
+    void paint(QPainter& painter, const CardFields& fields, PdfPictures* file) const
     {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -107,15 +108,9 @@ public:
         // A PDF keeps the decoded pixels as they are instead of compressing them as JPEG again.
         painter.setRenderHint(QPainter::LosslessImageRendering);
         const QRectF face(QPointF(), CardComposer::faceSize);
-        const QImage background = picture(m_backgrounds, m_layout.background, devicePixels(painter, face), 2);
-        if (!background.isNull())
-            painter.drawImage(face, background);
-        const QRectF frame(drawable(m_layout.photo), CardLayout::photoSize);
-        if (!fields.photo.isEmpty()) {
-            const QImage photo = picture(m_photos, fields.photo, devicePixels(painter, frame), 16);
-            if (!photo.isNull())
-                painter.drawImage(frame, photo);
-        }
+        drawPicture(painter, face, m_backgrounds, m_layout.background, file, 2);
+        if (!fields.photo.isEmpty())
+            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos, fields.photo, file, 16);
         drawCardText(painter, m_layout.name, fields.name);
         drawCardText(painter, m_layout.className, fields.className);
         drawCardText(painter, m_layout.number, fields.number);
@@ -129,6 +124,27 @@ private:
         QImage image;
     };
     using Recent = std::deque<Decoded>;
+
+    // A file gets a JPEG that has no more pixels than the paper shows as it is; anything else
+    // is drawn from its pixels, decoded for the device.
+    void drawPicture(QPainter& painter, const QRectF& target, Recent& recent, const QByteArray& bytes,
+                     PdfPictures* file, size_t keep) const
+    {
+        const QSize device = devicePixels(painter, target);
+        if (file) {
+            const PdfPictures::JpegFrame frame = PdfPictures::jpegFrame(bytes);
+            if (frame.components && frame.width <= device.width() && frame.height <= device.height()) {
+                const QMutexLocker lock(&m_mutex);
+                if (const QImage standIn = file->standIn(bytes); !standIn.isNull()) {
+                    painter.drawImage(target, standIn);
+                    return;
+                }
+            }
+        }
+        const QImage image = picture(recent, bytes, device, keep);
+        if (!image.isNull())
+            painter.drawImage(target, image);
+    }
 
     QImage picture(Recent& recent, const QByteArray& bytes, QSize device, size_t keep) const
     {
@@ -161,12 +177,12 @@ Card::Card(std::shared_ptr<const CardDesign> design, CardFields fields)
 
 QSize Card::size() const { return CardComposer::faceSize; }
 
-void Card::paint(QPainter& painter, const QRectF& target) const
+void Card::paint(QPainter& painter, const QRectF& target, PdfPictures* file) const
 {
     painter.save();
     painter.translate(target.topLeft());
     painter.scale(target.width() / CardComposer::faceSize.width(), target.height() / CardComposer::faceSize.height());
-    m_design->paint(painter, m_fields);
+    m_design->paint(painter, m_fields, file);
     painter.restore();
 }
 
@@ -180,7 +196,7 @@ QImage CardComposer::compose(const CardFields& fields) const
     QImage face(faceSize, QImage::Format_RGB32);
     face.fill(Qt::white);
     QPainter painter(&face);
-    paint(painter, fields);
+    paint(painter, fields, nullptr);
     return face;
 }
 
@@ -189,4 +205,7 @@ std::shared_ptr<const Card> CardComposer::card(const CardFields& fields) const
     return std::make_shared<const Card>(m_design, fields);
 }
 
-void CardComposer::paint(QPainter& painter, const CardFields& fields) const { m_design->paint(painter, fields); }
+void CardComposer::paint(QPainter& painter, const CardFields& fields, PdfPictures* file) const
+{
+    m_design->paint(painter, fields, file);
+}

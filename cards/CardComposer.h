@@ -42,7 +42,7 @@ public:
     Card(std::shared_ptr<const CardDesign> design, CardFields fields);
 
     QSize size() const override;
-    void paint(QPainter& painter, const QRectF& target) const override;
+    void paint(QPainter& painter, const QRectF& target, PdfPictures* file = nullptr) const override;
 
     const CardFields& fields() const { return m_fields; }
 
@@ -65,9 +65,10 @@ public:
     QImage compose(const CardFields& fields) const;
     // The same face as a value that can be drawn again at any resolution.
     std::shared_ptr<const Card> card(const CardFields& fields) const;
-    // Draws the face onto (0, 0, 400, 260) under the painter's transform, the
-    // pictures decoded for the device pixels they cover: the one renderer of every surface.
-    void paint(QPainter& painter, const CardFields& fields) const;
+    // Draws the face onto (0, 0, 400, 260) under the painter's transform, the pictures
+    // decoded for the device pixels they cover, at most their own: the one renderer of every
+    // surface. Into a PDF file (`file`), JPEG pictures go as they are stored.
+    void paint(QPainter& painter, const CardFields& fields, PdfPictures* file = nullptr) const;
 
 private:
     std::shared_ptr<const CardDesign> m_design;

@@ -2,6 +2,7 @@
 #include "platform/widgets/AdvancedGrid.h"
 
 #include "platform/Length.h"
+#include "platform/PdfPictures.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/PrintPreview.h"
 
@@ -60,14 +61,21 @@ QImage decode(const QByteArray& bytes, QSize cell = {})
 
 // Draws a picture cell on paper: its drawing at the device's resolution when it has one,
 // else its picture's own pixels. Answers where the picture went.
-QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect& cell)
+QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect& cell, PdfPictures* file)
 {
     if (const Drawing drawing = drawingOf(item)) {
         const QRect target = pictureRect(drawing->size(), cell);
-        drawing->paint(painter, target);
+        drawing->paint(painter, target, file);
         return target;
     }
-    const QImage picture = decode(item->data(pictureRole).toByteArray());
+    const QByteArray bytes = item->data(pictureRole).toByteArray();
+    const PdfPictures::JpegFrame frame = PdfPictures::jpegFrame(bytes);
+    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage(); !standIn.isNull()) {
+        const QRect target = pictureRect(QSize(frame.width, frame.height), cell);
+        painter.drawImage(target, standIn);
+        return target;
+    }
+    const QImage picture = decode(bytes);
     if (picture.isNull())
         return {};
     const QRect target = pictureRect(picture.size(), cell);
@@ -335,9 +343,19 @@ PageSource AdvancedGrid::pages() const
             }};
 }
 
-int AdvancedGrid::paintPages(QPagedPaintDevice& device) const { return printPages(device, pages()); }
+int AdvancedGrid::paintPages(QPagedPaintDevice& device, PdfPictures* file) const
+{
+    if (!file)
+        return printPages(device, pages());
+    return printPages(device, {pages().count, [this, file](QPainter& painter, const QPageLayout& page, int index,
+                                                           double dotsPerInch) {
+                                   paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index,
+                                             dotsPerInch, file);
+                               }});
+}
 
-void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch) const
+void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,
+                             PdfPictures* file) const
 {
     if (page < 0 || size_t(page) >= layout.rows.size())
         return;
@@ -345,6 +363,8 @@ void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int pa
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::Antialiasing);
+    // A PDF keeps decoded pixels as they are instead of compressing them as JPEG again.
+    painter.setRenderHint(QPainter::LosslessImageRendering);
     const double scale = Length::pixels(layout.scale).toDots(dotsPerInch);
     painter.scale(scale, scale);
     painter.translate(layout.left, cutMarkReach);
@@ -362,7 +382,7 @@ void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int pa
             if (!it || cell.isEmpty())
                 continue;
             if (isPicture(it)) {
-                const QRectF drawn = paintPicture(painter, it, cell);
+                const QRectF drawn = paintPicture(painter, it, cell, file);
                 if (!drawn.isEmpty())
                     pictures.push_back(drawn);
                 continue;

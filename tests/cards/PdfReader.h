@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QList>
 #include <QProcess>
@@ -47,6 +49,20 @@ inline QList<Image> images(const QString& file)
         const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
         if (f.size() >= 13 && f[2] == u"image")
             list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[8], f[10].toInt(), f[12].toInt()});
+    }
+    return list;
+}
+
+// The JPEG pictures of the file, each once, exactly as the file holds them.
+inline QList<QByteArray> jpegs(const QString& file)
+{
+    QTemporaryDir dir;
+    run(QStringLiteral("pdfimages"), {QStringLiteral("-j"), file, dir.filePath(QStringLiteral("image"))});
+    QList<QByteArray> list;
+    for (const QString& name : QDir(dir.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
+        QFile jpeg(dir.filePath(name));
+        if (jpeg.open(QIODevice::ReadOnly) && !list.contains(jpeg.peek(1 << 30)))
+            list.append(jpeg.readAll());
     }
     return list;
 }

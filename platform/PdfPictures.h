@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QImage>
+#include <QString>
+
+// Carries JPEG pictures into a PDF file byte for byte. Qt's PDF writer compresses every
+// picture again, as JPEG or losslessly, so a photo comes out either a second time lossy or
+// several times its stored size. Instead, a tiny stand-in image is drawn where the picture goes,
+// and once the file is written each stand-in is replaced by the JPEG it stands for, which a PDF
+// reader decodes itself (DCTDecode). A picture drawn many times is embedded once.
+class PdfPictures {
+public:
+    // The stand-in to draw in place of the JPEG `bytes`; a null image when they cannot be
+    // carried as they are (not a JPEG, CMYK, turned by its EXIF orientation): then draw the
+    // decoded picture. The same bytes give the same stand-in, so the writer embeds it once.
+    QImage standIn(const QByteArray& bytes);
+
+    // Puts the pictures into the written file `path` in place of their stand-ins. Answers
+    // false, with the reason in `error`, when the file cannot be read, is not as Qt writes
+    // PDF files, or cannot be written back.
+    bool finish(const QString& path, QString* error = nullptr) const;
+
+    // The JPEG's width, height and colour components from its frame header; components 0
+    // when the bytes are no JPEG a PDF reader can decode as it is.
+    struct JpegFrame {
+        int width = 0;
+        int height = 0;
+        int components = 0;
+    };
+    static JpegFrame jpegFrame(const QByteArray& bytes);
+
+private:
+    struct Entry {
+        QByteArray bytes;
+        JpegFrame frame;
+        QImage standIn;
+    };
+    QList<Entry> m_entries;
+    QMultiHash<size_t, qsizetype> m_byHash;
+};
