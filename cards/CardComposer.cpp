@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
-#include "platform/PdfPictures.h"
+#include "platform/PdfFinisher.h"
 #include "platform/Picture.h"
 #include "platform/Recordset.h"
 
@@ -100,7 +100,7 @@ public:
             m_layout.background = CardLayout::builtInBackground();
     }
 
-    void paint(QPainter& painter, const CardFields& fields, PdfPictures* file) const
+    void paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const
     {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -128,11 +128,11 @@ private:
     // A file gets a JPEG that has no more pixels than the paper shows as it is; anything else
     // is drawn from its pixels, decoded for the device.
     void drawPicture(QPainter& painter, const QRectF& target, Recent& recent, const QByteArray& bytes,
-                     PdfPictures* file, size_t keep) const
+                     PdfFinisher* file, size_t keep) const
     {
         const QSize device = devicePixels(painter, target);
         if (file) {
-            const PdfPictures::JpegFrame frame = PdfPictures::jpegFrame(bytes);
+            const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
             if (frame.components && frame.width <= device.width() && frame.height <= device.height()) {
                 const QMutexLocker lock(&m_mutex);
                 if (const QImage standIn = file->standIn(bytes); !standIn.isNull()) {
@@ -177,7 +177,7 @@ Card::Card(std::shared_ptr<const CardDesign> design, CardFields fields)
 
 QSize Card::size() const { return CardComposer::faceSize; }
 
-void Card::paint(QPainter& painter, const QRectF& target, PdfPictures* file) const
+void Card::paint(QPainter& painter, const QRectF& target, PdfFinisher* file) const
 {
     painter.save();
     painter.translate(target.topLeft());
@@ -205,7 +205,7 @@ std::shared_ptr<const Card> CardComposer::card(const CardFields& fields) const
     return std::make_shared<const Card>(m_design, fields);
 }
 
-void CardComposer::paint(QPainter& painter, const CardFields& fields, PdfPictures* file) const
+void CardComposer::paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const
 {
     m_design->paint(painter, fields, file);
 }

@@ -42,7 +42,7 @@ public:
     Card(std::shared_ptr<const CardDesign> design, CardFields fields);
 
     QSize size() const override;
-    void paint(QPainter& painter, const QRectF& target, PdfPictures* file = nullptr) const override;
+    void paint(QPainter& painter, const QRectF& target, PdfFinisher* file = nullptr) const override;
 
     const CardFields& fields() const { return m_fields; }
 
@@ -68,7 +68,7 @@ public:
     // Draws the face onto (0, 0, 400, 260) under the painter's transform, the pictures
     // decoded for the device pixels they cover, at most their own: the one renderer of every
     // surface. Into a PDF file (`file`), JPEG pictures go as they are stored.
-    void paint(QPainter& painter, const CardFields& fields, PdfPictures* file = nullptr) const;
+    void paint(QPainter& painter, const CardFields& fields, PdfFinisher* file = nullptr) const;
 
 private:
     std::shared_ptr<const CardDesign> m_design;

@@ -3,7 +3,6 @@
 
 #include "cards/CardComposer.h"
 #include "platform/IniFile.h"
-#include "platform/PdfPictures.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/SettingText.h"
@@ -81,9 +80,7 @@ int writePdf(const AdvancedGrid& grid, const QString& path)
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPageLayout(grid.defaultPageLayout());
-    PdfPictures pictures;
-    const int pages = grid.paintPages(printer, &pictures);
-    return pages > 0 && pictures.finish(path) ? pages : 0;
+    return grid.paintPages(printer, path);
 }
 
 QByteArray encode(const QImage& card)

@@ -2,7 +2,7 @@
 #include "platform/widgets/AdvancedGrid.h"
 
 #include "platform/Length.h"
-#include "platform/PdfPictures.h"
+#include "platform/PdfFinisher.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/PrintPreview.h"
 
@@ -61,7 +61,7 @@ QImage decode(const QByteArray& bytes, QSize cell = {})
 
 // Draws a picture cell on paper: its drawing at the device's resolution when it has one,
 // else its picture's own pixels. Answers where the picture went.
-QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect& cell, PdfPictures* file)
+QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect& cell, PdfFinisher* file)
 {
     if (const Drawing drawing = drawingOf(item)) {
         const QRect target = pictureRect(drawing->size(), cell);
@@ -69,7 +69,7 @@ QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect
         return target;
     }
     const QByteArray bytes = item->data(pictureRole).toByteArray();
-    const PdfPictures::JpegFrame frame = PdfPictures::jpegFrame(bytes);
+    const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
     if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage(); !standIn.isNull()) {
         const QRect target = pictureRect(QSize(frame.width, frame.height), cell);
         painter.drawImage(target, standIn);
@@ -251,7 +251,7 @@ void AdvancedGrid::print(Dialogs& dialogs)
     // Only the orientation is suggested: paper and margins are the printer's own.
     printer.setPageOrientation(defaultPageLayout().orientation());
     if (dialogs.setUpPrinter(this, printer))
-        paintPages(printer);
+        paintPages(printer, pdfFileOf(printer));
 }
 
 void AdvancedGrid::printPreview(Dialogs& dialogs)
@@ -338,24 +338,18 @@ AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
 PageSource AdvancedGrid::pages() const
 {
     return {[this](const QPageLayout& page) { return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size()); },
-            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch) {
-                paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch);
+            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
+                paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
             }};
 }
 
-int AdvancedGrid::paintPages(QPagedPaintDevice& device, PdfPictures* file) const
+int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile) const
 {
-    if (!file)
-        return printPages(device, pages());
-    return printPages(device, {pages().count, [this, file](QPainter& painter, const QPageLayout& page, int index,
-                                                           double dotsPerInch) {
-                                   paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index,
-                                             dotsPerInch, file);
-                               }});
+    return printPages(device, pages(), pdfFile);
 }
 
 void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,
-                             PdfPictures* file) const
+                             PdfFinisher* file) const
 {
     if (page < 0 || size_t(page) >= layout.rows.size())
         return;

@@ -15,7 +15,7 @@
 class Dialogs;
 class QPagedPaintDevice;
 class QPainter;
-class PdfPictures;
+class PdfFinisher;
 class QPrinter;
 struct PageSource;
 
@@ -27,7 +27,7 @@ public:
     // The size it is made for, which gives its proportions in a cell.
     virtual QSize size() const = 0;
     // `file`, when drawing into a PDF file, carries JPEG pictures into it as they are.
-    virtual void paint(QPainter& painter, const QRectF& target, PdfPictures* file = nullptr) const = 0;
+    virtual void paint(QPainter& painter, const QRectF& target, PdfFinisher* file = nullptr) const = 0;
 };
 
 // What a grid cell holds: a text, or a picture as the bytes of an image file, optionally with
@@ -97,9 +97,9 @@ public:
     QPageLayout defaultPageLayout() const;
     // Draws the grid on the device's pages, or on those of its page ranges, and answers how
     // many it drew: 0 when the device could not be painted on (no printer, a file that cannot
-    // be written). `file`, when the device writes a PDF file, carries JPEG pictures into it
-    // as they are; finish it once the file is written.
-    int paintPages(QPagedPaintDevice& device, PdfPictures* file = nullptr) const;
+    // be written). When the device writes the PDF file `pdfFile`, JPEG pictures go into it as
+    // they are stored.
+    int paintPages(QPagedPaintDevice& device, const QString& pdfFile = {}) const;
     // The grid as pages of any page layout, for printing and the preview.
     PageSource pages() const;
 
@@ -119,7 +119,7 @@ private:
 
     // Draws one page; the painter's origin is the top-left corner of the page's paint area.
     void paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,
-                   PdfPictures* file = nullptr) const;
+                   PdfFinisher* file = nullptr) const;
     void paintCutMarks(QPainter& painter, const std::vector<QRectF>& pictures) const;
     int shownRowHeight(int row) const;
     int shownColumnWidth(int column) const;

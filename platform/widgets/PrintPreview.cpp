@@ -2,6 +2,7 @@
 #include "platform/widgets/PrintPreview.h"
 
 #include "platform/Length.h"
+#include "platform/PdfFinisher.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -20,8 +21,10 @@
 
 #include <cmath>
 
-int printPages(QPagedPaintDevice& device, const PageSource& source)
+int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile)
 {
+    PdfFinisher finisher;
+    PdfFinisher* file = pdfFile.isEmpty() ? nullptr : &finisher;
     const QPageLayout layout = device.pageLayout();
     const int count = std::max(source.count(layout), 0);
     QPainter painter;
@@ -35,10 +38,17 @@ int printPages(QPagedPaintDevice& device, const PageSource& source)
             continue;
         if (pages > 0 && !device.newPage())
             return pages;
-        source.paint(painter, layout, page, device.logicalDpiX());
+        source.paint(painter, layout, page, device.logicalDpiX(), file);
         ++pages;
     }
-    return painter.end() ? pages : 0;
+    if (!painter.end())
+        return 0;
+    return !file || finisher.finish(pdfFile) ? pages : 0;
+}
+
+QString pdfFileOf(const QPrinter& printer)
+{
+    return printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
 }
 
 // The page shown, on grey like paper on a desk; drawn again only when the page or the zoom
@@ -97,7 +107,7 @@ private:
         // in device pixels, as on a printer.
         painter.scale(1 / ratio, 1 / ratio);
         painter.translate(paint.left() * dpi, paint.top() * dpi);
-        m_dialog.m_source.paint(painter, layout, m_page, dpi);
+        m_dialog.m_source.paint(painter, layout, m_page, dpi, nullptr);
         return image;
     }
 
@@ -231,7 +241,7 @@ void PrintPreviewDialog::print()
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    printPages(m_printer, m_source);
+    printPages(m_printer, m_source, pdfFileOf(m_printer));
     QGuiApplication::restoreOverrideCursor();
     accept();
 }

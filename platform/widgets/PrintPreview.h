@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class PdfFinisher;
 class QComboBox;
 class QLabel;
 class QPagedPaintDevice;
@@ -21,13 +22,19 @@ struct PageSource {
     // How many pages the document takes on paper of this layout.
     std::function<int(const QPageLayout&)> count;
     // Draws page `index` (from 0) of that layout; the painter's origin is the top-left corner
-    // of the page's paint area and its unit one device pixel of `dotsPerInch`.
-    std::function<void(QPainter&, const QPageLayout&, int index, double dotsPerInch)> paint;
+    // of the page's paint area and its unit one device pixel of `dotsPerInch`. `file`, when
+    // the pages go into a PDF file, carries JPEG pictures into it as they are stored.
+    std::function<void(QPainter&, const QPageLayout&, int index, double dotsPerInch, PdfFinisher* file)> paint;
 };
 
 // Draws the pages onto a printer or a PDF file: all of them, or those of the device's page
-// ranges. Answers how many it drew, 0 when the device could not be painted on.
-int printPages(QPagedPaintDevice& device, const PageSource& source);
+// ranges. When the device writes the PDF file `pdfFile`, the file is finished once written
+// (PdfFinisher). Answers how many pages it drew, 0 when the device could not be painted on or
+// the file could not be finished.
+int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile = {});
+
+// The PDF file a printer writes ("print to file"), or empty text when it prints on paper.
+QString pdfFileOf(const QPrinter& printer);
 
 // The print preview: one page at a time at the zoom the user picks, turned with the buttons or
 // Page Up and Page Down, and a print button that opens the print dialog. Only the page shown

@@ -83,10 +83,7 @@ inline QString text(const QString& file, int page = 0)
     QStringList arguments{QStringLiteral("-layout")};
     if (page > 0)
         arguments << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
-    // Qt's font subsets map ideographs that double as Kangxi radicals (生, 一, 金 …) to the
-    // radical's code point; the compatibility normal form reads them back as the ideographs.
-    return run(QStringLiteral("pdftotext"), arguments << file << QStringLiteral("-"))
-        .normalized(QString::NormalizationForm_KC);
+    return run(QStringLiteral("pdftotext"), arguments << file << QStringLiteral("-"));
 }
 
 struct Font {

@@ -316,7 +316,7 @@ void AdvancedGridTest::drawingsPrintAtThePrintersResolution()
     struct Drawing final : GridDrawing {
         mutable QList<double> scales;
         QSize size() const override { return {400, 260}; }
-        void paint(QPainter& painter, const QRectF& target, PdfPictures*) const override
+        void paint(QPainter& painter, const QRectF& target, PdfFinisher*) const override
         {
             scales << painter.deviceTransform().mapRect(target).width() / target.width();
             painter.fillRect(target, Qt::blue);

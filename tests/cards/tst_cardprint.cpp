@@ -122,7 +122,7 @@ public:
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(file);
         printer.setPageLayout(*page);
-        return grid.paintPages(printer);
+        return grid.paintPages(printer, file);
     }
 
 private:

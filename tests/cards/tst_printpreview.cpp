@@ -21,7 +21,7 @@ struct CountingDocument {
     PageSource source()
     {
         return {[this](const QPageLayout&) { return pages; },
-                [this](QPainter& painter, const QPageLayout&, int index, double dotsPerInch) {
+                [this](QPainter& painter, const QPageLayout&, int index, double dotsPerInch, PdfFinisher*) {
                     drawn << index;
                     painter.fillRect(QRectF(0, 0, dotsPerInch, dotsPerInch), Qt::black);
                 }};

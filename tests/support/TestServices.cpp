@@ -90,7 +90,7 @@ void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const PageSo
     if (printToFile.isEmpty())
         return;
     printToPdf(printer, printToFile);
-    printPages(printer, pages);
+    printPages(printer, pages, printToFile);
 }
 
 void RecordingNavigator::present(QWidget* window, bool modal)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/PdfPictures.h"
+#include "platform/PdfFinisher.h"
 
 #include "platform/SafeFile.h"
 
@@ -57,7 +57,51 @@ qsizetype standInNumber(const QByteArray& body)
     return qsizetype(pixel(1) & 0xffffff) | (qsizetype(pixel(2) & 0xffffff) << 24);
 }
 
-QByteArray imageObject(int number, const QByteArray& jpeg, const PdfPictures::JpegFrame& frame)
+// One run of a font's map from glyphs back to text, its radicals mended.
+QByteArray mendedRun(const QByteArray& line)
+{
+    QList<QByteArray> codes = line.split(' ');
+    // <first> <last> <text> maps a run to consecutive text; only a run of one is mended.
+    const bool single = codes.size() == 3 && codes[0] == codes[1];
+    if (!single && !line.contains('['))
+        return line;
+    for (qsizetype i = 2; i < codes.size(); ++i) {
+        QByteArray& code = codes[i];
+        const qsizetype open = code.indexOf('<');
+        if (open < 0 || code.size() < open + 6 || code[open + 5] != '>')
+            continue;
+        bool ok = false;
+        const uint unicode = code.mid(open + 1, 4).toUInt(&ok, 16);
+        if (!ok || unicode < 0x2e80 || unicode > 0x2fdf)
+            continue;
+        const QString ideograph = QString(QChar(char16_t(unicode))).normalized(QString::NormalizationForm_KC);
+        if (ideograph.size() == 1 && ideograph[0].unicode() != unicode)
+            code.replace(open + 1, 4, QByteArray::number(ideograph[0].unicode(), 16).toUpper().rightJustified(4, '0'));
+    }
+    return codes.join(' ');
+}
+
+// In a font's map from glyphs back to text, the Kangxi and supplementary radicals that stand
+// for ideographs become the ideographs. Each code keeps its four hex digits, so the object
+// keeps its length.
+QByteArray ideographsForRadicals(QByteArray body)
+{
+    if (!body.contains("/CIDInit /ProcSet findresource begin"))
+        return body;
+    // The map comes in blocks of at most a hundred runs.
+    for (qsizetype begin = body.indexOf("beginbfrange"); begin >= 0; begin = body.indexOf("beginbfrange", begin + 1)) {
+        const qsizetype end = body.indexOf("endbfrange", begin);
+        if (end < 0)
+            break;
+        QList<QByteArray> lines = body.mid(begin, end - begin).split('\n');
+        for (QByteArray& line : lines)
+            line = mendedRun(line);
+        body.replace(begin, end - begin, lines.join('\n'));
+    }
+    return body;
+}
+
+QByteArray imageObject(int number, const QByteArray& jpeg, const PdfFinisher::JpegFrame& frame)
 {
     const QByteArray space = frame.components == 1 ? "/DeviceGray" : "/DeviceRGB";
     return QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width "
@@ -68,7 +112,7 @@ QByteArray imageObject(int number, const QByteArray& jpeg, const PdfPictures::Jp
 
 } // namespace
 
-PdfPictures::JpegFrame PdfPictures::jpegFrame(const QByteArray& bytes)
+PdfFinisher::JpegFrame PdfFinisher::jpegFrame(const QByteArray& bytes)
 {
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
     const qsizetype size = bytes.size();
@@ -103,7 +147,7 @@ PdfPictures::JpegFrame PdfPictures::jpegFrame(const QByteArray& bytes)
     return {};
 }
 
-QImage PdfPictures::standIn(const QByteArray& bytes)
+QImage PdfFinisher::standIn(const QByteArray& bytes)
 {
     const size_t hash = qHash(bytes);
     for (auto it = m_byHash.constFind(hash); it != m_byHash.cend() && it.key() == hash; ++it) {
@@ -130,10 +174,8 @@ QImage PdfPictures::standIn(const QByteArray& bytes)
     return image;
 }
 
-bool PdfPictures::finish(const QString& path, QString* error) const
+bool PdfFinisher::finish(const QString& path, QString* error) const
 {
-    if (m_entries.isEmpty())
-        return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, file.errorString());
@@ -166,6 +208,8 @@ bool PdfPictures::finish(const QString& path, QString* error) const
         const qsizetype picture = standInNumber(objects[i].body);
         if (picture >= 0 && picture < m_entries.size())
             objects[i].body = imageObject(objects[i].number, m_entries[picture].bytes, m_entries[picture].frame);
+        else
+            objects[i].body = ideographsForRadicals(objects[i].body);
     }
 
     QByteArray out = pdf.left(objects.empty() ? xref : objects.front().offset);
