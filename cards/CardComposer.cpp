@@ -111,6 +111,11 @@ public:
         drawPicture(painter, face, m_backgrounds, m_layout.background, file, 2);
         if (!fields.photo.isEmpty())
             drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos, fields.photo, file, 16);
+        if (file) {
+            const QMutexLocker lock(&m_mutex);
+            for (const CardText* text : {&m_layout.name, &m_layout.className, &m_layout.number})
+                file->noteFont(text->style.font());
+        }
         drawCardText(painter, m_layout.name, fields.name);
         drawCardText(painter, m_layout.className, fields.className);
         drawCardText(painter, m_layout.number, fields.number);

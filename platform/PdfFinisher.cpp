@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QRawFont>
 #include <QImageReader>
 #include <QtEndian>
 
@@ -57,8 +58,48 @@ qsizetype standInNumber(const QByteArray& body)
     return qsizetype(pixel(1) & 0xffffff) | (qsizetype(pixel(2) & 0xffffff) << 24);
 }
 
+using Ideographs = QHash<char16_t, char16_t>;
+
+bool isRadical(uint unicode) { return unicode >= 0x2e80 && unicode <= 0x2fdf; }
+
+// The ideograph each radical stands for: the one a face draws with the radical's glyph, or the
+// radical's compatibility form.
+Ideographs ideographsOf(const QList<QFont>& fonts)
+{
+    Ideographs ideographs;
+    QString unified;
+    for (char16_t c = 0x4e00; c <= 0x9fff; ++c)
+        unified += QChar(c);
+    QString radicals;
+    for (char16_t c = 0x2e80; c <= 0x2fdf; ++c)
+        radicals += QChar(c);
+    for (const QFont& font : fonts) {
+        const QRawFont raw = QRawFont::fromFont(font);
+        if (!raw.isValid())
+            continue;
+        QHash<quint32, char16_t> byGlyph;
+        const QList<quint32> glyphs = raw.glyphIndexesForString(unified);
+        for (qsizetype i = glyphs.size() - 1; i >= 0; --i) {
+            if (glyphs[i] != 0)
+                byGlyph.insert(glyphs[i], unified[i].unicode());
+        }
+        const QList<quint32> radicalGlyphs = raw.glyphIndexesForString(radicals);
+        for (qsizetype i = 0; i < radicalGlyphs.size(); ++i) {
+            const auto it = byGlyph.constFind(radicalGlyphs[i]);
+            if (radicalGlyphs[i] != 0 && it != byGlyph.cend() && !ideographs.contains(radicals[i].unicode()))
+                ideographs.insert(radicals[i].unicode(), *it);
+        }
+    }
+    for (const QChar radical : radicals) {
+        const QString form = QString(radical).normalized(QString::NormalizationForm_KC);
+        if (form.size() == 1 && form[0] != radical && !ideographs.contains(radical.unicode()))
+            ideographs.insert(radical.unicode(), form[0].unicode());
+    }
+    return ideographs;
+}
+
 // One run of a font's map from glyphs back to text, its radicals mended.
-QByteArray mendedRun(const QByteArray& line)
+QByteArray mendedRun(const QByteArray& line, const Ideographs& ideographs)
 {
     QList<QByteArray> codes = line.split(' ');
     // <first> <last> <text> maps a run to consecutive text; only a run of one is mended.
@@ -72,11 +113,10 @@ QByteArray mendedRun(const QByteArray& line)
             continue;
         bool ok = false;
         const uint unicode = code.mid(open + 1, 4).toUInt(&ok, 16);
-        if (!ok || unicode < 0x2e80 || unicode > 0x2fdf)
+        if (!ok || !isRadical(unicode))
             continue;
-        const QString ideograph = QString(QChar(char16_t(unicode))).normalized(QString::NormalizationForm_KC);
-        if (ideograph.size() == 1 && ideograph[0].unicode() != unicode)
-            code.replace(open + 1, 4, QByteArray::number(ideograph[0].unicode(), 16).toUpper().rightJustified(4, '0'));
+        if (const auto it = ideographs.constFind(char16_t(unicode)); it != ideographs.cend())
+            code.replace(open + 1, 4, QByteArray::number(*it, 16).toUpper().rightJustified(4, '0'));
     }
     return codes.join(' ');
 }
@@ -84,7 +124,7 @@ QByteArray mendedRun(const QByteArray& line)
 // In a font's map from glyphs back to text, the Kangxi and supplementary radicals that stand
 // for ideographs become the ideographs. Each code keeps its four hex digits, so the object
 // keeps its length.
-QByteArray ideographsForRadicals(QByteArray body)
+QByteArray ideographsForRadicals(QByteArray body, const Ideographs& ideographs)
 {
     if (!body.contains("/CIDInit /ProcSet findresource begin"))
         return body;
@@ -95,7 +135,7 @@ QByteArray ideographsForRadicals(QByteArray body)
             break;
         QList<QByteArray> lines = body.mid(begin, end - begin).split('\n');
         for (QByteArray& line : lines)
-            line = mendedRun(line);
+            line = mendedRun(line, ideographs);
         body.replace(begin, end - begin, lines.join('\n'));
     }
     return body;
@@ -145,6 +185,15 @@ PdfFinisher::JpegFrame PdfFinisher::jpegFrame(const QByteArray& bytes)
         at += 2 + length;
     }
     return {};
+}
+
+void PdfFinisher::noteFont(const QFont& font)
+{
+    for (const QFont& known : std::as_const(m_fonts)) {
+        if (known.family() == font.family() && known.bold() == font.bold() && known.italic() == font.italic())
+            return;
+    }
+    m_fonts.append(font);
 }
 
 QImage PdfFinisher::standIn(const QByteArray& bytes)
@@ -200,6 +249,7 @@ bool PdfFinisher::finish(const QString& path, QString* error) const
         objects.push_back({number, entry[0].toLongLong(), {}});
     }
     std::sort(objects.begin(), objects.end(), [](const Object& a, const Object& b) { return a.offset < b.offset; });
+    const Ideographs ideographs = ideographsOf(m_fonts);
     for (size_t i = 0; i < objects.size(); ++i) {
         const qsizetype end = i + 1 < objects.size() ? objects[i + 1].offset : xref;
         if (objects[i].offset <= 0 || end < objects[i].offset || end > pdf.size())
@@ -209,7 +259,7 @@ bool PdfFinisher::finish(const QString& path, QString* error) const
         if (picture >= 0 && picture < m_entries.size())
             objects[i].body = imageObject(objects[i].number, m_entries[picture].bytes, m_entries[picture].frame);
         else
-            objects[i].body = ideographsForRadicals(objects[i].body);
+            objects[i].body = ideographsForRadicals(objects[i].body, ideographs);
     }
 
     QByteArray out = pdf.left(objects.empty() ? xref : objects.front().offset);

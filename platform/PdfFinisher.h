@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QString>
@@ -15,14 +16,17 @@
 // drawn many times is embedded once.
 //
 // Text: Qt maps each glyph of an embedded face back to the lowest code point that shows it, and
-// CJK faces show the Kangxi radicals with the glyphs of the ideographs, so 生, 金 or 一 would be
-// copied and searched as ⽣, ⾦ or ⼀. Those are mapped back to the ideographs.
+// CJK faces show the radicals with the glyphs of the ideographs, so 生, 黄 or 一 would be
+// copied and searched as ⽣, ⻩ or ⼀. Those are mapped back to the ideographs, through the
+// faces themselves where they were noted and through Unicode's compatibility forms.
 class PdfFinisher {
 public:
     // The stand-in to draw in place of the JPEG `bytes`; a null image when they cannot be
     // carried as they are (not a JPEG, CMYK, turned by its EXIF orientation): then draw the
     // decoded picture. The same bytes give the same stand-in, so the writer embeds it once.
     QImage standIn(const QByteArray& bytes);
+    // A face that text of the file is written in.
+    void noteFont(const QFont& font);
 
     // Puts the pictures into the written file `path` in place of their stand-ins and mends its
     // text mapping. Answers
@@ -46,5 +50,6 @@ private:
         QImage standIn;
     };
     QList<Entry> m_entries;
+    QList<QFont> m_fonts;
     QMultiHash<size_t, qsizetype> m_byHash;
 };

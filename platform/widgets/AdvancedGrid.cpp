@@ -387,6 +387,8 @@ void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int pa
             if (font.pointSizeF() > 0)
                 font.setPixelSize(qRound(Length::points(font.pointSizeF()).toPixels()));
             painter.setFont(font);
+            if (file)
+                file->noteFont(font);
             painter.setPen(palette().color(QPalette::Text));
             painter.drawText(cell.adjusted(3, 0, -3, 0), int(it->textAlignment()), it->text());
         }

@@ -103,15 +103,19 @@ void PdfFinisherTest::picturesGoInAsStoredOncePerPicture()
 void PdfFinisherTest::textReadsBackAsTyped()
 {
     // Each of these is also a Kangxi radical, which the face draws with the same glyph.
-    const QString names = QStringLiteral("学生 王一金 方文 龍");
+    // Some are Kangxi radicals too, some (黄, 马, 龙) supplementary radicals.
+    const QString names = QStringLiteral("学生 王一金 方文 龍 黄金山 马龙");
     const QString file = m_dir.filePath("text.pdf");
+    const QFont font(QStringLiteral("宋体"), 24);
+    PdfFinisher finisher;
+    finisher.noteFont(font);
     {
         QPdfWriter writer(file);
         QPainter painter(&writer);
-        painter.setFont(QFont(QStringLiteral("宋体"), 24));
+        painter.setFont(font);
         painter.drawText(QPointF(200, 600), names);
     }
-    QVERIFY(PdfFinisher().finish(file));
+    QVERIFY(finisher.finish(file));
     QVERIFY2(pdf::text(file).contains(names), qPrintable(pdf::text(file)));
 }
 
