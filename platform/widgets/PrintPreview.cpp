@@ -78,7 +78,7 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
+        painter.fillRect(rect(), palette().color(QPalette::Dark));
         if (m_page < 0)
             return;
         if (m_image.isNull())
@@ -167,6 +167,7 @@ PrintPreviewDialog::PrintPreviewDialog(QPrinter& printer, PageSource source,
     m_scroll->setBackgroundRole(QPalette::Dark);
     m_view = new PageView(*this, m_scroll);
     m_scroll->setWidget(m_view);
+    m_scroll->viewport()->installEventFilter(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -259,9 +260,9 @@ void PrintPreviewDialog::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void PrintPreviewDialog::resizeEvent(QResizeEvent* event)
+bool PrintPreviewDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    QDialog::resizeEvent(event);
-    if (m_zoom <= 0)
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize && m_zoom <= 0)
         m_view->display(currentPage(), shownZoom());
+    return QDialog::eventFilter(watched, event);
 }

@@ -55,7 +55,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    // A fitting zoom follows the room the page has.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class PageView;
