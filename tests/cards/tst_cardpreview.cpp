@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -75,6 +76,8 @@ private slots:
     void savedCardSize_data();
     void savedCardSize();
     void storedSizeAboveTheBoundIsUsed();
+    void storedSizeAtTheIntegerLimitIsKeptButShownBounded();
+    void newSelectionStartsAtTheTop();
     void copyCloseReopenPaste();
     void copyingWithoutACardKeepsTheCopiedCard();
     void printsTheSheetToPdf();
@@ -294,6 +297,41 @@ void CardPreviewTest::storedSizeAboveTheBoundIsUsed()
     QCOMPARE(title(), QString("的证件"));
     QCOMPARE(grid()->columnWidth(1), 500);
     QCOMPARE(cardCells(*grid()), Cells({{1, 0}}));
+}
+
+void CardPreviewTest::storedSizeAtTheIntegerLimitIsKeptButShownBounded()
+{
+    IniFile::write(m_folder->settingsFile(), u"sys", u"证件宽度", u"2147483647");
+    IniFile::write(m_folder->settingsFile(), u"sys", u"证件高度", u"99999999999");
+    m_folder->addStudents(students(3));
+    m_window = openWindow();
+    click("按钮1");
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框2")->text(), QString("2147483647"));
+    QCOMPARE(grid()->columnWidth(1), CardSheet::largestShownSize);
+    QCOMPARE(grid()->rowHeight(0), CardSheet::largestShownSize);
+    QTemporaryDir dir;
+    m_services->dialogs.printToFile = dir.filePath("huge.pdf");
+    m_services->dialogs.printerAnswers.enqueue(true);
+    click("按钮3");
+    // Scaled to fit across: the three cards on one page.
+    QCOMPARE(pdf::pageCount(dir.filePath("huge.pdf")), 1);
+    QCOMPARE(pdf::text(dir.filePath("huge.pdf")).count("学生"), 3);
+    QCOMPARE(IniFile::read(m_folder->settingsFile(), u"sys", u"证件宽度"), QString("2147483647"));
+}
+
+void CardPreviewTest::newSelectionStartsAtTheTop()
+{
+    m_folder->addStudents(students(20));
+    m_window = openWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    click("按钮1");
+    QScrollBar* scroll = grid()->verticalScrollBar();
+    QTRY_VERIFY(scroll->maximum() > 0); // the grid lays its rows out a moment later
+    scroll->setValue(scroll->maximum());
+    QVERIFY(scroll->value() > 0);
+    click("按钮1");
+    QCOMPARE(scroll->value(), 0);
 }
 
 void CardPreviewTest::copyCloseReopenPaste()
