@@ -8,6 +8,12 @@
 // (DB/index.asp) and the class administrator's edit page (DB/h2.asp). They are classic ASP
 // in GBK with CR LF line ends, run by the program's own web server. Nothing here needs a
 // window, so the build can lay down the default pages and the server's tests can make them.
+//
+// What the pages expect of the rest of the site:
+// - login.asp keeps the class (`单位`) of the account it accepted in Session("单位"); the edit
+//   page shows its form only when that is the student's class, and a refusal otherwise.
+// - A byte field written as text (`简介`, GBK bytes) reads as its GBK text, so the remarks
+//   can go through Server.HTMLEncode like every other field.
 namespace SitePages {
 
 inline const QString defaultTitle = QStringLiteral("学生信息查询");
