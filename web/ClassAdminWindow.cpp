@@ -39,6 +39,9 @@ void ClassAdminWindow::load()
         // The header is never stored, so typing into it would only be lost.
         QTableWidgetItem* item = grid->item(headerRow, column);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        QFont font = item->font();
+        font.setBold(true);
+        item->setFont(font);
     }
     formatRows(0, grid->rowCount());
     for (int i = 0; i < int(accounts.size()); ++i) {
