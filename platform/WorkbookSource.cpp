@@ -138,7 +138,8 @@ bool Source::writeBack(DatabaseSession& session)
     const QFileInfo info(path);
     if (!info.exists())
         return session.fail(QStringLiteral("找不到名单文件") + path);
-    if (!info.isWritable())
+    // A file marked read-only stays as it is, also for a user whom the system would let write.
+    if (!info.isWritable() || !(info.permissions() & QFileDevice::WriteOwner))
         return session.fail(QStringLiteral("名单文件是只读的：") + path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

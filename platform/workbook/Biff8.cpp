@@ -486,8 +486,10 @@ void movePositions(const std::vector<Record>& records, const std::vector<qsizety
             for (qsizetype at = 4; at + 2 <= r.data.size(); at += 2) {
                 const quint16 step = u16(r.data, at);
                 const qsizetype oldTarget = oldAnchor + step;
+                // Some writers fill these with values that point nowhere; those stay as written.
                 const qsizetype newStep = moved(oldTarget) - moved(oldAnchor);
-                patch16(stream, data + at, quint16(std::clamp<qsizetype>(newStep, 0, 0xFFFF)));
+                if (oldTarget <= r.offset && newStep >= 0 && newStep <= 0xFFFF)
+                    patch16(stream, data + at, quint16(newStep));
                 oldAnchor = oldTarget;
             }
         }
