@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
 const QString SpreadsheetApp::templateType =
     QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template");
 const QString SpreadsheetApp::workbookType =
@@ -27,16 +29,17 @@ bool SpreadsheetApp::isInstalled() const
 
 QString SpreadsheetApp::workbookFolder()
 {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty())
-        base = QDir::tempPath();
-    return base + QStringLiteral("/qinghe-workbooks");
+    // The session's private runtime folder where the desktop has one; else a folder of this
+    // user's own under the temporary folder.
+    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/qinghe-workbooks");
+    return QDir::tempPath() + QStringLiteral("/qinghe-workbooks-") + QString::number(::getuid());
 }
 
 bool SpreadsheetApp::open(const NewWorkbook& book, const QString& name, QString* error)
 {
     const QString folder = workbookFolder();
-    if (!QDir().mkpath(folder)) {
+    if (!QDir().mkpath(folder) || QFileInfo(folder).ownerId() != ::getuid() || QFileInfo(folder).isSymLink()) {
         *error = QStringLiteral("无法建立临时文件夹") + folder;
         return false;
     }
