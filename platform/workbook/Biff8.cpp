@@ -318,6 +318,30 @@ const SheetEntry* chooseSheet(const Globals& g, const QString& preferred, bool e
     return exact ? nullptr : first;
 }
 
+// A workbook stream split into records, with the sheet to work on found in it.
+struct OpenSheet {
+    std::vector<Record> records;
+    Globals globals;
+    QString name;
+    SheetRange range;
+};
+
+bool openSheet(QByteArrayView stream, const QString& name, bool exact, OpenSheet* open, QString* error)
+{
+    open->records = splitRecords(stream);
+    if (!readGlobals(open->records, &open->globals, error))
+        return false;
+    const SheetEntry* entry = chooseSheet(open->globals, name, exact);
+    const auto range = entry ? sheetRange(open->records, entry->position) : std::nullopt;
+    if (!range) {
+        *error = exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(name) : QStringLiteral("工作簿中没有工作表");
+        return false;
+    }
+    open->name = entry->name;
+    open->range = *range;
+    return true;
+}
+
 // Calls `visit(recordIndex, row, column, xf)` for every cell of the sheet's own cell table
 // (MULRK and MULBLANK once per cell).
 template <typename Visit> void forEachCell(const std::vector<Record>& records, SheetRange range, Visit visit)
@@ -502,17 +526,13 @@ namespace Biff8 {
 
 bool readSheet(QByteArrayView stream, const QString& preferred, WorksheetCells* sheet, QString* error)
 {
-    const std::vector<Record> records = splitRecords(stream);
-    Globals g;
-    if (!readGlobals(records, &g, error))
+    OpenSheet open;
+    if (!openSheet(stream, preferred, false, &open, error))
         return false;
-    const SheetEntry* entry = chooseSheet(g, preferred, false);
-    const auto range = entry ? sheetRange(records, entry->position) : std::nullopt;
-    if (!range) {
-        *error = QStringLiteral("工作簿中没有工作表");
-        return false;
-    }
-    sheet->sheetName = entry->name;
+    const std::vector<Record>& records = open.records;
+    const Globals& g = open.globals;
+    const SheetRange* range = &open.range;
+    sheet->sheetName = open.name;
     sheet->rows.clear();
     const auto numberText = [&g](double value, quint16 xf) {
         return CellText::number(value, g.formatOf(xf), g.date1904);
@@ -589,16 +609,11 @@ bool readSheet(QByteArrayView stream, const QString& preferred, WorksheetCells* 
 bool blankCells(QByteArrayView stream, const QString& sheetName, const std::vector<CellAddress>& cells,
                 QByteArray* result, QString* error)
 {
-    const std::vector<Record> records = splitRecords(stream);
-    Globals g;
-    if (!readGlobals(records, &g, error))
+    OpenSheet open;
+    if (!openSheet(stream, sheetName, true, &open, error))
         return false;
-    const SheetEntry* entry = chooseSheet(g, sheetName, true);
-    const auto range = entry ? sheetRange(records, entry->position) : std::nullopt;
-    if (!range) {
-        *error = QStringLiteral("工作簿中没有工作表“%1”").arg(sheetName);
-        return false;
-    }
+    const std::vector<Record>& records = open.records;
+    const SheetRange* range = &open.range;
 
     QHash<int, QSet<int>> targets; // row → columns
     for (const CellAddress& cell : cells)

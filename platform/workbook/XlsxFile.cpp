@@ -211,6 +211,19 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
     return true;
 }
 
+bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Package* p, pugi::xml_document* doc,
+               QString* error)
+{
+    if (!openPackage(file, sheetName, exact, p, error))
+        return false;
+    const auto bytes = p->zip.read(p->sheetPart);
+    if (!bytes || !parse(*bytes, doc)) {
+        *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p->sheetName);
+        return false;
+    }
+    return true;
+}
+
 QString cellText(const Package& p, const pugi::xml_node& cell)
 {
     const QLatin1StringView type(cell.attribute("t").value());
@@ -252,14 +265,9 @@ namespace XlsxFile {
 bool readSheet(const QByteArray& file, const QString& preferred, WorksheetCells* sheet, QString* error)
 {
     Package p;
-    if (!openPackage(file, preferred, false, &p, error))
-        return false;
     pugi::xml_document doc;
-    const auto bytes = p.zip.read(p.sheetPart);
-    if (!bytes || !parse(*bytes, &doc)) {
-        *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p.sheetName);
+    if (!openSheet(file, preferred, false, &p, &doc, error))
         return false;
-    }
     sheet->sheetName = p.sheetName;
     sheet->rows.clear();
     forEachCell(child(child(doc, QLatin1StringView("worksheet")), QLatin1StringView("sheetData")),
@@ -274,14 +282,9 @@ bool blankCells(const QByteArray& file, const QString& sheetName, const std::vec
                 QByteArray* result, QString* error)
 {
     Package p;
-    if (!openPackage(file, sheetName, true, &p, error))
-        return false;
     pugi::xml_document doc;
-    const auto bytes = p.zip.read(p.sheetPart);
-    if (!bytes || !parse(*bytes, &doc)) {
-        *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p.sheetName);
+    if (!openSheet(file, sheetName, true, &p, &doc, error))
         return false;
-    }
     QHash<int, QSet<int>> targets;
     for (const CellAddress& cell : cells)
         targets[cell.row].insert(cell.column);
