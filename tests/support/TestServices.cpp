@@ -112,3 +112,11 @@ bool RecordingShell::startDetached(const QString& program, const QStringList&, c
     startedPrograms << program;
     return true;
 }
+
+bool RecordingShell::openWithProgramFor(const QString& path, const QString& mimeType)
+{
+    if (!programTypes.contains(mimeType))
+        return false;
+    openedFiles << path;
+    return true;
+}
