@@ -79,6 +79,7 @@ ItemCanvas::ItemCanvas(QWidget* parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    resize(canvasSize);
     setBackground({});
 }
 
@@ -226,7 +227,6 @@ void ItemCanvas::mousePressEvent(QMouseEvent* event)
     if (id == 0)
         return;
     m_drag = {id, at - item(id)->pos(), false};
-    emit itemClicked(id);
 }
 
 void ItemCanvas::mouseMoveEvent(QMouseEvent* event)
@@ -250,9 +250,14 @@ void ItemCanvas::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    // A text dragged somewhere is moved, not clicked: dragging leaves the selection alone.
     const Drag drag = std::exchange(m_drag, {});
-    if (const TextItem* dropped = item(drag.id); dropped && drag.moved)
-        emit itemDropped(dropped->pos().toPoint(), drag.id);
+    if (const TextItem* released = item(drag.id)) {
+        if (drag.moved)
+            emit itemDropped(released->pos().toPoint(), drag.id);
+        else
+            emit itemClicked(drag.id);
+    }
 }
 
 void ItemCanvas::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }

@@ -57,6 +57,7 @@ public:
     QFont defaultFont() const { return QWidget::font(); }
 
 signals:
+    // Pressed and let go without moving.
     void itemClicked(int id);
     // The user dragged the item and let go: `position` is where its top-left corner is to go.
     void itemDropped(QPoint position, int id);
