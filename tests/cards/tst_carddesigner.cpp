@@ -13,7 +13,6 @@
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -31,13 +30,7 @@ const QRect wholeCanvas(QPoint(0, 0), ItemCanvas::canvasSize);
 
 QByteArray pngOf(const QColor& colour, QSize size = {104, 66})
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return pngBytes(size.width(), size.height(), colour);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)

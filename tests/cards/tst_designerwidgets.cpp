@@ -3,9 +3,9 @@
 #include "platform/Fonts.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/ItemCanvas.h"
+#include "tests/support/TestFolder.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDialogButtonBox>
@@ -22,13 +22,7 @@ namespace {
 
 QByteArray pngOf(const QColor& colour, QSize size = {40, 30})
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return pngBytes(size.width(), size.height(), colour);
 }
 
 QFont pixelFont(int pixels, const QString& family = QStringLiteral("黑体"))
