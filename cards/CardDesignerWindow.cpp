@@ -170,11 +170,18 @@ void CardDesignerWindow::saveLayout()
 {
     const QString& folder = m_context.appFolder;
     QString error;
-    bool saved = CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error);
-    saved = CardLayout::saveBackground(folder, m_surfacePicture, saved ? &error : nullptr) && saved;
+    QString firstError;
+    bool saved = true;
+    const auto note = [&](bool written) {
+        if (!written && saved)
+            firstError = error;
+        saved = saved && written;
+    };
+    note(CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error));
+    note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
-        saved = CardLayout::savePosition(folder, element, label(element)->pos(), saved ? &error : nullptr) && saved;
-    reportFailure(saved, error);
+        note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
+    reportFailure(saved, firstError);
 }
 
 void CardDesignerWindow::preview()
