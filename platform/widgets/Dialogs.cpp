@@ -75,8 +75,8 @@ public:
         layout->addWidget(buttons);
 
         connect(m_fonts, &QFontDialog::currentFontChanged, this, &FontColourDialog::followList);
-        connect(m_bold, &QCheckBox::toggled, this, &FontColourDialog::showSample);
-        connect(m_italic, &QCheckBox::toggled, this, &FontColourDialog::showSample);
+        connect(m_bold, &QCheckBox::toggled, this, &FontColourDialog::showInList);
+        connect(m_italic, &QCheckBox::toggled, this, &FontColourDialog::showInList);
         connect(colourButton, &QPushButton::clicked, this, &FontColourDialog::chooseColour);
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -103,6 +103,16 @@ private:
         if (listed.italic() != m_lastListed.italic())
             m_italic->setChecked(listed.italic());
         m_lastListed = listed;
+        showSample();
+    }
+
+    // The list shows the face's own style for the boxes where it has one.
+    void showInList()
+    {
+        QFont font = m_fonts->currentFont();
+        font.setBold(m_bold->isChecked());
+        font.setItalic(m_italic->isChecked());
+        m_fonts->setCurrentFont(font);
         showSample();
     }
 
