@@ -18,6 +18,7 @@ struct ShownDialog {
     QString kind; // "message", "confirm", "input", "password", "openFile", "openPicture", "chooseFolder", …
     QString text;
     QString title;
+    QString initial; // the text an input box starts with
 };
 
 // Answers dialogs from queues filled by the test and records every dialog shown. An empty
@@ -29,6 +30,7 @@ public:
     QQueue<std::optional<QString>> textAnswers;       // input and password
     QQueue<QString> pathAnswers;                      // openFile, openPicture, chooseFolder
     QQueue<std::optional<FontChoice>> fontAnswers;
+    QList<FontChoice> fontsOffered; // what each font dialog was opened on
     QQueue<bool> printerAnswers;
     // When set, an accepted print dialog and the print preview print to this PDF file, as the
     // dialog's "print to file" does.
