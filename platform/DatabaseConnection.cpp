@@ -2,6 +2,7 @@
 #include "platform/DatabaseConnection.h"
 
 #include "platform/DatabaseSession.h"
+#include "platform/WorkbookSource.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -39,6 +40,7 @@ void DatabaseSession::close()
         sqlite3_close_v2(db);
         db = nullptr;
     }
+    afterChange = nullptr;
 }
 
 bool DatabaseSession::fail(int code)
@@ -179,10 +181,10 @@ bool DatabaseConnection::createDatabaseFile(const QString& path)
     return openFile(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
 }
 
-bool DatabaseConnection::openConnectionString(const QString& /*connectionString*/)
+bool DatabaseConnection::openConnectionString(const QString& connectionString)
 {
     close();
-    return m_session->fail(QStringLiteral("不支持这种数据源"));
+    return WorkbookSource::open(*m_session, connectionString);
 }
 
 bool DatabaseConnection::execute(const QString& sql)

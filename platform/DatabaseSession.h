@@ -7,12 +7,17 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+
 // The open SQLite handle shared by a connection and the recordsets attached to it. A
 // recordset keeps only a weak reference, so a closed or destroyed connection makes its
 // recordsets fail softly instead of using a dangling handle.
 struct DatabaseSession {
     sqlite3* db = nullptr;
     QString lastError;
+    // Set by a source whose data lives outside SQLite (a workbook): run after each committed
+    // change so that the change reaches that file too. False, with lastError, when it did not.
+    std::function<bool(DatabaseSession&)> afterChange;
 
     DatabaseSession() = default;
     DatabaseSession(const DatabaseSession&) = delete;
