@@ -27,6 +27,14 @@ void define(AdvancedGrid& grid, int columns, int rows)
     grid.verticalHeader()->setDefaultSectionSize(40);
 }
 
+// A printer that writes the PDF file, on the page a file starts on unless told otherwise.
+void printTo(QPrinter& printer, const QString& file, const QPageLayout& page)
+{
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file);
+    printer.setPageLayout(page);
+}
+
 } // namespace
 
 class AdvancedGridTest : public QObject {
@@ -229,9 +237,7 @@ void AdvancedGridTest::printsRowsWholeAtScreenSize()
     QTemporaryDir dir;
     const QString file = dir.filePath("sheet.pdf");
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file);
-    printer.setPageLayout(grid.defaultPageLayout());
+    printTo(printer, file, grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 2);
     QCOMPARE(pdf::imagesPerPage(file), QList<int>({3, 2}));
     // Only the second page, when the print dialog asks for it.
@@ -276,9 +282,7 @@ void AdvancedGridTest::cutMarksBesideEveryCorner()
     QTemporaryDir dir;
     const QString file = dir.filePath("marks.pdf");
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file);
-    printer.setPageLayout(grid.defaultPageLayout());
+    printTo(printer, file, grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 1);
 
     // At 192 dpi a grid pixel is two page pixels.
@@ -332,9 +336,7 @@ void AdvancedGridTest::drawingsPrintAtThePrintersResolution()
 
     QTemporaryDir dir;
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(dir.filePath("drawn.pdf"));
-    printer.setPageLayout(grid.defaultPageLayout());
+    printTo(printer, dir.filePath("drawn.pdf"), grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 1);
     // Drawn once, at 1200 dpi, not copied from the 40 × 26 screen picture.
     QCOMPARE(drawing->scales, QList<double>({1200.0 / 96}));
@@ -350,8 +352,7 @@ void AdvancedGridTest::printsTextCells()
     QTemporaryDir dir;
     const QString file = dir.filePath("table.pdf");
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file);
+    printTo(printer, file, grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 1);
     const QString text = pdf::text(file);
     QVERIFY2(text.contains("所属单位") && text.contains("secret"), qPrintable(text));
@@ -363,8 +364,7 @@ void AdvancedGridTest::emptyGridPrintsOneEmptyPage()
     define(grid, 4, 0);
     QTemporaryDir dir;
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(dir.filePath("empty.pdf"));
+    printTo(printer, dir.filePath("empty.pdf"), grid.defaultPageLayout());
     QCOMPARE(grid.paintPages(printer), 1);
     QCOMPARE(pdf::pageCount(dir.filePath("empty.pdf")), 1);
 }
@@ -374,8 +374,7 @@ void AdvancedGridTest::unwritableFilePrintsNothing()
     AdvancedGrid grid;
     define(grid, 4, 1);
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName("/nonexistent-folder/sheet.pdf");
+    printTo(printer, "/nonexistent-folder/sheet.pdf", grid.defaultPageLayout());
     QTest::ignoreMessage(QtWarningMsg, "QPainter::begin(): Returned false");
     QCOMPARE(grid.paintPages(printer), 0);
 }
