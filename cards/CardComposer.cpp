@@ -95,9 +95,15 @@ public:
     explicit CardDesign(const CardLayout& layout)
         : m_layout(layout)
     {
-        // A background that is no picture leaves the built-in one, as on every surface.
-        if (m_layout.background.isEmpty() || Picture::sizeOf(m_layout.background).isEmpty())
+        // A background that is no picture, or too large a one, leaves the built-in one, as on
+        // every surface. The screen's face is decoded now: every card of a sheet needs it.
+        const QSize face = CardComposer::faceSize;
+        QImage shown = m_layout.background.isEmpty() ? QImage() : decodeFor(m_layout.background, face);
+        if (shown.isNull()) {
             m_layout.background = CardLayout::builtInBackground();
+            shown = decodeFor(m_layout.background, face);
+        }
+        m_backgrounds.push_front({m_layout.background, face, shown});
     }
 
     void paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const

@@ -49,8 +49,9 @@ int rowCount(int cards);
 // the card itself, which paper draws again. Answers the number of cards placed.
 int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size);
 
-// Prints the sheet into a PDF file on the paper a print starts on; answers the number of pages,
-// 0 when the file could not be written.
+// Prints the sheet into a PDF file a print shop takes as it is: on the paper a file starts on,
+// the texts as text and the JPEG pictures as stored. Answers the number of pages, 0 when the
+// file could not be written.
 int writePdf(const AdvancedGrid& grid, const QString& path);
 
 // A card's screen picture as the grid holds it: JPEG bytes, about a tenth of the picture in
