@@ -11,7 +11,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 
-BenchFolder::BenchFolder(int students, int photoBytes, int classes)
+BenchFolder::BenchFolder(int students, int photoBytes, int classes, int distinctPhotos)
 {
     QDir().mkpath(ProgramFolder::databaseFolder(path()));
     StudentTable::createDatabaseFile(databaseFile());
@@ -28,9 +28,9 @@ BenchFolder::BenchFolder(int students, int photoBytes, int classes)
     }
     classTable.update();
 
-    // A handful of distinct photos is enough: size, not variety, is what costs.
+    // A handful of distinct photos is enough where size, not variety, is what costs.
     QList<QByteArray> photos;
-    for (int i = 0; photoBytes > 0 && i < 8; ++i)
+    for (int i = 0; photoBytes > 0 && i < distinctPhotos; ++i)
         photos << benchPhoto(photoBytes, i);
 
     Recordset table;

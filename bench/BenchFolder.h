@@ -8,8 +8,9 @@
 // A throw-away program folder holding many students with photos, as a large school has.
 class BenchFolder {
 public:
-    // `photoBytes` of 0 leaves the photos empty.
-    BenchFolder(int students, int photoBytes, int classes = 50);
+    // `photoBytes` of 0 leaves the photos empty; the students share `distinctPhotos` photos
+    // in turn.
+    BenchFolder(int students, int photoBytes, int classes = 50, int distinctPhotos = 8);
 
     QString path() const { return m_dir.path(); }
     QString databaseFile() const;

@@ -1,24 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A large school's card sheet: compose and place 1,000 cards with photos, then print them
-// to PDF, holding the cards compressed all the while.
+// A large school's card sheet: compose and place 1,000 cards, each with a photo of its own,
+// print them to a PDF a print shop accepts (text as text, pictures at their own pixels), and
+// open the print preview of the whole sheet.
+//
+// QINGHE_BENCH_PICTURES=folder also writes the background and one photo there, for running
+// another card program on the same pictures (PHOTO= and BG= of the gLabels anchor).
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
 #include "platform/DatabaseConnection.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AdvancedGrid.h"
+#include "platform/widgets/PrintPreview.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
 #include <QTemporaryDir>
 
 namespace {
 
+constexpr int students = 1000;
+constexpr int photoBytes = 30 * 1024;
+
+// What the photos of the whole sheet weigh as stored.
+double photosMb(Recordset& records)
+{
+    double bytes = 0;
+    for (records.moveFirst(); !records.atEnd(); records.moveNext())
+        bytes += double(records.readBytes(u"照片").size());
+    return bytes / (1024.0 * 1024.0);
+}
+
+void savePictures(const QString& folder, Recordset& records, const CardLayout& layout)
+{
+    QDir().mkpath(folder);
+    records.moveFirst();
+    QFile photo(QDir(folder).filePath(QStringLiteral("photo.jpg")));
+    if (photo.open(QIODevice::WriteOnly))
+        photo.write(records.readBytes(u"照片"));
+    QFile background(QDir(folder).filePath(QStringLiteral("background.jpg")));
+    if (background.open(QIODevice::WriteOnly))
+        background.write(layout.background.isEmpty() ? CardLayout::builtInBackground() : layout.background);
+}
+
 void cardsScenario()
 {
-    constexpr int students = 1000;
-    const BenchFolder folder(students, 30 * 1024);
+    const BenchFolder folder(students, photoBytes, 50, students);
     DatabaseConnection connection;
     connection.openDatabaseFile(folder.databaseFile());
     Recordset records;
@@ -28,20 +62,43 @@ void cardsScenario()
 
     const double start = bench::nowMs();
     records.open(StudentTable::selectAll);
-    const CardComposer composer(CardLayout::load(folder.path()));
+    const CardLayout layout = CardLayout::load(folder.path());
+    const CardComposer composer(layout);
     const int cards = CardSheet::fill(grid, records, composer, CardSheet::loadCardSize(folder.path()));
     const double sheet = bench::nowMs() - start;
     if (cards != students)
         qFatal("the sheet holds %d cards", cards);
     bench::report("cards", "sheet_ms", sheet, "ms");
+    if (const QString pictures = qEnvironmentVariable("QINGHE_BENCH_PICTURES"); !pictures.isEmpty())
+        savePictures(pictures, records, layout);
 
     const QTemporaryDir output;
+    const QString file = output.filePath(QStringLiteral("cards.pdf"));
     const double printStart = bench::nowMs();
-    const int pages = CardSheet::writePdf(grid, output.filePath(QStringLiteral("cards.pdf")));
+    const int pages = CardSheet::writePdf(grid, file);
     const double printed = bench::nowMs() - printStart;
     if (pages != (students + 7) / 8)
         qFatal("the PDF has %d pages", pages);
     bench::report("cards", "pdf_ms", printed, "ms");
+    bench::report("cards", "pdf_mb", double(QFileInfo(file).size()) / (1024.0 * 1024.0), "MB");
+    bench::report("cards", "photos_mb", photosMb(records), "MB");
+    if (qEnvironmentVariableIsSet("QINGHE_BENCH_KEEP_PDF"))
+        QFile::copy(file, qEnvironmentVariable("QINGHE_BENCH_KEEP_PDF"));
+
+    // The preview of the whole sheet, until its first page is on the screen.
+    const double heapBefore = bench::heapMb();
+    const double previewStart = bench::nowMs();
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setPageLayout(grid.defaultPageLayout());
+        PrintPreviewDialog preview(printer, grid.pages(), [](QPrinter&) { return false; });
+        preview.show();
+        QApplication::processEvents();
+        preview.grab(); // the first page drawn, as the screen shows it
+        const double opened = bench::nowMs() - previewStart;
+        bench::report("cards", "preview_ms", opened, "ms");
+        bench::report("cards", "preview_mb", bench::heapMb() - heapBefore, "MB");
+    }
     bench::report("cards", "memory_mb", bench::peakRssMb(), "MB");
 }
 

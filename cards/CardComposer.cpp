@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
+#include "platform/PdfFinisher.h"
 #include "platform/Picture.h"
 #include "platform/Recordset.h"
 
@@ -9,16 +10,19 @@
 #include <QMutex>
 #include <QPainter>
 
+#include <cmath>
+#include <deque>
+
 namespace {
 
-// A photo of any size, decoded straight to its frame; a null image when the bytes are no
-// picture or too large to decode.
-QImage framedPhoto(const QByteArray& bytes)
+// Stored positions are not bounded, but QRect and the text layout overflow near the integer
+// limits. Anything this far off the face is out of sight anyway; the stored value is kept.
+constexpr int drawLimit = 10000;
+
+QPointF drawable(QPoint position)
 {
-    QImage photo = Picture::decode(bytes, CardLayout::photoSize);
-    if (!photo.isNull() && photo.size() != CardLayout::photoSize)
-        photo = photo.scaled(CardLayout::photoSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return photo;
+    return {double(std::clamp(position.x(), -drawLimit, drawLimit)),
+            double(std::clamp(position.y(), -drawLimit, drawLimit))};
 }
 
 // How far below its top an ideograph's baseline lies, as a share of the font's size, measured
@@ -44,6 +48,26 @@ qreal ideographAscent(const QFont& font)
     return ascent;
 }
 
+// The device pixels a rectangle of the painter's coordinates covers.
+QSize devicePixels(const QPainter& painter, const QRectF& rect)
+{
+    const QRectF covered = painter.deviceTransform().mapRect(rect);
+    const auto side = [](double length) { return int(std::clamp(std::ceil(length), 1.0, 1e6)); };
+    return {side(covered.width()), side(covered.height())};
+}
+
+// A picture decoded for `device` pixels, never beyond its own: paper gets the pixels the
+// picture has, the screen no more than it shows. A larger decoding is brought down to the
+// device exactly, so the screen draws it without scaling.
+QImage decodeFor(const QByteArray& bytes, QSize device)
+{
+    QImage image = Picture::decode(bytes, device);
+    if (!image.isNull() && image.size() != device && image.width() >= device.width()
+        && image.height() >= device.height())
+        image = image.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
 } // namespace
 
 void drawCardText(QPainter& painter, const CardText& text, const QString& value)
@@ -53,8 +77,8 @@ void drawCardText(QPainter& painter, const CardText& text, const QString& value)
     const QFont font = text.style.font();
     painter.setFont(font);
     painter.setPen(text.style.colour);
-    painter.drawText(QPointF(text.position.x(), text.position.y() + ideographAscent(font) * font.pixelSize()),
-                     value);
+    const QPointF at = drawable(text.position);
+    painter.drawText(QPointF(at.x(), at.y() + ideographAscent(font) * font.pixelSize()), value);
 }
 
 CardFields CardFields::fromRecord(const Recordset& records)
@@ -63,11 +87,119 @@ CardFields CardFields::fromRecord(const Recordset& records)
             records.readBytes(u"照片")};
 }
 
-CardComposer::CardComposer(const CardLayout& layout)
-    : m_layout(layout)
-    , m_background(layout.backgroundPicture(faceSize).scaled(faceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+// The layout with its pictures, shared by every card composed from it. Pictures are decoded
+// for the device they are drawn on and kept a while, so a PDF finds the same picture again
+// and embeds it once: the background for the whole file, a photo for all its copies.
+class CardDesign {
+public:
+    explicit CardDesign(const CardLayout& layout)
+        : m_layout(layout)
+    {
+        // A background that is no picture, or too large a one, leaves the built-in one, as on
+        // every surface. The screen's face is decoded now: every card of a sheet needs it.
+        const QSize face = CardComposer::faceSize;
+        QImage shown = m_layout.background.isEmpty() ? QImage() : decodeFor(m_layout.background, face);
+        if (shown.isNull()) {
+            m_layout.background = CardLayout::builtInBackground();
+            shown = decodeFor(m_layout.background, face);
+        }
+        m_backgrounds.push_front({m_layout.background, face, shown});
+    }
+
+    void paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const
+    {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        // A PDF keeps the decoded pixels as they are instead of compressing them as JPEG again.
+        painter.setRenderHint(QPainter::LosslessImageRendering);
+        const QRectF face(QPointF(), CardComposer::faceSize);
+        drawPicture(painter, face, m_backgrounds, m_layout.background, file, 2);
+        if (!fields.photo.isEmpty())
+            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos, fields.photo, file, 16);
+        if (file) {
+            const QMutexLocker lock(&m_mutex);
+            for (const CardText* text : {&m_layout.name, &m_layout.className, &m_layout.number})
+                file->noteFont(text->style.font());
+        }
+        drawCardText(painter, m_layout.name, fields.name);
+        drawCardText(painter, m_layout.className, fields.className);
+        drawCardText(painter, m_layout.number, fields.number);
+        painter.restore();
+    }
+
+private:
+    struct Decoded {
+        QByteArray bytes; // shares the caller's data, so comparing is mostly a pointer check
+        QSize device;
+        QImage image;
+    };
+    using Recent = std::deque<Decoded>;
+
+    // A file gets a JPEG that has no more pixels than the paper shows as it is; anything else
+    // is drawn from its pixels, decoded for the device.
+    void drawPicture(QPainter& painter, const QRectF& target, Recent& recent, const QByteArray& bytes,
+                     PdfFinisher* file, size_t keep) const
+    {
+        const QSize device = devicePixels(painter, target);
+        if (file) {
+            const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
+            if (frame.components && frame.width <= device.width() && frame.height <= device.height()) {
+                const QMutexLocker lock(&m_mutex);
+                if (const QImage standIn = file->standIn(bytes); !standIn.isNull()) {
+                    painter.drawImage(target, standIn);
+                    return;
+                }
+            }
+        }
+        const QImage image = picture(recent, bytes, device, keep);
+        if (!image.isNull())
+            painter.drawImage(target, image);
+    }
+
+    QImage picture(Recent& recent, const QByteArray& bytes, QSize device, size_t keep) const
+    {
+        {
+            const QMutexLocker lock(&m_mutex);
+            for (const Decoded& d : recent) {
+                if (d.device == device && d.bytes == bytes)
+                    return d.image;
+            }
+        }
+        const QImage image = decodeFor(bytes, device);
+        const QMutexLocker lock(&m_mutex);
+        recent.push_front({bytes, device, image});
+        if (recent.size() > keep)
+            recent.pop_back();
+        return image;
+    }
+
+    CardLayout m_layout;
+    mutable QMutex m_mutex;
+    mutable Recent m_backgrounds;
+    mutable Recent m_photos;
+};
+
+Card::Card(std::shared_ptr<const CardDesign> design, CardFields fields)
+    : m_design(std::move(design))
+    , m_fields(std::move(fields))
 {
-    m_layout.background.clear(); // the picture above is all that is needed of it
+}
+
+QSize Card::size() const { return CardComposer::faceSize; }
+
+void Card::paint(QPainter& painter, const QRectF& target, PdfFinisher* file) const
+{
+    painter.save();
+    painter.translate(target.topLeft());
+    painter.scale(target.width() / CardComposer::faceSize.width(), target.height() / CardComposer::faceSize.height());
+    m_design->paint(painter, m_fields, file);
+    painter.restore();
+}
+
+CardComposer::CardComposer(const CardLayout& layout)
+    : m_design(std::make_shared<const CardDesign>(layout))
+{
 }
 
 QImage CardComposer::compose(const CardFields& fields) const
@@ -75,13 +207,16 @@ QImage CardComposer::compose(const CardFields& fields) const
     QImage face(faceSize, QImage::Format_RGB32);
     face.fill(Qt::white);
     QPainter painter(&face);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.drawImage(0, 0, m_background);
-    const QImage photo = framedPhoto(fields.photo);
-    if (!photo.isNull())
-        painter.drawImage(m_layout.photo, photo);
-    drawCardText(painter, m_layout.name, fields.name);
-    drawCardText(painter, m_layout.className, fields.className);
-    drawCardText(painter, m_layout.number, fields.number);
+    paint(painter, fields, nullptr);
     return face;
+}
+
+std::shared_ptr<const Card> CardComposer::card(const CardFields& fields) const
+{
+    return std::make_shared<const Card>(m_design, fields);
+}
+
+void CardComposer::paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const
+{
+    m_design->paint(painter, fields, file);
 }

@@ -2,11 +2,15 @@
 #pragma once
 
 #include "cards/CardLayout.h"
+#include "platform/widgets/AdvancedGrid.h"
 
 #include <QByteArray>
 #include <QImage>
+#include <QRectF>
 #include <QSize>
 #include <QString>
+
+#include <memory>
 
 class QPainter;
 class Recordset;
@@ -25,21 +29,47 @@ struct CardFields {
 
     // The current record of a student query.
     static CardFields fromRecord(const Recordset& records);
+    bool operator==(const CardFields&) const = default;
 };
 
-// Composes the 400 × 260 card face of a student from a card layout: background stretched
-// over the face, the photo scaled into its frame, then name, class and number in their
-// styles, each covering what came before. Needs no window; one composer may compose cards on
-// several threads at once.
+class CardDesign;
+
+// One student's card as a value: the fields and the design it was composed with, drawn
+// again for every device, so paper and PDF get real text and the pictures' own pixels
+// rather than an enlarged screen picture. Copies share the design and the photo bytes.
+class Card final : public GridDrawing {
+public:
+    Card(std::shared_ptr<const CardDesign> design, CardFields fields);
+
+    QSize size() const override;
+    void paint(QPainter& painter, const QRectF& target, PdfFinisher* file = nullptr) const override;
+
+    const CardFields& fields() const { return m_fields; }
+
+private:
+    std::shared_ptr<const CardDesign> m_design;
+    CardFields m_fields;
+};
+
+// Composes student cards from a card layout: background stretched over the 400 × 260 face,
+// the photo scaled into its frame, then name, class and number in their styles, each
+// covering what came before. Needs no window; one composer may compose cards on several
+// threads at once.
 class CardComposer {
 public:
     static constexpr QSize faceSize{400, 260};
 
     explicit CardComposer(const CardLayout& layout);
 
+    // The face as the screen shows it, 400 × 260 pixels.
     QImage compose(const CardFields& fields) const;
+    // The same face as a value that can be drawn again at any resolution.
+    std::shared_ptr<const Card> card(const CardFields& fields) const;
+    // Draws the face onto (0, 0, 400, 260) under the painter's transform, the pictures
+    // decoded for the device pixels they cover, at most their own: the one renderer of every
+    // surface. Into a PDF file (`file`), JPEG pictures go as they are stored.
+    void paint(QPainter& painter, const CardFields& fields, PdfFinisher* file = nullptr) const;
 
 private:
-    CardLayout m_layout;
-    QImage m_background; // already stretched to the face
+    std::shared_ptr<const CardDesign> m_design;
 };

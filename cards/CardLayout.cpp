@@ -62,7 +62,10 @@ QByteArray readAll(const QString& path)
 QFont TextStyle::font() const
 {
     QFont font(face.isEmpty() ? defaultFace : face);
-    font.setPixelSize(qRound(Length::points(points > 0 ? points : defaultPoints).toPixels()));
+    // A stored size near the integer limit would overflow the conversion; nothing larger than
+    // this fits on a card anyway.
+    constexpr int largestPoints = 2000;
+    font.setPixelSize(qRound(Length::points(points > 0 ? std::min(points, largestPoints) : defaultPoints).toPixels()));
     font.setBold(bold);
     font.setItalic(italic);
     return font;

@@ -65,6 +65,8 @@ void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_records.open(sql);
     CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize);
+    // The new cards start at the top, not where the last selection was scrolled to.
+    m_ui->高级表格1->scrollToTop();
     QGuiApplication::restoreOverrideCursor();
     m_ui->标签1->setText(title);
 }
@@ -74,15 +76,15 @@ void CardPreviewWindow::copyCard()
     const AdvancedGrid& grid = *m_ui->高级表格1;
     const GridCell cell = grid.getCell(grid.cursorRow(), grid.cursorColumn());
     // A cell without a card leaves the copied card as it was.
-    if (cell.kind == GridCell::Kind::Picture && !cell.picture.isEmpty())
-        m_context.copiedCard = cell.picture;
+    if (cell.holdsPicture())
+        m_context.copiedCard = cell;
 }
 
 void CardPreviewWindow::pasteCard()
 {
     AdvancedGrid& grid = *m_ui->高级表格1;
     // Before any copy the copied card is an empty picture: the cell then shows nothing.
-    grid.setCell(grid.cursorRow(), grid.cursorColumn(), GridCell::fromPicture(m_context.copiedCard));
+    grid.setCell(grid.cursorRow(), grid.cursorColumn(), m_context.copiedCard);
 }
 
 void CardPreviewWindow::saveCardSize()

@@ -52,9 +52,12 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
     const int count = std::max(records.recordCount(), 0);
     grid.setRowCount(0);
     grid.setRowCount(rowCount(count));
-    // A size of zero hides the cells; a negative one cannot be shown and counts as zero.
+    // A size of zero hides the cells; a negative one cannot be shown and counts as zero, and
+    // one near the integer limit would overflow the grid's sums of cell sizes.
+    const int width = std::clamp(size.width, 0, largestShownSize);
+    const int height = std::clamp(size.height, 0, largestShownSize);
     for (int column : {1, 3}) {
-        grid.setColumnWidth(column, std::max(size.width, 0));
+        grid.setColumnWidth(column, width);
         grid.setColumnKind(column, GridCell::Kind::Picture);
         grid.setColumnStyle(column, AdvancedGrid::centredStyle);
     }
@@ -63,9 +66,9 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
     for (; placed < count && !records.atEnd(); ++placed) {
         const QPoint cell = cellOf(placed);
         if (cell.x() == 1)
-            grid.setRowHeight(cell.y(), std::max(size.height, 0));
-        const QImage card = composer.compose(CardFields::fromRecord(records));
-        grid.setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(card)));
+            grid.setRowHeight(cell.y(), height);
+        const CardFields fields = CardFields::fromRecord(records);
+        grid.setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
         records.moveNext();
     }
     return placed;
@@ -77,7 +80,7 @@ int writePdf(const AdvancedGrid& grid, const QString& path)
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPageLayout(grid.defaultPageLayout());
-    return grid.paintPages(printer);
+    return grid.paintPages(printer, path);
 }
 
 QByteArray encode(const QImage& card)

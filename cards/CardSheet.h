@@ -21,6 +21,8 @@ constexpr int spacerWidth = 30;  // the grid's default column width
 constexpr int spacerHeight = 40; // the grid's default row height
 constexpr int maxCardWidth = 400;
 constexpr int maxCardHeight = 300;
+// Larger stored sizes are kept as they are but shown at this size.
+constexpr int largestShownSize = 4000;
 
 // The size of one card cell, in grid pixels.
 struct CardSize {
@@ -43,14 +45,17 @@ QPoint cellOf(int index);
 int rowCount(int cards);
 
 // Replaces the whole sheet with the cards of `records` from their first record, so no card of
-// an earlier selection (nor a pasted one) stays. Answers the number of cards placed.
+// an earlier selection (nor a pasted one) stays. Each cell holds the card's screen picture and
+// the card itself, which paper draws again. Answers the number of cards placed.
 int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size);
 
-// Prints the sheet into a PDF file on the paper a print starts on; answers the number of pages,
-// 0 when the file could not be written.
+// Prints the sheet into a PDF file a print shop takes as it is: on the paper a file starts on,
+// the texts as text and the JPEG pictures as stored. Answers the number of pages, 0 when the
+// file could not be written.
 int writePdf(const AdvancedGrid& grid, const QString& path);
 
-// A card as the grid holds it: JPEG bytes, about a tenth of the picture in memory.
+// A card's screen picture as the grid holds it: JPEG bytes, about a tenth of the picture in
+// memory. Paper draws the card itself, never these.
 QByteArray encode(const QImage& card);
 
 } // namespace CardSheet

@@ -2,7 +2,9 @@
 #include "platform/widgets/AdvancedGrid.h"
 
 #include "platform/Length.h"
+#include "platform/PdfFinisher.h"
 #include "platform/widgets/Dialogs.h"
+#include "platform/widgets/PrintPreview.h"
 
 #include <QBuffer>
 #include <QHeaderView>
@@ -17,8 +19,11 @@
 
 namespace {
 
+using Drawing = std::shared_ptr<const GridDrawing>;
+
 constexpr int pictureRole = Qt::UserRole + 1;
 constexpr int kindRole = Qt::UserRole + 2;
+constexpr int drawingRole = Qt::UserRole + 3;
 
 // Narrow margins: a sheet of two 350-pixel cards with its spacer columns is 201 mm wide.
 const Length pageMargin = Length::millimetres(4);
@@ -36,6 +41,13 @@ QRect pictureRect(QSize picture, const QRect& cell)
                                cell);
 }
 
+Drawing drawingOf(const QTableWidgetItem* item) { return item->data(drawingRole).value<Drawing>(); }
+
+bool picturePresent(const QTableWidgetItem* item)
+{
+    return !item->data(pictureRole).toByteArray().isEmpty() || drawingOf(item);
+}
+
 QImage decode(const QByteArray& bytes, QSize cell = {})
 {
     QBuffer buffer;
@@ -45,6 +57,30 @@ QImage decode(const QByteArray& bytes, QSize cell = {})
     if (cell.isValid() && reader.size().isValid())
         reader.setScaledSize(pictureRect(reader.size(), QRect(QPoint(), cell)).size());
     return reader.read();
+}
+
+// Draws a picture cell on paper: its drawing at the device's resolution when it has one,
+// else its picture's own pixels. Answers where the picture went.
+QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect& cell, PdfFinisher* file)
+{
+    if (const Drawing drawing = drawingOf(item)) {
+        const QRect target = pictureRect(drawing->size(), cell);
+        drawing->paint(painter, target, file);
+        return target;
+    }
+    const QByteArray bytes = item->data(pictureRole).toByteArray();
+    const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
+    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage(); !standIn.isNull()) {
+        const QRect target = pictureRect(QSize(frame.width, frame.height), cell);
+        painter.drawImage(target, standIn);
+        return target;
+    }
+    const QImage picture = decode(bytes);
+    if (picture.isNull())
+        return {};
+    const QRect target = pictureRect(picture.size(), cell);
+    painter.drawImage(target, picture);
+    return target;
 }
 
 } // namespace
@@ -57,9 +93,10 @@ public:
     {
         QStyledItemDelegate::paint(painter, option, index);
         const QByteArray bytes = index.data(pictureRole).toByteArray();
-        if (bytes.isEmpty() || option.rect.isEmpty())
+        const Drawing drawing = index.data(drawingRole).value<Drawing>();
+        if ((bytes.isEmpty() && !drawing) || option.rect.isEmpty())
             return;
-        const QPixmap pixmap = shown(bytes, option.rect.size());
+        const QPixmap pixmap = bytes.isEmpty() ? drawn(*drawing, option.rect.size()) : shown(bytes, option.rect.size());
         if (pixmap.isNull())
             return;
         painter->drawPixmap(pictureRect(pixmap.size(), option.rect), pixmap);
@@ -74,6 +111,27 @@ public:
     }
 
 private:
+    // A drawing without a screen picture, drawn for the cell.
+    static QPixmap drawn(const GridDrawing& drawing, QSize cell)
+    {
+        const QString key = QStringLiteral("advanced-grid-drawing:%1:%2x%3")
+                                .arg(quintptr(&drawing))
+                                .arg(cell.width())
+                                .arg(cell.height());
+        QPixmap pixmap;
+        if (!QPixmapCache::find(key, &pixmap)) {
+            const QSize size = pictureRect(drawing.size(), QRect(QPoint(), cell)).size();
+            QImage image(size, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            drawing.paint(painter, QRectF(QPointF(), size));
+            painter.end();
+            pixmap = QPixmap::fromImage(image);
+            QPixmapCache::insert(key, pixmap);
+        }
+        return pixmap;
+    }
+
     static QPixmap shown(const QByteArray& bytes, QSize cell)
     {
         const QString key = QStringLiteral("advanced-grid:%1:%2x%3")
@@ -169,8 +227,10 @@ void AdvancedGrid::setCell(int row, int column, const GridCell& cell)
     if (cell.kind == GridCell::Kind::Picture) {
         it->setData(Qt::DisplayRole, QVariant());
         it->setData(pictureRole, cell.picture);
+        it->setData(drawingRole, cell.drawing ? QVariant::fromValue(cell.drawing) : QVariant());
     } else {
         it->setData(pictureRole, QVariant());
+        it->setData(drawingRole, QVariant());
         it->setText(cell.text);
     }
 }
@@ -181,7 +241,7 @@ GridCell AdvancedGrid::getCell(int row, int column) const
     if (!it)
         return GridCell::fromText({});
     if (isPicture(it))
-        return GridCell::fromPicture(it->data(pictureRole).toByteArray());
+        return GridCell::fromPicture(it->data(pictureRole).toByteArray(), drawingOf(it));
     return GridCell::fromText(it->text());
 }
 
@@ -199,16 +259,17 @@ void AdvancedGrid::commitEditing()
 void AdvancedGrid::print(Dialogs& dialogs)
 {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageLayout(defaultPageLayout());
+    // Only the orientation is suggested: paper and margins are the printer's own.
+    printer.setPageOrientation(defaultPageLayout().orientation());
     if (dialogs.setUpPrinter(this, printer))
-        paintPages(printer);
+        paintPages(printer, pdfFileOf(printer));
 }
 
 void AdvancedGrid::printPreview(Dialogs& dialogs)
 {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageLayout(defaultPageLayout());
-    dialogs.showPrintPreview(this, printer, [this](QPrinter* target) { paintPages(*target); });
+    printer.setPageOrientation(defaultPageLayout().orientation());
+    dialogs.showPrintPreview(this, printer, pages());
 }
 
 QPageLayout AdvancedGrid::defaultPageLayout() const
@@ -216,96 +277,119 @@ QPageLayout AdvancedGrid::defaultPageLayout() const
     const double margin = pageMargin.toMillimetres();
     QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
                        QPageLayout::Millimeter);
-    int width = 0;
+    double width = 0;
     for (int column = 0; column < columnCount(); ++column)
-        width += columnWidth(column);
+        width += shownColumnWidth(column);
     const auto across = [&layout] { return Length::millimetres(layout.paintRect().width()).toPixels(); };
     if (width > across()) {
         layout.setOrientation(QPageLayout::Landscape);
         if (width > across())
-            layout.setOrientation(QPageLayout::Portrait); // too wide either way: spread over pages
+            layout.setOrientation(QPageLayout::Portrait); // too wide either way: scaled down upright
     }
     return layout;
 }
 
-std::vector<std::pair<int, int>> AdvancedGrid::pageBands(const std::vector<int>& sizes, int available)
+int AdvancedGrid::shownRowHeight(int row) const { return isRowHidden(row) ? 0 : std::max(rowHeight(row), 0); }
+
+int AdvancedGrid::shownColumnWidth(int column) const
 {
-    std::vector<std::pair<int, int>> bands;
-    int used = 0;
-    for (int i = 0; i < int(sizes.size()); ++i) {
-        const int size = std::max(sizes[size_t(i)], 0);
-        if (bands.empty() || (used > 0 && used + size > available)) {
-            bands.emplace_back(i, i);
-            used = size;
-        } else {
-            bands.back().second = i;
-            used += size;
-        }
-    }
-    return bands;
+    return isColumnHidden(column) ? 0 : std::max(columnWidth(column), 0);
 }
 
-int AdvancedGrid::paintPages(QPagedPaintDevice& device) const
+bool AdvancedGrid::rowIsEmpty(int row) const
 {
-    const QRectF paper = device.pageLayout().paintRect(QPageLayout::Inch);
-    std::vector<int> heights;
-    for (int row = 0; row < rowCount(); ++row)
-        heights.push_back(isRowHidden(row) ? 0 : rowHeight(row));
-    std::vector<int> widths;
-    for (int column = 0; column < columnCount(); ++column)
-        widths.push_back(isColumnHidden(column) ? 0 : columnWidth(column));
-    auto rowBands = pageBands(heights, int(Length::inches(paper.height()).toPixels()));
-    auto columnBands = pageBands(widths, int(Length::inches(paper.width()).toPixels()));
-    // An empty grid still prints, as one empty page.
-    if (rowBands.empty())
-        rowBands.emplace_back(0, -1);
-    if (columnBands.empty())
-        columnBands.emplace_back(0, -1);
+    for (int column = 0; column < columnCount(); ++column) {
+        const QTableWidgetItem* it = item(row, column);
+        if (it && (isPicture(it) ? picturePresent(it) : !it->text().isEmpty()))
+            return false;
+    }
+    return true;
+}
 
-    QPainter painter;
-    if (!painter.begin(&device))
-        return 0;
+AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
+{
+    PageLayout layout;
+    const double across = Length::inches(area.width()).toPixels();
+    const double down = Length::inches(area.height()).toPixels() - 2 * cutMarkReach;
+    double width = 0;
+    for (int column = 0; column < columnCount(); ++column)
+        width += shownColumnWidth(column);
+    int tallest = 0;
+    for (int row = 0; row < rowCount(); ++row)
+        tallest = std::max(tallest, shownRowHeight(row));
+    // Scaled evenly, so that the widest sheet and the tallest row still fit one page whole.
+    if (width > across && width > 0)
+        layout.scale = across / width;
+    if (tallest * layout.scale > down && down > 0)
+        layout.scale = down / tallest;
+    layout.left = std::max(0.0, (across / layout.scale - width) / 2);
+
+    const double available = down / layout.scale;
+    double used = 0;
+    for (int row = 0; row < rowCount(); ++row) {
+        const int height = shownRowHeight(row);
+        const bool starting = layout.rows.empty() || used + height > available;
+        // Blank space at the top of a page would only push the cards down.
+        if (starting && (height == 0 || rowIsEmpty(row)))
+            continue;
+        if (starting) {
+            layout.rows.emplace_back(row, row);
+            used = height;
+        } else {
+            layout.rows.back().second = row;
+            used += height;
+        }
+    }
+    // An empty grid still prints, as one empty page.
+    if (layout.rows.empty())
+        layout.rows.emplace_back(0, -1);
+    return layout;
+}
+
+PageSource AdvancedGrid::pages() const
+{
+    return {[this](const QPageLayout& page) { return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size()); },
+            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
+                paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
+            }};
+}
+
+int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile) const
+{
+    return printPages(device, pages(), pdfFile);
+}
+
+void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,
+                             PdfFinisher* file) const
+{
+    if (page < 0 || size_t(page) >= layout.rows.size())
+        return;
+    const auto [firstRow, lastRow] = layout.rows[size_t(page)];
+    painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::Antialiasing);
-    const double scale = Length::pixels(1).toDots(device.logicalDpiX());
-    // The pages the print dialog asked for; all of them when it asked for none in particular.
-    const QPageRanges wanted = device.pageRanges();
-    int page = 0;
-    int pages = 0;
-    for (const auto& rows : rowBands) {
-        for (const auto& columns : columnBands) {
-            ++page;
-            if (!wanted.isEmpty() && !wanted.contains(page))
-                continue;
-            if (pages > 0 && !device.newPage())
-                return pages;
-            painter.save();
-            painter.scale(scale, scale);
-            paintPage(painter, rows, columns);
-            painter.restore();
-            ++pages;
-        }
-    }
-    return painter.end() ? pages : 0;
-}
+    // A PDF keeps decoded pixels as they are instead of compressing them as JPEG again.
+    painter.setRenderHint(QPainter::LosslessImageRendering);
+    const double scale = Length::pixels(layout.scale).toDots(dotsPerInch);
+    painter.scale(scale, scale);
+    painter.translate(layout.left, cutMarkReach);
 
-void AdvancedGrid::paintPage(QPainter& painter, std::pair<int, int> rows, std::pair<int, int> columns) const
-{
+    std::vector<QRectF> pictures;
     int y = 0;
-    for (int row = rows.first; row <= rows.second; ++row) {
-        const int height = isRowHidden(row) ? 0 : rowHeight(row);
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const int height = shownRowHeight(row);
         int x = 0;
-        for (int column = columns.first; column <= columns.second; ++column) {
-            const int width = isColumnHidden(column) ? 0 : columnWidth(column);
+        for (int column = 0; column < columnCount(); ++column) {
+            const int width = shownColumnWidth(column);
             const QRect cell(x, y, width, height);
             x += width;
             const QTableWidgetItem* it = item(row, column);
             if (!it || cell.isEmpty())
                 continue;
             if (isPicture(it)) {
-                const QImage picture = decode(it->data(pictureRole).toByteArray());
-                if (!picture.isNull())
-                    painter.drawImage(pictureRect(picture.size(), cell), picture);
+                const QRectF drawn = paintPicture(painter, it, cell, file);
+                if (!drawn.isEmpty())
+                    pictures.push_back(drawn);
                 continue;
             }
             // Point sizes would be taken at the printer's resolution; the page is drawn in
@@ -314,9 +398,36 @@ void AdvancedGrid::paintPage(QPainter& painter, std::pair<int, int> rows, std::p
             if (font.pointSizeF() > 0)
                 font.setPixelSize(qRound(Length::points(font.pointSizeF()).toPixels()));
             painter.setFont(font);
+            if (file)
+                file->noteFont(font);
             painter.setPen(palette().color(QPalette::Text));
             painter.drawText(cell.adjusted(3, 0, -3, 0), int(it->textAlignment()), it->text());
         }
         y += height;
+    }
+    paintCutMarks(painter, pictures);
+    painter.restore();
+}
+
+void AdvancedGrid::paintCutMarks(QPainter& painter, const std::vector<QRectF>& pictures) const
+{
+    constexpr double gap = 2; // between a corner and its marks, so no mark touches the card
+    const auto onAPicture = [&pictures](const QLineF& mark) {
+        const QRectF box = QRectF(mark.p1(), mark.p2()).normalized().adjusted(-0.5, -0.5, 0.5, 0.5);
+        return std::any_of(pictures.begin(), pictures.end(), [&box](const QRectF& p) { return p.intersects(box); });
+    };
+    // 0.2 mm: visible to the cutter, too thin to show beside a card that is cut a little wide.
+    painter.setPen(QPen(Qt::black, Length::millimetres(0.2).toPixels(), Qt::SolidLine, Qt::FlatCap));
+    for (const QRectF& picture : pictures) {
+        for (const QPointF corner : {picture.topLeft(), picture.topRight(), picture.bottomLeft(), picture.bottomRight()}) {
+            const double outX = corner.x() == picture.left() ? -1 : 1;
+            const double outY = corner.y() == picture.top() ? -1 : 1;
+            const QLineF across(corner + QPointF(outX * gap, 0), corner + QPointF(outX * cutMarkReach, 0));
+            const QLineF down(corner + QPointF(0, outY * gap), corner + QPointF(0, outY * cutMarkReach));
+            for (const QLineF& mark : {across, down}) {
+                if (!onAPicture(mark))
+                    painter.drawLine(mark);
+            }
+        }
     }
 }

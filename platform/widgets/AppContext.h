@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/widgets/AdvancedGrid.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
@@ -36,8 +38,9 @@ public:
     QStringList classList;
     RecordEditorState recordEditor;
     QString administratorPassword;
-    // The card last copied on the card sheet, as image file bytes; empty until then.
-    QByteArray copiedCard;
+    // The card last copied on the card sheet, with what it is drawn from, so a pasted card
+    // prints as sharply as a composed one; an empty picture until then.
+    GridCell copiedCard = GridCell::fromPicture({});
     // The main window's current crop, for windows that take a photo from it.
     std::function<QByteArray()> entryPhoto;
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/widgets/Dialogs.h"
 
+#include "platform/widgets/PrintPreview.h"
+
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDialogButtonBox>
@@ -13,7 +15,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -229,11 +230,10 @@ bool DesktopDialogs::setUpPrinter(QWidget* parent, QPrinter& printer)
     return dialog.exec() == QDialog::Accepted;
 }
 
-void DesktopDialogs::showPrintPreview(QWidget* parent, QPrinter& printer,
-                                      const std::function<void(QPrinter*)>& paint)
+void DesktopDialogs::showPrintPreview(QWidget* parent, QPrinter& printer, const PageSource& pages)
 {
-    QPrintPreviewDialog dialog(&printer, parent);
-    dialog.setWindowTitle(QStringLiteral("打印预览"));
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&paint](QPrinter* p) { paint(p); });
+    // Qt's own preview draws every page into memory before it shows the first, which a
+    // whole school's sheet cannot afford.
+    PrintPreviewDialog dialog(printer, pages, [this, parent](QPrinter& p) { return setUpPrinter(parent, p); }, parent);
     dialog.exec();
 }

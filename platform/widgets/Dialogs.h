@@ -10,6 +10,7 @@
 
 class QPrinter;
 class QWidget;
+struct PageSource;
 
 enum class MessageIcon { None, Information, Warning, Error };
 
@@ -40,8 +41,8 @@ public:
     virtual std::optional<FontChoice> chooseFont(QWidget* parent, const FontChoice& initial) = 0;
     // The system print dialog; false when cancelled.
     virtual bool setUpPrinter(QWidget* parent, QPrinter& printer) = 0;
-    virtual void showPrintPreview(QWidget* parent, QPrinter& printer,
-                                  const std::function<void(QPrinter*)>& paint) = 0;
+    // The pages on the printer's paper, drawn as they are looked at, with a print button.
+    virtual void showPrintPreview(QWidget* parent, QPrinter& printer, const PageSource& pages) = 0;
 };
 
 // The real dialogs of the desktop.
@@ -58,6 +59,5 @@ public:
     QString chooseFolder(QWidget* parent, const QString& prompt, const QString& startFolder) override;
     std::optional<FontChoice> chooseFont(QWidget* parent, const FontChoice& initial) override;
     bool setUpPrinter(QWidget* parent, QPrinter& printer) override;
-    void showPrintPreview(QWidget* parent, QPrinter& printer,
-                          const std::function<void(QPrinter*)>& paint) override;
+    void showPrintPreview(QWidget* parent, QPrinter& printer, const PageSource& pages) override;
 };

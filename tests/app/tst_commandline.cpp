@@ -98,10 +98,14 @@ void CommandLineTest::writesTheSheetOfAllStudents()
     const Result result = qinghe({"cards", "--pdf", file});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.out, QString("已写出 9 张证件，2 页：%1\n").arg(file));
-    // The sheet as printing lays it out: eight cards on the first A4 page, one on the next.
-    QCOMPARE(pdf::imagesPerPage(file), QList<int>({8, 1}));
+    // The sheet as printing lays it out: eight cards on the first A4 page, one on the next,
+    // their names as text and their photos at their own 30 × 40 pixels.
+    QCOMPARE(pdf::text(file, 1).count("学生"), 8);
+    QCOMPARE(pdf::text(file, 2).count("学生"), 1);
+    int photos = 0;
     for (const pdf::Image& image : pdf::images(file))
-        QCOMPARE(QSize(image.width, image.height), QSize(400, 260));
+        photos += QSize(image.width, image.height) == QSize(30, 40) ? 1 : 0;
+    QCOMPARE(photos, 9);
 }
 
 void CommandLineTest::writesTheSheetOfOneClass()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QList>
 #include <QProcess>
@@ -33,6 +35,8 @@ struct Image {
     int page;
     int width;
     int height;
+    QString encoding; // "jpeg" for DCT, "image" for Flate …
+    int object;       // the same number for every showing of one embedded picture
     int xPpi;
 };
 
@@ -44,7 +48,21 @@ inline QList<Image> images(const QString& file)
     for (const QString& line : lines.mid(2)) {
         const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
         if (f.size() >= 13 && f[2] == u"image")
-            list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[12].toInt()});
+            list.append({f[0].toInt(), f[3].toInt(), f[4].toInt(), f[8], f[10].toInt(), f[12].toInt()});
+    }
+    return list;
+}
+
+// The JPEG pictures of the file, each once, exactly as the file holds them.
+inline QList<QByteArray> jpegs(const QString& file)
+{
+    QTemporaryDir dir;
+    run(QStringLiteral("pdfimages"), {QStringLiteral("-j"), file, dir.filePath(QStringLiteral("image"))});
+    QList<QByteArray> list;
+    for (const QString& name : QDir(dir.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
+        QFile jpeg(dir.filePath(name));
+        if (jpeg.open(QIODevice::ReadOnly) && !list.contains(jpeg.peek(1 << 30)))
+            list.append(jpeg.readAll());
     }
     return list;
 }
@@ -59,9 +77,32 @@ inline QList<int> imagesPerPage(const QString& file)
     return counts;
 }
 
-inline QString text(const QString& file)
+// The text of the file, or of one page of it.
+inline QString text(const QString& file, int page = 0)
 {
-    return run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    QStringList arguments{QStringLiteral("-layout")};
+    if (page > 0)
+        arguments << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
+    return run(QStringLiteral("pdftotext"), arguments << file << QStringLiteral("-"));
+}
+
+struct Font {
+    QString name;
+    bool embedded;
+    bool subset;
+};
+
+// The fonts of the file, as pdffonts lists them.
+inline QList<Font> fonts(const QString& file)
+{
+    QList<Font> list;
+    const QStringList lines = run(QStringLiteral("pdffonts"), {file}).split(u'\n');
+    for (const QString& line : lines.mid(2)) {
+        const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
+        if (f.size() >= 7)
+            list.append({f[0], f[f.size() - 5] == u"yes", f[f.size() - 4] == u"yes"});
+    }
+    return list;
 }
 
 // One page as a picture at the given resolution.

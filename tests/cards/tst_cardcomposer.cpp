@@ -70,6 +70,9 @@ private slots:
     void noPhotoShowsTheBackground_data();
     void noPhotoShowsTheBackground();
     void defaultLayoutKeepsTextsApart();
+    void unusableBackgroundShowsTheBuiltIn_data();
+    void unusableBackgroundShowsTheBuiltIn();
+    void cardValueDrawsTheComposedFace();
 };
 
 void CardComposerTest::backgroundStretchedOverTheFace()
@@ -161,6 +164,50 @@ void CardComposerTest::defaultLayoutKeepsTextsApart()
         QVERIFY(dark(QRect(at, QSize(60, 22))) > 20);
         QCOMPARE(dark(QRect(at + QPoint(0, 24), QSize(60, 14))), 0); // the gap to the next text
     }
+}
+
+void CardComposerTest::unusableBackgroundShowsTheBuiltIn_data()
+{
+    QTest::addColumn<QByteArray>("background");
+    QTest::newRow("not a picture") << QByteArray("背景").repeated(50);
+    // A PNG header promising 40000 × 40000 pixels: refused before anything is decoded.
+    QByteArray bomb = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") + QByteArray::fromHex("00009c4000009c40")
+                      + QByteArray::fromHex("0802000000");
+    QTest::newRow("too large") << bomb;
+}
+
+void CardComposerTest::unusableBackgroundShowsTheBuiltIn()
+{
+    QFETCH(QByteArray, background);
+    CardLayout layout = testLayout();
+    layout.background = background;
+    CardLayout builtIn = testLayout();
+    builtIn.background.clear();
+    QCOMPARE(CardComposer(layout).compose(student), CardComposer(builtIn).compose(student));
+}
+
+void CardComposerTest::cardValueDrawsTheComposedFace()
+{
+    // The value the grid keeps draws, at the face's own size, what was composed.
+    const CardComposer composer(testLayout());
+    const auto card = composer.card(student);
+    QCOMPARE(card->size(), QSize(400, 260));
+    QCOMPARE(card->fields(), student);
+    QImage drawn(400, 260, QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    QPainter painter(&drawn);
+    card->paint(painter, QRectF(0, 0, 400, 260));
+    painter.end();
+    QCOMPARE(drawn, composer.compose(student));
+    // Twice the size: twice the pixels, not the face enlarged.
+    QImage large(800, 520, QImage::Format_RGB32);
+    large.fill(Qt::white);
+    {
+        QPainter twice(&large);
+        card->paint(twice, QRectF(0, 0, 800, 520));
+    }
+    QCOMPARE(count(large, QRect(40, 60, 256, 320), Qt::black), 256 * 320); // the photo frame
+    QCOMPARE(large.pixel(2, 2), QColor(Qt::blue).rgb());
 }
 
 QTEST_MAIN(CardComposerTest)

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -75,6 +76,8 @@ private slots:
     void savedCardSize_data();
     void savedCardSize();
     void storedSizeAboveTheBoundIsUsed();
+    void storedSizeAtTheIntegerLimitIsKeptButShownBounded();
+    void newSelectionStartsAtTheTop();
     void copyCloseReopenPaste();
     void copyingWithoutACardKeepsTheCopiedCard();
     void printsTheSheetToPdf();
@@ -296,12 +299,47 @@ void CardPreviewTest::storedSizeAboveTheBoundIsUsed()
     QCOMPARE(cardCells(*grid()), Cells({{1, 0}}));
 }
 
+void CardPreviewTest::storedSizeAtTheIntegerLimitIsKeptButShownBounded()
+{
+    IniFile::write(m_folder->settingsFile(), u"sys", u"证件宽度", u"2147483647");
+    IniFile::write(m_folder->settingsFile(), u"sys", u"证件高度", u"99999999999");
+    m_folder->addStudents(students(3));
+    m_window = openWindow();
+    click("按钮1");
+    QCOMPARE(control<QLineEdit>(*m_window, "编辑框2")->text(), QString("2147483647"));
+    QCOMPARE(grid()->columnWidth(1), CardSheet::largestShownSize);
+    QCOMPARE(grid()->rowHeight(0), CardSheet::largestShownSize);
+    QTemporaryDir dir;
+    m_services->dialogs.printToFile = dir.filePath("huge.pdf");
+    m_services->dialogs.printerAnswers.enqueue(true);
+    click("按钮3");
+    // Scaled to fit across: the three cards on one page.
+    QCOMPARE(pdf::pageCount(dir.filePath("huge.pdf")), 1);
+    QCOMPARE(pdf::text(dir.filePath("huge.pdf")).count("学生"), 3);
+    QCOMPARE(IniFile::read(m_folder->settingsFile(), u"sys", u"证件宽度"), QString("2147483647"));
+}
+
+void CardPreviewTest::newSelectionStartsAtTheTop()
+{
+    m_folder->addStudents(students(20));
+    m_window = openWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    click("按钮1");
+    QScrollBar* scroll = grid()->verticalScrollBar();
+    QTRY_VERIFY(scroll->maximum() > 0); // the grid lays its rows out a moment later
+    scroll->setValue(scroll->maximum());
+    QVERIFY(scroll->value() > 0);
+    click("按钮1");
+    QCOMPARE(scroll->value(), 0);
+}
+
 void CardPreviewTest::copyCloseReopenPaste()
 {
     m_folder->addStudents(students(3));
     m_window = openWindow();
     click("按钮1");
-    const QByteArray third = grid()->getCell(2, 1).picture;
+    const GridCell third = grid()->getCell(2, 1);
     grid()->setCurrentCell(2, 1);
     click("按钮5");
     QCOMPARE(m_services->context.copiedCard, third);
@@ -311,10 +349,10 @@ void CardPreviewTest::copyCloseReopenPaste()
     click("按钮1");
     grid()->setCurrentCell(1, 2); // a spacer cell
     click("按钮6");
-    QCOMPARE(grid()->getCell(1, 2), GridCell::fromPicture(third));
+    QCOMPARE(grid()->getCell(1, 2), third);
     grid()->setCurrentCell(0, 3); // over another card
     click("按钮6");
-    QCOMPARE(grid()->getCell(0, 3), GridCell::fromPicture(third));
+    QCOMPARE(grid()->getCell(0, 3), third);
 }
 
 void CardPreviewTest::copyingWithoutACardKeepsTheCopiedCard()
@@ -322,7 +360,7 @@ void CardPreviewTest::copyingWithoutACardKeepsTheCopiedCard()
     m_folder->addStudents(students(1));
     m_window = openWindow();
     click("按钮1");
-    const QByteArray card = grid()->getCell(0, 1).picture;
+    const GridCell card = grid()->getCell(0, 1);
     // Nothing copied yet: pasting puts an empty picture, which shows nothing.
     grid()->setCurrentCell(0, 3);
     click("按钮6");
@@ -353,7 +391,10 @@ void CardPreviewTest::printsTheSheetToPdf()
     click("按钮3");
     QCOMPARE(m_services->dialogs.last().kind, QString("printer"));
     // Three card rows (2, 2 and 1 cards) and the pasted card on one A4 page.
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("cards.pdf")), QList<int>({6}));
+    QCOMPARE(pdf::pageCount(dir.filePath("cards.pdf")), 1);
+    QCOMPARE(pdf::text(dir.filePath("cards.pdf")).count("学生"), 6);
+    // The pasted card is drawn again from its fields: its name is text, like the original's.
+    QCOMPARE(pdf::text(dir.filePath("cards.pdf")).count("学生1"), 2);
 
     // Nine cards make a fifth card row, which goes whole onto a second page.
     m_folder->addStudents(students(4));
@@ -361,7 +402,8 @@ void CardPreviewTest::printsTheSheetToPdf()
     m_services->dialogs.printToFile = dir.filePath("nine.pdf");
     m_services->dialogs.printerAnswers.enqueue(true);
     click("按钮3");
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("nine.pdf")), QList<int>({8, 1}));
+    QCOMPARE(pdf::text(dir.filePath("nine.pdf"), 1).count("学生"), 8);
+    QCOMPARE(pdf::text(dir.filePath("nine.pdf"), 2).count("学生"), 1);
 }
 
 void CardPreviewTest::cancelledPrintWritesNothing()
@@ -385,7 +427,7 @@ void CardPreviewTest::printPreviewShowsTheSameSheet()
     m_services->dialogs.printToFile = dir.filePath("preview.pdf");
     click("按钮2");
     QCOMPARE(m_services->dialogs.previewCount, 1);
-    QCOMPARE(pdf::imagesPerPage(dir.filePath("preview.pdf")), QList<int>({3}));
+    QCOMPARE(pdf::text(dir.filePath("preview.pdf")).count("学生"), 3);
 }
 
 QTEST_MAIN(CardPreviewTest)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/TestServices.h"
 
+#include "platform/widgets/PrintPreview.h"
+
 #include <QPrinter>
 #include <QWidget>
 
@@ -82,12 +84,14 @@ bool ScriptedDialogs::setUpPrinter(QWidget*, QPrinter& printer)
     return accepted;
 }
 
-void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const std::function<void(QPrinter*)>& paint)
+void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const PageSource& pages)
 {
     shown.append({QStringLiteral("printPreview"), {}, {}});
     ++previewCount;
+    if (printToFile.isEmpty())
+        return;
     printToPdf(printer, printToFile);
-    paint(&printer);
+    printPages(printer, pages, printToFile);
 }
 
 void RecordingNavigator::present(QWidget* window, bool modal)

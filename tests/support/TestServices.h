@@ -51,8 +51,7 @@ public:
     QString chooseFolder(QWidget* parent, const QString& prompt, const QString& startFolder) override;
     std::optional<FontChoice> chooseFont(QWidget* parent, const FontChoice& initial) override;
     bool setUpPrinter(QWidget* parent, QPrinter& printer) override;
-    void showPrintPreview(QWidget* parent, QPrinter& printer,
-                          const std::function<void(QPrinter*)>& paint) override;
+    void showPrintPreview(QWidget* parent, QPrinter& printer, const PageSource& pages) override;
 };
 
 // Opens windows without blocking and remembers how each was opened.

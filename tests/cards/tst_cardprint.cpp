@@ -1,0 +1,345 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardComposer.h"
+#include "cards/CardSheet.h"
+#include "platform/DatabaseConnection.h"
+#include "platform/Fonts.h"
+#include "platform/IniFile.h"
+#include "platform/Recordset.h"
+#include "platform/StudentTable.h"
+#include "platform/widgets/AdvancedGrid.h"
+#include "tests/cards/PdfReader.h"
+#include "tests/support/TestFolder.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPrinter>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+#include <optional>
+
+namespace {
+
+QByteArray pictureBytes(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QByteArray solid(QSize size, const QColor& colour, const char* format = "PNG")
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return pictureBytes(image, format);
+}
+
+bool isBlue(QRgb p) { return qBlue(p) > 160 && qRed(p) < 100 && qGreen(p) < 100; }
+bool isRed(QRgb p) { return qRed(p) > 128 && qBlue(p) < 128 && qGreen(p) < 100; }
+
+// The first row, from the top, holding a pixel that passes `test`; -1 when there is none.
+int firstRow(const QImage& image, bool (*test)(QRgb), int fromX = 0, int toX = -1)
+{
+    const int right = toX < 0 ? image.width() : std::min(toX, image.width());
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = std::max(fromX, 0); x < right; ++x) {
+            if (test(image.pixel(x, y)))
+                return y;
+        }
+    }
+    return -1;
+}
+
+int firstColumn(const QImage& image, bool (*test)(QRgb))
+{
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            if (test(image.pixel(x, y)))
+                return x;
+        }
+    }
+    return -1;
+}
+
+int lastColumn(const QImage& image, bool (*test)(QRgb))
+{
+    for (int x = image.width() - 1; x >= 0; --x) {
+        for (int y = 0; y < image.height(); ++y) {
+            if (test(image.pixel(x, y)))
+                return x;
+        }
+    }
+    return -1;
+}
+
+QPageLayout a4(double margin, QPageLayout::Orientation orientation = QPageLayout::Portrait)
+{
+    return {QPageSize(QPageSize::A4), orientation, QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter};
+}
+
+// A program folder with a layout of a plain blue background and red texts, so a card and its
+// texts are found on a page by their colours.
+class PrintFolder {
+public:
+    PrintFolder()
+    {
+        CardLayout::saveBackground(m_folder.path(), solid({400, 260}, Qt::blue));
+        for (CardElement text : {CardElement::Name, CardElement::Class, CardElement::Number})
+            CardLayout::saveTextStyle(m_folder.path(), text, {"", 12, false, false, Qt::red});
+    }
+
+    TestFolder& folder() { return m_folder; }
+    QString path() const { return m_folder.path(); }
+
+    void addStudents(int count, const QByteArray& photo = {})
+    {
+        QList<TestFolder::Student> list;
+        for (int i = 1; i <= count; ++i)
+            list.append({QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"), QStringLiteral("2014%1").arg(i), photo});
+        m_folder.addStudents(list);
+    }
+
+    // The sheet of every student printed on paper of that layout (the default one when none);
+    // answers the number of pages.
+    int print(const QString& file, std::optional<QPageLayout> page = {},
+              CardSheet::CardSize size = {})
+    {
+        DatabaseConnection connection;
+        connection.openDatabaseFile(m_folder.databaseFile());
+        Recordset records;
+        records.attach(connection);
+        records.open(StudentTable::selectAll);
+        AdvancedGrid grid;
+        CardSheet::defineGrid(grid);
+        CardSheet::fill(grid, records, CardComposer(CardLayout::load(path())), size);
+        if (!page)
+            return CardSheet::writePdf(grid, file);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+        printer.setPageLayout(*page);
+        return grid.paintPages(printer, file);
+    }
+
+private:
+    TestFolder m_folder;
+};
+
+} // namespace
+
+class CardPrintTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+    void textsAreTextInAnEmbeddedCjkFace();
+    void picturesAtTheirOwnPixels_data();
+    void picturesAtTheirOwnPixels();
+    void backgroundEmbeddedOnce();
+    void ideographTopAtTheStoredPosition_data();
+    void ideographTopAtTheStoredPosition();
+    void wideDriverMarginsKeepBothColumns();
+    void sheetTooWideIsScaledToFit();
+    void noPageStartsWithASpacerRow();
+    void extremeValuesDrawSafely_data();
+    void extremeValuesDrawSafely();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void CardPrintTest::textsAreTextInAnEmbeddedCjkFace()
+{
+    PrintFolder folder;
+    folder.folder().addStudents({{"张三丰", "七(1)班", "2014001", jpegBytes(60, 75)}});
+    const QString file = m_dir.filePath("text.pdf");
+    QCOMPARE(folder.print(file), 1);
+    const QString text = pdf::text(file);
+    for (const char* expected : {"张三丰", "七(1)班", "2014001"})
+        QVERIFY2(text.contains(QString::fromUtf8(expected)), qPrintable(text));
+    // The CJK face embedded as a subset of the glyphs used.
+    bool cjk = false;
+    QStringList names;
+    for (const pdf::Font& font : pdf::fonts(file)) {
+        names << font.name;
+        cjk |= font.name.contains("CJK", Qt::CaseInsensitive) && font.embedded;
+    }
+    QVERIFY2(cjk, qPrintable(names.join(", ")));
+    // A whole CJK face is over ten megabytes.
+    QVERIFY(QFileInfo(file).size() < 1024 * 1024);
+}
+
+void CardPrintTest::picturesAtTheirOwnPixels_data()
+{
+    QTest::addColumn<QSize>("photo");
+    QTest::newRow("small photo") << QSize(90, 120);
+    QTest::newRow("camera crop") << QSize(480, 600);
+}
+
+void CardPrintTest::picturesAtTheirOwnPixels()
+{
+    QFETCH(QSize, photo);
+    PrintFolder folder;
+    const QByteArray background = solid({1024, 707}, Qt::blue, "JPEG");
+    const QByteArray jpeg = solid(photo, Qt::green, "JPEG");
+    CardLayout::saveBackground(folder.path(), background);
+    folder.addStudents(1, jpeg);
+    const QString file = m_dir.filePath("pictures.pdf");
+    QCOMPARE(folder.print(file), 1);
+    QList<QSize> sizes;
+    for (const pdf::Image& image : pdf::images(file))
+        sizes << QSize(image.width, image.height);
+    QCOMPARE(sizes, QList<QSize>({QSize(1024, 707), photo}));
+    // Byte for byte as stored: never compressed a second time.
+    QCOMPARE(pdf::jpegs(file), QList<QByteArray>({background, jpeg}));
+}
+
+void CardPrintTest::backgroundEmbeddedOnce()
+{
+    PrintFolder folder;
+    CardLayout::saveBackground(folder.path(), solid({1024, 707}, Qt::blue, "JPEG"));
+    folder.addStudents(10, jpegBytes(90, 120, Qt::green));
+    const QString file = m_dir.filePath("ten.pdf");
+    QCOMPARE(folder.print(file), 2);
+    QSet<int> backgrounds;
+    int shown = 0;
+    for (const pdf::Image& image : pdf::images(file)) {
+        if (image.width == 1024) {
+            backgrounds << image.object;
+            ++shown;
+        }
+    }
+    QCOMPARE(shown, 10);
+    QCOMPARE(backgrounds.size(), 1);
+}
+
+void CardPrintTest::ideographTopAtTheStoredPosition_data()
+{
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("top");
+    QTest::newRow("12 pt") << 12 << 105;
+    QTest::newRow("24 pt") << 24 << 60;
+}
+
+void CardPrintTest::ideographTopAtTheStoredPosition()
+{
+    QFETCH(int, points);
+    QFETCH(int, top);
+    PrintFolder folder;
+    CardLayout::savePosition(folder.path(), CardElement::Name, {150, top});
+    CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", points, false, false, Qt::red});
+    // Only the name, so the first red row is the top of its ideographs.
+    folder.folder().addStudents({{"中国", "", "", {}}});
+
+    const QImage card = CardComposer(CardLayout::load(folder.path())).compose({"中国", "", "", {}});
+    QVERIFY2(std::abs(firstRow(card, isRed) - top) <= 1, qPrintable(QString::number(firstRow(card, isRed))));
+
+    // On paper the card is 400 × 260 grid pixels, each 1/96 inch: 300 dpi makes 3.125 page
+    // pixels of one.
+    const QString file = m_dir.filePath("top.pdf");
+    QCOMPARE(folder.print(file, a4(4, QPageLayout::Landscape), {400, 260}), 1);
+    const QImage page = pdf::page(file, 1, 300);
+    const double perPixel = 300.0 / 96;
+    const int cardTop = firstRow(page, isBlue);
+    QVERIFY(cardTop > 0);
+    const double textTop = (firstRow(page, isRed) - cardTop) / perPixel;
+    QVERIFY2(std::abs(textTop - top) <= 1, qPrintable(QString::number(textTop)));
+}
+
+void CardPrintTest::wideDriverMarginsKeepBothColumns()
+{
+    // A printer that cannot print the outer 6.35 mm leaves 197 mm across, less than the
+    // 201 mm of two 350-pixel cards and their spacers.
+    PrintFolder folder;
+    folder.addStudents(4);
+    const QString file = m_dir.filePath("margins.pdf");
+    QCOMPARE(folder.print(file, a4(6.35)), 1);
+    const QString text = pdf::text(file);
+    for (int i = 1; i <= 4; ++i)
+        QVERIFY2(text.contains(QString("学生%1").arg(i)), qPrintable(text));
+    // Within the printable area, centred.
+    const QImage page = pdf::page(file, 1, 96);
+    const double margin = 6.35 / 25.4 * 96;
+    QVERIFY(firstColumn(page, isBlue) >= margin + 25); // the spacer column, a little smaller
+    QVERIFY(lastColumn(page, isBlue) <= page.width() - margin);
+}
+
+void CardPrintTest::sheetTooWideIsScaledToFit()
+{
+    PrintFolder folder;
+    folder.addStudents(2);
+    const QString file = m_dir.filePath("wide.pdf");
+    QCOMPARE(folder.print(file, {}, {2000, 230}), 1);
+    QVERIFY(pdf::text(file).contains("学生2"));
+    const QImage page = pdf::page(file, 1, 96);
+    const double margin = 4 / 25.4 * 96;
+    const double across = page.width() - 2 * margin;
+    // Both cards whole on the page, scaled evenly: each 354 × 230 card centred in its 2000-pixel
+    // cell, 2384 grid pixels from the left card's left edge to the right card's right edge.
+    const int left = firstColumn(page, isBlue);
+    const int right = lastColumn(page, isBlue);
+    QVERIFY(left > margin && right < page.width() - margin);
+    QVERIFY2(std::abs((right - left) - across * 2384 / 4060) < 3, qPrintable(QString::number(right - left)));
+}
+
+void CardPrintTest::noPageStartsWithASpacerRow()
+{
+    PrintFolder folder;
+    folder.addStudents(13);
+    IniFile::write(folder.folder().settingsFile(), u"sys", u"证件高度", u"235");
+    const QString file = m_dir.filePath("thirteen.pdf");
+    QCOMPARE(folder.print(file, {}, CardSheet::loadCardSize(folder.path())), 2);
+    QCOMPARE(pdf::text(file, 1).count("学生"), 8);
+    QCOMPARE(pdf::text(file, 2).count("学生"), 5);
+    // The second page starts with a card row at the top of its paint area, like the first.
+    // A card of 400 × 260 in a 350 × 235 cell is 227.5 high, 3.75 pixels below the row's top.
+    for (int number : {1, 2}) {
+        const QImage page = pdf::page(file, number, 96);
+        const double expected = 4 / 25.4 * 96 + AdvancedGrid::cutMarkReach + 3.75;
+        QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5, qPrintable(QString::number(firstRow(page, isBlue))));
+    }
+}
+
+void CardPrintTest::extremeValuesDrawSafely_data()
+{
+    constexpr int most = std::numeric_limits<int>::max();
+    constexpr int least = std::numeric_limits<int>::min();
+    QTest::addColumn<QPoint>("position");
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("far right and down") << QPoint(most, most) << 12 << 350 << 230;
+    QTest::newRow("far left and up") << QPoint(-most, least) << 12 << 350 << 230;
+    QTest::newRow("huge text") << QPoint(10, 10) << most << 350 << 230;
+    QTest::newRow("huge cards") << QPoint(10, 10) << 12 << most << most;
+    QTest::newRow("negative cards") << QPoint(10, 10) << 12 << least << least;
+}
+
+void CardPrintTest::extremeValuesDrawSafely()
+{
+    QFETCH(QPoint, position);
+    QFETCH(int, points);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    PrintFolder folder;
+    for (CardElement element : {CardElement::Photo, CardElement::Name, CardElement::Class, CardElement::Number})
+        CardLayout::savePosition(folder.path(), element, position);
+    CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", points, false, false, Qt::red});
+    folder.addStudents(3, jpegBytes(60, 75));
+
+    const CardLayout layout = CardLayout::load(folder.path());
+    const QImage card = CardComposer(layout).compose({"学生", "七(1)班", "1", jpegBytes(60, 75)});
+    QCOMPARE(card.size(), QSize(400, 260));
+    const QString file = m_dir.filePath("extreme.pdf");
+    QVERIFY(folder.print(file, {}, {width, height}) >= 1);
+    // What is stored stays as entered.
+    QCOMPARE(CardLayout::load(folder.path()), layout);
+    QCOMPARE(layout.photo, position);
+}
+
+QTEST_MAIN(CardPrintTest)
+#include "tst_cardprint.moc"
