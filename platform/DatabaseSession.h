@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 #include <sqlite3.h>
 
 // The open SQLite handle shared by a connection and the recordsets attached to it. A
@@ -13,6 +15,13 @@
 struct DatabaseSession {
     sqlite3* db = nullptr;
     QString lastError;
+    // Why there is no handle: the reason the open failed, so later calls say it too.
+    QString closedReason = QStringLiteral("数据库未打开");
+    // Set once SQLite found the file damaged: nothing more is written into it.
+    QString damage;
+    bool readOnly = false;
+    std::function<void(bool waiting)> lockWait;
+    bool waiting = false;
 
     DatabaseSession() = default;
     DatabaseSession(const DatabaseSession&) = delete;
@@ -24,6 +33,11 @@ struct DatabaseSession {
     // Records the failure of the last call on `db` and returns false.
     bool fail(int code);
     bool fail(const QString& message);
+    // The words for a failed call on `db`; notes a damaged file on the way.
+    QString describe(int code);
+    // False, with the reason, when nothing may be written: the file was found damaged.
+    bool mayWrite();
+    void endWait();
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.
@@ -43,6 +57,7 @@ public:
     QVariant column(int index) const;
 
 private:
+    DatabaseSession* m_session = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     int m_code = SQLITE_OK;
 };
