@@ -56,6 +56,7 @@ void DatabaseSession::close()
         db = nullptr;
     }
     readOnly = false;
+    walChecked = false;
     damage.clear();
 }
 
@@ -84,6 +85,12 @@ bool DatabaseSession::mayWrite()
         return fail(closedReason);
     if (!damage.isEmpty())
         return fail(damage + QStringLiteral("，不能写入，请从备份恢复"));
+    if (!walChecked && !readOnly && sqlite3_get_autocommit(db)) {
+        // Readers and a writer side by side, for the web server. Switching is a write, so a
+        // file only looked at keeps its bytes.
+        walChecked = true;
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    }
     return true;
 }
 
@@ -304,12 +311,9 @@ bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*
         return refuse(QStringLiteral("数据库文件里没有“%1”表").arg(requiredTable));
 
     s.readOnly = !writable;
-    if (writable) {
-        // Readers and a writer side by side; every commit reported to a window is on disk
-        // before the window says so (WAL keeps that at one sync per commit).
-        s.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        s.exec(QStringLiteral("PRAGMA synchronous=FULL"));
-    }
+    // Every commit a window reports is on disk before it says so; WAL keeps that at one sync
+    // per commit.
+    s.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     s.closedReason = QStringLiteral("数据库已关闭");
     s.lastError.clear();
     return true;
@@ -333,7 +337,15 @@ bool DatabaseConnection::copyTo(const QString& path)
 {
     QString target = path;
     target.replace(u'\'', QStringLiteral("''"));
-    return m_session->exec(QStringLiteral("VACUUM INTO '") + target + u'\'');
+    if (!m_session->exec(QStringLiteral("VACUUM INTO '") + target + u'\''))
+        return false;
+    // The copy starts out in WAL mode, so the program and the web server share it at once.
+    DatabaseSession copy;
+    const int rc = sqlite3_open_v2(fileUri(path, "").constData(), &copy.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
+                                   nullptr);
+    if (rc != SQLITE_OK || !copy.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return m_session->fail(copy.lastError.isEmpty() ? describeSqliteError(rc, nullptr) : copy.lastError);
+    return true;
 }
 
 bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }
