@@ -333,19 +333,21 @@ bool DatabaseConnection::createInMemory()
     return true;
 }
 
-bool DatabaseConnection::copyTo(const QString& path)
+QByteArray DatabaseConnection::fileBytes() const
 {
-    QString target = path;
-    target.replace(u'\'', QStringLiteral("''"));
-    if (!m_session->exec(QStringLiteral("VACUUM INTO '") + target + u'\''))
-        return false;
-    // The copy starts out in WAL mode, so the program and the web server share it at once.
-    DatabaseSession copy;
-    const int rc = sqlite3_open_v2(fileUri(path, "").constData(), &copy.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
-                                   nullptr);
-    if (rc != SQLITE_OK || !copy.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        return m_session->fail(copy.lastError.isEmpty() ? describeSqliteError(rc, nullptr) : copy.lastError);
-    return true;
+    if (!m_session->db)
+        return {};
+    sqlite3_int64 size = 0;
+    unsigned char* data = sqlite3_serialize(m_session->db, "main", &size, 0);
+    if (!data)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    sqlite3_free(data);
+    // In WAL mode from the start, so the program and the web server share it at once. The
+    // mode is two bytes of the header: the read and write format versions, 2 for WAL.
+    if (bytes.size() >= 20)
+        bytes[18] = bytes[19] = 2;
+    return bytes;
 }
 
 bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }

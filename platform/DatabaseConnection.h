@@ -27,11 +27,11 @@ public:
     // format has no meaning for SQLite and is ignored.
     bool openDatabaseFile(const QString& path, const QString& password = {}, const QString& requiredTable = {});
     bool openConnectionString(const QString& connectionString);
-    // A new, empty database in memory, written to a file whole by copyTo: the set-up tool
-    // builds the archive this way, so no half-made file is ever seen under its name.
+    // A new, empty database in memory, written to a file whole from fileBytes: the set-up
+    // tool builds the archive this way, so no half-made file is ever seen under its name.
     bool createInMemory();
-    // Writes the whole database into `path`, which must not exist yet.
-    bool copyTo(const QString& path);
+    // The whole database as the bytes of a database file; empty when there is none.
+    QByteArray fileBytes() const;
 
     // Runs a table statement; the table types of the original format (AUTOINCREMENT,
     // OLEOBJECT, varchar) are translated.

@@ -46,17 +46,10 @@ bool createDatabaseFile(const QString& path, QString* error)
             || !administrator.writeText(u"密码", defaultAdministratorPassword) || !administrator.update())
             return fail(administrator.lastError());
     }
-    QString reason;
-    const bool written = SafeFile::writeWith(
-        path,
-        [&connection](const QString& temporary, QString* why) {
-            if (connection.copyTo(temporary))
-                return true;
-            *why = connection.lastError();
-            return false;
-        },
-        &reason);
-    return written || fail(reason);
+    const QByteArray bytes = connection.fileBytes();
+    if (bytes.isEmpty())
+        return fail(QStringLiteral("无法生成数据库"));
+    return SafeFile::write(path, bytes, error);
 }
 
 } // namespace StudentTable

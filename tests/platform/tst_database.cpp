@@ -41,20 +41,14 @@ QByteArray noise(int size, quint32 seed)
 }
 
 // An SQLite file made by another program, holding what `statements` make.
-QByteArray sqliteFile(const QString& folder, const QStringList& statements)
+QByteArray sqliteFile(const QStringList& statements)
 {
-    const QString path = folder + QStringLiteral("/made-elsewhere.db");
     DatabaseConnection connection;
     if (!connection.createInMemory())
         qFatal("no in-memory database");
     for (const QString& statement : statements)
         connection.execute(statement);
-    QFile::remove(path);
-    if (!connection.copyTo(path))
-        qFatal("cannot write %s: %s", qPrintable(path), qPrintable(connection.lastError()));
-    const QByteArray bytes = contents(path);
-    QFile::remove(path);
-    return bytes;
+    return connection.fileBytes();
 }
 
 // Files SQLite keeps beside a database it has opened for writing.
@@ -538,7 +532,6 @@ void DatabaseTest::everyCommitIsSynced()
 
 void DatabaseTest::refusedFilesAreLeftAlone_data()
 {
-    QTemporaryDir scratch;
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("requiredTable");
     QTest::addColumn<QString>("reason");
@@ -547,10 +540,10 @@ void DatabaseTest::refusedFilesAreLeftAlone_data()
     QTest::newRow("random bytes") << noise(8192, 1) << QString() << "不是数据库文件";
     QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noise(8176, 2) << QString()
                                     << "已损坏";
-    QTest::newRow("SQLite without tables") << sqliteFile(scratch.path(), {"PRAGMA user_version=7"}) << QString()
+    QTest::newRow("SQLite without tables") << sqliteFile({"PRAGMA user_version=7"}) << QString()
                                            << "没有任何表";
     QTest::newRow("another program's database")
-        << sqliteFile(scratch.path(), {"CREATE TABLE bookmarks(url TEXT)", "INSERT INTO bookmarks VALUES('x')"})
+        << sqliteFile({"CREATE TABLE bookmarks(url TEXT)", "INSERT INTO bookmarks VALUES('x')"})
         << QString("学生") << "没有“学生”表";
 }
 
@@ -726,14 +719,13 @@ void DatabaseTest::lockWaitIsAnnounced()
 
 void DatabaseTest::setUpReplacesOnlyFilesWithoutData_data()
 {
-    QTemporaryDir scratch;
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("replaced");
     QTest::newRow("absent") << false << QByteArray() << true;
     QTest::newRow("zero bytes") << true << QByteArray() << true;
-    QTest::newRow("SQLite without tables") << true << sqliteFile(scratch.path(), {"PRAGMA user_version=7"}) << true;
-    QTest::newRow("empty tables") << true << sqliteFile(scratch.path(), {StudentTable::createStudents}) << false;
+    QTest::newRow("SQLite without tables") << true << sqliteFile({"PRAGMA user_version=7"}) << true;
+    QTest::newRow("empty tables") << true << sqliteFile({StudentTable::createStudents}) << false;
     QTest::newRow("a text file") << true << QByteArray("名单") << false;
     QTest::newRow("damaged") << true << QByteArray("SQLite format 3\0", 16) + noise(4080, 3) << false;
 }
