@@ -40,3 +40,6 @@ private:
 
 // A small JPEG of the given size and colour, as a camera or a photo file would give.
 QByteArray jpegBytes(int width, int height, Qt::GlobalColor color = Qt::darkCyan);
+// A PNG whose header promises width × height pixels; its data holds only a few rows, as a
+// decompression bomb's first bytes look.
+QByteArray pngPromising(int width, int height);
