@@ -3,12 +3,14 @@
 
 #include "ui_MainWindow.h"
 
+#include "app/StartupCheck.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
+#include "platform/widgets/WaitCursor.h"
 #include "records/RecordEntry.h"
 
 #include <QFileInfo>
@@ -27,7 +29,9 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->installEventFilter(this);
 
     m_context.appFolder = ProgramFolder::locate();
-    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    showWaitCursorWhileLocked(m_database);
+    const bool opened = m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    new StartupCheck(m_context, m_database, opened, this);
     loadClassList();
     refillClassSelectors();
     connect(&m_context, &AppContext::classListChanged, this, &MainWindow::refillClassSelectors);
