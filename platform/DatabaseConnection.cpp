@@ -90,6 +90,7 @@ bool DatabaseSession::mayWrite()
         // file only looked at keeps its bytes.
         walChecked = true;
         sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        endWait();
     }
     return true;
 }

@@ -11,33 +11,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-        c = char(random.bounded(256));
-    return bytes;
-}
 
 // The main window as the program starts it, once its look at the archive is over.
 struct Start {
@@ -92,14 +69,14 @@ void StartupTest::refusedFileIsReportedOnceAndLeftAlone_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("zero bytes") << QByteArray();
-    QTest::newRow("a workbook saved under the database's name") << QByteArray("PK\x03\x04") + noise(3000, 5);
+    QTest::newRow("a workbook saved under the database's name") << QByteArray("PK\x03\x04") + noiseBytes(3000, 5);
 }
 
 void StartupTest::refusedFileIsReportedOnceAndLeftAlone()
 {
     QFETCH(QByteArray, bytes);
     TestFolder folder(false);
-    writeBytes(folder.databaseFile(), bytes);
+    writeTestFile(folder.databaseFile(), bytes);
     Start start;
     QVERIFY(start.window->isVisible());
     QCOMPARE(start.services.dialogs.messages().size(), 1);
@@ -113,7 +90,7 @@ void StartupTest::refusedFileIsReportedOnceAndLeftAlone()
     QCOMPARE(messages.size(), 2);
     QVERIFY2(messages[1].startsWith("保存失败："), qPrintable(messages[1]));
     start.window.reset();
-    QCOMPARE(contents(folder.databaseFile()), bytes);
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
     QCOMPARE(QDir(ProgramFolder::databaseFolder(folder.path())).entryList(QDir::Files | QDir::Hidden),
              QStringList({"学生信息.mdb"}));
 }
@@ -123,13 +100,13 @@ void StartupTest::damagedPagesAreReportedAndNotWritten()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 30; ++i)
-        students.append({QString("学生%1").arg(i), "七(1)班", QString::number(i), noise(20000, quint32(i))});
+        students.append({QString("学生%1").arg(i), "七(1)班", QString::number(i), noiseBytes(20000, quint32(i))});
     folder.addStudents(students);
-    QByteArray bytes = contents(folder.databaseFile());
+    QByteArray bytes = fileBytes(folder.databaseFile());
     // The pages of the photos in the middle of the file, not the table list on the first.
-    const QByteArray garbage = noise(8 * 4096, 7);
+    const QByteArray garbage = noiseBytes(8 * 4096, 7);
     bytes.replace(bytes.size() / 2 / 4096 * 4096, garbage.size(), garbage);
-    writeBytes(folder.databaseFile(), bytes);
+    writeTestFile(folder.databaseFile(), bytes);
 
     Start start;
     QCOMPARE(start.services.dialogs.messages().size(), 1);
@@ -139,7 +116,7 @@ void StartupTest::damagedPagesAreReportedAndNotWritten()
     QCOMPARE(start.services.dialogs.messages().size(), 2);
     QVERIFY2(start.services.dialogs.messages()[1].startsWith("保存失败：数据库文件已损坏"), qPrintable(start.services.dialogs.messages()[1]));
     start.window.reset();
-    QCOMPARE(contents(folder.databaseFile()), bytes);
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
 }
 
 QTEST_MAIN(StartupTest)

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -18,27 +17,17 @@
 
 namespace {
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-        c = char(random.bounded(256));
-    return bytes;
-}
+// A connection and a recordset open on a query, as one window holds them.
+struct Opened {
+    DatabaseConnection connection;
+    Recordset records;
+    Opened(const TestFolder& folder, const QString& sql)
+    {
+        connection.openDatabaseFile(folder.databaseFile());
+        records.attach(connection);
+        records.open(sql);
+    }
+};
 
 // An SQLite file made by another program, holding what `statements` make.
 QByteArray sqliteFile(const QStringList& statements)
@@ -396,11 +385,8 @@ void DatabaseTest::failedSaveLeavesNothingBehind()
 {
     TestFolder folder;
     folder.addStudents({{"甲", "一班", "1", {}}, {"乙", "一班", "2", {}}});
-    DatabaseConnection connection;
-    connection.openDatabaseFile(folder.databaseFile());
-    Recordset students;
-    students.attach(connection);
-    students.open(StudentTable::selectAll);
+    Opened opened(folder, StudentTable::selectAll);
+    Recordset& students = opened.records;
     QVERIFY(students.writeText(u"姓名", "改了"));
     QVERIFY(!students.writeText(u"没有的字段", "x"));
     QVERIFY(!students.writeText(u"住址", "也改了")); // the rest of the record goes with it
@@ -429,11 +415,8 @@ void DatabaseTest::failedAddNewRunStoresNothing()
     TestFolder folder;
     folder.execute("CREATE TRIGGER refuse BEFORE INSERT ON 设置 WHEN NEW.单位='坏班' "
                    "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    DatabaseConnection connection;
-    connection.openDatabaseFile(folder.databaseFile());
-    Recordset classes;
-    classes.attach(connection);
-    classes.open(StudentTable::selectClasses);
+    Opened opened(folder, StudentTable::selectClasses);
+    Recordset& classes = opened.records;
     const auto run = [&](const QStringList& names, const QString& field) {
         for (const QString& name : names) {
             classes.addNew();
@@ -442,12 +425,10 @@ void DatabaseTest::failedAddNewRunStoresNothing()
         return classes.update();
     };
     const auto stored = [&] {
-        Recordset check;
-        check.attach(connection);
-        check.open(StudentTable::selectClasses);
+        Opened check(folder, StudentTable::selectClasses);
         QStringList names;
-        for (int i = 0; i < check.recordCount(); ++i, check.moveNext())
-            names << check.readText(u"单位");
+        for (int i = 0; i < check.records.recordCount(); ++i, check.records.moveNext())
+            names << check.records.readText(u"单位");
         return names;
     };
 
@@ -487,7 +468,7 @@ void DatabaseTest::failuresSayWhatFailed()
     connection.openDatabaseFile(folder.databaseFile());
     QCOMPARE(failures(), QStringList(3, "找不到数据库文件"));
 
-    writeBytes(folder.databaseFile(), {});
+    writeTestFile(folder.databaseFile(), {});
     connection.openDatabaseFile(folder.databaseFile());
     for (const QString& reason : failures())
         QVERIFY2(reason.contains("0 字节"), qPrintable(reason));
@@ -508,7 +489,7 @@ void DatabaseTest::everyCommitIsSynced()
     sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr, nullptr,
                  nullptr);
     sqlite3_close(db);
-    const QByteArray before = contents(folder.databaseFile());
+    const QByteArray before = fileBytes(folder.databaseFile());
 
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
@@ -518,7 +499,7 @@ void DatabaseTest::everyCommitIsSynced()
     QCOMPARE(pragma.readInteger(u"synchronous"), 2); // FULL
     QVERIFY(pragma.open("PRAGMA journal_mode"));
     QCOMPARE(pragma.readText(u"journal_mode"), QString("delete"));
-    QCOMPARE(contents(folder.databaseFile()), before); // looking changes nothing
+    QCOMPARE(fileBytes(folder.databaseFile()), before); // looking changes nothing
 
     Recordset students;
     students.attach(connection);
@@ -537,8 +518,8 @@ void DatabaseTest::refusedFilesAreLeftAlone_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("zero bytes") << QByteArray() << QString() << "0 字节";
     QTest::newRow("a text file") << QByteArray("姓名,班级\n张三,一班\n") << QString() << "不是数据库文件";
-    QTest::newRow("random bytes") << noise(8192, 1) << QString() << "不是数据库文件";
-    QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noise(8176, 2) << QString()
+    QTest::newRow("random bytes") << noiseBytes(8192, 1) << QString() << "不是数据库文件";
+    QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noiseBytes(8176, 2) << QString()
                                     << "已损坏";
     QTest::newRow("SQLite without tables") << sqliteFile({"PRAGMA user_version=7"}) << QString()
                                            << "没有任何表";
@@ -553,7 +534,7 @@ void DatabaseTest::refusedFilesAreLeftAlone()
     QFETCH(QString, requiredTable);
     QFETCH(QString, reason);
     TestFolder folder(false);
-    writeBytes(folder.databaseFile(), bytes);
+    writeTestFile(folder.databaseFile(), bytes);
 
     DatabaseConnection connection;
     QVERIFY(!connection.openDatabaseFile(folder.databaseFile(), {}, requiredTable));
@@ -565,7 +546,7 @@ void DatabaseTest::refusedFilesAreLeftAlone()
     QVERIFY(!connection.execute(StudentTable::createStudents));
     QVERIFY(students.lastError().contains(reason));
 
-    QCOMPARE(contents(folder.databaseFile()), bytes);
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
     QCOMPARE(companions(folder.databaseFile()), QStringList());
 }
 
@@ -574,15 +555,15 @@ void DatabaseTest::damagedPagesAreReportedAndNotWritten()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 30; ++i)
-        students.append({QString("学生%1").arg(i), "一班", QString::number(i), noise(20000, quint32(i))});
+        students.append({QString("学生%1").arg(i), "一班", QString::number(i), noiseBytes(20000, quint32(i))});
     folder.addStudents(students);
     QCOMPARE(DatabaseConnection::checkWholeFile(folder.databaseFile()), QString());
 
     // Every page after the first, which holds the table list, is overwritten.
-    QByteArray bytes = contents(folder.databaseFile());
-    const QByteArray garbage = noise(int(bytes.size()) - 4096, 99);
+    QByteArray bytes = fileBytes(folder.databaseFile());
+    const QByteArray garbage = noiseBytes(int(bytes.size()) - 4096, 99);
     bytes.replace(4096, garbage.size(), garbage);
-    writeBytes(folder.databaseFile(), bytes);
+    writeTestFile(folder.databaseFile(), bytes);
 
     DatabaseConnection connection;
     QVERIFY2(connection.openDatabaseFile(folder.databaseFile()), qPrintable(connection.lastError()));
@@ -596,17 +577,15 @@ void DatabaseTest::damagedPagesAreReportedAndNotWritten()
     QVERIFY2(connection.lastError().contains("请从备份恢复"), qPrintable(connection.lastError()));
     QVERIFY(DatabaseConnection::checkWholeFile(folder.databaseFile()).startsWith("数据库文件已损坏"));
     connection.close();
-    QCOMPARE(contents(folder.databaseFile()), bytes);
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
 
     // Damage found by the whole-file check stops writes on a connection that has not met it.
     TestFolder whole;
     whole.addStudents({{"甲", "一班", "1", {}}});
-    DatabaseConnection other;
-    other.openDatabaseFile(whole.databaseFile());
-    other.markDamaged({});
-    Recordset record;
-    record.attach(other);
-    QVERIFY(record.open(StudentTable::selectAll));
+    Opened other(whole, StudentTable::selectAll);
+    other.connection.markDamaged({});
+    Recordset& record = other.records;
+    QCOMPARE(record.recordCount(), 1);
     record.writeText(u"姓名", "改了");
     QVERIFY(!record.update());
     QVERIFY(record.lastError().contains("已损坏"));
@@ -635,7 +614,7 @@ void DatabaseTest::readOnlyArchiveIsListed()
     }
     const QString file = folder.databaseFile();
     const QString db = ProgramFolder::databaseFolder(folder.path());
-    const QByteArray before = contents(file);
+    const QByteArray before = fileBytes(file);
     chmod(QFile::encodeName(folder.path()).constData(), 0755);
     chmod(QFile::encodeName(db).constData(), folderWritable ? 0777 : 0555);
     chmod(QFile::encodeName(file).constData(), 0444);
@@ -671,7 +650,7 @@ void DatabaseTest::readOnlyArchiveIsListed()
     chmod(QFile::encodeName(db).constData(), 0755);
     chmod(QFile::encodeName(file).constData(), 0644);
     QCOMPARE(result, 0);
-    QCOMPARE(contents(file), before);
+    QCOMPARE(fileBytes(file), before);
     QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲", "乙"}));
 }
 
@@ -727,7 +706,7 @@ void DatabaseTest::setUpReplacesOnlyFilesWithoutData_data()
     QTest::newRow("SQLite without tables") << true << sqliteFile({"PRAGMA user_version=7"}) << true;
     QTest::newRow("empty tables") << true << sqliteFile({StudentTable::createStudents}) << false;
     QTest::newRow("a text file") << true << QByteArray("名单") << false;
-    QTest::newRow("damaged") << true << QByteArray("SQLite format 3\0", 16) + noise(4080, 3) << false;
+    QTest::newRow("damaged") << true << QByteArray("SQLite format 3\0", 16) + noiseBytes(4080, 3) << false;
 }
 
 void DatabaseTest::setUpReplacesOnlyFilesWithoutData()
@@ -737,20 +716,17 @@ void DatabaseTest::setUpReplacesOnlyFilesWithoutData()
     QFETCH(bool, replaced);
     TestFolder folder(false);
     if (exists)
-        writeBytes(folder.databaseFile(), bytes);
+        writeTestFile(folder.databaseFile(), bytes);
     QString error;
     QCOMPARE(StudentTable::createDatabaseFile(folder.databaseFile(), &error), replaced);
     if (!replaced) {
         QVERIFY(error.contains("已有数据"));
-        QCOMPARE(contents(folder.databaseFile()), bytes);
+        QCOMPARE(fileBytes(folder.databaseFile()), bytes);
         return;
     }
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(folder.databaseFile(), {}, "学生"));
-    Recordset administrator;
-    administrator.attach(connection);
-    administrator.open(StudentTable::selectAdministrator);
-    QCOMPARE(administrator.readText(u"密码"), QString("514"));
+    QCOMPARE(Opened(folder, StudentTable::selectAdministrator).records.readText(u"密码"), QString("514"));
     QCOMPARE(QDir(ProgramFolder::databaseFolder(folder.path())).entryList(QDir::Files | QDir::Hidden),
              QStringList({"学生信息.mdb", "学生信息.mdb-shm", "学生信息.mdb-wal"}));
 }

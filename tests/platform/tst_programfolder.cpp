@@ -4,6 +4,7 @@
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,12 +23,6 @@ void writeFile(const QString& path, const QByteArray& bytes, mode_t mode = 0644)
         qFatal("cannot write %s", qPrintable(path));
     file.close();
     chmod(QFile::encodeName(path).constData(), mode);
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void setMode(const QString& path, mode_t mode) { chmod(QFile::encodeName(path).constData(), mode); }
@@ -64,6 +59,23 @@ struct Installed {
     QString user() const { return home + QStringLiteral("/.local/share/qinghe"); }
 };
 
+// The class list of the archive in `folder`, read or (with `add`) first added to.
+int classCount(const QString& folder, const QString& add = {})
+{
+    DatabaseConnection connection;
+    Recordset classes;
+    connection.openDatabaseFile(ProgramFolder::databaseFile(folder));
+    classes.attach(connection);
+    classes.open(StudentTable::selectClasses);
+    if (!add.isEmpty()) {
+        classes.addNew();
+        classes.writeText(u"单位", add);
+        if (connection.isReadOnly() || !classes.update())
+            return -1;
+    }
+    return classes.recordCount();
+}
+
 } // namespace
 
 class ProgramFolderTest : public QObject {
@@ -96,25 +108,15 @@ void ProgramFolderTest::readOnlyInstallationUsesTheUserFolder()
     Installed installed;
     installed.protect();
     const QString user = installed.user();
-    const QByteArray database = contents(ProgramFolder::databaseFile(installed.folder));
+    const QByteArray database = fileBytes(ProgramFolder::databaseFile(installed.folder));
 
-    const int firstStart = runWithoutPrivileges([&] {
-        if (ProgramFolder::choose({}, installed.folder, user) != user)
-            return false;
-        // The archive can be written where it now lives.
-        DatabaseConnection connection;
-        Recordset classes;
-        connection.openDatabaseFile(ProgramFolder::databaseFile(user));
-        classes.attach(connection);
-        classes.open(StudentTable::selectClasses);
-        classes.addNew();
-        classes.writeText(u"单位", "七(1)班");
-        return !connection.isReadOnly() && classes.update();
-    });
+    // The archive can be written where it now lives.
+    const int firstStart = runWithoutPrivileges(
+        [&] { return ProgramFolder::choose({}, installed.folder, user) == user && classCount(user, "七(1)班") == 1; });
     QCOMPARE(firstStart, 0);
-    QCOMPARE(contents(ProgramFolder::databaseFile(installed.folder)), database);
-    QCOMPARE(contents(user + "/DB/login.asp"), QByteArray("<% ' login %>"));
-    QCOMPARE(contents(user + "/照片/示例.jpg"), QByteArray("jpeg"));
+    QCOMPARE(fileBytes(ProgramFolder::databaseFile(installed.folder)), database);
+    QCOMPARE(fileBytes(user + "/DB/login.asp"), QByteArray("<% ' login %>"));
+    QCOMPARE(fileBytes(user + "/照片/示例.jpg"), QByteArray("jpeg"));
     QVERIFY(!QFile::exists(user + "/DB/asp"));
     QVERIFY(!QFile::exists(user + "/qinghe"));
 
@@ -123,18 +125,11 @@ void ProgramFolderTest::readOnlyInstallationUsesTheUserFolder()
     writeFile(installed.folder + "/DB/login.asp", "<% ' newer %>");
     writeFile(installed.folder + "/DB/show.asp", "<% ' show %>");
     installed.protect();
-    const int secondStart = runWithoutPrivileges([&] {
-        if (ProgramFolder::choose({}, installed.folder, user) != user)
-            return false;
-        DatabaseConnection connection;
-        Recordset classes;
-        connection.openDatabaseFile(ProgramFolder::databaseFile(user));
-        classes.attach(connection);
-        return classes.open(StudentTable::selectClasses) && classes.recordCount() == 1;
-    });
+    const int secondStart = runWithoutPrivileges(
+        [&] { return ProgramFolder::choose({}, installed.folder, user) == user && classCount(user) == 1; });
     QCOMPARE(secondStart, 0);
-    QCOMPARE(contents(user + "/DB/login.asp"), QByteArray("<% ' login %>"));
-    QCOMPARE(contents(user + "/DB/show.asp"), QByteArray("<% ' show %>"));
+    QCOMPARE(fileBytes(user + "/DB/login.asp"), QByteArray("<% ' login %>"));
+    QCOMPARE(fileBytes(user + "/DB/show.asp"), QByteArray("<% ' show %>"));
     installed.release();
 }
 

@@ -21,14 +21,7 @@
 namespace {
 
 // The photo of student i, different for every student so a mixed-up row shows.
-QByteArray photoOf(int i)
-{
-    QByteArray bytes(20000 + (i % 7) * 3000, Qt::Uninitialized);
-    QRandomGenerator random(quint32(i) + 1);
-    for (char& c : bytes)
-        c = char(random.bounded(256));
-    return bytes;
-}
+QByteArray photoOf(int i) { return noiseBytes(20000 + (i % 7) * 3000, quint32(i) + 1); }
 
 QString nameOf(int i) { return QStringLiteral("学生%1").arg(i); }
 

@@ -8,6 +8,8 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QImage>
 #include <QTest>
 #include <QtEndian>
@@ -151,4 +153,27 @@ QByteArray pngPromising(int width, int height)
     QByteArray packed = qCompress(rows).mid(4); // zlib stream without Qt's length prefix
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", packed)
            + pngChunk("IEND", {});
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeTestFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray noiseBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
 }

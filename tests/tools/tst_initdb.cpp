@@ -19,12 +19,6 @@ namespace {
 
 int runTool(const QString& folder) { return QProcess::execute(QStringLiteral(QINGHE_INITDB), {folder}); }
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The three tables and the administrator row, as the program needs them.
 bool isWorkingDatabase(const QString& path)
 {
@@ -93,9 +87,9 @@ void InitDbTest::existingArchiveIsKept()
 {
     TestFolder archive;
     archive.addStudents({{"甲", "一班", "1", jpegBytes(8, 8)}});
-    const QByteArray bytes = contents(archive.databaseFile());
+    const QByteArray bytes = fileBytes(archive.databaseFile());
     QCOMPARE(runTool(archive.path()), 0);
-    QCOMPARE(contents(archive.databaseFile()), bytes);
+    QCOMPARE(fileBytes(archive.databaseFile()), bytes);
 
     // A zero-byte file left by an older set-up is repaired.
     TestFolder broken(false);
