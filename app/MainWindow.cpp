@@ -4,13 +4,16 @@
 #include "ui_MainWindow.h"
 
 #include "app/StartupCheck.h"
+#include "exchange/Roster.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
+#include "platform/SpreadsheetApp.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
 #include "platform/widgets/WaitCursor.h"
+#include "platform/workbook/NewWorkbook.h"
 #include "records/RecordEntry.h"
 
 #include <QFileInfo>
@@ -50,6 +53,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->setText(QStringLiteral("WEB网址：") + webAddress());
     connectNavigation();
     connectEntry();
+    connectRoster();
 }
 
 // The record editor may outlive this window; it must not reach a crop that is gone.
@@ -174,17 +178,23 @@ void MainWindow::saveStudent()
                                   MessageIcon::Warning);
         return;
     }
+    // The student is stored either way; a roster that kept the row is said once, since the
+    // student would otherwise come back at the next load unnoticed.
+    QString rosterProblem;
     if (m_ui->表->isChecked()) {
-        markRosterRowDone(student.className, student.name, student.number);
+        markRosterRowDone(student.className, student.name, student.number, &rosterProblem);
         advanceRoster();
     } else {
         m_ui->编辑框1->clear();
     }
     m_capture.clearEntryPhoto();
-    m_context.dialogs.message(this, QStringLiteral("保存成功"), QStringLiteral("文件信息"), MessageIcon::Information);
+    if (!rosterProblem.isEmpty())
+        m_context.dialogs.message(this, QStringLiteral("学生已保存，但名单文件无法更新：") + rosterProblem,
+                                  QStringLiteral("错误信息"), MessageIcon::Warning);
+    else
+        m_context.dialogs.message(this, QStringLiteral("保存成功"), QStringLiteral("文件信息"),
+                                  MessageIcon::Information);
 }
-
-void MainWindow::markRosterRowDone(const QString&, const QString&, const QString&) {}
 
 QString MainWindow::webAddress() const { return QStringLiteral("http://") + m_context.shell.localAddress(); }
 
@@ -211,4 +221,120 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::connectRoster()
+{
+    connect(m_ui->按钮9, &QPushButton::clicked, this, &MainWindow::makeRosterTemplate);
+    connect(m_ui->按钮3, &QPushButton::clicked, this, &MainWindow::loadChosenRoster);
+    connect(m_ui->按钮6, &QPushButton::clicked, this, &MainWindow::showWholeRoster);
+    connect(m_ui->按钮5, &QPushButton::clicked, this, &MainWindow::showRosterClass);
+}
+
+void MainWindow::makeRosterTemplate()
+{
+    SpreadsheetApp spreadsheet(m_context.shell);
+    if (!spreadsheet.isInstalled()) {
+        m_context.dialogs.message(this, QStringLiteral("你没有安装EXCEL程序，请安装后再查看"), {}, MessageIcon::Warning);
+        return;
+    }
+    QString error;
+    if (!spreadsheet.open(Roster::blankRoster(), QStringLiteral("学生名单模板"), &error))
+        m_context.dialogs.message(this, QStringLiteral("名单模板没有打开：") + error, QStringLiteral("错误信息"),
+                                  MessageIcon::Warning);
+}
+
+void MainWindow::loadChosenRoster()
+{
+    const QString path = m_context.dialogs.openFile(this, QStringLiteral("选择学生名单"),
+                                                    QStringLiteral("EXCEL (*.xls *.xlsx)"), m_chosenRoster);
+    if (path.isEmpty())
+        return;
+    m_chosenRoster = path;
+    m_ui->数据列表框->setRowCount(0);
+    const bool opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
+    m_roster.attach(m_rosterWorkbook);
+    m_roster.open(Roster::wholeRoster);
+    if (Roster::hasRosterHeader(m_roster)) {
+        fillRosterList();
+        m_rosterWorkbook.close();
+        m_roster.close();
+        m_rosterFile = path;
+        selectFirstRosterRow();
+        return;
+    }
+    // A file that is no workbook at all is not refused for its header.
+    const QString reason = m_rosterWorkbook.lastError();
+    m_rosterWorkbook.close();
+    m_roster.close();
+    if (!opened)
+        m_context.dialogs.message(this, QStringLiteral("名单文件读不出来：") + reason, QStringLiteral("错误信息"),
+                                  MessageIcon::Warning);
+    else
+        m_context.dialogs.message(this, QStringLiteral("请以“姓名”“班级”“编号”为表头！"), {}, MessageIcon::Warning);
+}
+
+void MainWindow::showWholeRoster() { showFixedRoster(Roster::wholeRoster); }
+
+void MainWindow::showRosterClass() { showFixedRoster(Roster::classRoster(m_ui->组合框1->currentText())); }
+
+// The fixed roster is taken as it is: no header check, and a missing file only empties the
+// list (the status bar says why).
+void MainWindow::showFixedRoster(const QString& sql)
+{
+    const QString path = Roster::fixedFile(m_context.appFolder);
+    m_ui->数据列表框->setRowCount(0);
+    if (m_rosterWorkbook.openConnectionString(Roster::readConnection(path)))
+        m_ui->状态条1->clearMessage();
+    else
+        m_ui->状态条1->showMessage(m_rosterWorkbook.lastError());
+    m_roster.attach(m_rosterWorkbook);
+    m_roster.open(sql);
+    fillRosterList();
+    m_rosterWorkbook.close();
+    m_roster.close();
+    m_rosterFile = path;
+    selectFirstRosterRow();
+}
+
+void MainWindow::fillRosterList()
+{
+    m_roster.moveFirst();
+    m_ui->编辑框1->setText(m_roster.readText(u"姓名"));
+    m_ui->编辑框2->setEditText(m_roster.readText(u"班级"));
+    m_rosterSelection.number = m_roster.readText(u"编号");
+
+    QTableWidget* list = m_ui->数据列表框;
+    const int count = m_roster.recordCount();
+    list->setUpdatesEnabled(false);
+    list->setRowCount(count);
+    for (int i = 0; i < count; ++i) {
+        list->setItem(i, 0, new QTableWidgetItem(m_roster.readText(u"班级")));
+        list->setItem(i, 1, new QTableWidgetItem(m_roster.readText(u"姓名")));
+        list->setItem(i, 2, new QTableWidgetItem(m_roster.readText(u"编号")));
+        m_roster.moveNext();
+    }
+    list->setUpdatesEnabled(true);
+    m_roster.moveFirst();
+}
+
+void MainWindow::selectFirstRosterRow()
+{
+    QTableWidget* list = m_ui->数据列表框;
+    if (list->rowCount() > 0) {
+        list->setCurrentCell(0, 0);
+        takeRosterRow(0); // also when row 0 was current already and no change was signalled
+        list->scrollToItem(list->item(0, 0));
+    }
+    m_rosterSelection.row = 0;
+}
+
+bool MainWindow::markRosterRowDone(const QString& className, const QString& name, const QString& number,
+                                   QString* error)
+{
+    QString reason;
+    const bool done = Roster::markDone(m_rosterFile, className, name, number, &reason);
+    if (error)
+        *error = reason;
+    return done;
 }

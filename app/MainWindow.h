@@ -29,8 +29,10 @@ public:
     ~MainWindow() override;
 
     void refillClassSelectors();
-    // Blanks the saved student's row in the roster workbook.
-    void markRosterRowDone(const QString& className, const QString& name, const QString& number);
+    // Blanks the saved student's row in the roster workbook the list was loaded from; false
+    // with the reason when the workbook could not be changed.
+    bool markRosterRowDone(const QString& className, const QString& name, const QString& number,
+                           QString* error = nullptr);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -49,11 +51,23 @@ private:
     void takeRosterRow(int row);
     void advanceRoster();
     void saveStudent();
+    void connectRoster();
+    void makeRosterTemplate();
+    void loadChosenRoster();
+    void showWholeRoster();
+    void showRosterClass();
+    void showFixedRoster(const QString& sql);
+    void fillRosterList();
+    void selectFirstRosterRow();
 
     AppContext& m_context;
     std::unique_ptr<Ui::MainWindow> m_ui;
     DatabaseConnection m_database;
     Recordset m_students;
     RosterSelection m_rosterSelection;
+    DatabaseConnection m_rosterWorkbook; // 数据库连接2
+    Recordset m_roster;                  // 记录集2
+    QString m_chosenRoster;              // the file last chosen with 加载excel
+    QString m_rosterFile;                // the file the list was loaded from
     CaptureArea m_capture;
 };

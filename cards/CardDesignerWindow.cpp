@@ -3,17 +3,306 @@
 
 #include "ui_CardDesignerWindow.h"
 
+#include "cards/CardSurface.h"
+#include "platform/Length.h"
+#include "platform/Picture.h"
+#include "platform/SettingText.h"
 #include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
+#include "platform/widgets/ItemCanvas.h"
 #include "platform/widgets/Navigator.h"
+
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QFile>
+#include <QPixmap>
+
+namespace {
+
+constexpr QPoint newTextPosition{200, 100};
+// The template label holds the text and font of a new text; its colour is not the theme's.
+const QColor newTextColour = Qt::black;
+
+const QString noTextToEdit = QStringLiteral("请选择需要编辑的文字！");
+const QString noTextToDelete = QStringLiteral("请选择需要删除的文字！");
+const QString noTextForFont = QStringLiteral("请选择需要编辑的文字");
+
+FontChoice fontChoice(const TextStyle& style)
+{
+    QFont font(style.face.isEmpty() ? TextStyle::defaultFace : style.face);
+    font.setPointSize(style.points > 0 ? style.points : TextStyle::defaultPoints);
+    font.setBold(style.bold);
+    font.setItalic(style.italic);
+    return {font, style.colour};
+}
+
+TextStyle textStyle(const FontChoice& choice)
+{
+    const QFont& font = choice.font;
+    const int points =
+        font.pointSize() > 0 ? font.pointSize() : qRound(Length::pixels(font.pixelSize()).toPoints());
+    return {font.family(), points, font.bold(), font.italic(), choice.color.isValid() ? choice.color : Qt::black};
+}
+
+// The canvas gives back an item's text and colour but not its font, so each item carries its
+// font's description as "face,size,真|假,真|假" (size in points, then bold and italic).
+QString itemFontTag(const TextStyle& style)
+{
+    return QStringList{style.face, SettingText::fromInteger(style.points), SettingText::fromFlag(style.bold),
+                       SettingText::fromFlag(style.italic)}
+        .join(u',');
+}
+
+TextStyle fromItemFontTag(const QString& tag)
+{
+    const QStringList fields = tag.split(u',');
+    const auto field = [&fields](int i) { return i < fields.size() ? fields[i] : QString(); };
+    return {field(0), SettingText::toInteger(field(1)), SettingText::toFlag(field(2)), SettingText::toFlag(field(3))};
+}
+
+// A font chooser's face, size, weight and slant over the canvas's own font, which gives the
+// rest (no underline, no strike-out).
+QFont itemFont(const ItemCanvas& canvas, const TextStyle& style)
+{
+    const QFont chosen = style.font();
+    QFont font = canvas.defaultFont();
+    font.setFamily(chosen.family());
+    font.setPixelSize(chosen.pixelSize());
+    font.setBold(chosen.bold());
+    font.setItalic(chosen.italic());
+    return font;
+}
+
+QByteArray pngBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QByteArray readWhole(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
 
 CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
     : QWidget(parent)
     , m_context(context)
     , m_ui(std::make_unique<Ui::CardDesignerWindow>())
+    , m_surfacePicture(CardLayout::builtInBackground())
 {
     m_ui->setupUi(this);
-    connect(m_ui->按钮6, &QPushButton::clicked, this,
-            [this] { m_context.navigator.open(WindowKind::CardPreview, this); });
+    m_ui->图片框2->setPixmap(QPixmap(QStringLiteral(":/images/sample-photo.jpg")));
+    m_ui->动画框1->setBackground(m_surfacePicture);
+
+    CardSurface* surface = m_ui->图片框1;
+    surface->addElement(CardElement::Photo, m_ui->图片框2);
+    for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
+        surface->addElement(element, label(element));
+    connect(surface, &CardSurface::elementReleased, this, &CardDesignerWindow::saveElementPosition);
+
+    connect(m_ui->动画框1, &ItemCanvas::itemClicked, this, &CardDesignerWindow::selectText);
+    connect(m_ui->动画框1, &ItemCanvas::itemDropped, this, &CardDesignerWindow::moveText);
+    connect(m_ui->按钮7, &QPushButton::clicked, this, &CardDesignerWindow::addText);
+    connect(m_ui->按钮10, &QPushButton::clicked, this, &CardDesignerWindow::chooseTextFont);
+    connect(m_ui->按钮9, &QPushButton::clicked, this, &CardDesignerWindow::editText);
+    connect(m_ui->按钮5, &QPushButton::clicked, this, &CardDesignerWindow::chooseBackground);
+    connect(m_ui->按钮8, &QPushButton::clicked, this, &CardDesignerWindow::deleteText);
+    connect(m_ui->按钮2, &QPushButton::clicked, this, [this] { chooseElementFont(CardElement::Name); });
+    connect(m_ui->按钮3, &QPushButton::clicked, this, [this] { chooseElementFont(CardElement::Class); });
+    connect(m_ui->按钮4, &QPushButton::clicked, this, [this] { chooseElementFont(CardElement::Number); });
+    connect(m_ui->按钮1, &QPushButton::clicked, this, &CardDesignerWindow::loadLayout);
+    connect(m_ui->按钮6, &QPushButton::clicked, this, &CardDesignerWindow::preview);
+
+    loadLayout();
 }
 
 CardDesignerWindow::~CardDesignerWindow() = default;
+
+void CardDesignerWindow::closeEvent(QCloseEvent* event)
+{
+    saveLayout();
+    QWidget::closeEvent(event);
+}
+
+CardTextLabel* CardDesignerWindow::label(CardElement element) const
+{
+    switch (element) {
+    case CardElement::Name:
+        return m_ui->透明标签1;
+    case CardElement::Class:
+        return m_ui->透明标签2;
+    case CardElement::Number:
+        return m_ui->透明标签3;
+    case CardElement::Photo:
+        break;
+    }
+    return nullptr;
+}
+
+// Also "重置": the canvas keeps its texts, and the surface shows the stored picture until the
+// next change on the canvas.
+void CardDesignerWindow::loadLayout()
+{
+    clearSelection();
+    const CardLayout layout = CardLayout::load(m_context.appFolder);
+    // A stored file that is no picture is left out, as every card leaves it out.
+    if (!Picture::decode(layout.background, ItemCanvas::canvasSize).isNull()) {
+        m_surfacePicture = layout.background;
+        m_ui->动画框1->setBackground(m_surfacePicture);
+    }
+    m_ui->图片框1->setPicture(m_surfacePicture);
+    m_ui->图片框2->move(layout.photo);
+    for (const auto& [element, text] : {std::pair{CardElement::Name, layout.name},
+                                        {CardElement::Class, layout.className},
+                                        {CardElement::Number, layout.number}}) {
+        label(element)->move(text.position);
+        label(element)->setStyle(text.style);
+    }
+}
+
+void CardDesignerWindow::saveLayout()
+{
+    const QString& folder = m_context.appFolder;
+    QString error;
+    QString firstError;
+    bool saved = true;
+    const auto note = [&](bool written) {
+        if (!written && saved)
+            firstError = error;
+        saved = saved && written;
+    };
+    note(CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error));
+    note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
+    for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
+        note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
+    reportFailure(saved, firstError);
+}
+
+void CardDesignerWindow::preview()
+{
+    saveLayout();
+    m_context.navigator.open(WindowKind::CardPreview, this);
+}
+
+void CardDesignerWindow::refreshSurface()
+{
+    m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
+    m_ui->图片框1->setPicture(m_surfacePicture);
+}
+
+void CardDesignerWindow::clearSelection()
+{
+    if (m_selected != 0)
+        m_ui->动画框1->adjustBrightness(m_selected, +50);
+    m_selected = 0;
+}
+
+void CardDesignerWindow::selectText(int id)
+{
+    clearSelection();
+    m_selected = id;
+    m_ui->动画框1->adjustBrightness(m_selected, -50);
+}
+
+void CardDesignerWindow::moveText(QPoint position, int id)
+{
+    m_ui->动画框1->moveItem(id, position);
+    refreshSurface();
+}
+
+void CardDesignerWindow::addText()
+{
+    clearSelection();
+    ItemCanvas& canvas = *m_ui->动画框1;
+    const QLabel& model = *m_ui->动画物体1;
+    const TextStyle style{model.font().family(), model.font().pointSize(), model.font().bold(),
+                          model.font().italic(), newTextColour};
+    const int id = canvas.createItem(model.text(), itemFont(canvas, style), style.colour, newTextPosition);
+    canvas.setTag(id, itemFontTag(style));
+    refreshSurface();
+}
+
+bool CardDesignerWindow::refuseWithoutSelection(const QString& message)
+{
+    if (m_selected != 0)
+        return false;
+    m_context.dialogs.message(this, message, {}, MessageIcon::Warning);
+    return true;
+}
+
+void CardDesignerWindow::editText()
+{
+    if (refuseWithoutSelection(noTextToEdit))
+        return;
+    ItemCanvas& canvas = *m_ui->动画框1;
+    const std::optional<QString> text =
+        m_context.dialogs.input(this, QStringLiteral("请输入要编辑文字"), {}, canvas.text(m_selected));
+    if (text)
+        canvas.setText(m_selected, *text);
+    refreshSurface();
+}
+
+void CardDesignerWindow::deleteText()
+{
+    if (refuseWithoutSelection(noTextToDelete))
+        return;
+    m_ui->动画框1->deleteItem(std::exchange(m_selected, 0));
+    refreshSurface();
+}
+
+void CardDesignerWindow::chooseTextFont()
+{
+    if (refuseWithoutSelection(noTextForFont))
+        return;
+    ItemCanvas& canvas = *m_ui->动画框1;
+    TextStyle style = fromItemFontTag(canvas.tag(m_selected));
+    style.colour = canvas.colour(m_selected);
+    style = askFont(style);
+    canvas.setText(m_selected, canvas.text(m_selected), itemFont(canvas, style), style.colour);
+    canvas.setTag(m_selected, itemFontTag(style));
+    refreshSurface();
+}
+
+void CardDesignerWindow::chooseBackground()
+{
+    const QString path = m_context.dialogs.openFile(this, QStringLiteral("请选择要打开的图片"),
+                                                    QStringLiteral("图片文件 (*.bmp *.jpg *.png *.gif)"));
+    if (path.isEmpty())
+        return;
+    // Only the canvas picture taken below reaches the card, and only once the layout is saved.
+    m_ui->动画框1->setBackground(readWhole(path));
+    refreshSurface();
+}
+
+void CardDesignerWindow::chooseElementFont(CardElement element)
+{
+    CardTextLabel* text = label(element);
+    text->setStyle(askFont(text->style()));
+    // Written even when cancelled: the keys then hold what the card already shows.
+    QString error;
+    reportFailure(CardLayout::saveTextStyle(m_context.appFolder, element, text->style(), &error), error);
+}
+
+void CardDesignerWindow::saveElementPosition(CardElement element, QPoint position)
+{
+    QString error;
+    reportFailure(CardLayout::savePosition(m_context.appFolder, element, position, &error), error);
+}
+
+TextStyle CardDesignerWindow::askFont(const TextStyle& initial)
+{
+    const std::optional<FontChoice> choice = m_context.dialogs.chooseFont(this, fontChoice(initial));
+    return choice ? textStyle(*choice) : initial;
+}
+
+void CardDesignerWindow::reportFailure(bool saved, const QString& error)
+{
+    if (!saved)
+        m_context.dialogs.message(this, QStringLiteral("证件设置保存失败：") + error, {}, MessageIcon::Warning);
+}

@@ -3,12 +3,105 @@
 
 #include "ui_DatabaseAdminWindow.h"
 
+#include "exchange/DatabaseBackup.h"
+#include "exchange/ListExport.h"
+#include "platform/SpreadsheetApp.h"
+#include "platform/StudentTable.h"
+#include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
+
+#include <QDir>
+
 DatabaseAdminWindow::DatabaseAdminWindow(AppContext& context, QWidget* parent)
     : QWidget(parent)
     , m_context(context)
     , m_ui(std::make_unique<Ui::DatabaseAdminWindow>())
 {
     m_ui->setupUi(this);
+    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    m_administrator.attach(m_database);
+    m_students.attach(m_database);
+    m_administrator.open(StudentTable::selectAdministrator);
+    m_students.open(StudentTable::selectAll);
+    m_context.administratorPassword = m_administrator.readText(u"密码");
+
+    connect(m_ui->按钮1, &QPushButton::clicked, this, &DatabaseAdminWindow::exportToSpreadsheet);
+    connect(m_ui->按钮2, &QPushButton::clicked, this, &DatabaseAdminWindow::rebuildDatabase);
+    connect(m_ui->按钮3, &QPushButton::clicked, this, &DatabaseAdminWindow::changePassword);
 }
 
 DatabaseAdminWindow::~DatabaseAdminWindow() = default;
+
+void DatabaseAdminWindow::tell(const QString& text) { m_context.dialogs.message(this, text, {}, MessageIcon::Information); }
+
+void DatabaseAdminWindow::exportToSpreadsheet()
+{
+    SpreadsheetApp spreadsheet(m_context.shell);
+    if (!spreadsheet.isInstalled()) {
+        tell(QStringLiteral("你没有安装EXCEL程序，请安装后再查看"));
+        return;
+    }
+    QString error;
+    if (!spreadsheet.open(ListExport::studentList(m_students), QStringLiteral("学生名单"), &error))
+        tell(QStringLiteral("导出失败：") + error);
+}
+
+// A cancelled entry is no attempt: nothing is checked and nothing is said.
+bool DatabaseAdminWindow::passwordAccepted(const std::optional<QString>& entry)
+{
+    if (!entry)
+        return false;
+    if (*entry == m_context.administratorPassword)
+        return true;
+    tell(QStringLiteral("密码不正确，不能执行此操作！！"));
+    return false;
+}
+
+void DatabaseAdminWindow::rebuildDatabase()
+{
+    if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("密码："), windowTitle())))
+        return;
+    // The warning beside the button is the only caution before every record goes, so a
+    // copy is kept first; without one nothing is dropped.
+    const QString backup = DatabaseBackup::backupFile(m_context.databaseFile(), QDateTime::currentDateTime());
+    QString error;
+    if (!DatabaseBackup::write(m_database, backup, &error)) {
+        tell(QStringLiteral("数据库没有重建：备份原来的数据失败，") + error);
+        return;
+    }
+    DatabaseTransaction rebuild(m_database);
+    const bool rebuilt = rebuild.isActive() && m_database.execute(QStringLiteral("DROP TABLE 学生"))
+                         && m_database.execute(StudentTable::createStudents) && rebuild.commit();
+    if (!rebuilt) {
+        tell(QStringLiteral("数据库没有重建：") + m_database.lastError());
+        return;
+    }
+    // An export after the rebuild shows the table as it now is, not records that are gone.
+    m_students.open(StudentTable::selectAll);
+    tell(QStringLiteral("重建数据库成功！\n原来的数据已备份到：") + QDir::toNativeSeparators(backup));
+}
+
+void DatabaseAdminWindow::changePassword()
+{
+    if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("请输入旧密码"), {})))
+        return;
+    const auto entered = m_context.dialogs.password(this, QStringLiteral("请输入新密码"), {});
+    if (!entered)
+        return;
+    const auto confirmed = m_context.dialogs.password(this, QStringLiteral("请确认新密码"), {});
+    if (!confirmed)
+        return;
+    if (*entered != *confirmed) {
+        tell(QStringLiteral("两次密码不一致，不能执行此操作！！"));
+        return;
+    }
+    // A table without its row would forget the change at the next opening.
+    if (m_administrator.recordCount() == 0)
+        m_administrator.addNew();
+    if (!m_administrator.writeText(u"密码", *entered) || !m_administrator.update()) {
+        tell(QStringLiteral("密码没有修改：") + m_administrator.lastError());
+        return;
+    }
+    m_context.administratorPassword = *entered;
+    tell(QStringLiteral("密码修改成功！"));
+}

@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/DatabaseConnection.h"
+#include "platform/Recordset.h"
+
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class AppContext;
 namespace Ui {
 class DatabaseAdminWindow;
 }
 
+// Export of every record to a spreadsheet, rebuilding the student table, and the
+// administrator password that guards the rebuild.
 class DatabaseAdminWindow : public QWidget {
     Q_OBJECT
 public:
@@ -17,6 +23,15 @@ public:
     ~DatabaseAdminWindow() override;
 
 private:
+    void exportToSpreadsheet();
+    void rebuildDatabase();
+    void changePassword();
+    bool passwordAccepted(const std::optional<QString>& entry);
+    void tell(const QString& text);
+
     AppContext& m_context;
     std::unique_ptr<Ui::DatabaseAdminWindow> m_ui;
+    DatabaseConnection m_database; // 数据库连接1
+    Recordset m_administrator;     // 记录集
+    Recordset m_students;          // 记录集1
 };

@@ -2,6 +2,7 @@
 #include "platform/DatabaseConnection.h"
 
 #include "platform/DatabaseSession.h"
+#include "platform/WorkbookSource.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,6 +59,7 @@ void DatabaseSession::close()
     readOnly = false;
     walChecked = false;
     damage.clear();
+    afterChange = nullptr;
 }
 
 QString DatabaseSession::describe(int code)
@@ -417,10 +419,13 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
     return {};
 }
 
-bool DatabaseConnection::openConnectionString(const QString& /*connectionString*/)
+bool DatabaseConnection::openConnectionString(const QString& connectionString)
 {
     close();
-    return m_session->fail(QStringLiteral("不支持这种数据源"));
+    if (WorkbookSource::open(*m_session, connectionString))
+        return true;
+    m_session->closedReason = m_session->lastError; // what later calls on it say
+    return false;
 }
 
 bool DatabaseConnection::execute(const QString& sql)

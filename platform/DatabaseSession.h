@@ -23,6 +23,9 @@ struct DatabaseSession {
     bool walChecked = false; // WAL is switched on at the first write, never by opening
     std::function<void(bool waiting)> lockWait;
     bool waiting = false;
+    // Set by a source whose data lives outside SQLite (a workbook): run after each committed
+    // change so that the change reaches that file too. False, with lastError, when it did not.
+    std::function<bool(DatabaseSession&)> afterChange;
 
     DatabaseSession() = default;
     DatabaseSession(const DatabaseSession&) = delete;

@@ -547,6 +547,8 @@ bool Recordset::commitPending()
         return failSession(s);
     if (!pending.isNew && sqlite3_changes(s->db) == 0)
         return fail(QStringLiteral("这条记录已被删除"));
+    if (s->afterChange && !s->afterChange(*s))
+        return fail(s->lastError);
 
     const qint64 rowid = pending.isNew ? sqlite3_last_insert_rowid(s->db) : m_rowids[size_t(m_current)];
     const auto row = fetchRow(rowid);
@@ -589,6 +591,8 @@ bool Recordset::deleteCurrent()
     statement.bind(1, m_rowids[size_t(m_current)]);
     if (statement.step() != SQLITE_DONE)
         return failSession(s);
+    if (s->afterChange && !s->afterChange(*s))
+        return fail(s->lastError);
 
     const size_t n = size_t(m_columns.size());
     const auto first = m_cells.begin() + qsizetype(size_t(m_current) * n);

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// GLib's headers come before Qt's, whose keyword macros (signals) would rewrite them.
+#include <gio/gio.h>
+
 #include "platform/Shell.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QUrl>
@@ -20,6 +24,33 @@ bool DesktopShell::startDetached(const QString& program, const QStringList& argu
 }
 
 QString DesktopShell::localAddress() { return firstLocalIPv4Address(); }
+
+// The desktop's own registry of default programs (the MIME applications lists), as the file
+// manager consults it.
+bool DesktopShell::hasProgramFor(const QString& mimeType)
+{
+    GAppInfo* program = g_app_info_get_default_for_type(mimeType.toUtf8().constData(), FALSE);
+    if (!program)
+        return false;
+    g_object_unref(program);
+    return true;
+}
+
+bool DesktopShell::openWithProgramFor(const QString& path, const QString& mimeType)
+{
+    GAppInfo* program = g_app_info_get_default_for_type(mimeType.toUtf8().constData(), FALSE);
+    if (!program)
+        return false;
+    GFile* file = g_file_new_for_path(QFile::encodeName(path).constData());
+    GList files{file, nullptr, nullptr};
+    GError* failure = nullptr;
+    const bool started = g_app_info_launch(program, &files, nullptr, &failure);
+    if (failure)
+        g_error_free(failure);
+    g_object_unref(file);
+    g_object_unref(program);
+    return started;
+}
 
 QString firstLocalIPv4Address()
 {

@@ -15,6 +15,10 @@ public:
                                const QString& workingFolder = {}) = 0;
     // The machine's address on the school network, in dotted IPv4 form.
     virtual QString localAddress() = 0;
+    // Whether the desktop has a program registered for files of this MIME type.
+    virtual bool hasProgramFor(const QString& mimeType) = 0;
+    // Opens the file in the program registered for that type, without waiting for it.
+    virtual bool openWithProgramFor(const QString& path, const QString& mimeType) = 0;
 };
 
 class DesktopShell final : public Shell {
@@ -24,6 +28,8 @@ public:
     bool startDetached(const QString& program, const QStringList& arguments,
                        const QString& workingFolder) override;
     QString localAddress() override;
+    bool hasProgramFor(const QString& mimeType) override;
+    bool openWithProgramFor(const QString& path, const QString& mimeType) override;
 };
 
 // The first IPv4 address of an interface that is up and not the loopback; 127.0.0.1 when

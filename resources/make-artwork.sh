@@ -45,3 +45,18 @@ convert -size 1024x707 gradient:'#fbfdf8'-'#e6f2e4' \
   -draw "line 676,350 990,350" -draw "line 686,467 990,467" -draw "line 635,573 990,573" \
   -stroke none -fill '#2e8b57' -draw "rectangle 0,680 1024,707" \
   -quality 90 card-background.jpg
+
+# Sample photo of the card designer, 261 × 319: a student in uniform before the blue backdrop
+# of an ID photo, so the photo frame reads as a photo without showing anyone's face.
+convert -size 261x319 gradient:'#6fa8dc'-'#3d78b8' \
+  -fill '#1f3552' -draw "ellipse 130,330 118,92 180,360" \
+  -fill white -draw "polygon 98,246 130,292 162,246 148,240 130,262 112,240" \
+  -fill '#b23a3a' -draw "polygon 124,262 136,262 140,300 130,312 120,300" \
+  -fill '#e9c4a4' -draw "rectangle 112,196 148,250" \
+  -fill '#f1d0b2' -draw "ellipse 130,150 52,64 0,360" \
+  -draw "ellipse 78,152 9,15 0,360" -draw "ellipse 182,152 9,15 0,360" \
+  -fill '#24211f' -draw "ellipse 130,112 56,38 180,360" \
+  -draw "polygon 74,118 86,96 112,104 98,130" -draw "polygon 186,118 174,96 150,104 162,128" \
+  -fill '#3b2f2a' -draw "ellipse 108,150 5,3 0,360" -draw "ellipse 152,150 5,3 0,360" \
+  -fill none -stroke '#c98f7a' -strokewidth 2 -draw "arc 116,172 144,190 20,160" \
+  -quality 92 sample-photo.jpg

@@ -9,6 +9,7 @@ packages=(
   libzip-dev libpugixml-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-noto-cjk qt6-translations-l10n poppler-utils
+  python3-xlrd
 )
 
 missing=()

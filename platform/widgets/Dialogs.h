@@ -36,6 +36,7 @@ public:
                              const QString& startPath = {}) = 0;
     virtual QString openPicture(QWidget* parent, const QString& title) = 0;
     virtual QString chooseFolder(QWidget* parent, const QString& prompt, const QString& startFolder) = 0;
+    // Face, size, bold, italic and colour in one dialog; nothing when the user cancels.
     virtual std::optional<FontChoice> chooseFont(QWidget* parent, const FontChoice& initial) = 0;
     // The system print dialog; false when cancelled.
     virtual bool setUpPrinter(QWidget* parent, QPrinter& printer) = 0;

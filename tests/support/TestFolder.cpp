@@ -116,16 +116,25 @@ QStringList TestFolder::storedColumn(QStringView field) const
     return values;
 }
 
-QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
+namespace {
+QByteArray filledPicture(int width, int height, const QColor& color, const char* format)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(color);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
+    image.save(&buffer, format);
     return bytes;
 }
+} // namespace
+
+QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
+{
+    return filledPicture(width, height, color, "JPEG");
+}
+
+QByteArray pngBytes(int width, int height, const QColor& color) { return filledPicture(width, height, color, "PNG"); }
 
 namespace {
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -40,6 +41,9 @@ private:
 
 // A small JPEG of the given size and colour, as a camera or a photo file would give.
 QByteArray jpegBytes(int width, int height, Qt::GlobalColor color = Qt::darkCyan);
+// The same losslessly, for tests that read its colour back exactly.
+QByteArray pngBytes(int width, int height, const QColor& color);
+
 // A PNG whose header promises width × height pixels; its data holds only a few rows, as a
 // decompression bomb's first bytes look.
 QByteArray pngPromising(int width, int height);

@@ -26,9 +26,9 @@ bool ScriptedDialogs::confirm(QWidget*, const QString& text, const QString& titl
 }
 
 std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title,
-                                              const QString&)
+                                              const QString& initial)
 {
-    shown.append({QStringLiteral("input"), prompt, title});
+    shown.append({QStringLiteral("input"), prompt, title, initial});
     return textAnswers.isEmpty() ? std::nullopt : textAnswers.dequeue();
 }
 
@@ -56,9 +56,10 @@ QString ScriptedDialogs::chooseFolder(QWidget*, const QString& prompt, const QSt
     return pathAnswers.isEmpty() ? QString() : pathAnswers.dequeue();
 }
 
-std::optional<FontChoice> ScriptedDialogs::chooseFont(QWidget*, const FontChoice&)
+std::optional<FontChoice> ScriptedDialogs::chooseFont(QWidget*, const FontChoice& initial)
 {
     shown.append({QStringLiteral("chooseFont"), {}, {}});
+    fontsOffered.append(initial);
     return fontAnswers.isEmpty() ? std::nullopt : fontAnswers.dequeue();
 }
 
@@ -110,5 +111,13 @@ bool RecordingShell::openFolder(const QString& path)
 bool RecordingShell::startDetached(const QString& program, const QStringList&, const QString&)
 {
     startedPrograms << program;
+    return true;
+}
+
+bool RecordingShell::openWithProgramFor(const QString& path, const QString& mimeType)
+{
+    if (!programTypes.contains(mimeType))
+        return false;
+    openedFiles << path;
     return true;
 }

@@ -18,6 +18,7 @@ struct ShownDialog {
     QString kind; // "message", "confirm", "input", "password", "openFile", "openPicture", "chooseFolder", …
     QString text;
     QString title;
+    QString initial; // the text an input box starts with
 };
 
 // Answers dialogs from queues filled by the test and records every dialog shown. An empty
@@ -29,6 +30,7 @@ public:
     QQueue<std::optional<QString>> textAnswers;       // input and password
     QQueue<QString> pathAnswers;                      // openFile, openPicture, chooseFolder
     QQueue<std::optional<FontChoice>> fontAnswers;
+    QList<FontChoice> fontsOffered; // what each font dialog was opened on
     QQueue<bool> printerAnswers;
     // When set, an accepted print dialog and the print preview print to this PDF file, as the
     // dialog's "print to file" does.
@@ -75,12 +77,19 @@ public:
     QStringList openedFolders;
     QStringList startedPrograms;
     QString address = QStringLiteral("192.168.1.10");
+    // The desktop's registered programs: a spreadsheet program for workbooks unless a test
+    // takes it away.
+    QStringList programTypes{QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template"),
+                             QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")};
+    QStringList openedFiles;
 
     bool openUrl(const QString& url) override;
     bool openFolder(const QString& path) override;
     bool startDetached(const QString& program, const QStringList& arguments,
                        const QString& workingFolder) override;
     QString localAddress() override { return address; }
+    bool hasProgramFor(const QString& mimeType) override { return programTypes.contains(mimeType); }
+    bool openWithProgramFor(const QString& path, const QString& mimeType) override;
 };
 
 // The services and the shared state a window is made with, all of them doubles.

@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardSurface.h"
+
+#include "cards/CardComposer.h"
+#include "platform/Picture.h"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+CardTextLabel::CardTextLabel(QWidget* parent)
+    : QWidget(parent)
+{
+    fitToText();
+}
+
+void CardTextLabel::setText(const QString& text)
+{
+    m_text = text;
+    fitToText();
+    update();
+}
+
+void CardTextLabel::setStyle(const TextStyle& style)
+{
+    m_style = style;
+    fitToText();
+    update();
+}
+
+void CardTextLabel::fitToText()
+{
+    const QFont font = m_style.font();
+    const QFontMetricsF metrics(font);
+    // Italic strokes lean past the advance; the line height covers the descenders below the
+    // ideographs, which start at the top.
+    const qreal lean = font.italic() ? font.pixelSize() / 4.0 : 0;
+    resize(int(std::ceil(metrics.horizontalAdvance(m_text) + lean)), int(std::ceil(metrics.height())));
+}
+
+void CardTextLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    drawCardText(painter, {QPoint(0, 0), m_style}, m_text);
+}
+
+CardSurface::CardSurface(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CardSurface::setPicture(const QByteArray& picture)
+{
+    m_picture = Picture::decode(picture, size());
+    if (!m_picture.isNull())
+        m_picture = m_picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    update();
+}
+
+void CardSurface::addElement(CardElement element, QWidget* widget)
+{
+    m_elements.insert(widget, element);
+    widget->installEventFilter(this);
+}
+
+void CardSurface::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    painter.drawImage(rect(), m_picture);
+}
+
+bool CardSurface::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const auto element = m_elements.constFind(widget);
+    if (element == m_elements.cend())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_drag = {widget, mouse->position()};
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (m_drag.widget != widget)
+            return false;
+        // As a window dragged by its caption: the pointer is held on the surface.
+        const QPointF at = widget->mapTo(this, static_cast<QMouseEvent*>(event)->position());
+        const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1), std::clamp<qreal>(at.y(), 0, height() - 1));
+        widget->move((grip - m_drag.grab).toPoint());
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        if (m_drag.widget != widget || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return false;
+        m_drag = {};
+        emit elementReleased(*element, widget->pos());
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}

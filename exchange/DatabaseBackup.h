@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class DatabaseConnection;
+
+namespace DatabaseBackup {
+
+// DB/备份/学生信息-<date>-<time>.mdb beside the database file.
+QString backupFile(const QString& databaseFile, const QDateTime& when);
+
+// A consistent copy of the open database, also while other windows and the web server use
+// it, written whole or not at all.
+bool write(DatabaseConnection& database, const QString& backupFile, QString* error);
+
+} // namespace DatabaseBackup

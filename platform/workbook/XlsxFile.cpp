@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/workbook/XlsxFile.h"
+
+#include "platform/workbook/CellText.h"
+#include "platform/workbook/ZipPackage.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QHash>
+#include <QSet>
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// Every node and whitespace run is kept, so a rewritten part differs only where it was changed.
+constexpr unsigned parseKeepingAll = pugi::parse_full | pugi::parse_ws_pcdata;
+
+// Element names compared without their namespace prefix: some writers spell them "x:c".
+QLatin1StringView localName(const pugi::xml_node& node)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return QLatin1StringView(colon ? colon + 1 : name);
+}
+
+pugi::xml_node child(const pugi::xml_node& parent, QLatin1StringView name)
+{
+    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && localName(node) == name)
+            return node;
+    }
+    return {};
+}
+
+template <typename F> void forEachChild(const pugi::xml_node& parent, QLatin1StringView name, F f)
+{
+    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && localName(node) == name)
+            f(node);
+    }
+}
+
+QString text(const char* s) { return QString::fromUtf8(s); }
+
+// The text of a shared or inline string: its own <t>, or the <t> of each run (phonetic
+// guides left out).
+QString stringItemText(const pugi::xml_node& item)
+{
+    QString out;
+    for (pugi::xml_node node = item.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element)
+            continue;
+        if (localName(node) == QLatin1StringView("t"))
+            out += text(node.child_value());
+        else if (localName(node) == QLatin1StringView("r"))
+            out += text(child(node, QLatin1StringView("t")).child_value());
+    }
+    return out;
+}
+
+bool parse(const QByteArray& bytes, pugi::xml_document* doc)
+{
+    return bytes.size() > 0 && doc->load_buffer(bytes.constData(), size_t(bytes.size()), parseKeepingAll);
+}
+
+struct Relationship {
+    QString type;
+    QString target; // resolved part name
+};
+
+QString relationshipsOf(const QString& part)
+{
+    const qsizetype slash = part.lastIndexOf(u'/');
+    return part.left(slash + 1) + QStringLiteral("_rels/") + part.mid(slash + 1) + QStringLiteral(".rels");
+}
+
+QString resolve(const QString& part, const QString& target)
+{
+    if (target.startsWith(u'/'))
+        return target.mid(1);
+    return QDir::cleanPath(part.left(part.lastIndexOf(u'/') + 1) + target);
+}
+
+QHash<QString, Relationship> relationships(const ZipPackage& zip, const QString& part)
+{
+    QHash<QString, Relationship> out;
+    pugi::xml_document doc;
+    const auto bytes = zip.read(relationshipsOf(part));
+    if (!bytes || !parse(*bytes, &doc))
+        return out;
+    forEachChild(child(doc, QLatin1StringView("Relationships")), QLatin1StringView("Relationship"),
+                 [&](const pugi::xml_node& r) {
+                     if (QLatin1StringView(r.attribute("TargetMode").value()) == QLatin1StringView("External"))
+                         return;
+                     out.insert(text(r.attribute("Id").value()),
+                                {text(r.attribute("Type").value()), resolve(part, text(r.attribute("Target").value()))});
+                 });
+    return out;
+}
+
+QString targetOfType(const QHash<QString, Relationship>& rels, QStringView typeEnd, const QString& fallback)
+{
+    for (const Relationship& r : rels) {
+        if (r.type.endsWith(typeEnd))
+            return r.target;
+    }
+    return fallback;
+}
+
+int columnOf(QStringView reference)
+{
+    int column = 0;
+    qsizetype i = 0;
+    for (; i < reference.size() && reference[i].isLetter(); ++i)
+        column = column * 26 + (reference[i].toUpper().unicode() - u'A' + 1);
+    return i > 0 ? column - 1 : -1;
+}
+
+// Calls `visit(row, column, cellNode)` for each cell, placing cells without a reference
+// after the one before them, as readers do.
+template <typename Visit> void forEachCell(const pugi::xml_node& sheetData, Visit visit)
+{
+    int row = -1;
+    forEachChild(sheetData, QLatin1StringView("row"), [&](const pugi::xml_node& rowNode) {
+        const int given = rowNode.attribute("r").as_int(0);
+        row = given > 0 ? given - 1 : row + 1;
+        int column = -1;
+        forEachChild(rowNode, QLatin1StringView("c"), [&](const pugi::xml_node& cell) {
+            const int referenced = columnOf(text(cell.attribute("r").value()));
+            column = referenced >= 0 ? referenced : column + 1;
+            visit(row, column, cell);
+        });
+    });
+}
+
+struct Package {
+    ZipPackage zip;
+    QString sheetName;
+    QString sheetPart;
+    QStringList strings;
+    std::vector<QString> cellFormats; // format code of each cell style
+    bool date1904 = false;
+};
+
+bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, Package* p, QString* error)
+{
+    if (!p->zip.open(file, error))
+        return false;
+    const QString workbookPart = targetOfType(relationships(p->zip, QString()), u"/officeDocument",
+                                              QStringLiteral("xl/workbook.xml"));
+    pugi::xml_document workbook;
+    const auto workbookBytes = p->zip.read(workbookPart);
+    if (!workbookBytes || !parse(*workbookBytes, &workbook)) {
+        *error = QStringLiteral("不是.xlsx工作簿");
+        return false;
+    }
+    const pugi::xml_node root = child(workbook, QLatin1StringView("workbook"));
+    const QString date1904 = text(child(root, QLatin1StringView("workbookPr")).attribute("date1904").value());
+    p->date1904 = date1904 == u"1" || date1904 == u"true";
+
+    const auto rels = relationships(p->zip, workbookPart);
+    bool found = false;
+    forEachChild(child(root, QLatin1StringView("sheets")), QLatin1StringView("sheet"), [&](const pugi::xml_node& s) {
+        if (found)
+            return;
+        QString id;
+        for (const pugi::xml_attribute& a : s.attributes()) {
+            if (QLatin1StringView(a.name()).endsWith(QLatin1StringView(":id")))
+                id = text(a.value());
+        }
+        const auto rel = rels.constFind(id);
+        if (rel == rels.constEnd() || !rel->type.endsWith(u"/worksheet"))
+            return; // chart and dialog sheets hold no roster
+        const QString name = text(s.attribute("name").value());
+        const bool named = exact ? name == sheetName : name.compare(sheetName, Qt::CaseInsensitive) == 0;
+        if (named || (!exact && p->sheetPart.isEmpty())) {
+            p->sheetName = name;
+            p->sheetPart = rel->target;
+        }
+        found = named;
+    });
+    if (p->sheetPart.isEmpty() || (exact && !found)) {
+        *error = exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(sheetName) : QStringLiteral("工作簿中没有工作表");
+        return false;
+    }
+
+    pugi::xml_document strings;
+    if (const auto bytes = p->zip.read(targetOfType(rels, u"/sharedStrings", QStringLiteral("xl/sharedStrings.xml")));
+        bytes && parse(*bytes, &strings)) {
+        forEachChild(child(strings, QLatin1StringView("sst")), QLatin1StringView("si"),
+                     [&](const pugi::xml_node& si) { p->strings << stringItemText(si); });
+    }
+    pugi::xml_document styles;
+    if (const auto bytes = p->zip.read(targetOfType(rels, u"/styles", QStringLiteral("xl/styles.xml")));
+        bytes && parse(*bytes, &styles)) {
+        const pugi::xml_node sheet = child(styles, QLatin1StringView("styleSheet"));
+        QHash<int, QString> custom;
+        forEachChild(child(sheet, QLatin1StringView("numFmts")), QLatin1StringView("numFmt"),
+                     [&](const pugi::xml_node& f) {
+                         custom.insert(f.attribute("numFmtId").as_int(), text(f.attribute("formatCode").value()));
+                     });
+        forEachChild(child(sheet, QLatin1StringView("cellXfs")), QLatin1StringView("xf"), [&](const pugi::xml_node& xf) {
+            const int id = xf.attribute("numFmtId").as_int();
+            p->cellFormats.push_back(custom.value(id, CellText::builtInFormat(id)));
+        });
+    }
+    return true;
+}
+
+bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Package* p, pugi::xml_document* doc,
+               QString* error)
+{
+    if (!openPackage(file, sheetName, exact, p, error))
+        return false;
+    const auto bytes = p->zip.read(p->sheetPart);
+    if (!bytes || !parse(*bytes, doc)) {
+        *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p->sheetName);
+        return false;
+    }
+    return true;
+}
+
+QString cellText(const Package& p, const pugi::xml_node& cell)
+{
+    const QLatin1StringView type(cell.attribute("t").value());
+    const QString value = text(child(cell, QLatin1StringView("v")).child_value());
+    if (type == QLatin1StringView("s")) {
+        bool ok = false;
+        const int index = value.toInt(&ok);
+        return ok ? p.strings.value(index) : QString();
+    }
+    if (type == QLatin1StringView("inlineStr"))
+        return stringItemText(child(cell, QLatin1StringView("is")));
+    if (type == QLatin1StringView("str") || type == QLatin1StringView("e"))
+        return value;
+    if (type == QLatin1StringView("b"))
+        return value.isEmpty() ? QString() : value == u"1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+
+    const size_t style = size_t(cell.attribute("s").as_uint(0));
+    QString format = style < p.cellFormats.size() ? p.cellFormats[style] : QString();
+    double number;
+    if (type == QLatin1StringView("d")) {
+        const QDateTime when = QDateTime::fromString(value, Qt::ISODate);
+        if (!when.isValid())
+            return value;
+        const QDateTime base(QDate(1899, 12, 30), QTime(0, 0));
+        number = double(base.msecsTo(QDateTime(when.date(), when.time()))) / 86400000.0;
+        if (!CellText::isDateFormat(format))
+            format = QStringLiteral("yyyy/m/d");
+        return CellText::number(number, format, false);
+    }
+    bool ok = false;
+    number = value.toDouble(&ok);
+    return ok ? CellText::number(number, format, p.date1904) : value;
+}
+
+} // namespace
+
+namespace XlsxFile {
+
+bool readSheet(const QByteArray& file, const QString& preferred, WorksheetCells* sheet, QString* error)
+{
+    Package p;
+    pugi::xml_document doc;
+    if (!openSheet(file, preferred, false, &p, &doc, error))
+        return false;
+    sheet->sheetName = p.sheetName;
+    sheet->rows.clear();
+    forEachCell(child(child(doc, QLatin1StringView("worksheet")), QLatin1StringView("sheetData")),
+                [&](int row, int column, const pugi::xml_node& cell) {
+                    if (row >= 0 && column >= 0 && row < (1 << 20) && column < (1 << 14))
+                        sheet->set(row, column, cellText(p, cell));
+                });
+    return true;
+}
+
+bool blankCells(const QByteArray& file, const QString& sheetName, const std::vector<CellAddress>& cells,
+                QByteArray* result, QString* error)
+{
+    Package p;
+    pugi::xml_document doc;
+    if (!openSheet(file, sheetName, true, &p, &doc, error))
+        return false;
+    QHash<int, QSet<int>> targets;
+    for (const CellAddress& cell : cells)
+        targets[cell.row].insert(cell.column);
+    std::vector<pugi::xml_node> blanked;
+    bool formula = false;
+    forEachCell(child(child(doc, QLatin1StringView("worksheet")), QLatin1StringView("sheetData")),
+                [&](int row, int column, const pugi::xml_node& cell) {
+                    const auto found = targets.constFind(row);
+                    if (found == targets.constEnd() || !found->contains(column))
+                        return;
+                    formula = formula || child(cell, QLatin1StringView("f"));
+                    blanked.push_back(cell);
+                });
+    if (formula) {
+        *error = QStringLiteral("要清空的单元格是公式，不能清空");
+        return false;
+    }
+    for (pugi::xml_node& cell : blanked) {
+        while (cell.first_child())
+            cell.remove_child(cell.first_child());
+        // The reference and the style stay; the type and value metadata go with the value.
+        cell.remove_attribute("t");
+        cell.remove_attribute("vm");
+        cell.remove_attribute("cm");
+    }
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+    const std::string xml = out.str();
+    p.zip.replace(p.sheetPart, QByteArray(xml.data(), qsizetype(xml.size())));
+    return p.zip.save(result, error);
+}
+
+} // namespace XlsxFile

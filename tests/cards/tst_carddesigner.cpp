@@ -1,0 +1,761 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardComposer.h"
+#include "cards/CardDesignerWindow.h"
+#include "cards/CardPreviewWindow.h"
+#include "cards/CardSurface.h"
+#include "platform/Fonts.h"
+#include "platform/IniFile.h"
+#include "platform/Picture.h"
+#include "platform/ProgramFolder.h"
+#include "platform/widgets/AdvancedGrid.h"
+#include "platform/widgets/ItemCanvas.h"
+#include "tests/support/Controls.h"
+#include "tests/support/TestFolder.h"
+#include "tests/support/TestServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+
+#include <memory>
+
+namespace {
+
+const QRect wholeCanvas(QPoint(0, 0), ItemCanvas::canvasSize);
+
+QByteArray pngOf(const QColor& colour, QSize size = {104, 66})
+{
+    return pngBytes(size.width(), size.height(), colour);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) < tolerance && std::abs(a.green() - b.green()) < tolerance
+           && std::abs(a.blue() - b.blue()) < tolerance;
+}
+
+// The smallest rectangle of the area holding pixels of about this colour; empty when none.
+QRect inkOf(const QImage& image, const QColor& colour, const QRect& area)
+{
+    QRect ink;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (near(image.pixelColor(x, y), colour))
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    return ink;
+}
+
+int countOf(const QImage& image, const QColor& colour, const QRect& area)
+{
+    int n = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            n += near(image.pixelColor(x, y), colour) ? 1 : 0;
+    }
+    return n;
+}
+
+// Pixels of red strokes, their edges and JPEG's blur around them included.
+int reddish(const QImage& image, const QRect& area)
+{
+    int n = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() - std::max(c.green(), c.blue()) > 60 ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// The colour that covers most of the picture, as a stored background should.
+bool coveredWith(const QImage& picture, const QColor& colour)
+{
+    return !picture.isNull() && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
+}
+
+struct Element {
+    const char* widget;
+    const char* section;
+};
+
+} // namespace
+
+class CardDesignerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+    void init();
+    void cleanup();
+
+    void windowAsDefined();
+    void opensWithNeitherSettingsNorBackground();
+    void opensOnTheStoredLayout();
+    void draggedElementWrittenAtRelease_data();
+    void draggedElementWrittenAtRelease();
+
+    void refusalsWithoutASelectedText_data();
+    void refusalsWithoutASelectedText();
+    void newTextFromTheTemplate();
+    void selectionMark();
+    void deletedTextLeavesNoSelection();
+    void editText();
+    void textFont();
+    void draggedTextMovesWithoutChangingTheSelection();
+    void savedTextsArePartOfTheBackgroundOnReopening();
+
+    void chosenBackground();
+    void unreadableBackgroundClearsTheCanvas();
+    void resetKeepsTextsAndShowsTheStoredBackground();
+    void resetReplacesAChosenBackground_data();
+    void resetReplacesAChosenBackground();
+
+    void cancelledFontDialogRewritesTheSameValues_data();
+    void cancelledFontDialogRewritesTheSameValues();
+    void chosenClassStyleReachesThePreviewCard();
+    void surfaceAgreesWithTheComposedCard();
+    void previewSavesFirstAndLeavesTheDesignerAsItWas();
+    void failedSaveIsReported();
+
+private:
+    void open();
+    void reopen();
+    void click(const char* button) const { control<QPushButton>(*m_window, button)->click(); }
+    ItemCanvas* canvas() const { return control<ItemCanvas>(*m_window, "动画框1"); }
+    CardSurface* surface() const { return control<CardSurface>(*m_window, "图片框1"); }
+    CardTextLabel* label(const char* name) const { return control<CardTextLabel>(*m_window, name); }
+    QString stored(const QString& section, const QString& key) const
+    {
+        return IniFile::read(m_folder->settingsFile(), section, key, QStringLiteral("(absent)"));
+    }
+    QByteArray storedBackground() const;
+    // Drags a widget of the card surface by `by`, taken at (5, 5).
+    void drag(QWidget* element, QPoint by) const;
+    void clickText(int id) const;
+    void dragText(int id, QPoint by) const;
+    int addText();
+
+    std::unique_ptr<TestFolder> m_folder;
+    std::unique_ptr<TestServices> m_services;
+    std::unique_ptr<CardDesignerWindow> m_window;
+};
+
+void CardDesignerTest::init()
+{
+    m_folder = std::make_unique<TestFolder>();
+    m_services = std::make_unique<TestServices>();
+    m_services->context.appFolder = m_folder->path();
+    m_services->navigator.setFactory([this](WindowKind kind) -> QWidget* {
+        return kind == WindowKind::CardPreview ? new CardPreviewWindow(m_services->context) : nullptr;
+    });
+}
+
+void CardDesignerTest::cleanup()
+{
+    for (const auto& opening : m_services->navigator.openings)
+        delete opening.window.data();
+    m_window.reset();
+    m_services.reset();
+    m_folder.reset();
+}
+
+void CardDesignerTest::open()
+{
+    m_window = std::make_unique<CardDesignerWindow>(m_services->context);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void CardDesignerTest::reopen()
+{
+    m_window->close();
+    open();
+}
+
+QByteArray CardDesignerTest::storedBackground() const
+{
+    QFile file(ProgramFolder::backgroundFile(m_folder->path()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void CardDesignerTest::drag(QWidget* element, QPoint by) const
+{
+    const QPoint grip(5, 5);
+    QTest::mousePress(element, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(element, grip + by);
+    QTest::mouseRelease(element, Qt::LeftButton, {}, grip);
+}
+
+void CardDesignerTest::clickText(int id) const
+{
+    const QPoint at = canvas()->position(id) + QPoint(8, 10);
+    QTest::mouseClick(canvas()->viewport(), Qt::LeftButton, {}, at);
+}
+
+void CardDesignerTest::dragText(int id, QPoint by) const
+{
+    const QPoint at = canvas()->position(id) + QPoint(8, 10);
+    QTest::mousePress(canvas()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseMove(canvas()->viewport(), at + by / 2);
+    QTest::mouseMove(canvas()->viewport(), at + by);
+    QTest::mouseRelease(canvas()->viewport(), Qt::LeftButton, {}, at + by);
+}
+
+int CardDesignerTest::addText()
+{
+    click("按钮7");
+    const QList<int> items = canvas()->items();
+    return items.isEmpty() ? 0 : items.last();
+}
+
+void CardDesignerTest::windowAsDefined()
+{
+    open();
+    QCOMPARE(m_window->windowTitle(), QString("证件设计"));
+    QCOMPARE(m_window->size(), QSize(1010, 454));
+    QCOMPARE(control<QGroupBox>(*m_window, "分组框2")->title(), QString("固定数据"));
+    QCOMPARE(control<QGroupBox>(*m_window, "分组框1")->title(), QString("动态数据"));
+    QCOMPARE(canvas()->geometry(), QRect(40, 24, 416, 264));
+    QCOMPARE(canvas()->parentWidget()->objectName(), QString("分组框2"));
+    QCOMPARE(canvas()->viewport()->size(), QSize(416, 264));
+    QCOMPARE(surface()->geometry(), QRect(24, 24, 408, 264));
+    QCOMPARE(surface()->parentWidget()->objectName(), QString("分组框1"));
+    QCOMPARE(control<QLabel>(*m_window, "图片框2")->parentWidget(), surface());
+    QCOMPARE(control<QLabel>(*m_window, "图片框2")->size(), QSize(128, 160));
+    QCOMPARE(label("透明标签1")->text().size(), 3);
+    QCOMPARE(label("透明标签2")->text(), QString("七(1)班"));
+    QCOMPARE(label("透明标签3")->text(), QString("000000"));
+    QVERIFY(!control<QLabel>(*m_window, "动画物体1")->isVisible());
+
+    const QList<std::tuple<const char*, QString, QRect>> buttons{
+        {"按钮7", "添加文字", {88, 304, 80, 24}},  {"按钮10", "字体设置", {188, 304, 72, 24}},
+        {"按钮9", "编辑文字", {280, 304, 80, 24}}, {"按钮5", "背景图片", {120, 344, 80, 25}},
+        {"按钮8", "删除文字", {240, 344, 80, 24}}, {"按钮2", "姓名设置", {72, 299, 96, 24}},
+        {"按钮3", "单位设置", {200, 299, 96, 24}}, {"按钮4", "编号设置", {328, 298, 96, 24}},
+        {"按钮1", "重置", {128, 339, 96, 24}},     {"按钮6", "预览打印", {262, 337, 96, 24}}};
+    for (const auto& [name, caption, geometry] : buttons) {
+        const QPushButton* button = control<QPushButton>(*m_window, name);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->geometry(), geometry);
+    }
+}
+
+void CardDesignerTest::opensWithNeitherSettingsNorBackground()
+{
+    open();
+    QCOMPARE(control<QLabel>(*m_window, "图片框2")->pos(), QPoint(16, 80));
+    QCOMPARE(label("透明标签1")->pos(), QPoint(264, 105));
+    QCOMPARE(label("透明标签2")->pos(), QPoint(268, 148));
+    QCOMPARE(label("透明标签3")->pos(), QPoint(248, 187));
+    for (const char* name : {"透明标签1", "透明标签2", "透明标签3"})
+        QCOMPARE(label(name)->style(), TextStyle());
+    QVERIFY(canvas()->items().isEmpty());
+    // The built-in picture on both panes: its green title band at the top, its pale body below.
+    const QImage builtIn = CardLayout().backgroundPicture(surface()->size());
+    const QColor band = builtIn.pixelColor(builtIn.width() / 2, 10);
+    QVERIFY(near(surface()->picture().pixelColor(200, 10), band, 12));
+    QVERIFY(near(canvas()->takePicture(wholeCanvas).pixelColor(200, 10), band, 12));
+
+    m_window->close();
+    QCOMPARE(storedBackground(), CardLayout::builtInBackground());
+    const QList<std::tuple<QString, QString, QString>> positions{
+        {"sys", "16", "80"}, {"姓名设置", "264", "105"}, {"班级设置", "268", "148"}, {"编号设置", "248", "187"}};
+    for (const auto& [section, left, top] : positions) {
+        QCOMPARE(stored(section, "左边"), left);
+        QCOMPARE(stored(section, "顶边"), top);
+    }
+    // Styles are written when they are chosen, never on closing.
+    QCOMPARE(stored("姓名设置", "字体名称"), QString("(absent)"));
+}
+
+void CardDesignerTest::opensOnTheStoredLayout()
+{
+    const QString ini = m_folder->settingsFile();
+    IniFile::write(ini, u"sys", {{"左边", "30"}, {"顶边", "-20"}});
+    IniFile::write(ini, u"班级设置",
+                   {{"左边", "12.9"}, {"顶边", "abc"}, {"字体名称", "黑体"}, {"加粗", "真"}, {"倾斜", "1"},
+                    {"字体大小", "20"}, {"字体颜色", "255"}});
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::blue));
+    open();
+    QCOMPARE(control<QLabel>(*m_window, "图片框2")->pos(), QPoint(30, -20));
+    QCOMPARE(label("透明标签2")->pos(), QPoint(12, 0));
+    QCOMPARE(label("透明标签2")->style(), TextStyle({"黑体", 20, true, false, Qt::red}));
+    QCOMPARE(label("透明标签1")->pos(), QPoint(264, 105));
+    QVERIFY(coveredWith(surface()->picture(), Qt::blue));
+    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), Qt::blue));
+}
+
+void CardDesignerTest::draggedElementWrittenAtRelease_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QPoint>("by");
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<QString>("top");
+    QTest::newRow("photo") << "图片框2" << "sys" << QPoint(40, -30) << "56" << "50";
+    QTest::newRow("name") << "透明标签1" << "姓名设置" << QPoint(-100, 20) << "164" << "125";
+    QTest::newRow("class") << "透明标签2" << "班级设置" << QPoint(3, 4) << "271" << "152";
+    QTest::newRow("number") << "透明标签3" << "编号设置" << QPoint(-50, 50) << "198" << "237";
+    QTest::newRow("pressed, not moved") << "透明标签1" << "姓名设置" << QPoint(0, 0) << "264" << "105";
+    // The grip stays on the surface, 408 pixels wide; the label was taken 5 pixels in.
+    QTest::newRow("past the right edge") << "透明标签3" << "编号设置" << QPoint(500, 0) << "402" << "187";
+}
+
+void CardDesignerTest::draggedElementWrittenAtRelease()
+{
+    QFETCH(QString, widget);
+    QFETCH(QString, section);
+    QFETCH(QPoint, by);
+    QFETCH(QString, left);
+    QFETCH(QString, top);
+    open();
+    drag(control<QWidget>(*m_window, widget.toUtf8().constData()), by);
+    // Written at once: the window is still open.
+    QCOMPARE(stored(section, "左边"), left);
+    QCOMPARE(stored(section, "顶边"), top);
+    for (const QString other : {"sys", "姓名设置", "班级设置", "编号设置"}) {
+        if (other != section)
+            QCOMPARE(stored(other, "左边"), QString("(absent)"));
+    }
+    QVERIFY(m_services->dialogs.shown.isEmpty());
+}
+
+void CardDesignerTest::refusalsWithoutASelectedText_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("编辑文字") << "按钮9" << "请选择需要编辑的文字！";
+    QTest::newRow("删除文字") << "按钮8" << "请选择需要删除的文字！";
+    QTest::newRow("字体设置") << "按钮10" << "请选择需要编辑的文字";
+}
+
+void CardDesignerTest::refusalsWithoutASelectedText()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, message);
+    open();
+    const int id = addText(); // on the canvas, but not selected
+    click(button.toUtf8().constData());
+    QCOMPARE(m_services->dialogs.shown.size(), 1);
+    QCOMPARE(m_services->dialogs.last().kind, QString("message"));
+    QCOMPARE(m_services->dialogs.last().text, message);
+    QCOMPARE(m_services->dialogs.last().title, QString());
+    QCOMPARE(canvas()->items(), QList<int>({id}));
+    QCOMPARE(canvas()->text(id), QString("添加标题"));
+}
+
+void CardDesignerTest::newTextFromTheTemplate()
+{
+    open();
+    const QImage before = surface()->picture();
+    const int id = addText();
+    QVERIFY(id > 0);
+    QCOMPARE(canvas()->text(id), QString("添加标题"));
+    QCOMPARE(canvas()->position(id), QPoint(200, 100));
+    QCOMPARE(canvas()->tag(id), QString("微软雅黑,16,假,假"));
+    QCOMPARE(canvas()->itemFont(id).family(), QString("微软雅黑"));
+    QCOMPARE(canvas()->itemFont(id).pixelSize(), 21);
+    QCOMPARE(canvas()->itemFont(id).bold(), false);
+    QCOMPARE(canvas()->brightness(id), 0);
+    // The surface now shows the canvas picture, the new text in it.
+    QVERIFY(surface()->picture() != before);
+    QCOMPARE(surface()->picture(), canvas()
+                                       ->takePicture(wholeCanvas)
+                                       .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+
+    // More texts lie on top of each other at the same place.
+    const int second = addText();
+    QCOMPARE(canvas()->position(second), QPoint(200, 100));
+    QCOMPARE(canvas()->items(), QList<int>({id, second}));
+}
+
+void CardDesignerTest::selectionMark()
+{
+    open();
+    const int first = addText();
+    const int second = addText();
+    dragText(second, {-150, -80});
+    clickText(first);
+    QCOMPARE(canvas()->brightness(first), -50);
+    clickText(second);
+    QCOMPARE(canvas()->brightness(first), 0);
+    QCOMPARE(canvas()->brightness(second), -50);
+    clickText(second);
+    QCOMPARE(canvas()->brightness(second), -50);
+    // Adding a text ends the selection; the new text is not selected either.
+    const int third = addText();
+    QCOMPARE(canvas()->brightness(second), 0);
+    QCOMPARE(canvas()->brightness(third), 0);
+    click("按钮9");
+    QCOMPARE(m_services->dialogs.messages(), QStringList({"请选择需要编辑的文字！"}));
+}
+
+void CardDesignerTest::deletedTextLeavesNoSelection()
+{
+    open();
+    const int kept = addText();
+    dragText(kept, {-150, -80});
+    const int id = addText();
+    clickText(id);
+    click("按钮8");
+    QCOMPARE(canvas()->items(), QList<int>({kept}));
+    QCOMPARE(canvas()->brightness(kept), 0);
+    click("按钮10");
+    click("按钮9");
+    click("按钮8");
+    QCOMPARE(m_services->dialogs.messages(),
+             QStringList({"请选择需要编辑的文字", "请选择需要编辑的文字！", "请选择需要删除的文字！"}));
+    QCOMPARE(canvas()->items(), QList<int>({kept}));
+}
+
+void CardDesignerTest::editText()
+{
+    open();
+    const int id = addText();
+    const QFont font = canvas()->itemFont(id);
+    clickText(id);
+    m_services->dialogs.textAnswers.enqueue(QString("XX市第一中学 学生证"));
+    click("按钮9");
+    const ShownDialog asked = m_services->dialogs.last();
+    QCOMPARE(asked.kind, QString("input"));
+    QCOMPARE(asked.text, QString("请输入要编辑文字"));
+    QCOMPARE(asked.title, QString());
+    QCOMPARE(asked.initial, QString("添加标题"));
+    QCOMPARE(canvas()->text(id), QString("XX市第一中学 学生证"));
+    QCOMPARE(canvas()->itemFont(id), font);
+    QCOMPARE(canvas()->brightness(id), -50);
+
+    m_services->dialogs.textAnswers.enqueue(std::nullopt);
+    click("按钮9");
+    QCOMPARE(m_services->dialogs.last().initial, QString("XX市第一中学 学生证"));
+    QCOMPARE(canvas()->text(id), QString("XX市第一中学 学生证"));
+
+    m_services->dialogs.textAnswers.enqueue(QString());
+    click("按钮9");
+    QCOMPARE(canvas()->text(id), QString());
+    QCOMPARE(canvas()->items(), QList<int>({id}));
+}
+
+void CardDesignerTest::textFont()
+{
+    open();
+    const int id = addText();
+    clickText(id);
+    canvas()->setText(id, "学生证", canvas()->itemFont(id), QColor(0, 0, 200));
+    canvas()->setTag(id, "宋体,18.7,真,1");
+
+    QFont chosen("黑体");
+    chosen.setPointSize(24);
+    chosen.setBold(true);
+    chosen.setUnderline(true);
+    m_services->dialogs.fontAnswers.enqueue(FontChoice{chosen, Qt::red});
+    click("按钮10");
+    // Opened on the tag's font and the text's colour.
+    const FontChoice offered = m_services->dialogs.fontsOffered.last();
+    QCOMPARE(offered.font.family(), QString("宋体"));
+    QCOMPARE(offered.font.pointSize(), 18);
+    QCOMPARE(offered.font.bold(), true);
+    QCOMPARE(offered.font.italic(), false);
+    QCOMPARE(offered.color, QColor(0, 0, 200));
+
+    const QFont font = canvas()->itemFont(id);
+    QCOMPARE(font.family(), QString("黑体"));
+    QCOMPARE(font.pixelSize(), 32);
+    QCOMPARE(font.bold(), true);
+    QCOMPARE(font.underline(), false); // underline is the canvas's own, not the dialog's
+    QCOMPARE(canvas()->colour(id), QColor(Qt::red));
+    QCOMPARE(canvas()->text(id), QString("学生证"));
+    QCOMPARE(canvas()->tag(id), QString("黑体,24,真,假"));
+    QVERIFY(countOf(surface()->picture(), Qt::red, surface()->rect()) > 100);
+
+    // Cancelled: the same font again.
+    click("按钮10");
+    QCOMPARE(canvas()->itemFont(id), font);
+    QCOMPARE(canvas()->colour(id), QColor(Qt::red));
+    QCOMPARE(canvas()->tag(id), QString("黑体,24,真,假"));
+}
+
+void CardDesignerTest::draggedTextMovesWithoutChangingTheSelection()
+{
+    open();
+    const int selected = addText();
+    const int moved = addText();
+    dragText(moved, {-150, -80});
+    QCOMPARE(canvas()->position(moved), QPoint(50, 20));
+    clickText(selected);
+    const QImage before = surface()->picture();
+    dragText(moved, {30, 60});
+    QCOMPARE(canvas()->position(moved), QPoint(80, 80));
+    QCOMPARE(canvas()->position(selected), QPoint(200, 100));
+    QCOMPARE(canvas()->brightness(selected), -50);
+    QCOMPARE(canvas()->brightness(moved), 0);
+    QVERIFY(surface()->picture() != before);
+}
+
+void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
+{
+    open();
+    const int id = addText();
+    clickText(id);
+    QFont big("黑体");
+    big.setPointSize(30);
+    m_services->dialogs.fontAnswers.enqueue(FontChoice{big, Qt::red});
+    click("按钮10");
+    dragText(id, {-150, -80}); // to (50, 20)
+    m_window->close();
+
+    const QImage stored = Picture::decode(storedBackground());
+    QCOMPARE(stored.size(), QSize(416, 264));
+    const QRect text(50, 20, 180, 50);
+    QVERIFY(countOf(stored, Qt::red, text) > 200);
+    // Stored as selected, yet without the mark of the selection.
+    QCOMPARE(countOf(stored, Qt::red, text), countOf(canvas()->takePicture(wholeCanvas), Qt::red, text));
+
+    open();
+    QVERIFY(canvas()->items().isEmpty());
+    QVERIFY(countOf(canvas()->takePicture(wholeCanvas), Qt::red, text) > 200);
+    QTest::mouseClick(canvas()->viewport(), Qt::LeftButton, {}, {70, 35});
+    click("按钮8");
+    QCOMPARE(m_services->dialogs.messages().last(), QString("请选择需要删除的文字！"));
+}
+
+void CardDesignerTest::chosenBackground()
+{
+    const QString file = QDir(m_folder->path()).filePath("学校.png");
+    writeFile(file, pngOf(Qt::green));
+    open();
+    const int id = addText();
+    m_services->dialogs.pathAnswers.enqueue(file);
+    click("按钮5");
+    const ShownDialog asked = m_services->dialogs.last();
+    QCOMPARE(asked.kind, QString("openFile"));
+    QCOMPARE(asked.title, QString("请选择要打开的图片"));
+    QVERIFY(asked.text.startsWith("图片文件"));
+    for (const char* pattern : {"*.bmp", "*.jpg", "*.png", "*.gif"})
+        QVERIFY2(asked.text.contains(pattern), pattern);
+    // The texts stay over the new picture, which the card surface shows at once.
+    QCOMPARE(canvas()->items(), QList<int>({id}));
+    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), Qt::green));
+    QVERIFY(coveredWith(surface()->picture(), Qt::green));
+    // Only the canvas picture reaches the card, and only on saving.
+    QVERIFY(!QFile::exists(ProgramFolder::backgroundFile(m_folder->path())));
+    m_window->close();
+    QVERIFY(coveredWith(Picture::decode(storedBackground()), Qt::green));
+}
+
+void CardDesignerTest::unreadableBackgroundClearsTheCanvas()
+{
+    open();
+    const QImage shown = surface()->picture();
+    click("按钮5"); // cancelled
+    QCOMPARE(surface()->picture(), shown);
+
+    m_services->dialogs.pathAnswers.enqueue(QDir(m_folder->path()).filePath("gone.jpg"));
+    click("按钮5");
+    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), Qt::white));
+    QVERIFY(coveredWith(surface()->picture(), Qt::white));
+}
+
+void CardDesignerTest::resetKeepsTextsAndShowsTheStoredBackground()
+{
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::blue));
+    IniFile::write(m_folder->settingsFile(), u"姓名设置", {{"左边", "100"}, {"顶边", "50"}});
+    open();
+    const int id = addText();
+    clickText(id);
+    QVERIFY(countOf(surface()->picture(), Qt::black, surface()->rect()) > 50);
+    label("透明标签1")->move(5, 5); // as if dragged, but not written
+
+    click("按钮1");
+    QCOMPARE(canvas()->items(), QList<int>({id}));
+    QCOMPARE(canvas()->brightness(id), 0); // no longer selected
+    QCOMPARE(countOf(surface()->picture(), Qt::black, surface()->rect()), 0);
+    QVERIFY(coveredWith(surface()->picture(), Qt::blue));
+    QCOMPARE(label("透明标签1")->pos(), QPoint(100, 50));
+    // The next change on the canvas brings the texts back onto the surface.
+    dragText(id, {10, 10});
+    QVERIFY(countOf(surface()->picture(), Qt::black, surface()->rect()) > 50);
+}
+
+void CardDesignerTest::resetReplacesAChosenBackground_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("background file") << true;
+    QTest::newRow("no background file") << false;
+}
+
+void CardDesignerTest::resetReplacesAChosenBackground()
+{
+    QFETCH(bool, stored);
+    if (stored)
+        writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::blue));
+    const QString file = QDir(m_folder->path()).filePath("chosen.png");
+    writeFile(file, pngOf(Qt::green));
+    open();
+    m_services->dialogs.pathAnswers.enqueue(file);
+    click("按钮5");
+    click("按钮1");
+    const QColor shown = stored ? QColor(Qt::blue) : QColor(Qt::green);
+    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), shown));
+    QVERIFY(coveredWith(surface()->picture(), shown));
+}
+
+void CardDesignerTest::cancelledFontDialogRewritesTheSameValues_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<bool>("storedBefore");
+    QTest::newRow("姓名设置, nothing stored") << "按钮2" << "姓名设置" << "透明标签1" << false;
+    QTest::newRow("单位设置, nothing stored") << "按钮3" << "班级设置" << "透明标签2" << false;
+    QTest::newRow("编号设置, nothing stored") << "按钮4" << "编号设置" << "透明标签3" << false;
+    QTest::newRow("单位设置, a stored style") << "按钮3" << "班级设置" << "透明标签2" << true;
+}
+
+void CardDesignerTest::cancelledFontDialogRewritesTheSameValues()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, section);
+    QFETCH(QString, label);
+    QFETCH(bool, storedBefore);
+    const QString ini = m_folder->settingsFile();
+    if (storedBefore)
+        IniFile::write(ini, section,
+                       {{"字体名称", "宋体"}, {"加粗", "真"}, {"倾斜", "假"}, {"字体大小", "14"}, {"字体颜色", "65280"}});
+    open();
+    const TextStyle before = this->label(label.toUtf8().constData())->style();
+    click(button.toUtf8().constData());
+    QCOMPARE(m_services->dialogs.last().kind, QString("chooseFont"));
+    // Opened on the label's own style.
+    const FontChoice offered = m_services->dialogs.fontsOffered.last();
+    QCOMPARE(offered.font.bold(), before.bold);
+    QCOMPARE(offered.color, before.colour);
+    QCOMPARE(this->label(label.toUtf8().constData())->style(), before);
+    const QStringList expected = storedBefore ? QStringList({"宋体", "真", "假", "14", "65280"})
+                                              : QStringList({"", "假", "假", "0", "0"});
+    QCOMPARE(QStringList({stored(section, "字体名称"), stored(section, "加粗"), stored(section, "倾斜"),
+                          stored(section, "字体大小"), stored(section, "字体颜色")}),
+             expected);
+}
+
+void CardDesignerTest::chosenClassStyleReachesThePreviewCard()
+{
+    m_folder->addStudents({{"李四", "七(1)班", "2014001", jpegBytes(60, 75)}});
+    m_services->context.classList = {"七(1)班"};
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::white));
+    open();
+    QFont font("黑体");
+    font.setPointSize(20);
+    font.setBold(true);
+    m_services->dialogs.fontAnswers.enqueue(FontChoice{font, Qt::red});
+    click("按钮3");
+    QCOMPARE(stored("班级设置", "字体颜色"), QString("255"));
+    QCOMPARE(stored("班级设置", "加粗"), QString("真"));
+    const QPoint place = label("透明标签2")->pos();
+
+    click("按钮6");
+    QCOMPARE(m_services->navigator.openings.size(), 1);
+    QCOMPARE(m_services->navigator.openings[0].className, QString("CardPreviewWindow"));
+    QVERIFY(m_services->navigator.openings[0].modal);
+    const auto* grid = m_services->navigator.openings[0].window->findChild<AdvancedGrid*>("高级表格1");
+    const QImage card = QImage::fromData(grid->getCell(0, 1).picture);
+    QCOMPARE(card.size(), QSize(400, 260));
+    const QRect at(place - QPoint(2, 2), QSize(140, 44));
+    const int red = reddish(card, at);
+    QVERIFY2(red > 150, qPrintable(QString::number(red)));
+    QVERIFY(reddish(card, card.rect()) - red < 10); // nothing red anywhere else
+    // Bolder than the same text in the regular weight.
+    CardLayout regular = CardLayout::load(m_folder->path());
+    regular.className.style.bold = false;
+    const QImage thin = CardComposer(regular).compose({"李四", "七(1)班", "2014001", {}});
+    const int thinRed = reddish(thin, at);
+    QVERIFY2(red > thinRed * 11 / 10, qPrintable(QStringLiteral("%1 against %2").arg(red).arg(thinRed)));
+}
+
+void CardDesignerTest::surfaceAgreesWithTheComposedCard()
+{
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::white));
+    IniFile::write(m_folder->settingsFile(), u"姓名设置",
+                   {{"左边", "201"}, {"顶边", "33"}, {"字体名称", "黑体"}, {"字体大小", "22"}, {"字体颜色", "255"}});
+    IniFile::write(m_folder->settingsFile(), u"编号设置",
+                   {{"左边", "170"}, {"顶边", "200"}, {"字体名称", "宋体"}, {"加粗", "真"}, {"字体大小", "15"},
+                    {"字体颜色", "16711680"}});
+    open();
+    drag(label("透明标签1"), {-11, 7}); // to (190, 40)
+    QCOMPARE(label("透明标签1")->pos(), QPoint(190, 40));
+
+    const QImage shown = surface()->grab().toImage();
+    const QImage card = CardComposer(CardLayout::load(m_folder->path()))
+                            .compose({label("透明标签1")->text(), label("透明标签2")->text(),
+                                      label("透明标签3")->text(), {}});
+    const QRect right(160, 0, 240, 260); // clear of the photo
+    for (const QColor& colour : {QColor(Qt::red), QColor(Qt::blue)}) {
+        const QRect onSurface = inkOf(shown, colour, right);
+        const QRect onCard = inkOf(card, colour, right);
+        QVERIFY(!onCard.isEmpty());
+        QVERIFY2((onSurface.topLeft() - onCard.topLeft()).manhattanLength() <= 1,
+                 qPrintable(QStringLiteral("surface (%1, %2), card (%3, %4)")
+                                .arg(onSurface.left())
+                                .arg(onSurface.top())
+                                .arg(onCard.left())
+                                .arg(onCard.top())));
+        QVERIFY(std::abs(onSurface.width() - onCard.width()) <= 1);
+    }
+}
+
+void CardDesignerTest::previewSavesFirstAndLeavesTheDesignerAsItWas()
+{
+    open();
+    const int id = addText();
+    clickText(id);
+    control<QLabel>(*m_window, "图片框2")->move(40, 60); // as if dragged, not yet written
+    click("按钮6");
+    QCOMPARE(stored("sys", "左边"), QString("40"));
+    QCOMPARE(stored("sys", "顶边"), QString("60"));
+    QCOMPARE(stored("编号设置", "左边"), QString("248"));
+    QCOMPARE(Picture::decode(storedBackground()).size(), QSize(416, 264));
+    QCOMPARE(m_services->navigator.openings.size(), 1);
+    QVERIFY(m_services->navigator.openings[0].modal);
+    QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(), m_window->windowHandle());
+
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(canvas()->items(), QList<int>({id}));
+    QCOMPARE(canvas()->brightness(id), -50);
+}
+
+void CardDesignerTest::failedSaveIsReported()
+{
+    // A folder where the picture should go cannot be replaced by a file.
+    const QString blocked = ProgramFolder::backgroundFile(m_folder->path());
+    QVERIFY(QDir().mkpath(blocked + "/inside"));
+    open();
+    drag(label("透明标签1"), {10, 10});
+    QVERIFY(m_services->dialogs.messages().isEmpty());
+    m_window->close();
+    const QStringList messages = m_services->dialogs.messages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].startsWith("证件设置保存失败："), qPrintable(messages[0]));
+    // What could be written still was.
+    QCOMPARE(stored("编号设置", "左边"), QString("248"));
+}
+
+QTEST_MAIN(CardDesignerTest)
+#include "tst_carddesigner.moc"
