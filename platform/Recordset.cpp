@@ -56,6 +56,7 @@ Recordset::~Recordset()
 void Recordset::attach(const DatabaseConnection& connection)
 {
     close();
+    m_openFailure.clear();
     m_session = connection.m_session;
 }
 
@@ -439,8 +440,8 @@ bool Recordset::addNew()
 
 bool Recordset::beginRun(const std::shared_ptr<DatabaseSession>& session)
 {
-    static int runs = 0;
-    const QString savepoint = QStringLiteral("qinghe_run_%1").arg(++runs);
+    // Named after this recordset: another one's run on the same connection is another savepoint.
+    const QString savepoint = QStringLiteral("qinghe_run_%1").arg(quintptr(this), 0, 16);
     if (!session->mayWrite() || !session->exec(QStringLiteral("SAVEPOINT ") + savepoint))
         return fail(session->lastError);
     m_run = Run{savepoint, qsizetype(m_rowids.size()), {}};
