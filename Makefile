@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test soak bench format clean
 
 all: build
 
@@ -22,6 +22,10 @@ run: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# Not part of `make test`: kills a saving station 500 times and checks every saved student.
+soak: build
+	cmake --build $(BUILD) --target soak
 
 bench: build
 	$(BUILD)/bench/qinghe-bench

@@ -3,6 +3,7 @@
 
 #include "ui_MainWindow.h"
 
+#include "app/StartupCheck.h"
 #include "exchange/Roster.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -11,6 +12,7 @@
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
+#include "platform/widgets/WaitCursor.h"
 #include "platform/workbook/NewWorkbook.h"
 #include "records/RecordEntry.h"
 
@@ -30,7 +32,9 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->installEventFilter(this);
 
     m_context.appFolder = ProgramFolder::locate();
-    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    showWaitCursorWhileLocked(m_database);
+    const bool opened = m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    new StartupCheck(m_context, m_database, opened, this);
     loadClassList();
     refillClassSelectors();
     connect(&m_context, &AppContext::classListChanged, this, &MainWindow::refillClassSelectors);

@@ -5,15 +5,31 @@
 #include "platform/WorkbookSource.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThreadPool>
+#include <QUrl>
+
+#include <algorithm>
+#include <iterator>
+
+#include <unistd.h>
+
+namespace {
+
+const QString readOnlyReason = QStringLiteral("数据库文件是只读的，不能写入");
+const QString damagedReason = QStringLiteral("数据库文件已损坏");
+
+bool isDamageCode(int code) { return (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB; }
+
+} // namespace
 
 QString describeSqliteError(int code, const char* message)
 {
     const QString detail = QString::fromUtf8(message ? message : "");
     switch (code & 0xff) {
     case SQLITE_READONLY:
-        return QStringLiteral("数据库文件是只读的，不能写入");
+        return readOnlyReason;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return QStringLiteral("数据库正被其他程序使用，请稍后再试");
@@ -23,7 +39,7 @@ QString describeSqliteError(int code, const char* message)
         return QStringLiteral("无法打开数据库文件");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-        return QStringLiteral("数据库文件已损坏或不是数据库");
+        return damagedReason;
     case SQLITE_IOERR:
         return QStringLiteral("读写数据库文件出错");
     case SQLITE_PERM:
@@ -40,12 +56,22 @@ void DatabaseSession::close()
         sqlite3_close_v2(db);
         db = nullptr;
     }
+    readOnly = false;
+    walChecked = false;
+    damage.clear();
     afterChange = nullptr;
+}
+
+QString DatabaseSession::describe(int code)
+{
+    if (isDamageCode(code) && damage.isEmpty())
+        damage = damagedReason;
+    return describeSqliteError(code, db ? sqlite3_errmsg(db) : nullptr);
 }
 
 bool DatabaseSession::fail(int code)
 {
-    lastError = describeSqliteError(code, db ? sqlite3_errmsg(db) : nullptr);
+    lastError = describe(code);
     return false;
 }
 
@@ -55,15 +81,42 @@ bool DatabaseSession::fail(const QString& message)
     return false;
 }
 
+bool DatabaseSession::mayWrite()
+{
+    if (!db)
+        return fail(closedReason);
+    if (!damage.isEmpty())
+        return fail(damage + QStringLiteral("，不能写入，请从备份恢复"));
+    if (!walChecked && !readOnly && sqlite3_get_autocommit(db)) {
+        // Readers and a writer side by side, for the web server. Switching is a write, so a
+        // file only looked at keeps its bytes.
+        walChecked = true;
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        endWait();
+    }
+    return true;
+}
+
+void DatabaseSession::endWait()
+{
+    if (waiting) {
+        waiting = false;
+        if (lockWait)
+            lockWait(false);
+    }
+}
+
 bool DatabaseSession::exec(const QString& sql)
 {
     if (!db)
-        return fail(QStringLiteral("数据库未打开"));
+        return fail(closedReason);
     const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    endWait();
     return rc == SQLITE_OK || fail(rc);
 }
 
 Statement::Statement(DatabaseSession& session, const QString& sql)
+    : m_session(&session)
 {
     if (!session.db) {
         m_code = SQLITE_MISUSE;
@@ -71,10 +124,13 @@ Statement::Statement(DatabaseSession& session, const QString& sql)
     }
     const QByteArray text = sql.toUtf8();
     m_code = sqlite3_prepare_v2(session.db, text.constData(), int(text.size()), &m_stmt, nullptr);
+    session.endWait();
     if (m_code != SQLITE_OK && m_stmt) {
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
     }
+    if (m_code != SQLITE_OK)
+        session.describe(m_code);
     // An empty or comment-only text prepares to nothing.
     if (m_code == SQLITE_OK && !m_stmt)
         m_code = SQLITE_MISUSE;
@@ -115,6 +171,9 @@ void Statement::bind(int index, const QVariant& value)
 int Statement::step()
 {
     m_code = m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE;
+    m_session->endWait();
+    if (m_code != SQLITE_ROW && m_code != SQLITE_DONE)
+        m_session->describe(m_code);
     return m_code;
 }
 
@@ -137,6 +196,66 @@ QVariant Statement::column(int index) const
     }
 }
 
+namespace {
+
+constexpr int lockTimeoutMs = 5000;
+
+// SQLite's own busy timeout, plus word to the window the first time a statement waits.
+int waitForLock(void* data, int count)
+{
+    static constexpr int delays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int steps = int(std::size(delays));
+    int waited = 0;
+    for (int i = 0; i < std::min(count, steps); ++i)
+        waited += delays[i];
+    const int delay = delays[std::min(count, steps - 1)];
+    if (count > steps)
+        waited += (count - steps) * delay;
+    if (waited + delay > lockTimeoutMs)
+        return 0;
+    auto* session = static_cast<DatabaseSession*>(data);
+    if (!session->waiting) {
+        session->waiting = true;
+        if (session->lockWait)
+            session->lockWait(true);
+    }
+    sqlite3_sleep(delay);
+    return 1;
+}
+
+// An SQLite URI for a path: "?" and "#" in a folder name must not end the path.
+QByteArray fileUri(const QString& path, const char* parameters)
+{
+    return "file:" + QUrl::toPercentEncoding(path, "/") + parameters;
+}
+
+// Why the file cannot be a database, from what it is and its first bytes; empty when it may be.
+QString fileRefusal(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("找不到数据库文件");
+    if (info.isDir())
+        return QStringLiteral("数据库文件的位置上是一个文件夹");
+    if (info.size() == 0)
+        return QStringLiteral("数据库文件是空的（0 字节），里面没有任何数据");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("没有读取数据库文件的权限");
+    static const QByteArray magic("SQLite format 3\0", 16);
+    if (file.read(magic.size()) != magic)
+        return QStringLiteral("这个文件不是数据库文件");
+    return {};
+}
+
+bool canWrite(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0
+           && ::access(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), W_OK) == 0;
+}
+
+} // namespace
+
 DatabaseConnection::DatabaseConnection()
     : m_session(std::make_shared<DatabaseSession>())
 {
@@ -144,55 +263,182 @@ DatabaseConnection::DatabaseConnection()
 
 DatabaseConnection::~DatabaseConnection() = default;
 
-bool DatabaseConnection::openFile(const QString& path, int flags)
+bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*password*/,
+                                          const QString& requiredTable)
 {
     close();
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_session->db, flags, nullptr);
+    DatabaseSession& s = *m_session;
+    const auto refuse = [&s](const QString& reason) {
+        s.close();
+        s.closedReason = reason;
+        return s.fail(reason);
+    };
+    if (const QString refusal = fileRefusal(path); !refusal.isEmpty())
+        return refuse(refusal);
+
+    // A read-only WAL database still needs its shared-memory file; where that cannot be
+    // made, the file is read as immutable, which needs none.
+    const bool writable = canWrite(path);
+    const QList<QByteArray> attempts = writable ? QList<QByteArray>{fileUri(path, "")}
+                                                : QList<QByteArray>{fileUri(path, "?mode=ro"),
+                                                                    fileUri(path, "?mode=ro&immutable=1")};
+    QStringList tables;
+    int rc = SQLITE_OK;
+    for (const QByteArray& uri : attempts) {
+        s.close();
+        const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
+        rc = sqlite3_open_v2(uri.constData(), &s.db, flags, nullptr);
+        if (rc != SQLITE_OK)
+            continue;
+        sqlite3_extended_result_codes(s.db, 1);
+        // The web server uses the same file at the same time: wait for its short locks
+        // instead of failing at once.
+        sqlite3_busy_handler(s.db, waitForLock, &s);
+        // sqlite opens lazily: a damaged file fails here, at its first read.
+        Statement probe(s, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+        tables.clear();
+        while (probe.isValid() && (rc = probe.step()) == SQLITE_ROW)
+            tables << probe.column(0).toString();
+        if (!probe.isValid())
+            rc = probe.code();
+        if (rc == SQLITE_DONE)
+            break;
+    }
+    if (rc != SQLITE_DONE) {
+        const QString reason = s.describe(rc);
+        return refuse(reason);
+    }
+    if (tables.isEmpty())
+        return refuse(QStringLiteral("数据库文件里没有任何表，不是学生数据库"));
+    if (!requiredTable.isEmpty() && !tables.contains(requiredTable, Qt::CaseInsensitive))
+        return refuse(QStringLiteral("数据库文件里没有“%1”表").arg(requiredTable));
+
+    s.readOnly = !writable;
+    // Every commit a window reports is on disk before it says so; WAL keeps that at one sync
+    // per commit.
+    s.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    s.closedReason = QStringLiteral("数据库已关闭");
+    s.lastError.clear();
+    return true;
+}
+
+bool DatabaseConnection::createInMemory()
+{
+    close();
+    const int rc = sqlite3_open_v2(":memory:", &m_session->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         m_session->fail(rc);
         m_session->close();
         return false;
     }
     sqlite3_extended_result_codes(m_session->db, 1);
-    // The web server uses the same file at the same time: wait for its short locks instead
-    // of failing at once, and let readers and a writer run side by side.
-    sqlite3_busy_timeout(m_session->db, 5000);
-    m_session->exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    m_session->exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-
-    // sqlite opens lazily: make a missing or foreign file fail here, not at the first query.
-    Statement probe(*m_session, QStringLiteral("SELECT count(*) FROM sqlite_master"));
-    if (!probe.isValid() || probe.step() != SQLITE_ROW) {
-        m_session->fail(probe.isValid() ? probe.code() : sqlite3_errcode(m_session->db));
-        m_session->close();
-        return false;
-    }
     m_session->lastError.clear();
     return true;
 }
 
-bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*password*/)
+QByteArray DatabaseConnection::fileBytes() const
 {
-    return openFile(path, SQLITE_OPEN_READWRITE);
+    if (!m_session->db)
+        return {};
+    sqlite3_int64 size = 0;
+    unsigned char* data = sqlite3_serialize(m_session->db, "main", &size, 0);
+    if (!data)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    sqlite3_free(data);
+    // In WAL mode from the start, so the program and the web server share it at once. The
+    // mode is two bytes of the header: the read and write format versions, 2 for WAL.
+    if (bytes.size() >= 20)
+        bytes[18] = bytes[19] = 2;
+    return bytes;
 }
 
-bool DatabaseConnection::createDatabaseFile(const QString& path)
+bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }
+
+bool DatabaseConnection::isDamaged() const { return !m_session->damage.isEmpty(); }
+
+void DatabaseConnection::markDamaged(const QString& reason)
 {
-    return openFile(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    m_session->damage = reason.isEmpty() ? damagedReason : reason;
+}
+
+void DatabaseConnection::setLockWaitHandler(std::function<void(bool waiting)> handler)
+{
+    m_session->lockWait = std::move(handler);
+}
+
+bool DatabaseConnection::fileHoldsData(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || (info.isFile() && info.size() == 0))
+        return false;
+    if (!info.isFile())
+        return true;
+    DatabaseSession s;
+    if (sqlite3_open_v2(fileUri(path, "?mode=ro").constData(), &s.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                        nullptr)
+        != SQLITE_OK)
+        return true;
+    Statement count(s, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    return !count.isValid() || count.step() != SQLITE_ROW || count.column(0).toLongLong() > 0;
+}
+
+QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomic<bool>* cancel)
+{
+    if (const QString refusal = fileRefusal(path); !refusal.isEmpty())
+        return refusal;
+    DatabaseSession s;
+    int rc = SQLITE_OK;
+    QStringList findings;
+    for (const char* parameters : {"?mode=ro", "?mode=ro&immutable=1"}) {
+        s.close();
+        findings.clear();
+        rc = sqlite3_open_v2(fileUri(path, parameters).constData(), &s.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                             nullptr);
+        if (rc != SQLITE_OK)
+            continue;
+        sqlite3_busy_timeout(s.db, lockTimeoutMs);
+        if (cancel)
+            sqlite3_progress_handler(
+                s.db, 10000, [](void* flag) { return int(static_cast<std::atomic<bool>*>(flag)->load()); },
+                const_cast<std::atomic<bool>*>(cancel));
+        Statement check(s, QStringLiteral("PRAGMA quick_check"));
+        while (check.isValid() && (rc = check.step()) == SQLITE_ROW)
+            findings << check.column(0).toString();
+        if (!check.isValid())
+            rc = check.code();
+        if (rc == SQLITE_DONE || (rc & 0xff) == SQLITE_INTERRUPT || isDamageCode(rc))
+            break;
+    }
+    if ((rc & 0xff) == SQLITE_INTERRUPT)
+        return {};
+    if (rc != SQLITE_DONE)
+        return s.describe(rc);
+    if (findings != QStringList{QStringLiteral("ok")})
+        return damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）");
+    return {};
 }
 
 bool DatabaseConnection::openConnectionString(const QString& connectionString)
 {
     close();
-    return WorkbookSource::open(*m_session, connectionString);
+    if (WorkbookSource::open(*m_session, connectionString))
+        return true;
+    m_session->closedReason = m_session->lastError; // what later calls on it say
+    return false;
 }
 
 bool DatabaseConnection::execute(const QString& sql)
 {
-    return m_session->exec(translateTableStatement(sql));
+    return m_session->mayWrite() && m_session->exec(translateTableStatement(sql));
 }
 
-void DatabaseConnection::close() { m_session->close(); }
+void DatabaseConnection::close()
+{
+    if (m_session->db)
+        m_session->closedReason = QStringLiteral("数据库已关闭");
+    m_session->close();
+}
 
 bool DatabaseConnection::isOpen() const { return m_session->db != nullptr; }
 
@@ -220,7 +466,7 @@ void checkpointInBackground(const QByteArray& file)
 
 bool DatabaseConnection::beginTransaction()
 {
-    if (!m_session->exec(QStringLiteral("BEGIN IMMEDIATE")))
+    if (!m_session->mayWrite() || !m_session->exec(QStringLiteral("BEGIN IMMEDIATE")))
         return false;
     // A transaction may rewrite a whole school's photos; the commit must not also copy them
     // all into the database file before it returns.

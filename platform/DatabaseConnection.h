@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 struct DatabaseSession;
@@ -17,12 +19,19 @@ public:
     DatabaseConnection(const DatabaseConnection&) = delete;
     DatabaseConnection& operator=(const DatabaseConnection&) = delete;
 
-    // Opens an existing file for reading and writing; never creates one. The password of the
-    // original file format has no meaning for SQLite and is ignored.
-    bool openDatabaseFile(const QString& path, const QString& password = {});
+    // Opens an existing file; never creates one. Nothing is written into a file before it is
+    // known to be an SQLite database holding `requiredTable` (any table when empty): a
+    // zero-byte, foreign or damaged file is refused with the reason. A file or folder that
+    // cannot be written is opened read-only, so a CD or a shared folder still lists its
+    // students, and every write then says why it cannot. The password of the original file
+    // format has no meaning for SQLite and is ignored.
+    bool openDatabaseFile(const QString& path, const QString& password = {}, const QString& requiredTable = {});
     bool openConnectionString(const QString& connectionString);
-    // Only the set-up tool and tests make new database files.
-    bool createDatabaseFile(const QString& path);
+    // A new, empty database in memory, written to a file whole from fileBytes: the set-up
+    // tool builds the archive this way, so no half-made file is ever seen under its name.
+    bool createInMemory();
+    // The whole database as the bytes of a database file; empty when there is none.
+    QByteArray fileBytes() const;
 
     // Runs a table statement; the table types of the original format (AUTOINCREMENT,
     // OLEOBJECT, varchar) are translated.
@@ -30,7 +39,26 @@ public:
     void close();
 
     bool isOpen() const;
+    bool isReadOnly() const;
     QString lastError() const;
+
+    // Once the file is known to be damaged (a query met a damaged page, or checkWholeFile
+    // said so), writes are refused, so nothing more goes into it until it is restored.
+    bool isDamaged() const;
+    void markDamaged(const QString& reason);
+
+    // Told true when a statement starts waiting for another program's lock on the file, and
+    // false when the wait is over, so a window can show that it is waiting.
+    void setLockWaitHandler(std::function<void(bool waiting)> handler);
+
+    // Reads every page of the file on a read-only connection of its own: empty when the file
+    // is whole, else what is wrong. Slow on a large archive, so run it off the window's
+    // thread; `cancel` stops it early (answering empty).
+    static QString checkWholeFile(const QString& path, const std::atomic<bool>* cancel = nullptr);
+    // Whether the file holds anything worth keeping: false only for an absent or zero-byte
+    // file and for an SQLite file without a single table. A file that cannot be read counts
+    // as data.
+    static bool fileHoldsData(const QString& path);
 
     // Many record commits in one transaction, for runs over thousands of records.
     bool beginTransaction();
@@ -39,7 +67,6 @@ public:
 
 private:
     friend class Recordset;
-    bool openFile(const QString& path, int flags);
     std::shared_ptr<DatabaseSession> m_session;
 };
 

@@ -44,11 +44,19 @@ QString variantText(const QVariant& value)
 } // namespace
 
 Recordset::Recordset() = default;
-Recordset::~Recordset() = default;
+
+Recordset::~Recordset()
+{
+    // A record never committed goes with the result, as it always has; but records a run
+    // already committed must not stay in an open transaction of the connection.
+    m_pending.reset();
+    settle();
+}
 
 void Recordset::attach(const DatabaseConnection& connection)
 {
     close();
+    m_openFailure.clear();
     m_session = connection.m_session;
 }
 
@@ -56,10 +64,18 @@ std::shared_ptr<DatabaseSession> Recordset::session() const
 {
     auto s = m_session.lock();
     if (!s || !s->db) {
-        fail(QStringLiteral("数据库未打开"));
+        fail(s ? s->closedReason : QStringLiteral("数据库未打开"));
         return nullptr;
     }
     return s;
+}
+
+QString Recordset::notOpenReason() const
+{
+    const auto s = m_session.lock();
+    if (!s || !s->db)
+        return s ? s->closedReason : QStringLiteral("数据库未打开");
+    return m_openFailure.isEmpty() ? QStringLiteral("没有打开的查询结果") : m_openFailure;
 }
 
 bool Recordset::fail(const QString& message) const
@@ -70,7 +86,7 @@ bool Recordset::fail(const QString& message) const
 
 bool Recordset::failSession(const std::shared_ptr<DatabaseSession>& session) const
 {
-    return fail(describeSqliteError(sqlite3_extended_errcode(session->db), sqlite3_errmsg(session->db)));
+    return fail(session->describe(sqlite3_extended_errcode(session->db)));
 }
 
 void Recordset::reset()
@@ -92,8 +108,15 @@ void Recordset::reset()
 
 bool Recordset::open(const QString& sql)
 {
-    commitPending();
+    settle();
     reset();
+    const bool opened = openQuery(sql);
+    m_openFailure = opened ? QString() : m_lastError;
+    return opened;
+}
+
+bool Recordset::openQuery(const QString& sql)
+{
     const auto s = session();
     if (!s)
         return false;
@@ -193,8 +216,9 @@ bool Recordset::openReadOnly(const std::shared_ptr<DatabaseSession>& session, co
 
 void Recordset::close()
 {
-    commitPending();
+    settle();
     reset();
+    m_openFailure = QStringLiteral("查询结果已关闭");
 }
 
 int Recordset::recordCount() const { return int(m_rowids.size()); }
@@ -210,7 +234,7 @@ QString Recordset::fieldName(int index) const { return m_columns.value(index); }
 
 bool Recordset::moveFirst()
 {
-    const bool committed = commitPending();
+    const bool committed = settle();
     m_current = 0;
     m_onDeletedRecord = false;
     return committed;
@@ -218,7 +242,7 @@ bool Recordset::moveFirst()
 
 bool Recordset::moveLast()
 {
-    const bool committed = commitPending();
+    const bool committed = settle();
     m_current = m_rowids.empty() ? 0 : qsizetype(m_rowids.size()) - 1;
     m_onDeletedRecord = false;
     return committed;
@@ -226,7 +250,7 @@ bool Recordset::moveLast()
 
 bool Recordset::moveNext()
 {
-    const bool committed = commitPending();
+    const bool committed = settle();
     if (m_onDeletedRecord)
         m_onDeletedRecord = false; // the following record already took the deleted one's place
     else if (m_current < qsizetype(m_rowids.size()))
@@ -352,16 +376,26 @@ bool Recordset::fieldIsEmpty(QStringView field) const
 
 bool Recordset::write(QStringView field, const QVariant& value)
 {
-    if (m_table.isEmpty())
-        return fail(QStringLiteral("这个查询结果不能修改"));
+    if (m_pending && !m_pending->failure.isEmpty())
+        return fail(m_pending->failure);
     const int c = column(field);
-    if (c < 0)
-        return fail(QStringLiteral("没有这个字段：") + field.toString());
-    if (!m_pending) {
-        if (!hasCurrentRecord())
-            return fail(QStringLiteral("没有当前记录"));
-        m_pending.emplace();
+    QString refusal;
+    if (m_table.isEmpty())
+        refusal = m_columns.isEmpty() ? notOpenReason() : QStringLiteral("这个查询结果不能修改");
+    else if (c < 0)
+        refusal = QStringLiteral("没有这个字段：") + field.toString();
+    else if (!m_pending && !hasCurrentRecord())
+        refusal = QStringLiteral("没有当前记录");
+    if (!refusal.isEmpty()) {
+        // The fields written before this one go too: the next move must not commit half a record.
+        if (!m_pending)
+            m_pending.emplace();
+        m_pending->values.clear();
+        m_pending->failure = refusal;
+        return fail(refusal);
     }
+    if (!m_pending)
+        m_pending.emplace();
     for (auto& [col, pending] : m_pending->values) {
         if (col == c) {
             pending = value;
@@ -382,15 +416,73 @@ bool Recordset::writeBytes(QStringView field, const QByteArray& bytes)
 
 bool Recordset::addNew()
 {
+    if (m_run && !m_run->failure.isEmpty()) {
+        // The rest of a failed run is dropped with it, up to the update that ends it.
+        m_pending = Pending{true, {}, m_run->failure};
+        return fail(m_run->failure);
+    }
     const bool committed = commitPending();
+    if (!committed && m_run) {
+        m_run->failure = m_lastError;
+        m_pending = Pending{true, {}, m_lastError};
+        return false;
+    }
     if (m_table.isEmpty())
-        return fail(m_columns.isEmpty() ? QStringLiteral("没有打开的查询结果")
-                                        : QStringLiteral("这个查询结果不能修改"));
-    m_pending = Pending{true, {}};
+        return fail(m_columns.isEmpty() ? notOpenReason() : QStringLiteral("这个查询结果不能修改"));
+    if (!m_run) {
+        const auto s = session();
+        if (!s || !beginRun(s))
+            return false;
+    }
+    m_pending = Pending{true, {}, {}};
     return committed;
 }
 
-bool Recordset::update() { return commitPending(); }
+bool Recordset::beginRun(const std::shared_ptr<DatabaseSession>& session)
+{
+    // Named after this recordset: another one's run on the same connection is another savepoint.
+    const QString savepoint = QStringLiteral("qinghe_run_%1").arg(quintptr(this), 0, 16);
+    if (!session->mayWrite() || !session->exec(QStringLiteral("SAVEPOINT ") + savepoint))
+        return fail(session->lastError);
+    m_run = Run{savepoint, qsizetype(m_rowids.size()), {}};
+    return true;
+}
+
+bool Recordset::update() { return settle(); }
+
+bool Recordset::settle()
+{
+    const bool committed = commitPending();
+    if (!m_run)
+        return committed;
+    Run run = std::move(*m_run);
+    m_run.reset();
+    const auto s = m_session.lock();
+    if (!s || !s->db)
+        return committed && run.failure.isEmpty();
+    if (committed && run.failure.isEmpty()) {
+        if (s->exec(QStringLiteral("RELEASE ") + run.savepoint))
+            return true;
+        run.failure = s->lastError;
+    } else if (run.failure.isEmpty()) {
+        run.failure = m_lastError;
+    }
+    s->exec(QStringLiteral("ROLLBACK TO ") + run.savepoint);
+    s->exec(QStringLiteral("RELEASE ") + run.savepoint);
+    dropRowsFrom(run.rowsBefore);
+    return fail(run.failure);
+}
+
+// Our copy forgets the records of a run that was rolled back.
+void Recordset::dropRowsFrom(qsizetype row)
+{
+    if (row >= qsizetype(m_rowids.size()))
+        return;
+    m_rowids.resize(size_t(row));
+    m_cells.resize(size_t(row) * size_t(m_columns.size()));
+    m_deferredRead.resize(size_t(row));
+    m_current = std::min(m_current, row);
+}
 
 std::optional<std::vector<QVariant>> Recordset::fetchRow(qint64 rowid) const
 {
@@ -417,9 +509,13 @@ bool Recordset::commitPending()
     // Taken out first: a failed commit cancels the edit instead of failing every later move.
     const Pending pending = std::move(*m_pending);
     m_pending.reset();
+    if (!pending.failure.isEmpty())
+        return fail(pending.failure);
     const auto s = session();
     if (!s)
         return false;
+    if (!s->mayWrite())
+        return fail(s->lastError);
 
     QStringList names;
     for (const auto& [c, value] : pending.values)
@@ -488,6 +584,8 @@ bool Recordset::deleteCurrent()
     const auto s = session();
     if (!s)
         return false;
+    if (!s->mayWrite())
+        return fail(s->lastError);
     Statement statement(*s, QStringLiteral("DELETE FROM ") + m_table + QStringLiteral(" WHERE rowid=?"));
     if (!statement.isValid())
         return failSession(s);

@@ -19,8 +19,11 @@ struct DatabaseSession;
 // load thousands of photos.
 //
 // Writes go to the current record (or the new one after addNew) and are committed by
-// update, by moving to another record, by addNew and by open/close. Nothing throws: a
-// failed call answers false and leaves its reason in lastError().
+// update, by moving to another record, by addNew and by open/close. A record whose write or
+// commit failed is dropped whole, so no field of an edit the user saw fail lands later. A
+// run of addNew calls closed by update is stored as one transaction: all of its records, or
+// none when one of them failed. Nothing throws: a failed call answers false and leaves its
+// reason in lastError().
 class Recordset {
 public:
     Recordset();
@@ -59,6 +62,13 @@ private:
     struct Pending {
         bool isNew = false;
         std::vector<std::pair<int, QVariant>> values;
+        QString failure; // a write of this record failed: it is dropped, not committed
+    };
+    // An open run of addNew calls, inside a savepoint of the connection.
+    struct Run {
+        QString savepoint;
+        qsizetype rowsBefore = 0;
+        QString failure;
     };
 
     bool fail(const QString& message) const;
@@ -71,7 +81,13 @@ private:
     const QVariant* pendingValue(int column) const;
     bool write(QStringView field, const QVariant& value);
     bool commitPending();
+    // Commits the pending record and ends an open run: what update and every move do.
+    bool settle();
+    bool beginRun(const std::shared_ptr<DatabaseSession>& session);
+    void dropRowsFrom(qsizetype row);
+    QString notOpenReason() const;
     std::optional<std::vector<QVariant>> fetchRow(qint64 rowid) const;
+    bool openQuery(const QString& sql);
     bool openUpdatable(const std::shared_ptr<DatabaseSession>& session, const QString& table,
                        const QString& rest);
     bool openReadOnly(const std::shared_ptr<DatabaseSession>& session, const QString& sql);
@@ -95,4 +111,6 @@ private:
     qsizetype m_current = 0;
     bool m_onDeletedRecord = false;  // the current record was just deleted
     std::optional<Pending> m_pending;
+    std::optional<Run> m_run;
+    QString m_openFailure;
 };

@@ -3,9 +3,9 @@
 
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
+#include "platform/SafeFile.h"
 #include "platform/SqlText.h"
 
-#include <QFileInfo>
 
 namespace StudentTable {
 
@@ -29,22 +29,27 @@ bool createDatabaseFile(const QString& path, QString* error)
             *error = message;
         return false;
     };
-    if (QFileInfo::exists(path))
-        return fail(QStringLiteral("文件已存在：") + path);
+    if (DatabaseConnection::fileHoldsData(path))
+        return fail(QStringLiteral("文件里已有数据，不会被替换：") + path);
 
     DatabaseConnection connection;
-    if (!connection.createDatabaseFile(path))
+    if (!connection.createInMemory())
         return fail(connection.lastError());
     for (const QString& statement : {createStudents, createClasses, createAdministrator}) {
         if (!connection.execute(statement))
             return fail(connection.lastError());
     }
-    Recordset administrator;
-    administrator.attach(connection);
-    if (!administrator.open(selectAdministrator) || !administrator.addNew()
-        || !administrator.writeText(u"密码", defaultAdministratorPassword) || !administrator.update())
-        return fail(administrator.lastError());
-    return true;
+    {
+        Recordset administrator;
+        administrator.attach(connection);
+        if (!administrator.open(selectAdministrator) || !administrator.addNew()
+            || !administrator.writeText(u"密码", defaultAdministratorPassword) || !administrator.update())
+            return fail(administrator.lastError());
+    }
+    const QByteArray bytes = connection.fileBytes();
+    if (bytes.isEmpty())
+        return fail(QStringLiteral("无法生成数据库"));
+    return SafeFile::write(path, bytes, error);
 }
 
 } // namespace StudentTable

@@ -25,8 +25,9 @@ QString selectClass(QStringView className);
 QString selectNumberOrName(QStringView text);
 QString selectId(int id);
 
-// Creates a new database file with its three tables and the administrator row. Refuses to
-// touch a file that already exists.
+// Creates a database file with its three tables and the administrator row. It is built
+// whole in memory and renamed into place, so a crash leaves the old file or the new one.
+// Refuses to replace a file that holds data.
 bool createDatabaseFile(const QString& path, QString* error = nullptr);
 
 } // namespace StudentTable

@@ -3,12 +3,14 @@
 
 #include "ui_RecordEditorWindow.h"
 
+#include "platform/Picture.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
+#include "platform/widgets/WaitCursor.h"
 #include "records/Numbering.h"
 #include "records/PhotoExport.h"
 #include "records/StudentList.h"
@@ -83,7 +85,12 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
     m_ui->组合框2->setCurrentIndex(firstClass);
     m_ui->编辑框2->setText(QString::number(QDate::currentDate().year()));
 
-    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    showWaitCursorWhileLocked(m_database);
+    if (!m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword)
+        && QFileInfo::exists(m_context.databaseFile()))
+        m_context.reportDatabaseProblem(this, m_database.lastError(), false);
+    if (!m_context.databaseDamage.isEmpty())
+        m_database.markDamaged(m_context.databaseDamage);
     m_records.attach(m_database);
     // Opening lists the first class whatever was listed last; the list mode stays as it was.
     const QString className = m_ui->组合框1->currentText();
@@ -129,7 +136,9 @@ void RecordEditorWindow::openList(const QString& query, const QString& caption, 
         const QSignalBlocker blocker(list);
         list->clear();
     }
+    m_shownId = 0;
     m_records.open(query);
+    reportDatabaseProblem();
     m_ui->标签1->setText(caption);
 
     // The details show the query's first record even when the list leaves it out.
@@ -179,8 +188,42 @@ void RecordEditorWindow::showSelectedRecord()
 
 void RecordEditorWindow::loadRow(int row)
 {
-    m_records.open(StudentTable::selectId(rowId(m_ui->数据列表框->topLevelItem(row))));
+    m_shownId = rowId(m_ui->数据列表框->topLevelItem(row));
+    m_records.open(StudentTable::selectId(m_shownId));
+    reportDatabaseProblem();
     showRecord(readStudentRecord(m_records));
+}
+
+// A damaged file is said once, and every list that then comes up empty is explained by it.
+void RecordEditorWindow::reportDatabaseProblem()
+{
+    if (m_database.isDamaged())
+        m_context.reportDatabaseProblem(this, m_records.lastError().isEmpty() ? m_database.lastError()
+                                                                              : m_records.lastError(),
+                                        true);
+}
+
+int RecordEditorWindow::shownListedId() const
+{
+    const int row = selectedRow();
+    if (row < 0 || m_shownId == 0 || rowId(m_ui->数据列表框->topLevelItem(row)) != m_shownId)
+        return 0;
+    return m_shownId;
+}
+
+// Saving and deleting act on the record by its id, whatever another window did to the shared
+// row index or to this window's recordset in the meantime.
+bool RecordEditorWindow::loadShownRecord(QString* error)
+{
+    if (!m_records.open(StudentTable::selectId(m_shownId))) {
+        *error = m_records.lastError();
+        return false;
+    }
+    if (m_records.recordCount() != 1) {
+        *error = QStringLiteral("这条记录已被删除");
+        return false;
+    }
+    return true;
 }
 
 void RecordEditorWindow::showPrevious() { step(-1); }
@@ -233,53 +276,49 @@ void RecordEditorWindow::setPhoto(const QByteArray& bytes)
 {
     m_photo = bytes;
     QLabel* box = m_ui->图片框2;
-    const QImage image = QImage::fromData(bytes);
+    const QSize size = box->contentsRect().size();
+    const QImage image = Picture::decode(bytes, size);
     if (image.isNull()) {
         box->clear();
         return;
     }
-    box->setPixmap(QPixmap::fromImage(
-        image.scaled(box->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    box->setPixmap(QPixmap::fromImage(image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 void RecordEditorWindow::saveChanges()
 {
+    if (shownListedId() == 0)
+        return;
     const StudentRecord record = recordOnScreen();
-    if (!writeStudentRecord(m_records, record)) {
-        m_context.dialogs.message(this, QStringLiteral("保存失败：") + m_records.lastError(), {},
-                                  MessageIcon::Warning);
+    QString error;
+    if (!loadShownRecord(&error) || !writeStudentRecord(m_records, record)) {
+        m_context.dialogs.message(this, QStringLiteral("保存失败：") + (error.isEmpty() ? m_records.lastError() : error),
+                                  {}, MessageIcon::Warning);
         return;
     }
-    const int row = selectedRow();
-    QTreeWidgetItem* item = row >= 0 ? m_ui->数据列表框->topLevelItem(row) : nullptr;
-    if (item && rowId(item) == m_records.readInteger(u"id")) {
-        item->setText(ClassColumn, record.班级);
-        item->setText(NameColumn, record.姓名);
-        item->setText(NumberColumn, record.编号);
-        item->setText(PhotoColumn, photoMark(!record.照片.isEmpty()));
-    }
+    QTreeWidgetItem* item = m_ui->数据列表框->topLevelItem(selectedRow());
+    item->setText(ClassColumn, record.班级);
+    item->setText(NameColumn, record.姓名);
+    item->setText(NumberColumn, record.编号);
+    item->setText(PhotoColumn, photoMark(!record.照片.isEmpty()));
     m_context.dialogs.message(this, QStringLiteral("更改成功!"));
 }
 
 void RecordEditorWindow::deleteRecord()
 {
-    if (m_records.recordCount() <= 0)
+    const int deletedId = shownListedId();
+    if (deletedId == 0)
         return;
     if (!m_context.dialogs.confirm(this, QStringLiteral("是否确定删除!!")))
         return;
-
-    QTreeWidget* list = m_ui->数据列表框;
-    selectRow(state().currentRow);
-    const int selected = selectedRow();
-    if (selected >= 0 && rowId(list->topLevelItem(selected)) != m_records.readInteger(u"id"))
-        loadRow(selected);
-    const int deletedId = m_records.readInteger(u"id");
-    if (!m_records.deleteCurrent() || !m_records.update()) {
-        m_context.dialogs.message(this, QStringLiteral("删除失败：") + m_records.lastError(), {},
-                                  MessageIcon::Warning);
+    QString error;
+    if (!loadShownRecord(&error) || !m_records.deleteCurrent() || !m_records.update()) {
+        m_context.dialogs.message(this, QStringLiteral("删除失败：") + (error.isEmpty() ? m_records.lastError() : error),
+                                  {}, MessageIcon::Warning);
         return;
     }
 
+    QTreeWidget* list = m_ui->数据列表框;
     int removed = -1;
     {
         const QSignalBlocker blocker(list);
@@ -293,6 +332,7 @@ void RecordEditorWindow::deleteRecord()
         list->setCurrentItem(nullptr);
         list->clearSelection();
     }
+    m_shownId = 0;
 
     if (list->topLevelItemCount() == 0) {
         showRecord(StudentRecord{});
@@ -318,8 +358,10 @@ void RecordEditorWindow::loadPhotoFile()
         return;
     }
     const QByteArray bytes = file.readAll();
-    if (QImage::fromData(bytes).isNull()) {
-        m_context.dialogs.message(this, QStringLiteral("%1 不是图片文件").arg(fileName), {}, MessageIcon::Warning);
+    QString error;
+    if (Picture::decode(bytes, m_ui->图片框2->contentsRect().size(), &error).isNull()) {
+        m_context.dialogs.message(this, QStringLiteral("无法载入照片 %1：%2").arg(fileName, error), {},
+                                  MessageIcon::Warning);
         return;
     }
     setPhoto(bytes);

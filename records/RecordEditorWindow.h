@@ -51,6 +51,10 @@ private:
     void scrollToRow(int row);
     void loadRow(int row);
     void showRecord(const StudentRecord& record);
+    // The listed, selected row whose record the form shows: its id, or 0 when there is none.
+    int shownListedId() const;
+    bool loadShownRecord(QString* error);
+    void reportDatabaseProblem();
     StudentRecord recordOnScreen() const;
     void setPhoto(const QByteArray& bytes);
     QString numberingQuery() const;
@@ -60,4 +64,5 @@ private:
     DatabaseConnection m_database;
     Recordset m_records;
     QByteArray m_photo; // the picture of 图片框2, exactly as stored
+    int m_shownId = 0;  // the record of a listed row the form shows; 0 for none
 };

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Lays down the database of a program folder: creates DB/学生信息.mdb with its tables when it
-// is absent and leaves an existing file alone, so a rebuild never loses the archive.
+// is absent or holds no data at all, and leaves any other file alone, so a rebuild never loses
+// the archive. The file appears whole or not at all, even when the tool is killed.
+#include "platform/DatabaseConnection.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StudentTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
 
 int main(int argc, char* argv[])
@@ -22,12 +23,11 @@ int main(int argc, char* argv[])
     QDir().mkpath(ProgramFolder::photoFolder(folder));
 
     const QString database = ProgramFolder::databaseFile(folder);
-    if (QFileInfo::exists(database))
+    if (DatabaseConnection::fileHoldsData(database))
         return 0;
     QString error;
     if (!StudentTable::createDatabaseFile(database, &error)) {
         QTextStream(stderr) << "无法建立数据库 " << database << "：" << error << '\n';
-        QFile::remove(database);
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 #include "platform/widgets/AppContext.h"
 
 #include "platform/ProgramFolder.h"
+#include "platform/widgets/Dialogs.h"
 
 AppContext::AppContext(Dialogs& dialogs, Navigator& navigator, Shell& shell)
     : dialogs(dialogs)
@@ -18,4 +19,19 @@ void AppContext::setClassList(const QStringList& classes)
 {
     classList = classes;
     emit classListChanged();
+}
+
+void AppContext::reportDatabaseProblem(QWidget* parent, const QString& reason, bool damaged)
+{
+    if (damaged && databaseDamage.isEmpty())
+        databaseDamage = reason;
+    if (m_databaseProblemReported)
+        return;
+    m_databaseProblemReported = true;
+    dialogs.message(parent,
+                    QStringLiteral("无法使用数据库文件：%1。\n%2\n\n"
+                                   "数据库文件已损坏或不是学生数据库。程序没有改动这个文件，也不会往里面写入。"
+                                   "请从备份恢复数据库文件，然后重新启动程序。")
+                        .arg(reason, databaseFile()),
+                    QStringLiteral("错误信息"), MessageIcon::Warning);
 }

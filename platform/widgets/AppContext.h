@@ -14,6 +14,7 @@
 class Dialogs;
 class Navigator;
 class Shell;
+class QWidget;
 
 // The record editor's list survives closing and reopening the editor.
 struct RecordEditorState {
@@ -47,9 +48,18 @@ public:
     QString databaseFile() const;
     QString settingsFile() const;
 
+    // Says, once per run of the program, that the database file cannot be used and what to do;
+    // a window that meets the problem later says nothing more. Damage found is kept, so
+    // windows opened afterwards refuse to write into the file too.
+    void reportDatabaseProblem(QWidget* parent, const QString& reason, bool damaged);
+    QString databaseDamage;
+
     // Replaces the class list and lets every window that shows it refill its selectors.
     void setClassList(const QStringList& classes);
 
 signals:
     void classListChanged();
+
+private:
+    bool m_databaseProblemReported = false;
 };

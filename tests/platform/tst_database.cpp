@@ -1,12 +1,57 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/DatabaseConnection.h"
 #include "platform/Gbk.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A connection and a recordset open on a query, as one window holds them.
+struct Opened {
+    DatabaseConnection connection;
+    Recordset records;
+    Opened(const TestFolder& folder, const QString& sql)
+    {
+        connection.openDatabaseFile(folder.databaseFile());
+        records.attach(connection);
+        records.open(sql);
+    }
+};
+
+// An SQLite file made by another program, holding what `statements` make.
+QByteArray sqliteFile(const QStringList& statements)
+{
+    DatabaseConnection connection;
+    if (!connection.createInMemory())
+        qFatal("no in-memory database");
+    for (const QString& statement : statements)
+        connection.execute(statement);
+    return connection.fileBytes();
+}
+
+// Files SQLite keeps beside a database it has opened for writing.
+QStringList companions(const QString& path)
+{
+    QStringList found;
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        if (QFile::exists(path + QLatin1String(suffix)))
+            found << QLatin1String(suffix);
+    }
+    return found;
+}
+
+} // namespace
 
 class DatabaseTest : public QObject {
     Q_OBJECT
@@ -23,6 +68,18 @@ private slots:
     void deleteCurrentThenUpdate();
     void failedWriteIsReportedAndCancelled();
     void transactionGroupsCommits();
+    void failedSaveLeavesNothingBehind();
+    void failedAddNewRunStoresNothing();
+    void failuresSayWhatFailed();
+    void everyCommitIsSynced();
+    void refusedFilesAreLeftAlone_data();
+    void refusedFilesAreLeftAlone();
+    void damagedPagesAreReportedAndNotWritten();
+    void readOnlyArchiveIsListed_data();
+    void readOnlyArchiveIsListed();
+    void lockWaitIsAnnounced();
+    void setUpReplacesOnlyFilesWithoutData_data();
+    void setUpReplacesOnlyFilesWithoutData();
     void jetTableStatementsAreTranslated_data();
     void jetTableStatementsAreTranslated();
 };
@@ -322,6 +379,356 @@ void DatabaseTest::transactionGroupsCommits()
     check.attach(other);
     check.open(StudentTable::selectId(1));
     QCOMPARE(check.readText(u"编号"), QString("y"));
+}
+
+void DatabaseTest::failedSaveLeavesNothingBehind()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "一班", "1", {}}, {"乙", "一班", "2", {}}});
+    Opened opened(folder, StudentTable::selectAll);
+    Recordset& students = opened.records;
+    QVERIFY(students.writeText(u"姓名", "改了"));
+    QVERIFY(!students.writeText(u"没有的字段", "x"));
+    QVERIFY(!students.writeText(u"住址", "也改了")); // the rest of the record goes with it
+    QVERIFY(!students.update());
+    QVERIFY(students.lastError().contains("没有的字段"));
+    QCOMPARE(students.readText(u"姓名"), QString("甲"));
+
+    // Neither the next move nor the next query stores any of it.
+    students.writeText(u"姓名", "又改了");
+    students.writeBytes(u"没有的字段", "x");
+    QVERIFY(!students.moveNext());
+    students.writeText(u"电话", "改了");
+    students.writeText(u"没有的字段", "x");
+    students.open(StudentTable::selectAll);
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲", "乙"}));
+    QCOMPARE(folder.storedColumn(u"电话"), QStringList({"", ""}));
+
+    // The next edit is a new one and is stored.
+    QVERIFY(students.writeText(u"住址", "新地址"));
+    QVERIFY(students.update());
+    QCOMPARE(folder.storedColumn(u"住址"), QStringList({"新地址", ""}));
+}
+
+void DatabaseTest::failedAddNewRunStoresNothing()
+{
+    TestFolder folder;
+    folder.execute("CREATE TRIGGER refuse BEFORE INSERT ON 设置 WHEN NEW.单位='坏班' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    Opened opened(folder, StudentTable::selectClasses);
+    Recordset& classes = opened.records;
+    const auto run = [&](const QStringList& names, const QString& field) {
+        for (const QString& name : names) {
+            classes.addNew();
+            classes.writeText(name == "缺字段" ? field : QStringLiteral("单位"), name);
+        }
+        return classes.update();
+    };
+    const auto stored = [&] {
+        Opened check(folder, StudentTable::selectClasses);
+        QStringList names;
+        for (int i = 0; i < check.records.recordCount(); ++i, check.records.moveNext())
+            names << check.records.readText(u"单位");
+        return names;
+    };
+
+    // The database refuses one record: the records before it go as well.
+    QVERIFY(!run({"一班", "坏班", "三班"}, {}));
+    QVERIFY(classes.lastError().contains("refused"));
+    QCOMPARE(classes.recordCount(), 0);
+    QCOMPARE(stored(), QStringList());
+
+    // One record cannot be written: the same.
+    QVERIFY(!run({"一班", "缺字段", "三班"}, "没有的字段"));
+    QVERIFY(classes.lastError().contains("没有的字段"));
+    QCOMPARE(stored(), QStringList());
+
+    // A later run is stored whole.
+    QVERIFY(run({"一班", "二班"}, {}));
+    QCOMPARE(classes.recordCount(), 2);
+    QCOMPARE(stored(), QStringList({"一班", "二班"}));
+}
+
+void DatabaseTest::failuresSayWhatFailed()
+{
+    TestFolder folder(false);
+    DatabaseConnection connection;
+    Recordset students;
+    students.attach(connection);
+    const auto failures = [&] {
+        students.open(StudentTable::selectAll);
+        QStringList reasons{students.lastError()};
+        students.addNew();
+        reasons << students.lastError();
+        students.writeText(u"姓名", "x");
+        reasons << students.lastError();
+        return reasons;
+    };
+
+    connection.openDatabaseFile(folder.databaseFile());
+    QCOMPARE(failures(), QStringList(3, "找不到数据库文件"));
+
+    writeTestFile(folder.databaseFile(), {});
+    connection.openDatabaseFile(folder.databaseFile());
+    for (const QString& reason : failures())
+        QVERIFY2(reason.contains("0 字节"), qPrintable(reason));
+
+    QFile::remove(folder.databaseFile());
+    TestFolder other;
+    QVERIFY(connection.openDatabaseFile(other.databaseFile()));
+    connection.close();
+    QCOMPARE(failures(), QStringList(3, "数据库已关闭"));
+}
+
+void DatabaseTest::everyCommitIsSynced()
+{
+    // A file another SQLite program made, in its default journal mode.
+    TestFolder folder(false);
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(folder.databaseFile()).constData(), &db);
+    sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr, nullptr,
+                 nullptr);
+    sqlite3_close(db);
+    const QByteArray before = fileBytes(folder.databaseFile());
+
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
+    Recordset pragma;
+    pragma.attach(connection);
+    QVERIFY(pragma.open("PRAGMA synchronous"));
+    QCOMPARE(pragma.readInteger(u"synchronous"), 2); // FULL
+    QVERIFY(pragma.open("PRAGMA journal_mode"));
+    QCOMPARE(pragma.readText(u"journal_mode"), QString("delete"));
+    QCOMPARE(fileBytes(folder.databaseFile()), before); // looking changes nothing
+
+    Recordset students;
+    students.attach(connection);
+    students.open(StudentTable::selectAll);
+    students.addNew();
+    students.writeText(u"姓名", "甲");
+    QVERIFY(students.update());
+    QVERIFY(pragma.open("PRAGMA journal_mode"));
+    QCOMPARE(pragma.readText(u"journal_mode"), QString("wal"));
+}
+
+void DatabaseTest::refusedFilesAreLeftAlone_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("requiredTable");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("zero bytes") << QByteArray() << QString() << "0 字节";
+    QTest::newRow("a text file") << QByteArray("姓名,班级\n张三,一班\n") << QString() << "不是数据库文件";
+    QTest::newRow("random bytes") << noiseBytes(8192, 1) << QString() << "不是数据库文件";
+    QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noiseBytes(8176, 2) << QString()
+                                    << "已损坏";
+    QTest::newRow("SQLite without tables") << sqliteFile({"PRAGMA user_version=7"}) << QString()
+                                           << "没有任何表";
+    QTest::newRow("another program's database")
+        << sqliteFile({"CREATE TABLE bookmarks(url TEXT)", "INSERT INTO bookmarks VALUES('x')"})
+        << QString("学生") << "没有“学生”表";
+}
+
+void DatabaseTest::refusedFilesAreLeftAlone()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, requiredTable);
+    QFETCH(QString, reason);
+    TestFolder folder(false);
+    writeTestFile(folder.databaseFile(), bytes);
+
+    DatabaseConnection connection;
+    QVERIFY(!connection.openDatabaseFile(folder.databaseFile(), {}, requiredTable));
+    QVERIFY2(connection.lastError().contains(reason), qPrintable(connection.lastError()));
+    Recordset students;
+    students.attach(connection);
+    QVERIFY(!students.open(StudentTable::selectAll));
+    QVERIFY(!students.addNew());
+    QVERIFY(!connection.execute(StudentTable::createStudents));
+    QVERIFY(students.lastError().contains(reason));
+
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
+    QCOMPARE(companions(folder.databaseFile()), QStringList());
+}
+
+void DatabaseTest::damagedPagesAreReportedAndNotWritten()
+{
+    TestFolder folder;
+    QList<TestFolder::Student> students;
+    for (int i = 0; i < 30; ++i)
+        students.append({QString("学生%1").arg(i), "一班", QString::number(i), noiseBytes(20000, quint32(i))});
+    folder.addStudents(students);
+    QCOMPARE(DatabaseConnection::checkWholeFile(folder.databaseFile()), QString());
+
+    // Every page after the first, which holds the table list, is overwritten.
+    QByteArray bytes = fileBytes(folder.databaseFile());
+    const QByteArray garbage = noiseBytes(int(bytes.size()) - 4096, 99);
+    bytes.replace(4096, garbage.size(), garbage);
+    writeTestFile(folder.databaseFile(), bytes);
+
+    DatabaseConnection connection;
+    QVERIFY2(connection.openDatabaseFile(folder.databaseFile()), qPrintable(connection.lastError()));
+    QVERIFY(!connection.isDamaged());
+    Recordset list;
+    list.attach(connection);
+    QVERIFY(!list.open(StudentTable::selectAll));
+    QCOMPARE(list.lastError(), QString("数据库文件已损坏"));
+    QVERIFY(connection.isDamaged());
+    QVERIFY(!connection.execute("CREATE TABLE 新表(a varchar)"));
+    QVERIFY2(connection.lastError().contains("请从备份恢复"), qPrintable(connection.lastError()));
+    QVERIFY(DatabaseConnection::checkWholeFile(folder.databaseFile()).startsWith("数据库文件已损坏"));
+    connection.close();
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
+
+    // Damage found by the whole-file check stops writes on a connection that has not met it.
+    TestFolder whole;
+    whole.addStudents({{"甲", "一班", "1", {}}});
+    Opened other(whole, StudentTable::selectAll);
+    other.connection.markDamaged({});
+    Recordset& record = other.records;
+    QCOMPARE(record.recordCount(), 1);
+    record.writeText(u"姓名", "改了");
+    QVERIFY(!record.update());
+    QVERIFY(record.lastError().contains("已损坏"));
+    QCOMPARE(whole.storedColumn(u"姓名"), QStringList({"甲"}));
+}
+
+void DatabaseTest::readOnlyArchiveIsListed_data()
+{
+    QTest::addColumn<bool>("walFile");
+    QTest::addColumn<bool>("folderWritable");
+    QTest::newRow("read-only folder") << false << false;
+    QTest::newRow("read-only folder, WAL file") << true << false;
+    QTest::newRow("read-only file, WAL file") << true << true;
+}
+
+void DatabaseTest::readOnlyArchiveIsListed()
+{
+    QFETCH(bool, walFile);
+    QFETCH(bool, folderWritable);
+    TestFolder folder;
+    const QByteArray photo = jpegBytes(40, 50);
+    folder.addStudents({{"甲", "一班", "1", photo}, {"乙", "一班", "2", {}}});
+    if (walFile) {
+        DatabaseConnection once; // switches the file to WAL; closing removes the log
+        QVERIFY(once.openDatabaseFile(folder.databaseFile()));
+    }
+    const QString file = folder.databaseFile();
+    const QString db = ProgramFolder::databaseFolder(folder.path());
+    const QByteArray before = fileBytes(file);
+    chmod(QFile::encodeName(folder.path()).constData(), 0755);
+    chmod(QFile::encodeName(db).constData(), folderWritable ? 0777 : 0555);
+    chmod(QFile::encodeName(file).constData(), 0444);
+
+    const int result = runWithoutPrivileges([&] {
+        const auto check = [](bool ok, const char* what) {
+            if (!ok)
+                qWarning("read-only archive: %s", what);
+            return ok;
+        };
+        DatabaseConnection connection;
+        const bool opened = connection.openDatabaseFile(file);
+        if (!check(opened, qPrintable(connection.lastError())))
+            return false;
+        Recordset students;
+        students.attach(connection);
+        const bool listed = check(connection.isReadOnly(), "opened for writing")
+                            && check(students.open(StudentTable::selectClass(u"一班")), "not listed")
+                            && check(students.recordCount() == 2, "wrong count")
+                            && check(students.readBytes(u"照片") == photo, "photo not read");
+        students.writeText(u"姓名", "改了");
+        const bool saveRefused = check(!students.update(), "saved")
+                                 && check(students.lastError() == "数据库文件是只读的，不能写入",
+                                          qPrintable(students.lastError()));
+        students.addNew();
+        students.writeText(u"姓名", "新生");
+        const bool addRefused = check(!students.update(), "added")
+                                && check(students.lastError() == "数据库文件是只读的，不能写入",
+                                         qPrintable(students.lastError()));
+        const bool dropRefused = check(!connection.execute("DROP TABLE 学生"), "dropped");
+        return listed && saveRefused && addRefused && dropRefused;
+    });
+    chmod(QFile::encodeName(db).constData(), 0755);
+    chmod(QFile::encodeName(file).constData(), 0644);
+    QCOMPARE(result, 0);
+    QCOMPARE(fileBytes(file), before);
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲", "乙"}));
+}
+
+void DatabaseTest::lockWaitIsAnnounced()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "一班", "1", {}}});
+    DatabaseConnection connection;
+    connection.openDatabaseFile(folder.databaseFile());
+    QList<bool> waits;
+    connection.setLockWaitHandler([&](bool waiting) { waits << waiting; });
+
+    // Another program holds the write lock for a moment.
+    int ready[2];
+    QVERIFY(pipe(ready) == 0);
+    const QByteArray file = QFile::encodeName(folder.databaseFile());
+    const pid_t holder = startChild([&] {
+        sqlite3* db = nullptr;
+        sqlite3_open(file.constData(), &db);
+        const bool locked =
+            sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE 学生 SET 住址='别的程序'", nullptr, nullptr, nullptr) == SQLITE_OK;
+        (void)!write(ready[1], locked ? "y" : "n", 1);
+        usleep(300 * 1000);
+        const bool committed = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        return locked && committed;
+    });
+    char locked = 0;
+    QCOMPARE(read(ready[0], &locked, 1), ssize_t(1));
+    QCOMPARE(locked, 'y');
+
+    Recordset students;
+    students.attach(connection);
+    QVERIFY(students.open(StudentTable::selectAll)); // readers do not wait in WAL mode
+    QVERIFY(waits.isEmpty());
+    students.writeText(u"电话", "123");
+    QVERIFY2(students.update(), qPrintable(students.lastError()));
+    QCOMPARE(waits, QList<bool>({true, false}));
+    QCOMPARE(waitForChild(holder), 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    QCOMPARE(folder.storedColumn(u"电话"), QStringList({"123"}));
+    QCOMPARE(folder.storedColumn(u"住址"), QStringList({"别的程序"}));
+}
+
+void DatabaseTest::setUpReplacesOnlyFilesWithoutData_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("absent") << false << QByteArray() << true;
+    QTest::newRow("zero bytes") << true << QByteArray() << true;
+    QTest::newRow("SQLite without tables") << true << sqliteFile({"PRAGMA user_version=7"}) << true;
+    QTest::newRow("empty tables") << true << sqliteFile({StudentTable::createStudents}) << false;
+    QTest::newRow("a text file") << true << QByteArray("名单") << false;
+    QTest::newRow("damaged") << true << QByteArray("SQLite format 3\0", 16) + noiseBytes(4080, 3) << false;
+}
+
+void DatabaseTest::setUpReplacesOnlyFilesWithoutData()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, replaced);
+    TestFolder folder(false);
+    if (exists)
+        writeTestFile(folder.databaseFile(), bytes);
+    QString error;
+    QCOMPARE(StudentTable::createDatabaseFile(folder.databaseFile(), &error), replaced);
+    if (!replaced) {
+        QVERIFY(error.contains("已有数据"));
+        QCOMPARE(fileBytes(folder.databaseFile()), bytes);
+        return;
+    }
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(folder.databaseFile(), {}, "学生"));
+    QCOMPARE(Opened(folder, StudentTable::selectAdministrator).records.readText(u"密码"), QString("514"));
+    QCOMPARE(QDir(ProgramFolder::databaseFolder(folder.path())).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"学生信息.mdb", "学生信息.mdb-shm", "学生信息.mdb-wal"}));
 }
 
 void DatabaseTest::jetTableStatementsAreTranslated_data()

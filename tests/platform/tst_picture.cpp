@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Picture.h"
+#include "tests/support/TestFolder.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QTest>
-#include <QtEndian>
-
-#include <zlib.h>
 
 namespace {
 
@@ -19,32 +17,6 @@ QByteArray encoded(const QImage& image, const char* format)
     writer.setQuality(60);
     writer.write(image);
     return bytes;
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& data)
-{
-    QByteArray chunk(4, '\0');
-    qToBigEndian(quint32(data.size()), chunk.data());
-    const QByteArray body = QByteArray(type, 4) + data;
-    chunk += body;
-    QByteArray crc(4, '\0');
-    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), crc.data());
-    return chunk + crc;
-}
-
-// A PNG whose header promises width × height pixels; its data holds only a few rows, as a
-// decompression bomb's first bytes look.
-QByteArray pngPromising(int width, int height)
-{
-    QByteArray header(13, '\0');
-    qToBigEndian(quint32(width), header.data());
-    qToBigEndian(quint32(height), header.data() + 4);
-    header[8] = 8; // bits per sample
-    header[9] = 2; // RGB
-    const QByteArray rows(4 * (1 + 3 * width), '\0');
-    QByteArray packed = qCompress(rows).mid(4); // zlib stream without Qt's length prefix
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", packed)
-           + pngChunk("IEND", {});
 }
 
 } // namespace

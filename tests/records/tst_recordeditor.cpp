@@ -4,7 +4,10 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
+#include "cards/CardComposer.h"
+#include "cards/CardLayout.h"
 #include "records/RecordEditorWindow.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
@@ -23,7 +26,15 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QGuiApplication>
+#include <QThread>
+
+#include <atomic>
 #include <memory>
+#include <thread>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 using ListMode = RecordEditorState::ListMode;
 
@@ -135,13 +146,19 @@ private slots:
     void reopeningKeepsTheModeAndListsTheFirstClass();
     void selectingShowsEveryColumn();
     void savingWritesEveryColumn();
-    void savingWithoutRecordSaysSo();
+    void nothingSelectedNothingSavedOrDeleted();
+    void twoEditorsEachDeleteTheStudentTheyShow();
+    void failedSaveIsNotStoredByALaterMove();
+    void readOnlyFolderListsAndRefusesToSave();
+    void saveWaitsWithTheWaitCursor();
     void deletingKeepsTheSelectionSensible_data();
     void deletingKeepsTheSelectionSensible();
     void deleteAskedAndCancelled();
     void steppingStopsAtBothEnds();
     void photoFromFileAndFromMainWindow();
     void notAPictureIsRefused();
+    void phonePhotoLoadsAndGoesOnTheCard();
+    void pictureBombIsRefused();
     void exportWritesTheListedPhotos();
     void exportLeavesTheLoadedRecord();
     void exportFailureIsReported();
@@ -396,16 +413,158 @@ void RecordEditorTest::savingWritesEveryColumn()
     QCOMPARE(editor.list()->topLevelItem(1)->text(3), QString("无"));
 }
 
-void RecordEditorTest::savingWithoutRecordSaysSo()
+void RecordEditorTest::nothingSelectedNothingSavedOrDeleted()
+{
+    // The class's first student is shown, but "无照片" lists nobody.
+    TestFolder folder;
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(8, 8)}});
+    Editor editor(folder, classes);
+    editor.click("按钮11");
+    QCOMPARE(editor.list()->topLevelItemCount(), 0);
+    QCOMPARE(editor.shownName(), QString("甲"));
+    editor.get<QLineEdit>("编辑框8")->setText("不该存下");
+    editor.services.dialogs.confirmAnswers.enqueue(true);
+    editor.click("按钮3");
+    editor.click("按钮4");
+    QVERIFY(editor.services.dialogs.shown.isEmpty());
+    QVERIFY(stored(folder, ids[0]).exists);
+    QCOMPARE(stored(folder, ids[0]).texts[6], QString());
+
+    // A listed row whose selection the user cleared.
+    editor.click("按钮5");
+    editor.list()->clearSelection();
+    editor.click("按钮3");
+    editor.click("按钮4");
+    QVERIFY(editor.services.dialogs.shown.isEmpty());
+    QVERIFY(stored(folder, ids[0]).exists);
+
+    // An empty database.
+    TestFolder empty;
+    Editor blank(empty, classes);
+    blank.get<QLineEdit>("编辑框1")->setText("新人");
+    blank.click("按钮4");
+    QVERIFY(blank.services.dialogs.shown.isEmpty());
+    QCOMPARE(empty.storedColumn(u"编号").size(), 0);
+}
+
+void RecordEditorTest::twoEditorsEachDeleteTheStudentTheyShow()
 {
     TestFolder folder;
+    const QList<int> ids = folder.addStudents(
+        {{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", {}}, {"丙", "七(1)班", "3", {}}});
+    TestServices services;
+    services.context.appFolder = folder.path();
+    services.context.classList = classes;
+    RecordEditorWindow first(services.context);
+    RecordEditorWindow second(services.context);
+    const auto clickRow = [](RecordEditorWindow& window, int row) {
+        QTreeWidget* list = control<QTreeWidget>(window, "数据列表框");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(row)).center());
+    };
+    clickRow(first, 1);
+    clickRow(second, 2); // the shared row index now says 2
+
+    services.dialogs.confirmAnswers.enqueue(true);
+    control<QPushButton>(first, "按钮3")->click();
+    QVERIFY(services.dialogs.messages().isEmpty());
+    QVERIFY(!stored(folder, ids[1]).exists);
+    QVERIFY(stored(folder, ids[2]).exists);
+
+    // The second window's form still shows 丙; saving it writes 丙, deleting deletes 丙.
+    control<QLineEdit>(second, "编辑框8")->setText("丙的地址");
+    control<QPushButton>(second, "按钮4")->click();
+    QCOMPARE(stored(folder, ids[2]).texts[6], QString("丙的地址"));
+    QCOMPARE(stored(folder, ids[0]).texts[6], QString());
+    services.dialogs.confirmAnswers.enqueue(true);
+    control<QPushButton>(second, "按钮3")->click();
+    QVERIFY(!stored(folder, ids[2]).exists);
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲"}));
+
+    // The first window still shows 丙, deleted meanwhile: it says so and deletes nothing else.
+    QCOMPARE(control<QLineEdit>(first, "编辑框1")->text(), QString("丙"));
+    services.dialogs.confirmAnswers.enqueue(true);
+    control<QPushButton>(first, "按钮3")->click();
+    QCOMPARE(services.dialogs.messages(), QStringList({"更改成功!", "删除失败：这条记录已被删除"}));
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲"}));
+}
+
+void RecordEditorTest::failedSaveIsNotStoredByALaterMove()
+{
+    TestFolder folder;
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", {}}});
+    // A column the save writes last has gone (an older program's table, say).
+    folder.execute("ALTER TABLE 学生 DROP COLUMN 住址");
     Editor editor(folder, classes);
-    editor.get<QLineEdit>("编辑框1")->setText("新人");
+    editor.get<QLineEdit>("编辑框1")->setText("改了");
+    editor.get<QLineEdit>("编辑框9")->setText("13800000000");
     editor.click("按钮4");
-    const QStringList messages = editor.services.dialogs.messages();
-    QCOMPARE(messages.size(), 1);
-    QVERIFY(messages[0].startsWith("保存失败："));
-    QCOMPARE(folder.storedColumn(u"编号").size(), 0);
+    QCOMPARE(editor.services.dialogs.messages(), QStringList({"保存失败：没有这个字段：住址"}));
+
+    editor.clickRow(1);
+    editor.click("按钮1");
+    editor.click("按钮6");
+    QCOMPARE(stored(folder, ids[0]).texts[0], QString("甲"));
+    QCOMPARE(stored(folder, ids[0]).texts[4], QString());
+    QCOMPARE(editor.column(1), QStringList({"甲", "乙"}));
+}
+
+void RecordEditorTest::readOnlyFolderListsAndRefusesToSave()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(20, 30)}, {"乙", "七(1)班", "2", {}}});
+    const QString db = ProgramFolder::databaseFolder(folder.path());
+    const auto setMode = [](const QString& path, mode_t mode) { chmod(QFile::encodeName(path).constData(), mode); };
+    setMode(folder.path(), 0755);
+    setMode(db, 0555);
+    setMode(folder.databaseFile(), 0444);
+    const int result = runWithoutPrivileges([&] {
+        Editor editor(folder, classes);
+        const bool listed = editor.column(1) == QStringList({"甲", "乙"}) && editor.photoShown();
+        editor.get<QLineEdit>("编辑框8")->setText("新地址");
+        editor.click("按钮4");
+        editor.services.dialogs.confirmAnswers.enqueue(true);
+        editor.click("按钮3");
+        editor.click("按钮9");
+        const QStringList expected{"保存失败：数据库文件是只读的，不能写入", "删除失败：数据库文件是只读的，不能写入",
+                                   "编号失败：数据库文件是只读的，不能写入"};
+        if (editor.services.dialogs.messages() != expected)
+            qWarning("%s", qPrintable(editor.services.dialogs.messages().join(" | ")));
+        return listed && editor.services.dialogs.messages() == expected && editor.column(1).size() == 2;
+    });
+    setMode(db, 0755);
+    setMode(folder.databaseFile(), 0644);
+    QCOMPARE(result, 0);
+    QCOMPARE(folder.storedColumn(u"住址"), QStringList({"", ""}));
+}
+
+void RecordEditorTest::saveWaitsWithTheWaitCursor()
+{
+    TestFolder folder;
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    Editor editor(folder, classes);
+    // The web server, say, writes for a moment.
+    std::atomic<bool> locked = false;
+    std::atomic<int> cursorWhileLocked = -1;
+    std::thread other([&] {
+        sqlite3* db = nullptr;
+        sqlite3_open(QFile::encodeName(folder.databaseFile()).constData(), &db);
+        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        locked = true;
+        QThread::msleep(300);
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        cursorWhileLocked = cursor ? int(cursor->shape()) : int(Qt::ArrowCursor);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    while (!locked)
+        QThread::msleep(1);
+    editor.get<QLineEdit>("编辑框8")->setText("等过锁");
+    editor.click("按钮4");
+    other.join();
+    QCOMPARE(cursorWhileLocked.load(), int(Qt::WaitCursor));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QCOMPARE(editor.services.dialogs.messages(), QStringList({"更改成功!"}));
+    QCOMPARE(stored(folder, ids[0]).texts[6], QString("等过锁"));
 }
 
 void RecordEditorTest::deletingKeepsTheSelectionSensible_data()
@@ -548,6 +707,42 @@ void RecordEditorTest::notAPictureIsRefused()
     QVERIFY(messages[0].contains("名单.txt"));
     QVERIFY(messages[1].contains("不存在.jpg"));
     QVERIFY(editor.photoShown());
+    editor.click("按钮4");
+    QCOMPARE(stored(folder, ids[0]).photo, photo);
+}
+
+void RecordEditorTest::phonePhotoLoadsAndGoesOnTheCard()
+{
+    TestFolder folder;
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    const QByteArray phone = jpegBytes(8000, 6000, Qt::darkRed); // 48 megapixels
+    Editor editor(folder, classes);
+    editor.services.dialogs.pathAnswers.enqueue(writeFile(folder.path() + "/手机照片.jpg", phone));
+    editor.click("按钮13");
+    QVERIFY(editor.services.dialogs.messages().isEmpty());
+    QVERIFY(editor.photoShown());
+    QVERIFY(editor.get<QLabel>("图片框2")->pixmap().width() <= 112);
+    editor.click("按钮4");
+    QCOMPARE(stored(folder, ids[0]).photo, phone);
+
+    CardLayout layout = CardLayout::load(folder.path());
+    const QImage card = CardComposer(layout).compose({"甲", "七(1)班", "1", stored(folder, ids[0]).photo});
+    const QColor inFrame = card.pixelColor(layout.photo.x() + 64, layout.photo.y() + 80);
+    QVERIFY2(qAbs(inFrame.red() - 128) < 16 && inFrame.green() < 16 && inFrame.blue() < 16,
+             qPrintable(inFrame.name()));
+}
+
+void RecordEditorTest::pictureBombIsRefused()
+{
+    TestFolder folder;
+    const QByteArray photo = jpegBytes(20, 20);
+    const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", photo}});
+    Editor editor(folder, classes);
+    editor.services.dialogs.pathAnswers.enqueue(writeFile(folder.path() + "/炸弹.png", pngPromising(20000, 20000)));
+    editor.click("按钮13");
+    const QStringList messages = editor.services.dialogs.messages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains("炸弹.png") && messages[0].contains("图片太大"), qPrintable(messages[0]));
     editor.click("按钮4");
     QCOMPARE(stored(folder, ids[0]).photo, photo);
 }
@@ -742,10 +937,8 @@ void RecordEditorTest::missingDatabaseLeavesEverythingEmpty()
         editor.click(button);
     QCOMPARE(editor.list()->topLevelItemCount(), 0);
     QCOMPARE(editor.details(), QStringList(9, QString()));
-    const QStringList messages = editor.services.dialogs.messages();
-    QCOMPARE(messages.size(), 2);
-    QVERIFY(messages[0].startsWith("保存失败："));
-    QVERIFY(messages[1].startsWith("编号失败："));
+    // Only numbering has something to do, and says what is wrong.
+    QCOMPARE(editor.services.dialogs.messages(), QStringList({"编号失败：找不到数据库文件"}));
     QVERIFY(!QFile::exists(folder.databaseFile()));
 }
 

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <csignal>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,16 @@ int runWithFullDisk(qint64 bytes, const std::function<bool()>& work)
     return runInChild([bytes, &work] {
         const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
         setrlimit(RLIMIT_FSIZE, &limit);
+        return work();
+    });
+}
+
+int runWithoutPrivileges(const std::function<bool()>& work)
+{
+    return runInChild([&work] {
+        constexpr uid_t nobody = 65534;
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            return false;
         return work();
     });
 }

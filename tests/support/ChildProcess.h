@@ -21,3 +21,8 @@ int runWithFullDisk(qint64 bytes, const std::function<bool()>& work);
 pid_t startChild(const std::function<bool()>& work);
 // Waits for a child started above: its exit code, or -1 when it died of a signal.
 int waitForChild(pid_t pid);
+
+// Runs `work` in a child that cannot write what its owner's permissions forbid: as root
+// (which writes anywhere), the child becomes the unprivileged user nobody first. Files and
+// folders the work needs must be open to that user.
+int runWithoutPrivileges(const std::function<bool()>& work);

@@ -8,12 +8,16 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QImage>
 #include <QTest>
+#include <QtEndian>
 
 #include <functional>
 
 #include <sqlite3.h>
+#include <zlib.h>
 
 TestFolder::TestFolder(bool withDatabase)
     : m_dir(QDir::tempPath() + QStringLiteral("/青禾-test-XXXXXX"))
@@ -131,3 +135,54 @@ QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
 }
 
 QByteArray pngBytes(int width, int height, const QColor& color) { return filledPicture(width, height, color, "PNG"); }
+
+namespace {
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    const QByteArray body = QByteArray(type, 4) + data;
+    chunk += body;
+    QByteArray crc(4, '\0');
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), crc.data());
+    return chunk + crc;
+}
+
+} // namespace
+
+QByteArray pngPromising(int width, int height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(quint32(width), header.data());
+    qToBigEndian(quint32(height), header.data() + 4);
+    header[8] = 8; // bits per sample
+    header[9] = 2; // RGB
+    const QByteArray rows(4 * (1 + 3 * width), '\0');
+    QByteArray packed = qCompress(rows).mid(4); // zlib stream without Qt's length prefix
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", packed)
+           + pngChunk("IEND", {});
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeTestFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray noiseBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
+}

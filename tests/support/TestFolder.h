@@ -43,3 +43,14 @@ private:
 QByteArray jpegBytes(int width, int height, Qt::GlobalColor color = Qt::darkCyan);
 // The same losslessly, for tests that read its colour back exactly.
 QByteArray pngBytes(int width, int height, const QColor& color);
+
+// A PNG whose header promises width × height pixels; its data holds only a few rows, as a
+// decompression bomb's first bytes look.
+QByteArray pngPromising(int width, int height);
+
+// The bytes of a file; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+// Writes a file a test sets up, and answers its path; ends the test when it cannot.
+QString writeTestFile(const QString& path, const QByteArray& bytes);
+// Bytes that compress badly and differ with every seed: stand-in photos, damage.
+QByteArray noiseBytes(int size, quint32 seed);

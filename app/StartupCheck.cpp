@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/StartupCheck.h"
+
+#include "platform/DatabaseConnection.h"
+#include "platform/widgets/AppContext.h"
+
+#include <QFileInfo>
+#include <QThread>
+#include <QWidget>
+#include <QTimer>
+
+StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bool opened, QWidget* window)
+    : QObject(window)
+    , m_context(context)
+    , m_database(database)
+    , m_window(window)
+{
+    const QString file = context.databaseFile();
+    if (!opened) {
+        // A missing archive is the empty start of a new folder, not a fault.
+        const QString reason = database.lastError();
+        QTimer::singleShot(0, this, [this, file, reason] {
+            if (QFileInfo::exists(file))
+                report(reason, false);
+            emit finished();
+        });
+        return;
+    }
+    auto result = std::make_shared<QString>();
+    m_thread = QThread::create(
+        [file, result, cancel = m_cancel] { *result = DatabaseConnection::checkWholeFile(file, cancel.get()); });
+    connect(m_thread, &QThread::finished, this, [this, result] {
+        if (!result->isEmpty())
+            report(*result, true);
+        emit finished();
+    });
+    m_thread->start(QThread::LowPriority);
+}
+
+StartupCheck::~StartupCheck()
+{
+    if (m_thread) {
+        *m_cancel = true; // the check stops within a few milliseconds
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void StartupCheck::report(const QString& reason, bool damaged)
+{
+    if (damaged)
+        m_database.markDamaged(reason);
+    m_context.reportDatabaseProblem(m_window, reason, damaged);
+}
