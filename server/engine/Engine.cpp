@@ -14,6 +14,18 @@ Engine::Engine(const QString& siteRoot)
 {
 }
 
+namespace {
+
+// The reason keeps its quotes as VBScript shows them; only markup is escaped.
+QString escaped(const QString& text)
+{
+    QString out = text;
+    out.replace(u'&', QLatin1String("&amp;")).replace(u'<', QLatin1String("&lt;")).replace(u'>', QLatin1String("&gt;"));
+    return out;
+}
+
+} // namespace
+
 QByteArray errorPage(const ScriptError& error)
 {
     QString where = error.file;
@@ -23,7 +35,7 @@ QByteArray errorPage(const ScriptError& error)
                                         "<font face=\"宋体\" size=2>\r\n<p>%1 <font face=\"宋体\" size=2>错误 '%2'</font>\r\n"
                                         "<p>\r\n<font face=\"宋体\" size=2>%3</font>\r\n"
                                         "<p>\r\n<font face=\"宋体\" size=2>%4</font>\r\n</font>\r\n</body></html>\r\n")
-                             .arg(htmlEncode(error.source), error.code(), htmlEncode(error.description), htmlEncode(where));
+                             .arg(escaped(error.source), error.code(), escaped(error.description), escaped(where));
     return encodeGbk(html);
 }
 

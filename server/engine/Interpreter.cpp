@@ -16,6 +16,14 @@ ScriptError illegalAssignment(const QString& name)
     return runtimeError(501, QStringLiteral("非法赋值: '") + name + u'\'');
 }
 
+// The objects know their members in lower case; the page's reader knows them as written.
+ScriptError renamed(ScriptError e, const QString& spelling)
+{
+    if (e.number == 438 && !e.located())
+        e.description = QStringLiteral("对象不支持此属性或方法: '") + spelling + u'\'';
+    return e;
+}
+
 } // namespace
 
 Interpreter::Interpreter(const Program& program, QByteArray& output)
@@ -281,6 +289,8 @@ Value* Interpreter::variableForWrite(const QString& name, const QString& spellin
         throw illegalAssignment(spelling);
     if (Value* v = findVariable(name))
         return v;
+    if (isUnsupportedName(name))
+        throw unsupported(QStringLiteral("的函数或对象：") + spelling);
     if (m_program.optionExplicit)
         throw undefinedVariable(spelling);
     if (m_program.procedures.count(name) || findBuiltin(name))
@@ -306,6 +316,8 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
             return;
         }
         Value* slot = findVariable(target.name);
+        if (!slot && isUnsupportedName(target.name))
+            throw unsupported(QStringLiteral("的函数或对象：") + target.spelling);
         if (!slot)
             throw m_program.optionExplicit ? undefinedVariable(target.spelling) : typeMismatch(target.spelling);
         const Args args = evalArgs(target.args);
@@ -326,7 +338,12 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
         const Value base = eval(*target.base);
         if (!base.isObject() || !base.object())
             throw objectRequired(target.base->spelling);
-        base.object()->set(target.name, evalArgs(target.args), stored);
+        const Args args = evalArgs(target.args);
+        try {
+            base.object()->set(target.name, args, stored);
+        } catch (ScriptError& e) {
+            throw renamed(std::move(e), target.spelling);
+        }
         return;
     }
     default:
@@ -493,7 +510,12 @@ Value Interpreter::evalMember(const Expr& e)
         throw objectRequired(e.base->spelling);
     if (!base.object())
         throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
-    return base.object()->get(e.name, evalArgs(e.args));
+    const Args args = evalArgs(e.args);
+    try {
+        return base.object()->get(e.name, args);
+    } catch (ScriptError& error) {
+        throw renamed(std::move(error), e.spelling);
+    }
 }
 
 Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args, const QString& spelling)

@@ -581,10 +581,15 @@ std::optional<int> compare(const Value& a0, bool aHard, const Value& b0, bool bH
     const bool aIsText = isText(a);
     const bool textHard = aIsText ? aHard : bHard;
     const bool numberHard = aIsText ? bHard : aHard;
-    if (numberHard)
-        return sign(a.toDouble(), b.toDouble());
-    if (textHard)
+    // A text beside a literal number is read as a number when it is one; a text that is none
+    // (a query value such as "abc") simply differs, instead of stopping the page.
+    if (numberHard) {
+        const auto n = parseNumber((aIsText ? a : b).toString());
+        if (n)
+            return aIsText ? sign(*n, b.toDouble()) : sign(a.toDouble(), *n);
+    } else if (textHard) {
         return textSign(a.toString(), b.toString());
+    }
     // Two variables, one a number and one a text: the number is the smaller.
     return aIsText ? 1 : -1;
 }
