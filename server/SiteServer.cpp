@@ -433,7 +433,15 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
         return;
     }
 
-    switch (SitePath::kindOf(sitePath)) {
+    // A link inside the site is followed, but what it leads to must be of the kind asked for:
+    // photo.jpg pointing at the database is still the database.
+    const SitePath::Kind kind = SitePath::kindOf(sitePath);
+    if (const auto file = m_engine.cache().fileOf(sitePath);
+        file && SitePath::kindOf(QFileInfo(*file).canonicalFilePath()) != kind) {
+        res.status = 404;
+        return;
+    }
+    switch (kind) {
     case SitePath::Kind::Page:
         servePage(sitePath, query, req, res, body);
         return;
