@@ -10,6 +10,9 @@ namespace Ui {
 class ClassAdminWindow;
 }
 
+// The classes and their web administrators, edited in a grid whose row 0 is the header.
+// Saving replaces the table, rebuilds the class list and closes the window; closing without
+// saving changes nothing.
 class ClassAdminWindow : public QWidget {
     Q_OBJECT
 public:
@@ -17,6 +20,15 @@ public:
     ~ClassAdminWindow() override;
 
 private:
+    void load();
+    void addRow();
+    void insertRow();
+    void deleteRow();
+    void save();
+    // The selected data row; 0 when none is selected or the header is.
+    int selectedDataRow() const;
+    void formatRows(int first, int count);
+
     AppContext& m_context;
     std::unique_ptr<Ui::ClassAdminWindow> m_ui;
 };

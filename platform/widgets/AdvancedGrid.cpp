@@ -185,6 +185,17 @@ GridCell AdvancedGrid::getCell(int row, int column) const
     return GridCell::fromText(it->text());
 }
 
+void AdvancedGrid::commitEditing()
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    QWidget* editor = focusWidget();
+    if (!editor || editor == this || !isAncestorOf(editor))
+        return;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 void AdvancedGrid::print(Dialogs& dialogs)
 {
     QPrinter printer(QPrinter::HighResolution);

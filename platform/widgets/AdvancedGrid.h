@@ -54,6 +54,9 @@ public:
     void setCell(int row, int column, const GridCell& cell);
     // A cell that was never set reads as empty text.
     GridCell getCell(int row, int column) const;
+    // Stores the text of a cell still being typed into, so that a button pressed without
+    // leaving the cell (a shortcut, a click that takes no focus) reads what the user sees.
+    void commitEditing();
 
     // -1 while no cell has been selected.
     int cursorRow() const { return currentRow(); }
