@@ -18,7 +18,7 @@ If Request.ServerVariables("REQUEST_METHOD")="POST" Then
 		Set bj=Server.CreateObject("ADODB.recordset")
 		bj.Open "Select * from 设置 where 帐号='" & Replace(zh,"'","''") & "' and 密码='" & Replace(mm,"'","''") & "'",conn,2,2
 		If Not bj.EOF Then
-			Session("班级")=bj("单位") & ""
+			Session("单位")=bj("单位") & ""
 			Session("帐号")=zh
 			bj.Close
 			Response.Redirect "login.asp"
@@ -29,7 +29,7 @@ If Request.ServerVariables("REQUEST_METHOD")="POST" Then
 		ts="帐号或密码错误"
 	End If
 End If
-bjmc=Session("班级") & ""
+bjmc=Session("单位") & ""
 %>
 <html>
 <script language="javascript" src="../../../../print.js"></script>

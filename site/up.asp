@@ -15,7 +15,7 @@ Sub XieRu(ziduan, zhi)
 End Sub
 
 id=Request.QueryString("id")
-bjmc=Session("班级") & ""
+bjmc=Session("单位") & ""
 keyi=False
 If bjmc<>"" And ZhengShu(id) And Request.ServerVariables("REQUEST_METHOD")="POST" Then
 	db="学生信息.mdb"
