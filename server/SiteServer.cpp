@@ -285,10 +285,17 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}); });
     Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
         std::string body;
-        reader([&](const char* data, size_t length) {
+        const bool read = reader([&](const char* data, size_t length) {
             body.append(data, length);
             return body.size() <= m_limits.maxBodyBytes;
         });
+        if (!read) {
+            // The library has said 413 for a Content-Length above the limit; a chunked body
+            // that grows past it stops here.
+            if (res.status < 400 || body.size() > m_limits.maxBodyBytes)
+                res.status = body.size() > m_limits.maxBodyBytes ? 413 : res.status < 400 ? 400 : res.status;
+            return;
+        }
         handle(req, res, body);
     });
     auto notAllowed = [](const httplib::Request&, httplib::Response& res) {

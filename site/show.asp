@@ -46,4 +46,6 @@ ElseIf b1=&H42 And b2=&H4D Then
 End If
 Response.ContentType=lx
 Response.BinaryWrite zp
+'后面的换行不属于照片
+Response.End
 %>
