@@ -140,6 +140,9 @@ public:
 
     const std::string& remoteAddress() const { return m_remoteAddress; }
     bool hasBuffered() const { return m_begin < m_end; }
+    // A request whose headers never ended (too long, too slow, or no HTTP): what follows on
+    // the connection cannot be told apart from it, so the connection ends with the answer.
+    bool headersUnfinished() const { return m_inHeaders; }
 
     void startRequest()
     {
@@ -410,7 +413,7 @@ bool SiteServer::process_and_close_socket(socket_t sock)
         stream.startRequest();
         bool closed = false;
         ok = process_request(stream, left == 1, closed, nullptr);
-        if (!ok || closed)
+        if (!ok || closed || stream.headersUnfinished())
             break;
     }
     release(stream.remoteAddress());
