@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ProgramFolder.h"
 
+#include "platform/IniFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -24,5 +26,11 @@ QString backgroundFile(const QString& appFolder) { return appFolder + QStringLit
 QString photoFolder(const QString& appFolder) { return appFolder + QStringLiteral("/照片"); }
 QString rosterFile(const QString& appFolder) { return appFolder + QStringLiteral("/学生名单.xls"); }
 QString webServerProgram(const QString& appFolder) { return appFolder + QStringLiteral("/DB/asp"); }
+
+int webServerPort(const QString& appFolder)
+{
+    const int port = IniFile::readInteger(settingsFile(appFolder), u"sys", u"WEB端口", 80);
+    return port > 0 && port <= 65535 ? port : 80;
+}
 
 } // namespace ProgramFolder

@@ -17,5 +17,7 @@ QString backgroundFile(const QString& appFolder);   // background
 QString photoFolder(const QString& appFolder);      // 照片
 QString rosterFile(const QString& appFolder);       // 学生名单.xls
 QString webServerProgram(const QString& appFolder); // DB/asp
+// The port of the web site: [sys] WEB端口 of sys.ini, 80 when it is unset or no port.
+int webServerPort(const QString& appFolder);
 
 } // namespace ProgramFolder

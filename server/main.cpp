@@ -2,7 +2,6 @@
 // asp [--port N] [--root FOLDER] [--background]: the site's web server. It serves the folder
 // it lies in (the program folder's DB/) on every local address, at [sys] WEB端口 of the
 // program folder's sys.ini (80 when unset), until SIGTERM.
-#include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "server/SiteServer.h"
 
@@ -83,12 +82,8 @@ int main(int argc, char* argv[])
         say(stderr, QStringLiteral("网站文件夹不存在：") + root);
         return Usage;
     }
-    if (port < 0) {
-        const QString settings = ProgramFolder::settingsFile(QFileInfo(root).absolutePath());
-        port = IniFile::readInteger(settings, u"sys", u"WEB端口", 80);
-        if (port <= 0 || port > 65535)
-            port = 80;
-    }
+    if (port < 0)
+        port = ProgramFolder::webServerPort(QFileInfo(root).absolutePath());
 
     // Signals are taken by one thread of their own; every thread made later inherits the mask.
     sigset_t stopSignals;

@@ -98,7 +98,7 @@ void RecordingNavigator::present(QWidget* window, bool modal)
 bool RecordingShell::openUrl(const QString& url)
 {
     openedUrls << url;
-    return true;
+    return browserFound;
 }
 
 bool RecordingShell::openFolder(const QString& path)
@@ -107,8 +107,16 @@ bool RecordingShell::openFolder(const QString& path)
     return true;
 }
 
-bool RecordingShell::startDetached(const QString& program, const QStringList&, const QString&)
+bool RecordingShell::startDetached(const QString& program, const QStringList& arguments, const QString&)
 {
     startedPrograms << program;
+    startedArguments << arguments;
     return true;
+}
+
+ProgramResult RecordingShell::run(const QString& program, const QStringList& arguments, const QString&, int)
+{
+    startedPrograms << program;
+    startedArguments << arguments;
+    return programResult;
 }

@@ -74,12 +74,17 @@ public:
     QStringList openedUrls;
     QStringList openedFolders;
     QStringList startedPrograms;
+    QList<QStringList> startedArguments;
     QString address = QStringLiteral("192.168.1.10");
+    bool browserFound = true;
+    ProgramResult programResult{true, 0, {}, {}}; // what every run program answers
 
     bool openUrl(const QString& url) override;
     bool openFolder(const QString& path) override;
     bool startDetached(const QString& program, const QStringList& arguments,
                        const QString& workingFolder) override;
+    ProgramResult run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+                      int timeoutMs) override;
     QString localAddress() override { return address; }
 };
 
