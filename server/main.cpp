@@ -6,6 +6,7 @@
 #include "server/SiteServer.h"
 
 #include <QDir>
+#include <sqlite3.h>
 #include <QFileInfo>
 
 #include <csignal>
@@ -57,6 +58,8 @@ void runInBackground()
 
 int main(int argc, char* argv[])
 {
+    // SQLite counts its memory under one lock that every page of every thread would take.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     QString root = ownFolder();
     int port = -1;
     bool background = false;
