@@ -36,10 +36,8 @@ struct Load {
     double elapsedMs = 0;
 
     double perSecond() const { return elapsedMs > 0 ? requests * 1000.0 / elapsedMs : 0; }
-    double p99() const
-    {
-        if (latencies.empty())
-            return 0;
+    double p99() const {
+        if (latencies.empty()) return 0;
         std::vector<double> sorted = latencies;
         std::sort(sorted.begin(), sorted.end());
         return sorted[size_t(double(sorted.size() - 1) * 0.99)];
@@ -48,8 +46,7 @@ struct Load {
 
 // Several clients, each on one kept-alive connection, asking for targets until the time or
 // the count is used up.
-Load hammer(int port, const std::function<std::string(int client, int i)>& target)
-{
+Load hammer(int port, const std::function<std::string(int client, int i)>& target) {
     std::vector<Load> loads(connections);
     std::atomic<int> budget{maxRequests};
     const double start = bench::nowMs();
@@ -65,8 +62,7 @@ Load hammer(int port, const std::function<std::string(int client, int i)>& targe
                 const auto r = client.Get(target(c, i));
                 loads[size_t(c)].latencies.push_back(bench::nowMs() - t0);
                 ++loads[size_t(c)].requests;
-                if (!r || r->status != 200)
-                    ++loads[size_t(c)].failed;
+                if (!r || r->status != 200) ++loads[size_t(c)].failed;
             }
         });
     }
@@ -82,19 +78,19 @@ Load hammer(int port, const std::function<std::string(int client, int i)>& targe
     return all;
 }
 
-void webScenario()
-{
+void webScenario() {
     // Ten classes of 50; the home page lists the first.
     const BenchFolder folder(500, 30 * 1024, 10);
     const QString site = ProgramFolder::databaseFolder(folder.path());
     for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
-        QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file), site + u'/' + QLatin1String(file));
+        QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                    site + u'/' + QLatin1String(file));
     SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions);
     {
         DatabaseConnection connection;
         connection.openDatabaseFile(folder.databaseFile());
-        connection.execute(QStringLiteral("UPDATE 设置 SET 帐号='bench', 密码='bench' WHERE 单位='") + BenchFolder::className(0)
-                           + u'\'');
+        connection.execute(QStringLiteral("UPDATE 设置 SET 帐号='bench', 密码='bench' WHERE 单位='") +
+                           BenchFolder::className(0) + u'\'');
     }
 
     QProcess server;
@@ -105,7 +101,8 @@ void webScenario()
         out += server.readAllStandardOutput();
     const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
     if (!m.hasMatch()) {
-        std::fprintf(stderr, "web: the server did not start: %s\n", server.readAllStandardError().constData());
+        std::fprintf(stderr, "web: the server did not start: %s\n",
+                     server.readAllStandardError().constData());
         return;
     }
     const int port = m.captured(1).toInt();
@@ -123,20 +120,22 @@ void webScenario()
     // The same load while the desktop program saves a student every 100 ms, and a class
     // administrator saves an edit through up.asp every 50 ms.
     QProcess writer;
-    writer.start(QStringLiteral(QINGHE_WEB_WRITER), {folder.databaseFile(), QString::number(seconds * 2 + 1)});
+    writer.start(QStringLiteral(QINGHE_WEB_WRITER),
+                 {folder.databaseFile(), QString::number(seconds * 2 + 1)});
     writer.waitForStarted();
     std::atomic<int> editFailures{0};
     std::atomic<bool> editing{true};
     std::thread editor([&] {
         httplib::Client client("127.0.0.1", port);
-        const auto login = client.Post("/login.asp", "zh=bench&mm=bench", "application/x-www-form-urlencoded");
+        const auto login =
+            client.Post("/login.asp", "zh=bench&mm=bench", "application/x-www-form-urlencoded");
         const std::string cookie = login ? login->get_header_value("Set-Cookie") : std::string();
         const httplib::Headers session{{"Cookie", cookie.substr(0, cookie.find(';'))}};
         for (int n = 0; editing; ++n) {
-            const std::string body = "T4=" + asp::urlEncode(QStringLiteral("上海路 %1 号").arg(n)).toStdString();
+            const std::string body =
+                "T4=" + asp::urlEncode(QStringLiteral("上海路 %1 号").arg(n)).toStdString();
             const auto r = client.Post("/up.asp?id=11", session, body, "application/x-www-form-urlencoded");
-            if (!r || r->status != 302)
-                ++editFailures;
+            if (!r || r->status != 302) ++editFailures;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
@@ -148,7 +147,8 @@ void webScenario()
     const QStringList counts = QString::fromLocal8Bit(writer.readAllStandardOutput()).split(u' ');
     const int writerFailures = counts.size() == 2 ? counts[1].trimmed().toInt() : 1;
     bench::report("web", "locked_errors",
-                  writerFailures + indexWhileSaving.failed + photosWhileSaving.failed + editFailures, "errors");
+                  writerFailures + indexWhileSaving.failed + photosWhileSaving.failed + editFailures,
+                  "errors");
     bench::report("web", "index_rps_while_saving", indexWhileSaving.perSecond(), "requests/s");
     bench::report("web", "saves", counts.value(0).toDouble(), "saves");
 

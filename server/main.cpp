@@ -6,8 +6,8 @@
 #include "server/SiteServer.h"
 
 #include <QDir>
-#include <sqlite3.h>
 #include <QFileInfo>
+#include <sqlite3.h>
 
 #include <csignal>
 #include <cstdio>
@@ -20,44 +20,38 @@ namespace {
 
 enum ExitCode { Served = 0, Failed = 1, Usage = 2, PortInUse = 3, NoPermission = 4 };
 
-void say(FILE* stream, const QString& text)
-{
+void say(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
 
-QString ownFolder()
-{
+QString ownFolder() {
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
 }
 
 // Detaches from the program that started us, which only waits to learn whether the port
 // could be taken.
-void runInBackground()
-{
+void runInBackground() {
     const pid_t child = fork();
     if (child < 0) {
         say(stderr, QStringLiteral("网页服务器无法转入后台运行"));
         std::exit(Failed);
     }
-    if (child > 0)
-        std::_Exit(Served);
+    if (child > 0) std::_Exit(Served);
     setsid();
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
         dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        if (null > STDERR_FILENO)
-            close(null);
+        if (null > STDERR_FILENO) close(null);
     }
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // SQLite counts its memory under one lock that every page of every thread would take.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     QString root = ownFolder();
@@ -85,8 +79,7 @@ int main(int argc, char* argv[])
         say(stderr, QStringLiteral("网站文件夹不存在：") + root);
         return Usage;
     }
-    if (port < 0)
-        port = ProgramFolder::webServerPort(QFileInfo(root).absolutePath());
+    if (port < 0) port = ProgramFolder::webServerPort(QFileInfo(root).absolutePath());
 
     // Signals are taken by one thread of their own; every thread made later inherits the mask.
     sigset_t stopSignals;
@@ -112,9 +105,10 @@ int main(int argc, char* argv[])
                         .arg(port));
         return PortInUse;
     case SiteServer::BindError::NoPermission:
-        say(stderr, QStringLiteral("没有使用端口 %1 的权限：1024 以下的端口只有管理员能用。请用 make run 启动程序"
-                                   "（它给网页服务器这个权限），或以管理员身份运行 setcap cap_net_bind_service=+ep %2，"
-                                   "或在 sys.ini 的 [sys] 中把 WEB端口 改为 1024 以上的端口（例如 8080）。")
+        say(stderr, QStringLiteral(
+                        "没有使用端口 %1 的权限：1024 以下的端口只有管理员能用。请用 make run 启动程序"
+                        "（它给网页服务器这个权限），或以管理员身份运行 setcap cap_net_bind_service=+ep %2，"
+                        "或在 sys.ini 的 [sys] 中把 WEB端口 改为 1024 以上的端口（例如 8080）。")
                         .arg(port)
                         .arg(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))));
         return NoPermission;
@@ -124,8 +118,7 @@ int main(int argc, char* argv[])
     }
 
     say(stdout, QStringLiteral("网页服务器已启动，端口 %1，网站文件夹 %2").arg(server.boundPort()).arg(root));
-    if (background)
-        runInBackground();
+    if (background) runInBackground();
 
     std::thread([&server, stopSignals] {
         int signal = 0;

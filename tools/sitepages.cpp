@@ -2,17 +2,16 @@
 // Lays down the pages the default web settings generate (DB/index.asp, DB/h2.asp) in a
 // program folder that has none yet, so its site works before anyone presses "保存". A page
 // that exists is the school's own and is left alone.
+#include "web/SitePages.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SafeFile.h"
-#include "web/SitePages.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {
@@ -26,8 +25,7 @@ int main(int argc, char* argv[])
         {folder + QStringLiteral("/h2.asp"), SitePages::editPage(SitePages::defaultOptions)},
     };
     for (const auto& [path, bytes] : pages) {
-        if (QFileInfo::exists(path))
-            continue;
+        if (QFileInfo::exists(path)) continue;
         QString error;
         if (!SafeFile::write(path, bytes, &error)) {
             QTextStream(stderr) << "无法写入 " << path << "：" << error << '\n';

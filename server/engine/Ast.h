@@ -17,7 +17,29 @@ struct Stmt;
 using ExprPtr = std::unique_ptr<Expr>;
 using Block = std::vector<std::unique_ptr<Stmt>>;
 
-enum class Op { Add, Sub, Mul, Div, IntDiv, Mod, Pow, Concat, Eq, Ne, Lt, Gt, Le, Ge, And, Or, Xor, Eqv, Imp, Neg, Not };
+enum class Op {
+    Add,
+    Sub,
+    Mul,
+    Div,
+    IntDiv,
+    Mod,
+    Pow,
+    Concat,
+    Eq,
+    Ne,
+    Lt,
+    Gt,
+    Le,
+    Ge,
+    And,
+    Or,
+    Xor,
+    Eqv,
+    Imp,
+    Neg,
+    Not
+};
 
 struct Expr {
     enum class Kind {
@@ -55,7 +77,22 @@ struct Branch {
 };
 
 struct Stmt {
-    enum class Kind { Html, Write, Dim, ReDim, Assign, Set, Call, If, Do, For, ForEach, Select, Exit, OnError };
+    enum class Kind {
+        Html,
+        Write,
+        Dim,
+        ReDim,
+        Assign,
+        Set,
+        Call,
+        If,
+        Do,
+        For,
+        ForEach,
+        Select,
+        Exit,
+        OnError
+    };
     enum class Exit { Do, For, Sub, Function };
     Kind kind = Kind::Call;
     quint16 file = 0;
@@ -71,10 +108,10 @@ struct Stmt {
     Block elseBody;
     bool hasElse = false;
 
-    ExprPtr condition;     // Do: none for Do … Loop
-    bool until = false;    // Do Until / Loop Until
+    ExprPtr condition;  // Do: none for Do … Loop
+    bool until = false; // Do Until / Loop Until
     bool testAtEnd = false;
-    QString variable;      // For, For Each
+    QString variable; // For, For Each
     QString variableSpelling;
     ExprPtr from, to, step; // For; For Each: `from` is the collection
     Block body;
@@ -103,11 +140,11 @@ struct Procedure {
 // A page parsed once and run by many requests at the same time: nothing in it changes
 // while it runs.
 struct Program {
-    std::vector<QString> files;    // site paths: the page, then its includes
-    std::vector<QByteArray> html;  // literal blocks
+    std::vector<QString> files;   // site paths: the page, then its includes
+    std::vector<QByteArray> html; // literal blocks
     Block body;
     std::unordered_map<QString, std::unique_ptr<Procedure>> procedures;
-    std::vector<QString> globals;  // declared with Dim at page level
+    std::vector<QString> globals; // declared with Dim at page level
     std::vector<std::pair<QString, ExprPtr>> constants;
     bool optionExplicit = false;
 };

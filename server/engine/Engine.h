@@ -13,7 +13,8 @@ public:
 
     // False when there is no such page (the server answers 404). A page that fails answers
     // 500 with the file, the line and the reason, as classic ASP shows them.
-    bool run(const QString& sitePath, const PageRequest& request, SessionProvider* sessions, PageResponse& response);
+    bool run(const QString& sitePath, const PageRequest& request, SessionProvider* sessions,
+             PageResponse& response);
 
     PageCache& cache() { return m_cache; }
 

@@ -3,6 +3,7 @@
 
 #include "server/engine/Ast.h"
 #include "server/engine/Object.h"
+#include "server/engine/ScriptError.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -53,6 +54,8 @@ private:
     };
 
     Flow execBlock(const Block& block);
+    // Under On Error Resume Next: notes the error in Err and answers that the page goes on.
+    bool resumed(const ScriptError& e);
     Flow exec(const Stmt& s);
     Flow execIf(const Stmt& s);
     Flow execDo(const Stmt& s);
@@ -71,7 +74,8 @@ private:
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);
 
-    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args, const QString& spelling);
+    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
+                        const QString& spelling);
     void defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants);
     Value* findVariable(const QString& name);
     Value* variableForWrite(const QString& name, const QString& spelling);

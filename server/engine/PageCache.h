@@ -47,8 +47,8 @@ private:
     bool current(const Cached& cached) const;
     Cached build(const QString& sitePath, const QByteArray& bytes) const;
 
-    QString m_root;      // as given, used in paths handed to pages
-    QString m_realRoot;  // with links resolved, to check what a path reaches
+    QString m_root;     // as given, used in paths handed to pages
+    QString m_realRoot; // with links resolved, to check what a path reaches
     std::mutex m_mutex;
     std::unordered_map<QString, std::shared_ptr<const Cached>> m_pages;
 };

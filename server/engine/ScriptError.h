@@ -11,16 +11,16 @@ namespace asp {
 // number, a short reason, and where in which file.
 struct ScriptError : std::exception {
     enum class Kind {
-        Runtime,     // On Error Resume Next may skip it
-        Syntax,      // the page does not parse
-        Fatal,       // beyond what this engine runs, or past a limit: never skipped, so a page cannot go on wrongly
+        Runtime, // On Error Resume Next may skip it
+        Syntax,  // the page does not parse
+        Fatal, // beyond what this engine runs, or past a limit: never skipped, so a page cannot go on wrongly
     };
 
     Kind kind = Kind::Runtime;
-    long number = 0;  // Err.Number
-    QString source;   // "Microsoft VBScript 运行时错误", "ADODB.Recordset" …
+    long number = 0; // Err.Number
+    QString source;  // "Microsoft VBScript 运行时错误", "ADODB.Recordset" …
     QString description;
-    QString file;     // site path of the page or include, such as /index.asp
+    QString file; // site path of the page or include, such as /index.asp
     int line = 0;
 
     ScriptError() = default;
@@ -28,9 +28,7 @@ struct ScriptError : std::exception {
         : kind(k)
         , number(n)
         , source(std::move(src))
-        , description(std::move(text))
-    {
-    }
+        , description(std::move(text)) {}
     const char* what() const noexcept override { return "script error"; }
 
     // The code classic ASP shows, such as 800a000d.

@@ -72,8 +72,8 @@ private:
     struct DateTag {
         double days;
     };
-    using Storage = std::variant<std::monostate, NullTag, bool, qint16, qint32, double, DateTag, QString, QByteArray,
-                                 std::shared_ptr<Object>, std::shared_ptr<Array>>;
+    using Storage = std::variant<std::monostate, NullTag, bool, qint16, qint32, double, DateTag, QString,
+                                 QByteArray, std::shared_ptr<Object>, std::shared_ptr<Array>>;
     Storage m;
 };
 

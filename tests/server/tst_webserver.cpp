@@ -27,8 +27,7 @@
 
 namespace {
 
-QByteArray pngBytes()
-{
+QByteArray pngBytes() {
     QImage image(40, 50, QImage::Format_RGB32);
     image.fill(Qt::darkGreen);
     QByteArray bytes;
@@ -39,23 +38,22 @@ QByteArray pngBytes()
 }
 
 // A form body as a browser sends it from a GBK page.
-std::string form(const QList<std::pair<QString, QString>>& fields)
-{
+std::string form(const QList<std::pair<QString, QString>>& fields) {
     QByteArray body;
     for (const auto& [name, value] : fields) {
-        if (!body.isEmpty())
-            body += '&';
+        if (!body.isEmpty()) body += '&';
         body += asp::urlEncode(name) + '=' + asp::urlEncode(value);
     }
     return body.toStdString();
 }
 
-QString text(const httplib::Result& r) { return r ? gbk::decode(QByteArray::fromStdString(r->body)) : QString(); }
+QString text(const httplib::Result& r) {
+    return r ? gbk::decode(QByteArray::fromStdString(r->body)) : QString();
+}
 
 // One request as bytes on a socket of its own, so nothing cleans the path on the way; the
 // status code of the answer, or 0 without one.
-int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr)
-{
+int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr) {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -72,27 +70,24 @@ int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr)
             received.append(buffer, n);
     }
     ::close(sock);
-    if (answer)
-        *answer = received;
-    const auto m = QRegularExpression(QStringLiteral("^HTTP/1\\.1 (\\d{3})")).match(QString::fromLatin1(received));
+    if (answer) *answer = received;
+    const auto m =
+        QRegularExpression(QStringLiteral("^HTTP/1\\.1 (\\d{3})")).match(QString::fromLatin1(received));
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
-int rawGet(int port, const QByteArray& target)
-{
+int rawGet(int port, const QByteArray& target) {
     return rawStatus(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 // The asp program serving a folder, stopped with SIGTERM when the test is done.
 class AspProcess {
 public:
-    explicit AspProcess(const QString& root, int port = 0)
-    {
+    explicit AspProcess(const QString& root, int port = 0) {
         m_process.setProgram(QStringLiteral(QINGHE_ASP_PROGRAM));
         m_process.setArguments({"--root", root, "--port", QString::number(port)});
         m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return;
+        if (!m_process.waitForStarted(5000)) return;
         QByteArray out;
         QElapsedTimer timer;
         timer.start();
@@ -101,23 +96,19 @@ public:
             out += m_process.readAllStandardOutput();
         }
         const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
-        if (m.hasMatch())
-            m_port = m.captured(1).toInt();
+        if (m.hasMatch()) m_port = m.captured(1).toInt();
     }
     ~AspProcess() { stop(); }
 
     int port() const { return m_port; }
-    httplib::Client client() const
-    {
+    httplib::Client client() const {
         httplib::Client c("127.0.0.1", m_port);
         c.set_read_timeout(10);
         return c;
     }
     // The exit code after SIGTERM; -1 when it did not stop within two seconds.
-    int stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_process.exitCode();
+    int stop() {
+        if (m_process.state() == QProcess::NotRunning) return m_process.exitCode();
         m_process.terminate();
         if (!m_process.waitForFinished(2000)) {
             m_process.kill();
@@ -172,8 +163,7 @@ private:
     QList<int> m_ids; // 张三 (JPEG, 七(1)班), 李四 (PNG, 七(1)班), 王五 (no photo, 七(2)班)
 };
 
-void WebServerTest::init()
-{
+void WebServerTest::init() {
     m_folder = std::make_unique<TestFolder>();
     m_folder->addClasses({"七(1)班", "七(2)班"});
     m_folder->execute("UPDATE 设置 SET 帐号='zhang', 密码='pw1' WHERE 单位='七(1)班'");
@@ -182,33 +172,29 @@ void WebServerTest::init()
                                    {"李四", "七(1)班", "2014002", pngBytes()},
                                    {"王五", "七(2)班", "2014003", {}}});
     for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
-        QVERIFY(QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file), db() + u'/' + QLatin1String(file)));
+        QVERIFY(QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                            db() + u'/' + QLatin1String(file)));
     QVERIFY(SitePages::write(m_folder->path(), SitePages::defaultTitle, SitePages::defaultOptions));
     m_server = std::make_unique<AspProcess>(db());
     QVERIFY(m_server->port() > 0);
 }
 
-void WebServerTest::cleanup()
-{
-    if (m_server)
-        QCOMPARE(m_server->stop(), 0); // SIGTERM ends it cleanly
+void WebServerTest::cleanup() {
+    if (m_server) QCOMPARE(m_server->stop(), 0); // SIGTERM ends it cleanly
     m_server.reset();
     m_folder.reset();
 }
 
-std::string WebServerTest::login(const QString& account, const QString& password)
-{
+std::string WebServerTest::login(const QString& account, const QString& password) {
     auto client = m_server->client();
     const auto r = client.Post("/login.asp", form({{"zh", account}, {"mm", password}, {"B1", "登陆"}}),
                                "application/x-www-form-urlencoded");
-    if (!r || r->status != 302)
-        return {};
+    if (!r || r->status != 302) return {};
     const std::string cookie = r->get_header_value("Set-Cookie");
     return cookie.substr(0, cookie.find(';'));
 }
 
-QString WebServerTest::stored(int id, QStringView field) const
-{
+QString WebServerTest::stored(int id, QStringView field) const {
     DatabaseConnection connection;
     connection.openDatabaseFile(m_folder->databaseFile());
     Recordset rs;
@@ -217,8 +203,7 @@ QString WebServerTest::stored(int id, QStringView field) const
     return rs.isByteField(field) ? gbk::decode(rs.readBytes(field)) : rs.readText(field);
 }
 
-void WebServerTest::homePageListsTheFirstClass()
-{
+void WebServerTest::homePageListsTheFirstClass() {
     auto client = m_server->client();
     const auto r = client.Get("/");
     QVERIFY(r);
@@ -238,23 +223,28 @@ void WebServerTest::homePageListsTheFirstClass()
     QVERIFY(gbk::decode(QByteArray::fromStdString(script->body)).contains(QStringLiteral("打印本页")));
 }
 
-void WebServerTest::homePageQueries_data()
-{
+void WebServerTest::homePageQueries_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QStringList>("listed");
 
-    QTest::newRow("a class chosen") << "select" << "七(2)班" << QStringList{"王五"};
-    QTest::newRow("a number") << "T1" << "2014002" << QStringList{"李四"};
-    QTest::newRow("a name") << "T1" << "王五" << QStringList{"王五"};
-    QTest::newRow("nobody") << "T1" << "赵六" << QStringList{};
-    QTest::newRow("injection in the search") << "T1" << "' or '1'='1" << QStringList{};
-    QTest::newRow("injection in the class") << "select" << "七(1)班' or '1'='1" << QStringList{};
-    QTest::newRow("a second statement") << "T1" << "x'; DELETE FROM 学生; --" << QStringList{};
+    QTest::newRow("a class chosen") << "select"
+                                    << "七(2)班" << QStringList{"王五"};
+    QTest::newRow("a number") << "T1"
+                              << "2014002" << QStringList{"李四"};
+    QTest::newRow("a name") << "T1"
+                            << "王五" << QStringList{"王五"};
+    QTest::newRow("nobody") << "T1"
+                            << "赵六" << QStringList{};
+    QTest::newRow("injection in the search") << "T1"
+                                             << "' or '1'='1" << QStringList{};
+    QTest::newRow("injection in the class") << "select"
+                                            << "七(1)班' or '1'='1" << QStringList{};
+    QTest::newRow("a second statement") << "T1"
+                                        << "x'; DELETE FROM 学生; --" << QStringList{};
 }
 
-void WebServerTest::homePageQueries()
-{
+void WebServerTest::homePageQueries() {
     QFETCH(QString, field);
     QFETCH(QString, value);
     QFETCH(QStringList, listed);
@@ -268,8 +258,7 @@ void WebServerTest::homePageQueries()
     QCOMPARE(m_folder->storedColumn(u"姓名").size(), 3);
 }
 
-void WebServerTest::homePageWithoutClasses()
-{
+void WebServerTest::homePageWithoutClasses() {
     m_folder->execute("DELETE FROM 设置");
     m_folder->addStudents({{"无班", "", "2014009", {}}});
     auto client = m_server->client();
@@ -282,8 +271,7 @@ void WebServerTest::homePageWithoutClasses()
     QVERIFY(!page.contains(QStringLiteral("张三")));
 }
 
-void WebServerTest::editPageWithoutId()
-{
+void WebServerTest::editPageWithoutId() {
     auto client = m_server->client();
     const auto bare = client.Get("/h2.asp");
     QVERIFY(bare);
@@ -304,8 +292,7 @@ void WebServerTest::editPageWithoutId()
     QVERIFY(text(anonymous).contains(QStringLiteral("login.asp")));
 }
 
-void WebServerTest::photosWithTheirTypes_data()
-{
+void WebServerTest::photosWithTheirTypes_data() {
     QTest::addColumn<int>("student"); // index into m_ids, or -1 for the raw id below
     QTest::addColumn<QString>("id");
     QTest::addColumn<int>("status");
@@ -320,8 +307,7 @@ void WebServerTest::photosWithTheirTypes_data()
     QTest::newRow("no id") << -1 << "" << 404 << "";
 }
 
-void WebServerTest::photosWithTheirTypes()
-{
+void WebServerTest::photosWithTheirTypes() {
     QFETCH(int, student);
     QFETCH(QString, id);
     QFETCH(int, status);
@@ -331,8 +317,7 @@ void WebServerTest::photosWithTheirTypes()
     const auto r = client.Get(("/show.asp?id=" + target).toStdString());
     QVERIFY(r);
     QCOMPARE(r->status, status);
-    if (status != 200)
-        return;
+    if (status != 200) return;
     QCOMPARE(QString::fromStdString(r->get_header_value("Content-Type")), type);
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
@@ -342,18 +327,18 @@ void WebServerTest::photosWithTheirTypes()
     QCOMPARE(QByteArray::fromStdString(r->body), rs.readBytes(u"照片"));
 }
 
-void WebServerTest::loginThenEditStoresTheForm()
-{
+void WebServerTest::loginThenEditStoresTheForm() {
     auto client = m_server->client();
     const auto accepted = client.Post("/login.asp", form({{"zh", "zhang"}, {"mm", "pw1"}}),
                                       "application/x-www-form-urlencoded");
     QVERIFY(accepted);
     QCOMPARE(accepted->status, 302);
     const QString setCookie = QString::fromStdString(accepted->get_header_value("Set-Cookie"));
-    QVERIFY2(QRegularExpression(QStringLiteral("^ASPSESSIONID=[0-9a-f]{32}; path=/; HttpOnly; SameSite=Strict$"))
-                 .match(setCookie)
-                 .hasMatch(),
-             qPrintable(setCookie));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^ASPSESSIONID=[0-9a-f]{32}; path=/; HttpOnly; SameSite=Strict$"))
+            .match(setCookie)
+            .hasMatch(),
+        qPrintable(setCookie));
     const httplib::Headers cookie{{"Cookie", setCookie.section(u';', 0, 0).toStdString()}};
 
     // The class's students, each with a link to its edit page.
@@ -366,7 +351,8 @@ void WebServerTest::loginThenEditStoresTheForm()
     const std::string h2 = QStringLiteral("/h2.asp?id=%1").arg(m_ids[0]).toStdString();
     const auto edit = client.Get(h2, cookie);
     QVERIFY(edit);
-    QVERIFY(text(edit).contains(QStringLiteral("<form method=\"POST\" action=\"up.asp?id=%1\"").arg(m_ids[0])));
+    QVERIFY(
+        text(edit).contains(QStringLiteral("<form method=\"POST\" action=\"up.asp?id=%1\"").arg(m_ids[0])));
 
     const std::string up = QStringLiteral("/up.asp?id=%1").arg(m_ids[0]).toStdString();
     const auto saved = client.Post(up, cookie,
@@ -381,7 +367,8 @@ void WebServerTest::loginThenEditStoresTheForm()
                                    "application/x-www-form-urlencoded");
     QVERIFY(saved);
     QCOMPARE(saved->status, 302);
-    QCOMPARE(saved->get_header_value("Location"), QStringLiteral("h2.asp?id=%1&vv=1").arg(m_ids[0]).toStdString());
+    QCOMPARE(saved->get_header_value("Location"),
+             QStringLiteral("h2.asp?id=%1&vv=1").arg(m_ids[0]).toStdString());
 
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
@@ -398,7 +385,8 @@ void WebServerTest::loginThenEditStoresTheForm()
     QCOMPARE(rs.readText(u"编号"), QStringLiteral("2014001")); // not in the form: unchanged
 
     QCOMPARE(stored(m_ids[0], u"选项"), QString());
-    const auto option = client.Post(up, cookie, form({{"D2", "优秀团员"}}), "application/x-www-form-urlencoded");
+    const auto option =
+        client.Post(up, cookie, form({{"D2", "优秀团员"}}), "application/x-www-form-urlencoded");
     QVERIFY(option);
     QCOMPARE(stored(m_ids[0], u"选项"), QStringLiteral("优秀团员"));
     QCOMPARE(stored(m_ids[0], u"姓名"), QStringLiteral("张小三")); // fields not posted stay
@@ -409,29 +397,34 @@ void WebServerTest::loginThenEditStoresTheForm()
 
     // Logged out, the same post is refused.
     client.Get("/login.asp?tc=1", cookie);
-    const auto afterLogout = client.Post(up, cookie, form({{"T6", "又改了"}}), "application/x-www-form-urlencoded");
+    const auto afterLogout =
+        client.Post(up, cookie, form({{"T6", "又改了"}}), "application/x-www-form-urlencoded");
     QVERIFY(afterLogout);
     QCOMPARE(afterLogout->status, 403);
     QCOMPARE(stored(m_ids[0], u"姓名"), QStringLiteral("张小三"));
 }
 
-void WebServerTest::editsRefused_data()
-{
+void WebServerTest::editsRefused_data() {
     QTest::addColumn<QString>("account"); // empty: not logged in
     QTest::addColumn<QString>("method");
     QTest::addColumn<int>("student");
     QTest::addColumn<QString>("id"); // used when student is -1
 
-    QTest::newRow("not logged in") << "" << "POST" << 0 << "";
-    QTest::newRow("another class's student") << "zhang" << "POST" << 2 << "";
-    QTest::newRow("the other administrator") << "li" << "POST" << 0 << "";
-    QTest::newRow("not a form post") << "zhang" << "GET" << 0 << "";
-    QTest::newRow("an id that is no number") << "zhang" << "POST" << -1 << "1%20or%201=1";
-    QTest::newRow("a second statement in the id") << "zhang" << "POST" << -1 << "1;DELETE%20FROM%20学生";
+    QTest::newRow("not logged in") << ""
+                                   << "POST" << 0 << "";
+    QTest::newRow("another class's student") << "zhang"
+                                             << "POST" << 2 << "";
+    QTest::newRow("the other administrator") << "li"
+                                             << "POST" << 0 << "";
+    QTest::newRow("not a form post") << "zhang"
+                                     << "GET" << 0 << "";
+    QTest::newRow("an id that is no number") << "zhang"
+                                             << "POST" << -1 << "1%20or%201=1";
+    QTest::newRow("a second statement in the id") << "zhang"
+                                                  << "POST" << -1 << "1;DELETE%20FROM%20学生";
 }
 
-void WebServerTest::editsRefused()
-{
+void WebServerTest::editsRefused() {
     QFETCH(QString, account);
     QFETCH(QString, method);
     QFETCH(int, student);
@@ -442,10 +435,12 @@ void WebServerTest::editsRefused()
         QVERIFY(!session.empty());
         cookie.emplace("Cookie", session);
     }
-    const QString target = QStringLiteral("/up.asp?id=") + (student >= 0 ? QString::number(m_ids[student]) : id);
+    const QString target =
+        QStringLiteral("/up.asp?id=") + (student >= 0 ? QString::number(m_ids[student]) : id);
     auto client = m_server->client();
     const auto r = method == "GET" ? client.Get(target.toUtf8().toStdString(), cookie)
-                                   : client.Post(target.toUtf8().toStdString(), cookie, form({{"T6", "改掉"}, {"T4", "改掉"}}),
+                                   : client.Post(target.toUtf8().toStdString(), cookie,
+                                                 form({{"T6", "改掉"}, {"T4", "改掉"}}),
                                                  "application/x-www-form-urlencoded");
     QVERIFY(r);
     QCOMPARE(r->status, 403);
@@ -454,8 +449,7 @@ void WebServerTest::editsRefused()
     QVERIFY(!m_folder->storedColumn(u"住址").contains(QStringLiteral("改掉")));
 }
 
-void WebServerTest::loginRefusedAndSlowedDown()
-{
+void WebServerTest::loginRefusedAndSlowedDown() {
     auto client = m_server->client();
     const std::string type = "application/x-www-form-urlencoded";
     for (const auto& [account, password] : {std::pair<QString, QString>{"zhang", "wrong"},
@@ -482,16 +476,21 @@ void WebServerTest::loginRefusedAndSlowedDown()
     QVERIFY(text(empty).contains(QStringLiteral("请输入帐号和密码")));
 }
 
-void WebServerTest::postedTextIsStoredNotRun()
-{
+void WebServerTest::postedTextIsStoredNotRun() {
     const std::string session = login("zhang", "pw1");
     QVERIFY(!session.empty());
     const QString evil = QStringLiteral("x'); DROP TABLE 学生; -- <script>alert(1)</script>");
     auto client = m_server->client();
-    const auto r = client.Post(QStringLiteral("/up.asp?id=%1").arg(m_ids[1]).toStdString(), {{"Cookie", session}},
-                               form({{"S1", evil}, {"T4", evil}, {"T5", evil}, {"D2", evil}, {"T6", evil}, {"D1", evil},
-                                     {"T3", evil}}),
-                               "application/x-www-form-urlencoded");
+    const auto r =
+        client.Post(QStringLiteral("/up.asp?id=%1").arg(m_ids[1]).toStdString(), {{"Cookie", session}},
+                    form({{"S1", evil},
+                          {"T4", evil},
+                          {"T5", evil},
+                          {"D2", evil},
+                          {"T6", evil},
+                          {"D1", evil},
+                          {"T3", evil}}),
+                    "application/x-www-form-urlencoded");
     QVERIFY(r);
     QCOMPARE(r->status, 302);
     for (const char16_t* field : {u"简介", u"住址", u"电话", u"选项", u"姓名", u"性别", u"出生年月"})
@@ -503,8 +502,7 @@ void WebServerTest::postedTextIsStoredNotRun()
     QVERIFY(home.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt;")));
 }
 
-void WebServerTest::privateFilesAndTraversalAre404_data()
-{
+void WebServerTest::privateFilesAndTraversalAre404_data() {
     QTest::addColumn<QByteArray>("target");
 
     QTest::newRow("the database") << QByteArray("/%E5%AD%A6%E7%94%9F%E4%BF%A1%E6%81%AF.mdb");
@@ -525,8 +523,7 @@ void WebServerTest::privateFilesAndTraversalAre404_data()
     QTest::newRow("a NUL") << QByteArray("/print.js%00.asp");
 }
 
-void WebServerTest::privateFilesAndTraversalAre404()
-{
+void WebServerTest::privateFilesAndTraversalAre404() {
     QFETCH(QByteArray, target);
     QFile settings(m_folder->settingsFile());
     QVERIFY(settings.open(QIODevice::WriteOnly));
@@ -542,7 +539,8 @@ void WebServerTest::privateFilesAndTraversalAre404()
     QVERIFY(QFile::copy(m_folder->databaseFile(), m_folder->databaseFile() + ".bak"));
 
     QByteArray answer;
-    QCOMPARE(rawStatus(m_server->port(), "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &answer),
+    QCOMPARE(rawStatus(m_server->port(),
+                       "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &answer),
              404);
     QVERIFY(!answer.contains("SQLite format"));
     QVERIFY(!answer.contains("WEB"));
@@ -550,11 +548,11 @@ void WebServerTest::privateFilesAndTraversalAre404()
     QCOMPARE(rawGet(m_server->port(), "/print.js"), 200); // and the server still serves
 }
 
-void WebServerTest::unsupportedConstructGives500WithItsLine()
-{
+void WebServerTest::unsupportedConstructGives500WithItsLine() {
     QFile page(db() + "/bad.asp");
     QVERIFY(page.open(QIODevice::WriteOnly));
-    page.write(gbk::encode(QStringLiteral("<html>\r\n<%\r\nWith Response\r\n.Write \"x\"\r\nEnd With\r\n%>")));
+    page.write(
+        gbk::encode(QStringLiteral("<html>\r\n<%\r\nWith Response\r\n.Write \"x\"\r\nEnd With\r\n%>")));
     page.close();
     auto client = m_server->client();
     const auto r = client.Get("/bad.asp");
@@ -568,8 +566,7 @@ void WebServerTest::unsupportedConstructGives500WithItsLine()
     QCOMPARE(client.Get("/")->status, 200);
 }
 
-void WebServerTest::regeneratedPageServedAtOnce()
-{
+void WebServerTest::regeneratedPageServedAtOnce() {
     auto client = m_server->client();
     QVERIFY(text(client.Get("/")).contains(QStringLiteral(">学生信息查询<")));
     QVERIFY(SitePages::write(m_folder->path(), QStringLiteral("七年级名录"), SitePages::defaultOptions));
@@ -578,29 +575,30 @@ void WebServerTest::regeneratedPageServedAtOnce()
     QVERIFY(!page.contains(QStringLiteral("学生信息查询")));
 }
 
-void WebServerTest::requestLimits()
-{
+void WebServerTest::requestLimits() {
     const int port = m_server->port();
     const QByteArray bigHeader = "X-Filler: " + QByteArray(17 * 1024, 'a') + "\r\n";
     QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + bigHeader + "Connection: close\r\n\r\n"), 400);
     QByteArray manyHeaders;
     for (int i = 0; i < 400; ++i)
         manyHeaders += "X-" + QByteArray::number(i) + ": " + QByteArray(40, 'b') + "\r\n";
-    QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + manyHeaders + "Connection: close\r\n\r\n"), 400);
+    QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + manyHeaders + "Connection: close\r\n\r\n"),
+             400);
     QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\nX-Small: 1\r\nConnection: close\r\n\r\n"), 200);
 
     auto client = m_server->client();
-    const auto big = client.Post("/index.asp", std::string((1 << 20) + 10, 'a'), "application/x-www-form-urlencoded");
+    const auto big =
+        client.Post("/index.asp", std::string((1 << 20) + 10, 'a'), "application/x-www-form-urlencoded");
     QVERIFY(big);
     QCOMPARE(big->status, 413);
     // A long remark, far above what a form of the library's own would take, is still a form.
-    const auto remark = client.Post("/index.asp", form({{"T1", QString(20000, u'张')}}), "application/x-www-form-urlencoded");
+    const auto remark =
+        client.Post("/index.asp", form({{"T1", QString(20000, u'张')}}), "application/x-www-form-urlencoded");
     QVERIFY(remark);
     QCOMPARE(remark->status, 200);
 }
 
-void WebServerTest::busyClientGets503()
-{
+void WebServerTest::busyClientGets503() {
     // One address holding every connection it may have open does not get more ...
     std::vector<int> held;
     for (int i = 0; i < 16; ++i) {
@@ -620,19 +618,21 @@ void WebServerTest::busyClientGets503()
     QTRY_COMPARE_WITH_TIMEOUT(rawGet(m_server->port(), "/"), 200, 3000);
 }
 
-void WebServerTest::portInUseIsReported()
-{
+void WebServerTest::portInUseIsReported() {
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::Any));
     QProcess second;
-    second.start(QStringLiteral(QINGHE_ASP_PROGRAM), {"--root", db(), "--port", QString::number(other.serverPort())});
+    second.start(QStringLiteral(QINGHE_ASP_PROGRAM),
+                 {"--root", db(), "--port", QString::number(other.serverPort())});
     QVERIFY(second.waitForFinished(5000));
     QCOMPARE(second.exitCode(), 3);
-    QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains(QStringLiteral("已被其他程序占用")));
+    QVERIFY(
+        QString::fromLocal8Bit(second.readAllStandardError()).contains(QStringLiteral("已被其他程序占用")));
 
     // Started again while it runs, it says so and leaves the running one serving.
     QProcess again;
-    again.start(QStringLiteral(QINGHE_ASP_PROGRAM), {"--root", db(), "--port", QString::number(m_server->port())});
+    again.start(QStringLiteral(QINGHE_ASP_PROGRAM),
+                {"--root", db(), "--port", QString::number(m_server->port())});
     QVERIFY(again.waitForFinished(5000));
     QCOMPARE(again.exitCode(), 0);
     QVERIFY(QString::fromLocal8Bit(again.readAllStandardOutput()).contains(QStringLiteral("已经在运行")));
