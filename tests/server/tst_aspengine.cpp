@@ -42,6 +42,7 @@ private slots:
     void unsupportedIsNeverSkipped();
     void runawayPageStops();
     void includes();
+    void changedFilesParsedAgain();
     void requestValuesAreGbk();
     void responseControlsTheAnswer();
     void serverHelpers();
@@ -266,6 +267,20 @@ void AspEngineTest::language_data() {
         << "after";
     QTest::newRow("Response.End stops the page") << "a<% Response.End %>b"
                                                  << "a";
+    QTest::newRow("Null and Empty write nothing") << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
+                                                  << "[]";
+    QTest::newRow("Exit For inside Do") << "<% Do : For i = 1 To 3 : If i = 2 Then Exit For\r\nNext : Exit Do : Loop %>"
+                                           "<%= i %>"
+                                        << "2";
+    QTest::newRow("the counter changed in the body") << "<% For i = 1 To 10 : i = i + 1 : Response.Write i : Next %>"
+                                                     << "246810";
+    QTest::newRow("a function giving an array") << "<% Function Parts()\r\nParts = Split(\"x,y\", \",\")\r\n"
+                                                   "End Function %><%= Parts()(1) %>"
+                                                << "y";
+    QTest::newRow("Select Case without a match") << "[<% Select Case \"z\"\r\nCase \"a\"\r\nResponse.Write 1\r\n"
+                                                    "End Select %>]"
+                                                 << "[]";
+    QTest::newRow("%> ends the script even in a text") << "<% x = 1 %>a%>b" << "a%>b";
 }
 
 void AspEngineTest::language() {
@@ -304,6 +319,10 @@ void AspEngineTest::failures_data() {
         << "a\r\n<script language=\"vbscript\" runat=\"server\">x</script>" << 1
         << "不支持的语句：&lt;script runat=\"server\"&gt;";
     QTest::newRow("date literal") << "<% d = #2014-1-1# %>" << 1 << "不支持的日期常量";
+    QTest::newRow("too many arguments") << "<% Sub S(a)\r\nEnd Sub\r\nS 1, 2 %>" << 3 << "错误的参数个数";
+    QTest::newRow("an array index past its end") << "<% Dim a(2)\r\nx = a(3) %>" << 2 << "下标越界";
+    QTest::newRow("a field of a closed recordset")
+        << "<% Set rs = Server.CreateObject(\"ADODB.Recordset\")\r\nx = rs.EOF %>" << 2 << "对象关闭时";
 }
 
 void AspEngineTest::failures() {
@@ -368,6 +387,34 @@ void AspEngineTest::includes() {
     QVERIFY(gbk::decode(outside.body).contains(QStringLiteral("包含文件的路径不允许")));
 }
 
+void AspEngineTest::changedFilesParsedAgain()
+{
+    auto write = [&](const QString& name, const QString& text) {
+        QFile file(m_site.path() + name);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(gbk::encode(text));
+    };
+    auto output = [&](const QString& page) {
+        PageResponse r;
+        m_engine.run(page, {}, nullptr, r);
+        return QString::number(r.status) + u' ' + gbk::decode(r.body);
+    };
+    write("/part.inc", "甲");
+    write("/whole.asp", "<!-- #include file=\"part.inc\" -->");
+    QCOMPARE(output("/whole.asp"), QStringLiteral("200 甲"));
+    write("/part.inc", "乙"); // the same size: the cache must not go by size alone
+    QCOMPARE(output("/whole.asp"), QStringLiteral("200 乙"));
+
+    write("/broken.asp", "<% If %>");
+    QVERIFY(output("/broken.asp").startsWith("500 "));
+    write("/broken.asp", "<%= 1 %>");
+    QCOMPARE(output("/broken.asp"), QStringLiteral("200 1"));
+
+    QFile::remove(m_site.path() + "/broken.asp");
+    PageResponse r;
+    QVERIFY(!m_engine.run("/broken.asp", {}, nullptr, r));
+}
+
 void AspEngineTest::requestValuesAreGbk() {
     PageRequest request;
     request.method = "POST";
@@ -385,6 +432,11 @@ void AspEngineTest::requestValuesAreGbk() {
         "<%= Request.ServerVariables(\"HTTP_USER_AGENT\") %>|<%= Request.Form.Count %>";
     QCOMPARE(gbk::decode(run(page, request).body),
              QStringLiteral("张三|七年级 1班|7|1, 2|True|True|绿|POST|10.0.0.5|test|3"));
+
+    // A multipart body holds no fields a page could read as a form.
+    request.headers = {{"Content-Type", "multipart/form-data; boundary=x"}};
+    request.body = "--x\r\nContent-Disposition: form-data; name=\"T1\"\r\n\r\nabc\r\n--x--\r\n";
+    QCOMPARE(gbk::decode(run("[<%= Request.Form(\"T1\") %>]", request).body), QStringLiteral("[]"));
 }
 
 void AspEngineTest::responseControlsTheAnswer() {
