@@ -12,6 +12,7 @@
 #include <httplib.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -151,6 +152,8 @@ private slots:
     void requestLimits();
     void busyClientGets503();
     void portInUseIsReported();
+    void methodsAndFolders();
+    void stopsWhileAClientHoldsItsConnection();
 
 private:
     QString db() const { return ProgramFolder::databaseFolder(m_folder->path()); }
@@ -637,6 +640,59 @@ void WebServerTest::portInUseIsReported() {
     QCOMPARE(again.exitCode(), 0);
     QVERIFY(QString::fromLocal8Bit(again.readAllStandardOutput()).contains(QStringLiteral("已经在运行")));
     QCOMPARE(rawGet(m_server->port(), "/"), 200);
+}
+
+void WebServerTest::methodsAndFolders()
+{
+    QDir(db()).mkpath("class");
+    QFile page(db() + "/class/index.asp");
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<%= Request.ServerVariables(\"SCRIPT_NAME\") %>");
+    page.close();
+    QFile plain(db() + "/about.htm");
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.write(gbk::encode(QStringLiteral("<p>关于</p>")));
+    plain.close();
+
+    auto client = m_server->client();
+    const auto folder = client.Get("/class");
+    QVERIFY(folder);
+    QCOMPARE(folder->status, 301);
+    QCOMPARE(folder->get_header_value("Location"), std::string("/class/"));
+    QCOMPARE(text(client.Get("/class/")), QStringLiteral("/class/index.asp"));
+    const auto about = client.Get("/about.htm");
+    QVERIFY(about);
+    QCOMPARE(about->get_header_value("Content-Type"), std::string("text/html; charset=GBK"));
+    QCOMPARE(text(about), QStringLiteral("<p>关于</p>"));
+
+    const auto head = client.Head("/");
+    QVERIFY(head);
+    QCOMPARE(head->status, 200);
+    QVERIFY(head->body.empty());
+    const auto put = client.Put("/index.asp", "x", "text/plain");
+    QVERIFY(put);
+    QCOMPARE(put->status, 405);
+    QCOMPARE(client.Get("/nothing.asp")->status, 404);
+}
+
+void WebServerTest::stopsWhileAClientHoldsItsConnection()
+{
+    // A browser keeps its connection open between pages; stopping must not wait for it.
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(quint16(m_server->port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const QByteArray request = "GET /print.js HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    char buffer[4096];
+    QVERIFY(::recv(sock, buffer, sizeof buffer, 0) > 0);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(m_server->stop(), 0);
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    ::close(sock);
 }
 
 QTEST_GUILESS_MAIN(WebServerTest)
