@@ -36,8 +36,10 @@ struct Load {
     double elapsedMs = 0;
 
     double perSecond() const { return elapsedMs > 0 ? requests * 1000.0 / elapsedMs : 0; }
-    double p99() const {
-        if (latencies.empty()) return 0;
+    double p99() const
+    {
+        if (latencies.empty())
+            return 0;
         std::vector<double> sorted = latencies;
         std::sort(sorted.begin(), sorted.end());
         return sorted[size_t(double(sorted.size() - 1) * 0.99)];
@@ -46,7 +48,8 @@ struct Load {
 
 // Several clients, each on one kept-alive connection, asking for targets until the time or
 // the count is used up.
-Load hammer(int port, const std::function<std::string(int client, int i)>& target) {
+Load hammer(int port, const std::function<std::string(int client, int i)>& target)
+{
     std::vector<Load> loads(connections);
     std::atomic<int> budget{maxRequests};
     const double start = bench::nowMs();
@@ -62,7 +65,8 @@ Load hammer(int port, const std::function<std::string(int client, int i)>& targe
                 const auto r = client.Get(target(c, i));
                 loads[size_t(c)].latencies.push_back(bench::nowMs() - t0);
                 ++loads[size_t(c)].requests;
-                if (!r || r->status != 200) ++loads[size_t(c)].failed;
+                if (!r || r->status != 200)
+                    ++loads[size_t(c)].failed;
             }
         });
     }
@@ -78,7 +82,8 @@ Load hammer(int port, const std::function<std::string(int client, int i)>& targe
     return all;
 }
 
-void webScenario() {
+void webScenario()
+{
     // Ten classes of 50; the home page lists the first.
     const BenchFolder folder(500, 30 * 1024, 10);
     const QString site = ProgramFolder::databaseFolder(folder.path());
@@ -89,8 +94,8 @@ void webScenario() {
     {
         DatabaseConnection connection;
         connection.openDatabaseFile(folder.databaseFile());
-        connection.execute(QStringLiteral("UPDATE 设置 SET 帐号='bench', 密码='bench' WHERE 单位='") +
-                           BenchFolder::className(0) + u'\'');
+        connection.execute(QStringLiteral("UPDATE 设置 SET 帐号='bench', 密码='bench' WHERE 单位='")
+                           + BenchFolder::className(0) + u'\'');
     }
 
     QProcess server;
@@ -135,7 +140,8 @@ void webScenario() {
             const std::string body =
                 "T4=" + asp::urlEncode(QStringLiteral("上海路 %1 号").arg(n)).toStdString();
             const auto r = client.Post("/up.asp?id=11", session, body, "application/x-www-form-urlencoded");
-            if (!r || r->status != 302) ++editFailures;
+            if (!r || r->status != 302)
+                ++editFailures;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });

@@ -12,8 +12,10 @@
 
 #include <cstdio>
 
-int main(int argc, char* argv[]) {
-    if (argc != 3) return 2;
+int main(int argc, char* argv[])
+{
+    if (argc != 3)
+        return 2;
     const QString database = QString::fromLocal8Bit(argv[1]);
     const qint64 milliseconds = qint64(QString::fromLocal8Bit(argv[2]).toDouble() * 1000);
 
@@ -28,9 +30,9 @@ int main(int argc, char* argv[]) {
     while (timer.elapsed() < milliseconds) {
         Recordset record;
         record.attach(connection);
-        const bool saved = record.open(StudentTable::selectId(1 + saves % 50)) &&
-                           record.writeText(u"住址", QStringLiteral("北京路 %1 号").arg(saves)) &&
-                           record.update();
+        const bool saved = record.open(StudentTable::selectId(1 + saves % 50))
+                           && record.writeText(u"住址", QStringLiteral("北京路 %1 号").arg(saves))
+                           && record.update();
         if (!saved) {
             ++failures;
             std::fprintf(stderr, "%s\n", qPrintable(record.lastError()));

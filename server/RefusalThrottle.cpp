@@ -2,13 +2,17 @@
 #include "server/RefusalThrottle.h"
 
 RefusalThrottle::RefusalThrottle(Clock::duration pause)
-    : m_pause(pause) {}
+    : m_pause(pause)
+{
+}
 
-RefusalThrottle::Clock::time_point RefusalThrottle::admit(const QString& address) {
+RefusalThrottle::Clock::time_point RefusalThrottle::admit(const QString& address)
+{
     const auto now = Clock::now();
     std::lock_guard lock(m_mutex);
     const auto it = m_next.find(address);
-    if (it == m_next.end()) return now;
+    if (it == m_next.end())
+        return now;
     if (it->second <= now) {
         m_next.erase(it);
         return now;
@@ -19,10 +23,12 @@ RefusalThrottle::Clock::time_point RefusalThrottle::admit(const QString& address
     return slot;
 }
 
-void RefusalThrottle::refused(const QString& address) {
+void RefusalThrottle::refused(const QString& address)
+{
     const auto now = Clock::now();
     std::lock_guard lock(m_mutex);
-    if (m_next.size() > 10000) std::erase_if(m_next, [&](const auto& item) { return item.second <= now; });
+    if (m_next.size() > 10000)
+        std::erase_if(m_next, [&](const auto& item) { return item.second <= now; });
     auto& next = m_next[address];
     next = std::max(next, now + m_pause);
 }

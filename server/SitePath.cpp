@@ -28,7 +28,8 @@ constexpr FileType fileTypes[] = {
     {"ico", "image/x-icon"},
 };
 
-QStringView extension(QStringView sitePath) {
+QStringView extension(QStringView sitePath)
+{
     const qsizetype slash = sitePath.lastIndexOf(u'/');
     const qsizetype dot = sitePath.lastIndexOf(u'.');
     return dot > slash ? sitePath.mid(dot + 1) : QStringView();
@@ -36,39 +37,51 @@ QStringView extension(QStringView sitePath) {
 
 } // namespace
 
-std::optional<QString> decode(QByteArrayView raw) {
-    if (!raw.startsWith('/')) return std::nullopt;
+std::optional<QString> decode(QByteArrayView raw)
+{
+    if (!raw.startsWith('/'))
+        return std::nullopt;
     const auto bytes = asp::percentDecodeStrictly(raw);
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString path = utf8.decode(*bytes);
-    if (utf8.hasError()) return std::nullopt;
+    if (utf8.hasError())
+        return std::nullopt;
 
     QString clean;
     for (const QStringView part : QStringView(path).split(u'/', Qt::SkipEmptyParts)) {
-        if (part.startsWith(u'.')) return std::nullopt; // "..", "." and hidden files alike
+        if (part.startsWith(u'.'))
+            return std::nullopt; // "..", "." and hidden files alike
         for (QChar c : part) {
-            if (c.unicode() < 0x20 || c == u'\\' || c.unicode() == 0x7f) return std::nullopt;
+            if (c.unicode() < 0x20 || c == u'\\' || c.unicode() == 0x7f)
+                return std::nullopt;
         }
         clean += u'/' + part.toString();
     }
-    if (clean.isEmpty() || path.endsWith(u'/')) clean += u'/';
+    if (clean.isEmpty() || path.endsWith(u'/'))
+        clean += u'/';
     return clean;
 }
 
-Kind kindOf(QStringView sitePath) {
+Kind kindOf(QStringView sitePath)
+{
     const QStringView ext = extension(sitePath);
-    if (ext.compare(u"asp", Qt::CaseInsensitive) == 0) return Kind::Page;
+    if (ext.compare(u"asp", Qt::CaseInsensitive) == 0)
+        return Kind::Page;
     for (const FileType& type : fileTypes) {
-        if (ext.compare(QLatin1String(type.extension), Qt::CaseInsensitive) == 0) return Kind::File;
+        if (ext.compare(QLatin1String(type.extension), Qt::CaseInsensitive) == 0)
+            return Kind::File;
     }
     return Kind::Refused;
 }
 
-QByteArray mimeType(QStringView sitePath) {
+QByteArray mimeType(QStringView sitePath)
+{
     const QStringView ext = extension(sitePath);
     for (const FileType& type : fileTypes) {
-        if (ext.compare(QLatin1String(type.extension), Qt::CaseInsensitive) == 0) return type.mimeType;
+        if (ext.compare(QLatin1String(type.extension), Qt::CaseInsensitive) == 0)
+            return type.mimeType;
     }
     return "application/octet-stream";
 }

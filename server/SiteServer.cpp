@@ -28,12 +28,14 @@ constexpr qint64 maxStaticFileBytes = 64 << 20;
 // Set on the accepting thread while it turns away a connection beyond the cap.
 thread_local bool turningAway = false;
 
-QByteArray messagePage(const QString& title) {
+QByteArray messagePage(const QString& title)
+{
     return gbk::encode(
         QStringLiteral("<html><head><title>%1</title></head><body><h2>%1</h2></body></html>").arg(title));
 }
 
-QString statusTitle(int status) {
+QString statusTitle(int status)
+{
     switch (status) {
     case 400:
         return QStringLiteral("400 请求无效");
@@ -59,9 +61,12 @@ QString statusTitle(int status) {
 class ConnectionQueue final : public httplib::TaskQueue {
 public:
     explicit ConnectionQueue(size_t capacity)
-        : m_capacity(capacity) {}
+        : m_capacity(capacity)
+    {
+    }
 
-    void enqueue(std::function<void()> fn) override {
+    void enqueue(std::function<void()> fn) override
+    {
         std::unique_lock lock(m_mutex);
         if (m_busy + m_jobs.size() >= m_capacity || m_stopping) {
             lock.unlock();
@@ -71,11 +76,13 @@ public:
             return;
         }
         m_jobs.push_back(std::move(fn));
-        if (m_idle == 0 && m_threads.size() < m_capacity) m_threads.emplace_back([this] { work(); });
+        if (m_idle == 0 && m_threads.size() < m_capacity)
+            m_threads.emplace_back([this] { work(); });
         m_ready.notify_one();
     }
 
-    void shutdown() override {
+    void shutdown() override
+    {
         {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
@@ -86,13 +93,15 @@ public:
     }
 
 private:
-    void work() {
+    void work()
+    {
         std::unique_lock lock(m_mutex);
         for (;;) {
             ++m_idle;
             m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
             --m_idle;
-            if (m_jobs.empty()) return;
+            if (m_jobs.empty())
+                return;
             auto job = std::move(m_jobs.front());
             m_jobs.pop_front();
             ++m_busy;
@@ -119,7 +128,8 @@ class ConnectionStream final : public httplib::Stream {
 public:
     ConnectionStream(int sock, const ServerLimits& limits)
         : m_sock(sock)
-        , m_limits(limits) {
+        , m_limits(limits)
+    {
         sockaddr_storage addr{};
         socklen_t length = sizeof addr;
         if (getpeername(sock, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
@@ -135,7 +145,8 @@ public:
     // the connection cannot be told apart from it, so the connection ends with the answer.
     bool headersUnfinished() const { return m_inHeaders; }
 
-    void startRequest() {
+    void startRequest()
+    {
         m_inHeaders = true;
         m_headerBytes = 0;
         m_tail = 0;
@@ -143,15 +154,19 @@ public:
     }
 
     bool is_readable() const override { return hasBuffered() || wait(POLLIN, readTimeout()); }
-    bool is_writable() const override {
+    bool is_writable() const override
+    {
         return wait(POLLOUT, std::chrono::seconds(m_limits.readTimeoutSeconds));
     }
 
-    ssize_t read(char* ptr, size_t size) override {
+    ssize_t read(char* ptr, size_t size) override
+    {
         if (!hasBuffered()) {
-            if (!wait(POLLIN, readTimeout())) return -1;
+            if (!wait(POLLIN, readTimeout()))
+                return -1;
             const ssize_t n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
-            if (n <= 0) return n;
+            if (n <= 0)
+                return n;
             m_begin = 0;
             m_end = size_t(n);
         }
@@ -166,30 +181,36 @@ public:
                 }
             }
             m_headerBytes += n;
-            if (m_headerBytes > m_limits.maxHeaderBytes) return -1; // the library answers 400 and closes
+            if (m_headerBytes > m_limits.maxHeaderBytes)
+                return -1; // the library answers 400 and closes
         }
         std::memcpy(ptr, m_buffer + m_begin, n);
         m_begin += n;
         return ssize_t(n);
     }
 
-    ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable()) return -1;
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        if (!is_writable())
+            return -1;
         return ::send(m_sock, ptr, size, MSG_NOSIGNAL);
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
         ip = m_remoteAddress;
         port = m_remotePort;
     }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
         ip = m_localAddress;
         port = m_localPort;
     }
     socket_t socket() const override { return m_sock; }
 
 private:
-    static void describe(const sockaddr_storage& addr, std::string& ip, int& port) {
+    static void describe(const sockaddr_storage& addr, std::string& ip, int& port)
+    {
         char text[INET6_ADDRSTRLEN] = {};
         if (addr.ss_family == AF_INET) {
             const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
@@ -203,13 +224,16 @@ private:
         ip = text;
     }
 
-    Clock::duration readTimeout() const {
+    Clock::duration readTimeout() const
+    {
         const Clock::duration timeout = std::chrono::seconds(m_limits.readTimeoutSeconds);
-        if (!m_inHeaders) return timeout;
+        if (!m_inHeaders)
+            return timeout;
         return std::max(Clock::duration::zero(), std::min(timeout, m_headerDeadline - Clock::now()));
     }
 
-    bool wait(short events, Clock::duration timeout) const {
+    bool wait(short events, Clock::duration timeout) const
+    {
         pollfd p{m_sock, events, 0};
         const int ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count());
         int r;
@@ -231,12 +255,13 @@ private:
     int m_remotePort = 0, m_localPort = 0;
 };
 
-void answerBusyAndClose(int sock) {
+void answerBusyAndClose(int sock)
+{
     const QByteArray body = messagePage(statusTitle(503));
     const QByteArray answer =
         "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/html; charset=GBK\r\nRetry-After: 1\r\n"
-        "Connection: close\r\nContent-Length: " +
-        QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        "Connection: close\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     ::send(sock, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     // What the client sent is read away, so closing does not reset the answer away.
     char drain[4096];
@@ -250,7 +275,8 @@ void answerBusyAndClose(int sock) {
 
 SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
-    , m_limits(limits) {
+    , m_limits(limits)
+{
     new_task_queue = [this] { return new ConnectionQueue(m_limits.maxConnections); };
     set_keep_alive_max_count(1000);
     set_keep_alive_timeout(m_limits.keepAliveSeconds);
@@ -300,7 +326,8 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     });
 }
 
-SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* reason) {
+SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* reason)
+{
     if (port != 0) {
         // The library only says that binding failed; a socket of our own says why.
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -314,13 +341,17 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
         const int error = errno;
         ::close(probe);
         if (rc != 0) {
-            if (reason) *reason = QString::fromLocal8Bit(strerror(error));
-            if (error == EADDRINUSE) return BindError::InUse;
-            if (error == EACCES || error == EPERM) return BindError::NoPermission;
+            if (reason)
+                *reason = QString::fromLocal8Bit(strerror(error));
+            if (error == EADDRINUSE)
+                return BindError::InUse;
+            if (error == EACCES || error == EPERM)
+                return BindError::NoPermission;
             return BindError::Other;
         }
         if (!bind_to_port(host.toStdString(), port)) {
-            if (reason) *reason = QStringLiteral("无法监听端口 %1").arg(port);
+            if (reason)
+                *reason = QStringLiteral("无法监听端口 %1").arg(port);
             return BindError::Other;
         }
         m_port = port;
@@ -328,26 +359,32 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
     }
     m_port = bind_to_any_port(host.toStdString());
     if (m_port < 0) {
-        if (reason) *reason = QStringLiteral("没有空闲的端口");
+        if (reason)
+            *reason = QStringLiteral("没有空闲的端口");
         return BindError::Other;
     }
     return BindError::None;
 }
 
-bool SiteServer::admit(const std::string& address) {
+bool SiteServer::admit(const std::string& address)
+{
     std::lock_guard lock(m_mutex);
     size_t& count = m_connections[address];
-    if (count >= m_limits.maxConnectionsPerAddress) return false;
+    if (count >= m_limits.maxConnectionsPerAddress)
+        return false;
     ++count;
     return true;
 }
 
-void SiteServer::release(const std::string& address) {
+void SiteServer::release(const std::string& address)
+{
     std::lock_guard lock(m_mutex);
-    if (--m_connections[address] == 0) m_connections.erase(address);
+    if (--m_connections[address] == 0)
+        m_connections.erase(address);
 }
 
-bool SiteServer::process_and_close_socket(socket_t sock) {
+bool SiteServer::process_and_close_socket(socket_t sock)
+{
     if (turningAway) {
         answerBusyAndClose(sock);
         return false;
@@ -363,13 +400,16 @@ bool SiteServer::process_and_close_socket(socket_t sock) {
     // Waits for the next request of a kept-alive connection, a little at a time, so the
     // server stops at once when asked to.
     auto nextRequest = [&] {
-        if (stream.hasBuffered()) return true;
+        if (stream.hasBuffered())
+            return true;
         const auto deadline = Clock::now() + std::chrono::seconds(m_limits.keepAliveSeconds);
         while (svr_sock_ != INVALID_SOCKET && Clock::now() < deadline) {
             pollfd p{sock, POLLIN, 0};
             const int r = ::poll(&p, 1, 100);
-            if (r > 0) return true;
-            if (r < 0 && errno != EINTR) return false;
+            if (r > 0)
+                return true;
+            if (r < 0 && errno != EINTR)
+                return false;
         }
         return false;
     };
@@ -379,7 +419,8 @@ bool SiteServer::process_and_close_socket(socket_t sock) {
         stream.startRequest();
         bool closed = false;
         ok = process_request(stream, left == 1, closed, nullptr);
-        if (!ok || closed || stream.headersUnfinished()) break;
+        if (!ok || closed || stream.headersUnfinished())
+            break;
     }
     release(stream.remoteAddress());
     ::shutdown(sock, SHUT_RDWR);
@@ -387,7 +428,8 @@ bool SiteServer::process_and_close_socket(socket_t sock) {
     return ok;
 }
 
-void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body) {
+void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)
+{
     const QByteArray target = QByteArray::fromStdString(req.target);
     const qsizetype question = target.indexOf('?');
     const QByteArray rawPath = question < 0 ? target : target.left(question);
@@ -430,7 +472,8 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
 }
 
 void SiteServer::servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
-                           httplib::Response& res, const std::string& body) {
+                           httplib::Response& res, const std::string& body)
+{
     asp::PageRequest request;
     request.method = QByteArray::fromStdString(req.method);
     request.query = query;
@@ -444,7 +487,8 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
     request.serverPort = m_port;
 
     const bool post = req.method == "POST";
-    if (post) std::this_thread::sleep_until(m_throttle.admit(request.remoteAddress));
+    if (post)
+        std::this_thread::sleep_until(m_throttle.admit(request.remoteAddress));
 
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
@@ -454,7 +498,8 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
         return;
     }
     const QByteArray cookie = lease.finish();
-    if (post && page.status == 403) m_throttle.refused(request.remoteAddress);
+    if (post && page.status == 403)
+        m_throttle.refused(request.remoteAddress);
 
     res.status = page.status;
     bool cacheControl = false;
@@ -462,18 +507,22 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
         cacheControl = cacheControl || name.compare("Cache-Control", Qt::CaseInsensitive) == 0;
         res.headers.emplace(name.toStdString(), value.toStdString());
     }
-    if (!cookie.isEmpty()) res.headers.emplace("Set-Cookie", cookie.toStdString());
-    if (!cacheControl) res.set_header("Cache-Control", "private, no-cache");
+    if (!cookie.isEmpty())
+        res.headers.emplace("Set-Cookie", cookie.toStdString());
+    if (!cacheControl)
+        res.set_header("Cache-Control", "private, no-cache");
     QByteArray type = page.contentType;
-    if (type.startsWith("text/") && !type.contains("charset")) type += "; charset=" + page.charset;
+    if (type.startsWith("text/") && !type.contains("charset"))
+        type += "; charset=" + page.charset;
     res.set_content(page.body.constData(), size_t(page.body.size()), type.constData());
 }
 
-void SiteServer::serveFile(const QString& sitePath, httplib::Response& res) {
+void SiteServer::serveFile(const QString& sitePath, httplib::Response& res)
+{
     const auto file = m_engine.cache().fileOf(sitePath);
     QFile f(file.value_or(QString()));
-    if (!file || !QFileInfo(*file).isFile() || f.size() > maxStaticFileBytes ||
-        !f.open(QIODevice::ReadOnly)) {
+    if (!file || !QFileInfo(*file).isFile() || f.size() > maxStaticFileBytes
+        || !f.open(QIODevice::ReadOnly)) {
         res.status = 404;
         return;
     }
@@ -482,7 +531,8 @@ void SiteServer::serveFile(const QString& sitePath, httplib::Response& res) {
     res.set_content(bytes.constData(), size_t(bytes.size()), SitePath::mimeType(sitePath).constData());
 }
 
-bool isOwnServerListening(int port) {
+bool isOwnServerListening(int port)
+{
     httplib::Client client("127.0.0.1", port);
     client.set_connection_timeout(1);
     client.set_read_timeout(2);

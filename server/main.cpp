@@ -20,38 +20,44 @@ namespace {
 
 enum ExitCode { Served = 0, Failed = 1, Usage = 2, PortInUse = 3, NoPermission = 4 };
 
-void say(FILE* stream, const QString& text) {
+void say(FILE* stream, const QString& text)
+{
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
 
-QString ownFolder() {
+QString ownFolder()
+{
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
 }
 
 // Detaches from the program that started us, which only waits to learn whether the port
 // could be taken.
-void runInBackground() {
+void runInBackground()
+{
     const pid_t child = fork();
     if (child < 0) {
         say(stderr, QStringLiteral("网页服务器无法转入后台运行"));
         std::exit(Failed);
     }
-    if (child > 0) std::_Exit(Served);
+    if (child > 0)
+        std::_Exit(Served);
     setsid();
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
         dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        if (null > STDERR_FILENO) close(null);
+        if (null > STDERR_FILENO)
+            close(null);
     }
 }
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     // SQLite counts its memory under one lock that every page of every thread would take.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     QString root = ownFolder();
@@ -79,7 +85,8 @@ int main(int argc, char* argv[]) {
         say(stderr, QStringLiteral("网站文件夹不存在：") + root);
         return Usage;
     }
-    if (port < 0) port = ProgramFolder::webServerPort(QFileInfo(root).absolutePath());
+    if (port < 0)
+        port = ProgramFolder::webServerPort(QFileInfo(root).absolutePath());
 
     // Signals are taken by one thread of their own; every thread made later inherits the mask.
     sigset_t stopSignals;
@@ -118,7 +125,8 @@ int main(int argc, char* argv[]) {
     }
 
     say(stdout, QStringLiteral("网页服务器已启动，端口 %1，网站文件夹 %2").arg(server.boundPort()).arg(root));
-    if (background) runInBackground();
+    if (background)
+        runInBackground();
 
     std::thread([&server, stopSignals] {
         int signal = 0;

@@ -11,7 +11,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {
@@ -25,7 +26,8 @@ int main(int argc, char* argv[]) {
         {folder + QStringLiteral("/h2.asp"), SitePages::editPage(SitePages::defaultOptions)},
     };
     for (const auto& [path, bytes] : pages) {
-        if (QFileInfo::exists(path)) continue;
+        if (QFileInfo::exists(path))
+            continue;
         QString error;
         if (!SafeFile::write(path, bytes, &error)) {
             QTextStream(stderr) << "无法写入 " << path << "：" << error << '\n';

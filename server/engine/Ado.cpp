@@ -19,27 +19,32 @@ namespace {
 const QString jetSource = QStringLiteral("Microsoft JET Database Engine");
 const QString recordsetSource = QStringLiteral("ADODB.Recordset");
 
-ScriptError databaseError(const QString& reason) {
+ScriptError databaseError(const QString& reason)
+{
     return ScriptError(ScriptError::Kind::Runtime, 0x80004005, jetSource, reason);
 }
 
-ScriptError closedObject() {
+ScriptError closedObject()
+{
     return ScriptError(ScriptError::Kind::Runtime, 3704, recordsetSource,
                        QStringLiteral("对象关闭时，不允许操作。"));
 }
 
-ScriptError noCurrentRecord() {
+ScriptError noCurrentRecord()
+{
     return ScriptError(
         ScriptError::Kind::Runtime, 3021, QStringLiteral("ADODB.Field"),
         QStringLiteral("BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除，所需的操作要求一个当前的记录。"));
 }
 
-ScriptError noSuchField(const QString& name) {
+ScriptError noSuchField(const QString& name)
+{
     return ScriptError(ScriptError::Kind::Runtime, 3265, recordsetSource,
                        QStringLiteral("在对应所需名称或序数的集合中，未找到项目：'") + name + u'\'');
 }
 
-QString text(const Value& v) {
+QString text(const Value& v)
+{
     const Value s = scalar(v);
     return s.isNull() ? QString() : s.toString();
 }
@@ -49,7 +54,8 @@ QString text(const Value& v) {
 // backup) is a new file, and its old connections are dropped.
 class ConnectionPool {
 public:
-    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error) {
+    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error)
+    {
         const auto identity = fileIdentity(path);
         auto& entries = pool()[path];
         while (!entries.empty()) {
@@ -70,10 +76,12 @@ public:
         return connection;
     }
 
-    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection) {
+    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection)
+    {
         const auto identity = fileIdentity(path);
         auto& entries = pool()[path];
-        if (!identity || !connection->isOpen() || entries.size() >= 4) return;
+        if (!identity || !connection->isOpen() || entries.size() >= 4)
+            return;
         entries.push_back({std::move(connection), *identity});
     }
 
@@ -84,13 +92,16 @@ private:
         Identity identity;
     };
 
-    static std::optional<Identity> fileIdentity(const QString& path) {
+    static std::optional<Identity> fileIdentity(const QString& path)
+    {
         struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
         return Identity(info.st_dev, info.st_ino);
     }
 
-    static std::unordered_map<QString, std::vector<Entry>>& pool() {
+    static std::unordered_map<QString, std::vector<Entry>>& pool()
+    {
         thread_local std::unordered_map<QString, std::vector<Entry>> connections;
         return connections;
     }
@@ -103,29 +114,35 @@ public:
 
     Value get(const QString& name, const Args& args) override;
 
-    void set(const QString& name, const Args&, const Value& value) override {
+    void set(const QString& name, const Args&, const Value& value) override
+    {
         if (name == u"connectionstring")
             m_connectionString = text(value);
-        else if (name != u"connectiontimeout" && name != u"commandtimeout" && name != u"cursorlocation" &&
-                 name != u"mode")
+        else if (name != u"connectiontimeout" && name != u"commandtimeout" && name != u"cursorlocation"
+                 && name != u"mode")
             refuse(name);
     }
 
-    void open(const QString& connectionString) {
+    void open(const QString& connectionString)
+    {
         if (m_database)
             throw ScriptError(ScriptError::Kind::Runtime, 3705, QStringLiteral("ADODB.Connection"),
                               QStringLiteral("对象打开时，不允许操作。"));
         const QString path = dataSource(connectionString);
-        if (path.isEmpty()) throw databaseError(QStringLiteral("连接字符串中没有 Data Source"));
+        if (path.isEmpty())
+            throw databaseError(QStringLiteral("连接字符串中没有 Data Source"));
         QString error;
         m_database = ConnectionPool::take(path, &error);
-        if (!m_database) throw databaseError(error + QStringLiteral("：'") + path + u'\'');
+        if (!m_database)
+            throw databaseError(error + QStringLiteral("：'") + path + u'\'');
         m_path = path;
         m_connectionString = connectionString;
     }
 
-    void close() {
-        if (m_database) ConnectionPool::give(m_path, std::move(m_database));
+    void close()
+    {
+        if (m_database)
+            ConnectionPool::give(m_path, std::move(m_database));
         m_database.reset();
     }
 
@@ -143,7 +160,9 @@ class AdoField final : public Object {
 public:
     AdoField(std::shared_ptr<AdoRecordset> recordset, int index)
         : m_recordset(std::move(recordset))
-        , m_index(index) {}
+        , m_index(index)
+    {
+    }
     QString typeName() const override { return QStringLiteral("Field"); }
     Value get(const QString& name, const Args& args) override;
     void set(const QString& name, const Args& args, const Value& value) override;
@@ -156,7 +175,9 @@ private:
 class AdoFields final : public Object {
 public:
     explicit AdoFields(std::shared_ptr<AdoRecordset> recordset)
-        : m_recordset(std::move(recordset)) {}
+        : m_recordset(std::move(recordset))
+    {
+    }
     QString typeName() const override { return QStringLiteral("Fields"); }
     Value get(const QString& name, const Args& args) override;
     std::vector<Value> items() override;
@@ -169,14 +190,17 @@ class AdoRecordset final : public Object, public std::enable_shared_from_this<Ad
 public:
     QString typeName() const override { return QStringLiteral("Recordset"); }
 
-    Value get(const QString& name, const Args& args) override {
-        if (name.isEmpty() || name == u"collect") return field(args);
+    Value get(const QString& name, const Args& args) override
+    {
+        if (name.isEmpty() || name == u"collect")
+            return field(args);
         if (name == u"fields")
             return args.empty() ? Value::fromObject(std::make_shared<AdoFields>(shared_from_this()))
                                 : field(args);
         if (name == u"open") {
             expectArgs(name, args, 1, 5);
-            if (args.size() > 1 && !args[1].isEmpty()) setConnection(args[1]);
+            if (args.size() > 1 && !args[1].isEmpty())
+                setConnection(args[1]);
             open(text(args[0]));
             return {};
         }
@@ -187,15 +211,20 @@ public:
             m_open = false;
             return {};
         }
-        if (name == u"state") return Value::fromLong(m_open ? 1 : 0);
+        if (name == u"state")
+            return Value::fromLong(m_open ? 1 : 0);
         if (name == u"activeconnection")
             return m_connection ? Value::fromObject(m_connection) : Value::nothing();
         requireOpen();
-        if (name == u"eof") return Value::fromBool(m_rows.atEnd());
-        if (name == u"bof") return Value::fromBool(m_rows.atEnd() && m_rows.recordCount() == 0);
-        if (name == u"recordcount") return Value::fromLong(m_rows.recordCount());
+        if (name == u"eof")
+            return Value::fromBool(m_rows.atEnd());
+        if (name == u"bof")
+            return Value::fromBool(m_rows.atEnd() && m_rows.recordCount() == 0);
+        if (name == u"recordcount")
+            return Value::fromLong(m_rows.recordCount());
         if (name == u"movenext") {
-            if (m_rows.atEnd()) throw noCurrentRecord();
+            if (m_rows.atEnd())
+                throw noCurrentRecord();
             commit(m_rows.moveNext());
             return {};
         }
@@ -208,17 +237,20 @@ public:
             return {};
         }
         if (name == u"addnew") {
-            if (!args.empty()) throw unsupported(QStringLiteral("的用法：带字段列表的 AddNew"));
+            if (!args.empty())
+                throw unsupported(QStringLiteral("的用法：带字段列表的 AddNew"));
             commit(m_rows.addNew());
             return {};
         }
         if (name == u"update") {
-            if (!args.empty()) throw unsupported(QStringLiteral("的用法：带字段列表的 Update"));
+            if (!args.empty())
+                throw unsupported(QStringLiteral("的用法：带字段列表的 Update"));
             commit(m_rows.update());
             return {};
         }
         if (name == u"delete") {
-            if (m_rows.atEnd()) throw noCurrentRecord();
+            if (m_rows.atEnd())
+                throw noCurrentRecord();
             commit(m_rows.deleteCurrent());
             return {};
         }
@@ -227,36 +259,41 @@ public:
         refuse(name);
     }
 
-    void set(const QString& name, const Args& args, const Value& value) override {
+    void set(const QString& name, const Args& args, const Value& value) override
+    {
         if (name.isEmpty() || name == u"collect") {
             expectArgs(QStringLiteral("Fields"), args, 1, 1);
             write(index(args[0]), value);
         } else if (name == u"activeconnection") {
             setConnection(value);
-        } else if (name != u"cursortype" && name != u"locktype" && name != u"cursorlocation" &&
-                   name != u"source" && name != u"pagesize" && name != u"cachesize") {
+        } else if (name != u"cursortype" && name != u"locktype" && name != u"cursorlocation"
+                   && name != u"source" && name != u"pagesize" && name != u"cachesize") {
             refuse(name);
         }
     }
 
-    void open(const QString& sql) {
+    void open(const QString& sql)
+    {
         if (m_open)
             throw ScriptError(ScriptError::Kind::Runtime, 3705, recordsetSource,
                               QStringLiteral("对象打开时，不允许操作。"));
         if (!m_connection || !m_connection->database())
             throw ScriptError(ScriptError::Kind::Runtime, 3709, recordsetSource,
                               QStringLiteral("连接不能用于执行此操作。它在此上下文中可能已被关闭或无效。"));
-        if (hasSecondStatement(sql)) throw databaseError(QStringLiteral("SQL 语句之后不能再有字符"));
+        if (hasSecondStatement(sql))
+            throw databaseError(QStringLiteral("SQL 语句之后不能再有字符"));
         m_rows.attach(*m_connection->database());
         if (!m_rows.open(sql))
             throw ScriptError(ScriptError::Kind::Runtime, 0x80040e14, jetSource, m_rows.lastError());
         m_open = true;
     }
 
-    void setConnection(const Value& connection) {
+    void setConnection(const Value& connection)
+    {
         if (connection.isObject()) {
             auto c = std::dynamic_pointer_cast<AdoConnection>(connection.object());
-            if (!c) throw typeMismatch(QStringLiteral("ActiveConnection"));
+            if (!c)
+                throw typeMismatch(QStringLiteral("ActiveConnection"));
             m_connection = std::move(c);
             return;
         }
@@ -266,34 +303,41 @@ public:
         m_connection = std::move(c);
     }
 
-    int fieldCount() {
+    int fieldCount()
+    {
         requireOpen();
         return m_rows.fieldCount();
     }
 
-    QString fieldName(int i) {
+    QString fieldName(int i)
+    {
         requireOpen();
         return m_rows.fieldName(i);
     }
 
-    int index(const Value& key) {
+    int index(const Value& key)
+    {
         requireOpen();
         const Value k = scalar(key);
         if (k.isNumber()) {
             const qint32 i = k.toLong();
-            if (i < 0 || i >= m_rows.fieldCount()) throw noSuchField(k.toString());
+            if (i < 0 || i >= m_rows.fieldCount())
+                throw noSuchField(k.toString());
             return i;
         }
         const QString name = text(k);
         for (int i = 0; i < m_rows.fieldCount(); ++i) {
-            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) return i;
+            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+                return i;
         }
         throw noSuchField(name);
     }
 
-    Value read(int i) {
+    Value read(int i)
+    {
         requireOpen();
-        if (m_rows.atEnd()) throw noCurrentRecord();
+        if (m_rows.atEnd())
+            throw noCurrentRecord();
         const QVariant v = m_rows.readValue(m_rows.fieldName(i));
         switch (v.typeId()) {
         case QMetaType::UnknownType:
@@ -313,9 +357,11 @@ public:
         }
     }
 
-    void write(int i, const Value& value0) {
+    void write(int i, const Value& value0)
+    {
         requireOpen();
-        if (m_rows.atEnd()) throw noCurrentRecord();
+        if (m_rows.atEnd())
+            throw noCurrentRecord();
         const Value value = scalar(value0);
         const QString name = m_rows.fieldName(i);
         bool written;
@@ -326,19 +372,25 @@ public:
         } else {
             written = m_rows.writeText(name, value.isNull() ? QString() : value.toString());
         }
-        if (!written) throw databaseError(m_rows.lastError());
+        if (!written)
+            throw databaseError(m_rows.lastError());
     }
 
 private:
-    void requireOpen() const {
-        if (!m_open) throw closedObject();
+    void requireOpen() const
+    {
+        if (!m_open)
+            throw closedObject();
     }
 
-    void commit(bool done) {
-        if (!done) throw databaseError(m_rows.lastError());
+    void commit(bool done)
+    {
+        if (!done)
+            throw databaseError(m_rows.lastError());
     }
 
-    Value field(const Args& args) {
+    Value field(const Args& args)
+    {
         expectArgs(QStringLiteral("Fields"), args, 1, 1);
         return Value::fromObject(std::make_shared<AdoField>(shared_from_this(), index(args[0])));
     }
@@ -348,7 +400,8 @@ private:
     bool m_open = false;
 };
 
-Value AdoConnection::get(const QString& name, const Args& args) {
+Value AdoConnection::get(const QString& name, const Args& args)
+{
     if (name == u"open") {
         expectArgs(name, args, 0, 4);
         open(args.empty() || scalar(args[0]).isEmpty() ? m_connectionString : text(args[0]));
@@ -358,15 +411,18 @@ Value AdoConnection::get(const QString& name, const Args& args) {
         close();
         return {};
     }
-    if (name == u"state") return Value::fromLong(m_database ? 1 : 0);
-    if (name == u"connectionstring") return Value::fromString(m_connectionString);
+    if (name == u"state")
+        return Value::fromLong(m_database ? 1 : 0);
+    if (name == u"connectionstring")
+        return Value::fromString(m_connectionString);
     if (name == u"execute") {
         expectArgs(name, args, 1, 3);
         if (!m_database)
             throw ScriptError(ScriptError::Kind::Runtime, 3704, QStringLiteral("ADODB.Connection"),
                               QStringLiteral("对象关闭时，不允许操作。"));
         const QString sql = text(args[0]);
-        if (hasSecondStatement(sql)) throw databaseError(QStringLiteral("SQL 语句之后不能再有字符"));
+        if (hasSecondStatement(sql))
+            throw databaseError(QStringLiteral("SQL 语句之后不能再有字符"));
         auto recordset = std::make_shared<AdoRecordset>();
         if (sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive)) {
             recordset->setConnection(Value::fromObject(shared_from_this()));
@@ -381,10 +437,14 @@ Value AdoConnection::get(const QString& name, const Args& args) {
     refuse(name);
 }
 
-Value AdoField::get(const QString& name, const Args& args) {
-    if (!args.empty()) refuse(name);
-    if (name.isEmpty() || name == u"value") return m_recordset->read(m_index);
-    if (name == u"name") return Value::fromString(m_recordset->fieldName(m_index));
+Value AdoField::get(const QString& name, const Args& args)
+{
+    if (!args.empty())
+        refuse(name);
+    if (name.isEmpty() || name == u"value")
+        return m_recordset->read(m_index);
+    if (name == u"name")
+        return Value::fromString(m_recordset->fieldName(m_index));
     if (name == u"actualsize") {
         const Value v = m_recordset->read(m_index);
         return Value::fromLong(
@@ -393,21 +453,26 @@ Value AdoField::get(const QString& name, const Args& args) {
     refuse(name);
 }
 
-void AdoField::set(const QString& name, const Args& args, const Value& value) {
-    if (!args.empty() || !(name.isEmpty() || name == u"value")) refuse(name);
+void AdoField::set(const QString& name, const Args& args, const Value& value)
+{
+    if (!args.empty() || !(name.isEmpty() || name == u"value"))
+        refuse(name);
     m_recordset->write(m_index, value);
 }
 
-Value AdoFields::get(const QString& name, const Args& args) {
+Value AdoFields::get(const QString& name, const Args& args)
+{
     if (name.isEmpty() || name == u"item") {
         expectArgs(QStringLiteral("Item"), args, 1, 1);
         return Value::fromObject(std::make_shared<AdoField>(m_recordset, m_recordset->index(args[0])));
     }
-    if (name == u"count") return Value::fromLong(m_recordset->fieldCount());
+    if (name == u"count")
+        return Value::fromLong(m_recordset->fieldCount());
     refuse(name);
 }
 
-std::vector<Value> AdoFields::items() {
+std::vector<Value> AdoFields::items()
+{
     std::vector<Value> fields;
     for (int i = 0, n = m_recordset->fieldCount(); i < n; ++i)
         fields.push_back(Value::fromObject(std::make_shared<AdoField>(m_recordset, i)));
@@ -416,31 +481,38 @@ std::vector<Value> AdoFields::items() {
 
 } // namespace
 
-Value createAdoObject(const QString& progId) {
+Value createAdoObject(const QString& progId)
+{
     const QString id = progId.trimmed().toLower();
-    if (id == u"adodb.connection") return Value::fromObject(std::make_shared<AdoConnection>());
-    if (id == u"adodb.recordset") return Value::fromObject(std::make_shared<AdoRecordset>());
+    if (id == u"adodb.connection")
+        return Value::fromObject(std::make_shared<AdoConnection>());
+    if (id == u"adodb.recordset")
+        return Value::fromObject(std::make_shared<AdoRecordset>());
     throw unsupported(QStringLiteral("的对象：") + progId);
 }
 
-QString dataSource(const QString& connectionString) {
+QString dataSource(const QString& connectionString)
+{
     for (const QString& part : connectionString.split(u';')) {
         const qsizetype eq = part.indexOf(u'=');
-        if (eq < 0) continue;
+        if (eq < 0)
+            continue;
         const QString key = part.left(eq).simplified();
-        if (key.compare(u"data source", Qt::CaseInsensitive) == 0 ||
-            key.compare(u"dbq", Qt::CaseInsensitive) == 0)
+        if (key.compare(u"data source", Qt::CaseInsensitive) == 0
+            || key.compare(u"dbq", Qt::CaseInsensitive) == 0)
             return part.mid(eq + 1).trimmed();
     }
     return {};
 }
 
-bool hasSecondStatement(QStringView sql) {
+bool hasSecondStatement(QStringView sql)
+{
     bool ended = false;
     for (qsizetype i = 0; i < sql.size(); ++i) {
         const QChar c = sql[i];
         if (ended) {
-            if (!c.isSpace() && c != u';') return true;
+            if (!c.isSpace() && c != u';')
+                return true;
             continue;
         }
         if (c == u'\'' || c == u'"' || c == u'[' || c == u'`') {
@@ -454,7 +526,8 @@ bool hasSecondStatement(QStringView sql) {
                 ++i;
         } else if (c == u'/' && i + 1 < sql.size() && sql[i + 1] == u'*') {
             const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-            if (end < 0) return false;
+            if (end < 0)
+                return false;
             i = end + 1;
         } else if (c == u';') {
             ended = true;

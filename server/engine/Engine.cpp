@@ -10,12 +10,15 @@
 namespace asp {
 
 Engine::Engine(const QString& siteRoot)
-    : m_cache(siteRoot) {}
+    : m_cache(siteRoot)
+{
+}
 
 namespace {
 
 // The reason keeps its quotes as VBScript shows them; only markup is escaped.
-QString escaped(const QString& text) {
+QString escaped(const QString& text)
+{
     QString out = text;
     out.replace(u'&', QLatin1String("&amp;"))
         .replace(u'<', QLatin1String("&lt;"))
@@ -25,9 +28,11 @@ QString escaped(const QString& text) {
 
 } // namespace
 
-QByteArray errorPage(const ScriptError& error) {
+QByteArray errorPage(const ScriptError& error)
+{
     QString where = error.file;
-    if (error.line > 0) where += QStringLiteral("，行 ") + QString::number(error.line);
+    if (error.line > 0)
+        where += QStringLiteral("，行 ") + QString::number(error.line);
     const QString html =
         QStringLiteral("<html><head><title>网页出错</title></head><body>\r\n"
                        "<font face=\"宋体\" size=2>\r\n<p>%1 <font face=\"宋体\" size=2>错误 '%2'</font>\r\n"
@@ -38,9 +43,11 @@ QByteArray errorPage(const ScriptError& error) {
 }
 
 bool Engine::run(const QString& sitePath, const PageRequest& request, SessionProvider* sessions,
-                 PageResponse& response) {
+                 PageResponse& response)
+{
     const auto entry = m_cache.page(sitePath);
-    if (!entry) return false;
+    if (!entry)
+        return false;
 
     auto fail = [&](const ScriptError& error) {
         response = PageResponse();
@@ -62,7 +69,8 @@ bool Engine::run(const QString& sitePath, const PageRequest& request, SessionPro
         interpreter.run();
     } catch (const PageEnd&) {
     } catch (ScriptError& error) {
-        if (error.file.isEmpty()) error.file = sitePath;
+        if (error.file.isEmpty())
+            error.file = sitePath;
         fail(error);
     } catch (const std::bad_alloc&) {
         fail(limitReached(QStringLiteral("内存不够")));

@@ -9,16 +9,21 @@ namespace asp {
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 } // namespace
 
-std::optional<QByteArray> percentDecodeStrictly(QByteArrayView raw) {
+std::optional<QByteArray> percentDecodeStrictly(QByteArrayView raw)
+{
     QByteArray out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
@@ -26,14 +31,16 @@ std::optional<QByteArray> percentDecodeStrictly(QByteArrayView raw) {
             out += raw[i];
             continue;
         }
-        if (i + 2 >= raw.size() || hexDigit(raw[i + 1]) < 0 || hexDigit(raw[i + 2]) < 0) return std::nullopt;
+        if (i + 2 >= raw.size() || hexDigit(raw[i + 1]) < 0 || hexDigit(raw[i + 2]) < 0)
+            return std::nullopt;
         out += char(hexDigit(raw[i + 1]) * 16 + hexDigit(raw[i + 2]));
         i += 2;
     }
     return out;
 }
 
-QByteArray percentDecode(QByteArrayView raw, bool plusIsSpace) {
+QByteArray percentDecode(QByteArrayView raw, bool plusIsSpace)
+{
     QByteArray out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
@@ -50,12 +57,14 @@ QByteArray percentDecode(QByteArrayView raw, bool plusIsSpace) {
     return out;
 }
 
-NamedValues parseUrlEncoded(QByteArrayView raw) {
+NamedValues parseUrlEncoded(QByteArrayView raw)
+{
     NamedValues values;
     qsizetype start = 0;
     while (start <= raw.size()) {
         qsizetype end = raw.indexOf('&', start);
-        if (end < 0) end = raw.size();
+        if (end < 0)
+            end = raw.size();
         const QByteArrayView pair = raw.sliced(start, end - start);
         if (!pair.isEmpty()) {
             const qsizetype eq = pair.indexOf('=');
@@ -68,25 +77,28 @@ NamedValues parseUrlEncoded(QByteArrayView raw) {
     return values;
 }
 
-NamedValues parseCookies(QByteArrayView header) {
+NamedValues parseCookies(QByteArrayView header)
+{
     NamedValues values;
     for (const QByteArray& part : header.toByteArray().split(';')) {
         const QByteArray item = part.trimmed();
         const qsizetype eq = item.indexOf('=');
-        if (eq <= 0) continue;
+        if (eq <= 0)
+            continue;
         values.emplace_back(decodeGbk(percentDecode(item.first(eq), true)),
                             decodeGbk(percentDecode(item.sliced(eq + 1), true)));
     }
     return values;
 }
 
-QByteArray urlEncode(QStringView text) {
+QByteArray urlEncode(QStringView text)
+{
     static const char digits[] = "0123456789ABCDEF";
     QByteArray out;
     for (const char c : encodeGbk(text)) {
         const auto b = quint8(c);
-        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '-' ||
-            b == '_' || b == '.') {
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '-' || b == '_'
+            || b == '.') {
             out += c;
         } else if (b == ' ') {
             out += '+';
@@ -99,10 +111,12 @@ QByteArray urlEncode(QStringView text) {
     return out;
 }
 
-std::optional<QString> lookup(const NamedValues& values, QStringView name) {
+std::optional<QString> lookup(const NamedValues& values, QStringView name)
+{
     std::optional<QString> found;
     for (const auto& [key, value] : values) {
-        if (key.compare(name, Qt::CaseInsensitive) != 0) continue;
+        if (key.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
         found = found ? *found + QStringLiteral(", ") + value : value;
     }
     return found;

@@ -11,12 +11,14 @@ namespace {
 
 constexpr int maxCallDepth = 200;
 
-ScriptError illegalAssignment(const QString& name) {
+ScriptError illegalAssignment(const QString& name)
+{
     return runtimeError(501, QStringLiteral("非法赋值: '") + name + u'\'');
 }
 
 // The objects know their members in lower case; the page's reader knows them as written.
-ScriptError renamed(ScriptError e, const QString& spelling) {
+ScriptError renamed(ScriptError e, const QString& spelling)
+{
     if (e.number == 438 && !e.located())
         e.description = QStringLiteral("对象不支持此属性或方法: '") + spelling + u'\'';
     return e;
@@ -26,58 +28,69 @@ ScriptError renamed(ScriptError e, const QString& spelling) {
 
 Interpreter::Interpreter(const Program& program, QByteArray& output)
     : m_program(program)
-    , m_output(output) {
+    , m_output(output)
+{
     for (const QString& name : program.globals)
         m_page.locals.try_emplace(name);
 }
 
-void Interpreter::define(const QString& name, Value value) {
+void Interpreter::define(const QString& name, Value value)
+{
     m_page.locals[name] = std::move(value);
     m_page.constants.insert(name);
 }
 
-void Interpreter::run() {
+void Interpreter::run()
+{
     defineConstants(m_page, m_program.constants);
     execBlock(m_program.body);
 }
 
-void Interpreter::defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants) {
+void Interpreter::defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants)
+{
     for (const auto& [name, expr] : constants) {
         frame.locals[name] = eval(*expr).copied();
         frame.constants.insert(name);
     }
 }
 
-void Interpreter::tick() {
+void Interpreter::tick()
+{
     if ((++m_ticks & 255) == 0 && m_deadline.hasExpired())
         throw limitReached(QStringLiteral("脚本超时：网页运行的时间太长"));
 }
 
-Interpreter::Flow Interpreter::execBlock(const Block& block) {
+Interpreter::Flow Interpreter::execBlock(const Block& block)
+{
     for (const auto& s : block) {
         try {
             const Flow flow = exec(*s);
-            if (flow != Flow::Normal) return flow;
+            if (flow != Flow::Normal)
+                return flow;
         } catch (ScriptError& e) {
             if (!e.located()) {
                 e.file = m_program.files[s->file];
                 e.line = s->line;
             }
-            if (!resumed(e)) throw;
+            if (!resumed(e))
+                throw;
         }
     }
     return Flow::Normal;
 }
 
-bool Interpreter::resumed(const ScriptError& e) {
-    if (!m_frame->resumeNext || e.kind != ScriptError::Kind::Runtime) return false;
+bool Interpreter::resumed(const ScriptError& e)
+{
+    if (!m_frame->resumeNext || e.kind != ScriptError::Kind::Runtime)
+        return false;
     m_err.number = e.number;
     m_err.source = e.source;
     m_err.description = e.description;
     return true;
 }
 
-Interpreter::Flow Interpreter::exec(const Stmt& s) {
+Interpreter::Flow Interpreter::exec(const Stmt& s)
+{
     switch (s.kind) {
     case Stmt::Kind::Html: {
         const QByteArray& block = m_program.html[size_t(s.html)];
@@ -129,39 +142,49 @@ Interpreter::Flow Interpreter::exec(const Stmt& s) {
     return Flow::Normal;
 }
 
-bool Interpreter::condition(const Expr& e) {
+bool Interpreter::condition(const Expr& e)
+{
     const Value v = scalar(eval(e));
     return !v.isNull() && v.toBool();
 }
 
-Interpreter::Flow Interpreter::execIf(const Stmt& s) {
+Interpreter::Flow Interpreter::execIf(const Stmt& s)
+{
     for (const Branch& branch : s.branches) {
         bool taken;
         try {
             taken = condition(*branch.conditions.front());
         } catch (ScriptError& e) {
             // VBScript goes on into the Then part when its condition failed.
-            if (!resumed(e)) throw;
+            if (!resumed(e))
+                throw;
             taken = true;
         }
-        if (taken) return execBlock(branch.body);
+        if (taken)
+            return execBlock(branch.body);
     }
     return s.hasElse ? execBlock(s.elseBody) : Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::execDo(const Stmt& s) {
+Interpreter::Flow Interpreter::execDo(const Stmt& s)
+{
     auto goesOn = [&] { return !s.condition || condition(*s.condition) != s.until; };
     for (;;) {
         tick();
-        if (!s.testAtEnd && !goesOn()) return Flow::Normal;
+        if (!s.testAtEnd && !goesOn())
+            return Flow::Normal;
         const Flow flow = execBlock(s.body);
-        if (flow == Flow::ExitDo) return Flow::Normal;
-        if (flow != Flow::Normal) return flow;
-        if (s.testAtEnd && !goesOn()) return Flow::Normal;
+        if (flow == Flow::ExitDo)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
+        if (s.testAtEnd && !goesOn())
+            return Flow::Normal;
     }
 }
 
-Interpreter::Flow Interpreter::execFor(const Stmt& s) {
+Interpreter::Flow Interpreter::execFor(const Stmt& s)
+{
     const Value start = scalar(eval(*s.from));
     const double end = scalar(eval(*s.to)).toDouble();
     const Value step = s.step ? scalar(eval(*s.step)) : Value::fromInteger(1);
@@ -172,16 +195,20 @@ Interpreter::Flow Interpreter::execFor(const Stmt& s) {
     for (;;) {
         tick();
         const double current = counter->toDouble();
-        if (stepSize >= 0 ? current > end : current < end) return Flow::Normal;
+        if (stepSize >= 0 ? current > end : current < end)
+            return Flow::Normal;
         const Flow flow = execBlock(s.body);
-        if (flow == Flow::ExitFor) return Flow::Normal;
-        if (flow != Flow::Normal) return flow;
+        if (flow == Flow::ExitFor)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
         counter = variableForWrite(s.variable, s.variableSpelling);
         *counter = add(*counter, step);
     }
 }
 
-Interpreter::Flow Interpreter::execForEach(const Stmt& s) {
+Interpreter::Flow Interpreter::execForEach(const Stmt& s)
+{
     const Value collection = eval(*s.from);
     std::vector<Value> items;
     if (collection.isArray())
@@ -194,32 +221,40 @@ Interpreter::Flow Interpreter::execForEach(const Stmt& s) {
         tick();
         *variableForWrite(s.variable, s.variableSpelling) = item.copied();
         const Flow flow = execBlock(s.body);
-        if (flow == Flow::ExitFor) return Flow::Normal;
-        if (flow != Flow::Normal) return flow;
+        if (flow == Flow::ExitFor)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
     }
     return Flow::Normal;
 }
 
-Interpreter::Flow Interpreter::execSelect(const Stmt& s) {
+Interpreter::Flow Interpreter::execSelect(const Stmt& s)
+{
     const Value test = scalar(eval(*s.condition));
     const bool testHard = isHard(*s.condition);
     for (const Branch& branch : s.branches) {
         for (const ExprPtr& c : branch.conditions) {
-            if (compare(test, testHard, scalar(eval(*c)), isHard(*c)) == 0) return execBlock(branch.body);
+            if (compare(test, testHard, scalar(eval(*c)), isHard(*c)) == 0)
+                return execBlock(branch.body);
         }
     }
     return s.hasElse ? execBlock(s.elseBody) : Flow::Normal;
 }
 
-void Interpreter::execDim(const Stmt& s) {
+void Interpreter::execDim(const Stmt& s)
+{
     for (const DimItem& item : s.dims) {
-        if (!item.isArray) continue;
+        if (!item.isArray)
+            continue;
         std::vector<int> bounds;
         for (const ExprPtr& b : item.bounds)
             bounds.push_back(scalar(eval(*b)).toLong());
-        if (bounds.empty()) bounds.push_back(-1);
+        if (bounds.empty())
+            bounds.push_back(-1);
         Value* slot = variableForWrite(item.name, item.spelling);
-        if (s.kind == Stmt::Kind::Dim && slot->isArray()) continue;
+        if (s.kind == Stmt::Kind::Dim && slot->isArray())
+            continue;
         auto array = Array::make(bounds);
         if (s.preserve && slot->isArray() && slot->array()) {
             const Array& old = *slot->array();
@@ -232,33 +267,47 @@ void Interpreter::execDim(const Stmt& s) {
     }
 }
 
-bool Interpreter::isConstant(const QString& name) const {
-    if (m_frame->constants.count(name)) return true;
+bool Interpreter::isConstant(const QString& name) const
+{
+    if (m_frame->constants.count(name))
+        return true;
     return !m_frame->locals.count(name) && !m_frame->refs.count(name) && m_page.constants.count(name);
 }
 
-Value* Interpreter::findVariable(const QString& name) {
+Value* Interpreter::findVariable(const QString& name)
+{
     if (m_frame != &m_page) {
-        if (auto r = m_frame->refs.find(name); r != m_frame->refs.end()) return r->second;
-        if (auto l = m_frame->locals.find(name); l != m_frame->locals.end()) return &l->second;
+        if (auto r = m_frame->refs.find(name); r != m_frame->refs.end())
+            return r->second;
+        if (auto l = m_frame->locals.find(name); l != m_frame->locals.end())
+            return &l->second;
     }
-    if (auto g = m_page.locals.find(name); g != m_page.locals.end()) return &g->second;
+    if (auto g = m_page.locals.find(name); g != m_page.locals.end())
+        return &g->second;
     return nullptr;
 }
 
-Value* Interpreter::variableForWrite(const QString& name, const QString& spelling) {
-    if (isConstant(name)) throw illegalAssignment(spelling);
-    if (Value* v = findVariable(name)) return v;
-    if (isUnsupportedName(name)) throw unsupported(QStringLiteral("的函数或对象：") + spelling);
-    if (m_program.optionExplicit) throw undefinedVariable(spelling);
-    if (m_program.procedures.count(name) || findBuiltin(name)) throw illegalAssignment(spelling);
+Value* Interpreter::variableForWrite(const QString& name, const QString& spelling)
+{
+    if (isConstant(name))
+        throw illegalAssignment(spelling);
+    if (Value* v = findVariable(name))
+        return v;
+    if (isUnsupportedName(name))
+        throw unsupported(QStringLiteral("的函数或对象：") + spelling);
+    if (m_program.optionExplicit)
+        throw undefinedVariable(spelling);
+    if (m_program.procedures.count(name) || findBuiltin(name))
+        throw illegalAssignment(spelling);
     return &m_frame->locals[name];
 }
 
-void Interpreter::assign(const Expr& target, const Value& value, bool isSet) {
+void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
+{
     Value stored;
     if (isSet) {
-        if (!value.isObject()) throw objectRequired(target.spelling);
+        if (!value.isObject())
+            throw objectRequired(target.spelling);
         stored = value;
     } else {
         stored = value.isObject() ? scalar(value) : value.copied();
@@ -292,7 +341,8 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet) {
     }
     case Expr::Kind::Member: {
         const Value base = eval(*target.base);
-        if (!base.isObject() || !base.object()) throw objectRequired(target.base->spelling);
+        if (!base.isObject() || !base.object())
+            throw objectRequired(target.base->spelling);
         const Args args = evalArgs(target.args);
         try {
             base.object()->set(target.name, args, stored);
@@ -306,16 +356,20 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet) {
     }
 }
 
-bool Interpreter::isHard(const Expr& e) const {
-    if (e.kind == Expr::Kind::Literal) return e.hard;
+bool Interpreter::isHard(const Expr& e) const
+{
+    if (e.kind == Expr::Kind::Literal)
+        return e.hard;
     if (e.kind == Expr::Kind::Name && !e.hasArgs) {
-        if (m_frame->constants.count(e.name) || m_page.constants.count(e.name)) return true;
+        if (m_frame->constants.count(e.name) || m_page.constants.count(e.name))
+            return true;
         return findConstant(e.name) != nullptr;
     }
     return false;
 }
 
-Args Interpreter::evalArgs(const std::vector<ExprPtr>& args) {
+Args Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+{
     Args values;
     values.reserve(args.size());
     for (const ExprPtr& a : args)
@@ -323,7 +377,8 @@ Args Interpreter::evalArgs(const std::vector<ExprPtr>& args) {
     return values;
 }
 
-Value Interpreter::eval(const Expr& e) {
+Value Interpreter::eval(const Expr& e)
+{
     switch (e.kind) {
     case Expr::Kind::Literal:
         return e.value;
@@ -343,14 +398,16 @@ Value Interpreter::eval(const Expr& e) {
         return evalBinary(e);
     case Expr::Kind::Is: {
         const Value a = eval(*e.base), b = eval(*e.rhs);
-        if (!a.isObject() || !b.isObject()) throw objectRequired();
+        if (!a.isObject() || !b.isObject())
+            throw objectRequired();
         return Value::fromBool(a.object() == b.object());
     }
     }
     return {};
 }
 
-Value Interpreter::evalBinary(const Expr& e) {
+Value Interpreter::evalBinary(const Expr& e)
+{
     const Value a = eval(*e.base);
     const Value b = eval(*e.rhs);
     switch (e.op) {
@@ -384,7 +441,8 @@ Value Interpreter::evalBinary(const Expr& e) {
         break;
     }
     const auto c = compare(a, isHard(*e.base), b, isHard(*e.rhs));
-    if (!c) return Value::null();
+    if (!c)
+        return Value::null();
     switch (e.op) {
     case Op::Eq:
         return Value::fromBool(*c == 0);
@@ -401,7 +459,8 @@ Value Interpreter::evalBinary(const Expr& e) {
     }
 }
 
-Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling) {
+Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling)
+{
     if (callee.isArray()) {
         std::vector<qint32> indexes;
         for (const Value& a : args)
@@ -409,18 +468,22 @@ Value Interpreter::indexInto(const Value& callee, const Args& args, const QStrin
         return *callee.array()->at(indexes);
     }
     if (callee.isObject()) {
-        if (!callee.object()) throw runtimeError(91, QStringLiteral("对象变量未设置: '") + spelling + u'\'');
+        if (!callee.object())
+            throw runtimeError(91, QStringLiteral("对象变量未设置: '") + spelling + u'\'');
         return callee.object()->get(QString(), args);
     }
-    if (args.empty()) return callee;
+    if (args.empty())
+        return callee;
     throw typeMismatch(spelling);
 }
 
-Value Interpreter::evalName(const Expr& e) {
+Value Interpreter::evalName(const Expr& e)
+{
     const bool recursion = e.hasArgs && m_frame->procedure && m_frame->procedure->name == e.name;
     if (!recursion) {
         if (const Value* v = findVariable(e.name)) {
-            if (!e.hasArgs) return *v;
+            if (!e.hasArgs)
+                return *v;
             return indexInto(*v, evalArgs(e.args), e.spelling);
         }
     }
@@ -432,18 +495,24 @@ Value Interpreter::evalName(const Expr& e) {
         return b->call(evalArgs(e.args));
     }
     if (const Value* c = findConstant(e.name)) {
-        if (e.hasArgs && !e.args.empty()) throw typeMismatch(e.spelling);
+        if (e.hasArgs && !e.args.empty())
+            throw typeMismatch(e.spelling);
         return *c;
     }
-    if (isUnsupportedName(e.name)) throw unsupported(QStringLiteral("的函数或对象：") + e.spelling);
-    if (m_program.optionExplicit) throw undefinedVariable(e.spelling);
-    if (e.hasArgs && !e.args.empty()) throw typeMismatch(e.spelling);
+    if (isUnsupportedName(e.name))
+        throw unsupported(QStringLiteral("的函数或对象：") + e.spelling);
+    if (m_program.optionExplicit)
+        throw undefinedVariable(e.spelling);
+    if (e.hasArgs && !e.args.empty())
+        throw typeMismatch(e.spelling);
     return {};
 }
 
-Value Interpreter::evalMember(const Expr& e) {
+Value Interpreter::evalMember(const Expr& e)
+{
     const Value base = eval(*e.base);
-    if (!base.isObject()) throw objectRequired(e.base->spelling);
+    if (!base.isObject())
+        throw objectRequired(e.base->spelling);
     if (!base.object())
         throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
     const Args args = evalArgs(e.args);
@@ -455,9 +524,12 @@ Value Interpreter::evalMember(const Expr& e) {
 }
 
 Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
-                                 const QString& spelling) {
-    if (args.size() != procedure.params.size()) throw wrongArgumentCount(spelling);
-    if (m_depth >= maxCallDepth) throw limitReached(QStringLiteral("堆栈溢出：过程调用太深"));
+                                 const QString& spelling)
+{
+    if (args.size() != procedure.params.size())
+        throw wrongArgumentCount(spelling);
+    if (m_depth >= maxCallDepth)
+        throw limitReached(QStringLiteral("堆栈溢出：过程调用太深"));
     tick();
 
     Frame frame;
@@ -467,8 +539,8 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
         const Expr& arg = *args[i];
         if (param.byRef && arg.kind == Expr::Kind::Name && !arg.hasArgs && !isConstant(arg.name)) {
             Value* variable = findVariable(arg.name);
-            if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name) &&
-                !findBuiltin(arg.name) && !findConstant(arg.name))
+            if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name)
+                && !findBuiltin(arg.name) && !findConstant(arg.name))
                 variable = &m_frame->locals[arg.name];
             if (variable) {
                 frame.refs[param.name] = variable;
@@ -479,13 +551,15 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
     }
     for (const QString& name : procedure.locals)
         frame.locals.try_emplace(name);
-    if (procedure.isFunction) frame.locals.try_emplace(procedure.name);
+    if (procedure.isFunction)
+        frame.locals.try_emplace(procedure.name);
 
     // The caller's frame comes back however the procedure ends.
     struct Restore {
         Interpreter* self;
         Frame* caller;
-        ~Restore() {
+        ~Restore()
+        {
             self->m_frame = caller;
             --self->m_depth;
         }
@@ -494,7 +568,8 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
     ++m_depth;
     defineConstants(frame, procedure.constants);
     execBlock(procedure.body);
-    if (!procedure.isFunction) return {};
+    if (!procedure.isFunction)
+        return {};
     return std::move(frame.locals[procedure.name]);
 }
 

@@ -10,19 +10,24 @@
 
 namespace asp {
 
-QByteArray PageRequest::header(QByteArrayView name) const {
+QByteArray PageRequest::header(QByteArrayView name) const
+{
     for (const auto& [key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0) return value;
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
     }
     return {};
 }
 
-const NamedValues& PageContext::queryValues() {
-    if (!query) query = parseUrlEncoded(request.query);
+const NamedValues& PageContext::queryValues()
+{
+    if (!query)
+        query = parseUrlEncoded(request.query);
     return *query;
 }
 
-const NamedValues& PageContext::formValues() {
+const NamedValues& PageContext::formValues()
+{
     if (!form) {
         // Only urlencoded bodies are fields; classic ASP leaves multipart bodies to the page too.
         const QByteArray type = request.header("Content-Type").toLower();
@@ -32,40 +37,59 @@ const NamedValues& PageContext::formValues() {
     return *form;
 }
 
-const NamedValues& PageContext::cookieValues() {
-    if (!cookies) cookies = parseCookies(request.header("Cookie"));
+const NamedValues& PageContext::cookieValues()
+{
+    if (!cookies)
+        cookies = parseCookies(request.header("Cookie"));
     return *cookies;
 }
 
-std::optional<QString> PageContext::serverVariable(const QString& key) const {
+std::optional<QString> PageContext::serverVariable(const QString& key) const
+{
     const QString name = key.toUpper();
     const QString host = QString::fromLatin1(request.header("Host"));
-    if (name == u"REQUEST_METHOD") return QString::fromLatin1(request.method);
-    if (name == u"QUERY_STRING") return QString::fromLatin1(request.query);
-    if (name == u"SCRIPT_NAME" || name == u"URL" || name == u"PATH_INFO") return pagePath;
-    if (name == u"PATH_TRANSLATED") return siteRoot + pagePath;
-    if (name == u"APPL_PHYSICAL_PATH") return siteRoot + u'/';
-    if (name == u"SERVER_NAME") return host.isEmpty() ? request.localAddress : host.section(u':', 0, 0);
-    if (name == u"SERVER_PORT") return QString::number(request.serverPort);
-    if (name == u"SERVER_PROTOCOL") return QStringLiteral("HTTP/1.1");
-    if (name == u"SERVER_SOFTWARE") return QStringLiteral("qinghe-asp");
-    if (name == u"REMOTE_ADDR" || name == u"REMOTE_HOST") return request.remoteAddress;
-    if (name == u"LOCAL_ADDR") return request.localAddress;
-    if (name == u"HTTPS") return QStringLiteral("off");
-    if (name == u"CONTENT_TYPE") return QString::fromLatin1(request.header("Content-Type"));
-    if (name == u"CONTENT_LENGTH") return QString::number(request.body.size());
+    if (name == u"REQUEST_METHOD")
+        return QString::fromLatin1(request.method);
+    if (name == u"QUERY_STRING")
+        return QString::fromLatin1(request.query);
+    if (name == u"SCRIPT_NAME" || name == u"URL" || name == u"PATH_INFO")
+        return pagePath;
+    if (name == u"PATH_TRANSLATED")
+        return siteRoot + pagePath;
+    if (name == u"APPL_PHYSICAL_PATH")
+        return siteRoot + u'/';
+    if (name == u"SERVER_NAME")
+        return host.isEmpty() ? request.localAddress : host.section(u':', 0, 0);
+    if (name == u"SERVER_PORT")
+        return QString::number(request.serverPort);
+    if (name == u"SERVER_PROTOCOL")
+        return QStringLiteral("HTTP/1.1");
+    if (name == u"SERVER_SOFTWARE")
+        return QStringLiteral("qinghe-asp");
+    if (name == u"REMOTE_ADDR" || name == u"REMOTE_HOST")
+        return request.remoteAddress;
+    if (name == u"LOCAL_ADDR")
+        return request.localAddress;
+    if (name == u"HTTPS")
+        return QStringLiteral("off");
+    if (name == u"CONTENT_TYPE")
+        return QString::fromLatin1(request.header("Content-Type"));
+    if (name == u"CONTENT_LENGTH")
+        return QString::number(request.body.size());
     if (name.startsWith(u"HTTP_")) {
         QByteArray header = name.mid(5).toLatin1();
         header.replace('_', '-');
         for (const auto& [k, v] : request.headers) {
-            if (k.compare(header, Qt::CaseInsensitive) == 0) return decodeGbk(v);
+            if (k.compare(header, Qt::CaseInsensitive) == 0)
+                return decodeGbk(v);
         }
         return QString();
     }
     return std::nullopt;
 }
 
-QString htmlEncode(QStringView text) {
+QString htmlEncode(QStringView text)
+{
     QString out;
     out.reserve(text.size() + text.size() / 8);
     for (QChar c : text) {
@@ -94,13 +118,15 @@ QString htmlEncode(QStringView text) {
 
 namespace {
 
-QString argText(const Value& v) {
+QString argText(const Value& v)
+{
     const Value s = scalar(v);
     return s.isNull() ? QString() : s.toString();
 }
 
 // Header values come from pages; a line break in one would start a header of the page's choosing.
-QByteArray headerSafe(const QByteArray& value) {
+QByteArray headerSafe(const QByteArray& value)
+{
     QByteArray out = value;
     out.replace('\r', ' ').replace('\n', ' ');
     return out;
@@ -111,39 +137,49 @@ public:
     enum class Kind { QueryString, Form, Cookies, ServerVariables };
     RequestCollection(PageContext& context, Kind kind)
         : m_context(context)
-        , m_kind(kind) {}
+        , m_kind(kind)
+    {
+    }
     QString typeName() const override { return QStringLiteral("IRequestDictionary"); }
 
-    Value get(const QString& name, const Args& args) override {
+    Value get(const QString& name, const Args& args) override
+    {
         if (name.isEmpty() || name == u"item") {
-            if (args.empty()) return Value::fromString(whole());
+            if (args.empty())
+                return Value::fromString(whole());
             const std::optional<QString> v = lookupValue(argText(args[0]));
             return v ? Value::fromString(*v) : Value();
         }
-        if (name == u"count") return Value::fromLong(qint32(values().size()));
+        if (name == u"count")
+            return Value::fromLong(qint32(values().size()));
         if (name == u"key") {
             expectArgs(name, args, 1, 1);
             const qint32 i = scalar(args[0]).toLong();
-            if (i < 1 || i > qint32(values().size())) throw invalidArgument(QStringLiteral("Key"));
+            if (i < 1 || i > qint32(values().size()))
+                throw invalidArgument(QStringLiteral("Key"));
             return Value::fromString(values()[size_t(i - 1)].first);
         }
         refuse(name);
     }
 
-    std::vector<Value> items() override {
+    std::vector<Value> items() override
+    {
         std::vector<Value> keys;
         for (const auto& [key, value] : values())
             keys.push_back(Value::fromString(key));
         return keys;
     }
 
-    std::optional<QString> lookupValue(const QString& key) {
-        if (m_kind == Kind::ServerVariables) return m_context.serverVariable(key);
+    std::optional<QString> lookupValue(const QString& key)
+    {
+        if (m_kind == Kind::ServerVariables)
+            return m_context.serverVariable(key);
         return lookup(values(), key);
     }
 
 private:
-    const NamedValues& values() {
+    const NamedValues& values()
+    {
         static const NamedValues none;
         switch (m_kind) {
         case Kind::QueryString:
@@ -157,7 +193,8 @@ private:
         }
     }
 
-    QString whole() {
+    QString whole()
+    {
         switch (m_kind) {
         case Kind::QueryString:
             return decodeGbk(m_context.request.query);
@@ -177,14 +214,16 @@ private:
 class RequestObject final : public Object {
 public:
     explicit RequestObject(PageContext& context)
-        : m_context(context) {
+        : m_context(context)
+    {
         using K = RequestCollection::Kind;
         for (K k : {K::QueryString, K::Form, K::Cookies, K::ServerVariables})
             m_collections.push_back(std::make_shared<RequestCollection>(context, k));
     }
     QString typeName() const override { return QStringLiteral("IRequest"); }
 
-    Value get(const QString& name, const Args& args) override {
+    Value get(const QString& name, const Args& args) override
+    {
         int index = -1;
         if (name == u"querystring")
             index = 0;
@@ -195,7 +234,8 @@ public:
         else if (name == u"servervariables")
             index = 3;
         if (index >= 0) {
-            if (args.empty()) return Value::fromObject(m_collections[size_t(index)]);
+            if (args.empty())
+                return Value::fromObject(m_collections[size_t(index)]);
             return m_collections[size_t(index)]->get(QString(), args);
         }
         if (name.isEmpty() || name == u"item") {
@@ -203,11 +243,13 @@ public:
             // Request("id") looks in the query string, the form, the cookies and the server variables.
             const QString key = argText(args[0]);
             for (const auto& collection : m_collections) {
-                if (const auto v = collection->lookupValue(key)) return Value::fromString(*v);
+                if (const auto v = collection->lookupValue(key))
+                    return Value::fromString(*v);
             }
             return {};
         }
-        if (name == u"totalbytes") return Value::fromLong(qint32(m_context.request.body.size()));
+        if (name == u"totalbytes")
+            return Value::fromLong(qint32(m_context.request.body.size()));
         if (name == u"binaryread") {
             expectArgs(name, args, 1, 1);
             return Value::fromBytes(m_context.request.body.left(scalar(args[0]).toLong()));
@@ -225,10 +267,13 @@ private:
 class ResponseObject final : public Object {
 public:
     explicit ResponseObject(PageContext& context)
-        : m_context(context) {}
+        : m_context(context)
+    {
+    }
     QString typeName() const override { return QStringLiteral("IResponse"); }
 
-    Value get(const QString& name, const Args& args) override {
+    Value get(const QString& name, const Args& args) override
+    {
         PageResponse& r = m_context.response;
         if (name == u"write") {
             expectArgs(name, args, 1, 1);
@@ -250,29 +295,37 @@ public:
             expectArgs(name, args, 1, 1);
             redirect(argText(args[0]));
         }
-        if (name == u"end") throw PageEnd();
+        if (name == u"end")
+            throw PageEnd();
         if (name == u"clear") {
             r.body.clear();
             return {};
         }
-        if (name == u"flush" || name == u"appendtolog") return {};
+        if (name == u"flush" || name == u"appendtolog")
+            return {};
         if (name == u"addheader") {
             expectArgs(name, args, 2, 2);
             r.headers.emplace_back(headerSafe(encodeGbk(argText(args[0]))),
                                    headerSafe(encodeGbk(argText(args[1]))));
             return {};
         }
-        if (name == u"contenttype") return Value::fromString(QString::fromLatin1(r.contentType));
-        if (name == u"charset") return Value::fromString(QString::fromLatin1(r.charset));
+        if (name == u"contenttype")
+            return Value::fromString(QString::fromLatin1(r.contentType));
+        if (name == u"charset")
+            return Value::fromString(QString::fromLatin1(r.charset));
         if (name == u"status")
             return Value::fromString(QString::number(r.status) + u' ' + QString::fromLatin1(r.reason));
-        if (name == u"buffer" || name == u"isclientconnected") return Value::fromBool(true);
-        if (name == u"codepage") return Value::fromLong(936);
-        if (name == u"cookies") throw unsupported(QStringLiteral("的属性：读取 Response.Cookies"));
+        if (name == u"buffer" || name == u"isclientconnected")
+            return Value::fromBool(true);
+        if (name == u"codepage")
+            return Value::fromLong(936);
+        if (name == u"cookies")
+            throw unsupported(QStringLiteral("的属性：读取 Response.Cookies"));
         refuse(name);
     }
 
-    void set(const QString& name, const Args& args, const Value& value) override {
+    void set(const QString& name, const Args& args, const Value& value) override
+    {
         PageResponse& r = m_context.response;
         const QString text = argText(value);
         if (name == u"contenttype") {
@@ -280,13 +333,13 @@ public:
         } else if (name == u"charset") {
             static const QStringList gbkNames = {"gbk", "gb2312", "gb18030", "cp936"};
             if (!gbkNames.contains(text.toLower()))
-                throw unsupported(QStringLiteral("的字符集：") + text +
-                                  QStringLiteral("（网页按 GBK 发送）"));
+                throw unsupported(QStringLiteral("的字符集：") + text
+                                  + QStringLiteral("（网页按 GBK 发送）"));
             r.charset = text.toLatin1();
         } else if (name == u"codepage") {
             if (scalar(value).toLong() != 936)
-                throw unsupported(QStringLiteral("的代码页：") + text +
-                                  QStringLiteral("（网页按 GBK 发送）"));
+                throw unsupported(QStringLiteral("的代码页：") + text
+                                  + QStringLiteral("（网页按 GBK 发送）"));
         } else if (name == u"status") {
             setStatus(text);
         } else if (name == u"buffer") {
@@ -304,7 +357,8 @@ public:
     }
 
 private:
-    void setHeader(const QByteArray& header, const QByteArray& value) {
+    void setHeader(const QByteArray& header, const QByteArray& value)
+    {
         auto& headers = m_context.response.headers;
         for (auto& [k, v] : headers) {
             if (k.compare(header, Qt::CaseInsensitive) == 0) {
@@ -315,7 +369,8 @@ private:
         headers.emplace_back(header, value);
     }
 
-    void setCookie(const QString& name, const QString& value) {
+    void setCookie(const QString& name, const QString& value)
+    {
         const QByteArray key = urlEncode(name);
         auto& headers = m_context.response.headers;
         headers.erase(std::remove_if(headers.begin(), headers.end(),
@@ -327,15 +382,18 @@ private:
                              key + '=' + urlEncode(value) + "; path=/; HttpOnly; SameSite=Strict");
     }
 
-    void setStatus(const QString& text) {
+    void setStatus(const QString& text)
+    {
         bool ok = false;
         const int code = text.section(u' ', 0, 0).toInt(&ok);
-        if (!ok || code < 100 || code > 599) throw invalidArgument(QStringLiteral("Response.Status"));
+        if (!ok || code < 100 || code > 599)
+            throw invalidArgument(QStringLiteral("Response.Status"));
         m_context.response.status = code;
         m_context.response.reason = headerSafe(text.section(u' ', 1).toLatin1()).trimmed();
     }
 
-    [[noreturn]] void redirect(const QString& url) {
+    [[noreturn]] void redirect(const QString& url)
+    {
         PageResponse& r = m_context.response;
         // Non-ASCII characters of the address go as GBK bytes, the encoding of the site.
         QByteArray location;
@@ -352,8 +410,8 @@ private:
         r.contentType = "text/html";
         r.body =
             "<head><title>Object moved</title></head><body><h1>Object Moved</h1>This object may be found <a "
-            "HREF=\"" +
-            encodeGbk(htmlEncode(decodeGbk(location))) + "\">here</a>.</body>";
+            "HREF=\""
+            + encodeGbk(htmlEncode(decodeGbk(location))) + "\">here</a>.</body>";
         throw PageEnd();
     }
 
@@ -363,10 +421,13 @@ private:
 class ServerObject final : public Object {
 public:
     explicit ServerObject(PageContext& context)
-        : m_context(context) {}
+        : m_context(context)
+    {
+    }
     QString typeName() const override { return QStringLiteral("IServer"); }
 
-    Value get(const QString& name, const Args& args) override {
+    Value get(const QString& name, const Args& args) override
+    {
         if (name == u"mappath") {
             expectArgs(name, args, 1, 1);
             const QString path = argText(args[0]);
@@ -389,14 +450,17 @@ public:
             expectArgs(name, args, 1, 1);
             return createAdoObject(argText(args[0]));
         }
-        if (name == u"scripttimeout") return Value::fromLong(m_timeout);
+        if (name == u"scripttimeout")
+            return Value::fromLong(m_timeout);
         if (name == u"execute" || name == u"transfer" || name == u"getlasterror")
             throw unsupported(QStringLiteral("的方法：Server.") + name);
         refuse(name);
     }
 
-    void set(const QString& name, const Args&, const Value& value) override {
-        if (name != u"scripttimeout") refuse(name);
+    void set(const QString& name, const Args&, const Value& value) override
+    {
+        if (name != u"scripttimeout")
+            refuse(name);
         m_timeout = std::clamp(scalar(value).toLong(), 1, 600);
         m_context.interpreter.setDeadline(QDeadlineTimer(qint64(m_timeout) * 1000));
     }
@@ -409,32 +473,41 @@ private:
 class SessionObject final : public Object {
 public:
     explicit SessionObject(PageContext& context)
-        : m_context(context) {}
+        : m_context(context)
+    {
+    }
     QString typeName() const override { return QStringLiteral("ISessionObject"); }
 
-    Value get(const QString& name, const Args& args) override {
+    Value get(const QString& name, const Args& args) override
+    {
         if (name.isEmpty() || name == u"contents" || name == u"item") {
             expectArgs(QStringLiteral("Contents"), args, 1, 1);
             SessionState* s = session(false);
-            if (!s) return {};
+            if (!s)
+                return {};
             const auto it = s->values.find(argText(args[0]).toLower());
             return it == s->values.end() ? Value() : it->second;
         }
         if (name == u"abandon") {
-            if (SessionState* s = session(false)) s->abandoned = true;
+            if (SessionState* s = session(false))
+                s->abandoned = true;
             return {};
         }
         if (name == u"timeout") {
             SessionState* s = session(false);
             return Value::fromLong(s ? s->timeoutMinutes : 20);
         }
-        if (name == u"sessionid") return Value::fromString(session(true)->id);
-        if (name == u"codepage") return Value::fromLong(936);
-        if (name == u"lcid") return Value::fromLong(2052);
+        if (name == u"sessionid")
+            return Value::fromString(session(true)->id);
+        if (name == u"codepage")
+            return Value::fromLong(936);
+        if (name == u"lcid")
+            return Value::fromLong(2052);
         refuse(name);
     }
 
-    void set(const QString& name, const Args& args, const Value& value) override {
+    void set(const QString& name, const Args& args, const Value& value) override
+    {
         if (name.isEmpty() || name == u"contents" || name == u"item") {
             expectArgs(QStringLiteral("Contents"), args, 1, 1);
             // A session outlives the page; an ADO object kept in it would hold a database handle of
@@ -448,14 +521,17 @@ public:
             session(true)->timeoutMinutes = std::clamp(scalar(value).toLong(), 1, 1440);
             return;
         }
-        if (name == u"codepage" || name == u"lcid") return;
+        if (name == u"codepage" || name == u"lcid")
+            return;
         refuse(name);
     }
 
 private:
-    SessionState* session(bool create) {
+    SessionState* session(bool create)
+    {
         SessionState* s = m_context.sessions ? m_context.sessions->session(create) : nullptr;
-        if (create && !s) throw runtimeError(0x80004005, QStringLiteral("这个网页不能使用 Session"));
+        if (create && !s)
+            throw runtimeError(0x80004005, QStringLiteral("这个网页不能使用 Session"));
         return s;
     }
 
@@ -465,15 +541,23 @@ private:
 class ErrObject final : public Object {
 public:
     explicit ErrObject(ErrState& err)
-        : m_err(err) {}
+        : m_err(err)
+    {
+    }
     QString typeName() const override { return QStringLiteral("ErrObject"); }
 
-    Value get(const QString& name, const Args& args) override {
-        if (name.isEmpty() || name == u"number") return Value::fromLong(qint32(m_err.number));
-        if (name == u"description") return Value::fromString(m_err.description);
-        if (name == u"source") return Value::fromString(m_err.source);
-        if (name == u"helpfile") return Value::fromString({});
-        if (name == u"helpcontext") return Value::fromLong(0);
+    Value get(const QString& name, const Args& args) override
+    {
+        if (name.isEmpty() || name == u"number")
+            return Value::fromLong(qint32(m_err.number));
+        if (name == u"description")
+            return Value::fromString(m_err.description);
+        if (name == u"source")
+            return Value::fromString(m_err.source);
+        if (name == u"helpfile")
+            return Value::fromString({});
+        if (name == u"helpcontext")
+            return Value::fromLong(0);
         if (name == u"clear") {
             m_err.clear();
             return {};
@@ -481,14 +565,17 @@ public:
         if (name == u"raise") {
             expectArgs(name, args, 1, 5);
             ScriptError e = runtimeError(scalar(args[0]).toLong(), QStringLiteral("未知的运行时错误"));
-            if (args.size() > 1 && !scalar(args[1]).isEmpty()) e.source = argText(args[1]);
-            if (args.size() > 2 && !scalar(args[2]).isEmpty()) e.description = argText(args[2]);
+            if (args.size() > 1 && !scalar(args[1]).isEmpty())
+                e.source = argText(args[1]);
+            if (args.size() > 2 && !scalar(args[2]).isEmpty())
+                e.description = argText(args[2]);
             throw e;
         }
         refuse(name);
     }
 
-    void set(const QString& name, const Args&, const Value& value) override {
+    void set(const QString& name, const Args&, const Value& value) override
+    {
         if (name.isEmpty() || name == u"number")
             m_err.number = scalar(value).toLong();
         else if (name == u"description")
@@ -505,7 +592,8 @@ private:
 
 } // namespace
 
-void defineIntrinsics(Interpreter& interpreter, PageContext& context) {
+void defineIntrinsics(Interpreter& interpreter, PageContext& context)
+{
     interpreter.define(QStringLiteral("request"),
                        Value::fromObject(std::make_shared<RequestObject>(context)));
     interpreter.define(QStringLiteral("response"),

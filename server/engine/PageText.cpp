@@ -11,32 +11,39 @@ namespace asp {
 
 namespace {
 
-void checkSize(const QByteArray& out, qsizetype adding) {
-    if (out.size() + adding > maxPageOutput) throw limitReached(QStringLiteral("网页输出超过 64 MB"));
+void checkSize(const QByteArray& out, qsizetype adding)
+{
+    if (out.size() + adding > maxPageOutput)
+        throw limitReached(QStringLiteral("网页输出超过 64 MB"));
 }
 
-bool isAscii(QStringView text) {
+bool isAscii(QStringView text)
+{
     for (QChar c : text) {
-        if (c.unicode() >= 0x80) return false;
+        if (c.unicode() >= 0x80)
+            return false;
     }
     return true;
 }
 
 } // namespace
 
-QString decodeGbk(QByteArrayView bytes) {
+QString decodeGbk(QByteArrayView bytes)
+{
     thread_local QStringDecoder decoder("GB18030");
     decoder.resetState();
     return decoder.decode(bytes);
 }
 
-QByteArray encodeGbk(QStringView text) {
+QByteArray encodeGbk(QStringView text)
+{
     QByteArray out;
     appendGbk(out, text);
     return out;
 }
 
-void appendGbk(QByteArray& out, QStringView text) {
+void appendGbk(QByteArray& out, QStringView text)
+{
     checkSize(out, text.size());
     if (isAscii(text)) {
         const qsizetype at = out.size();
@@ -52,9 +59,11 @@ void appendGbk(QByteArray& out, QStringView text) {
     checkSize(out, 0);
 }
 
-void appendValue(QByteArray& out, const Value& value) {
+void appendValue(QByteArray& out, const Value& value)
+{
     const Value v = scalar(value);
-    if (v.isEmpty() || v.isNull()) return;
+    if (v.isEmpty() || v.isNull())
+        return;
     if (v.type() == Value::Type::Bytes) {
         checkSize(out, v.bytes().size());
         out += v.bytes();

@@ -10,13 +10,15 @@ namespace asp {
 
 namespace {
 
-ExprPtr makeExpr(Expr::Kind kind) {
+ExprPtr makeExpr(Expr::Kind kind)
+{
     auto e = std::make_unique<Expr>();
     e->kind = kind;
     return e;
 }
 
-ExprPtr literal(Value v, bool hard) {
+ExprPtr literal(Value v, bool hard)
+{
     auto e = makeExpr(Expr::Kind::Literal);
     e->value = std::move(v);
     e->hard = hard;
@@ -27,29 +29,34 @@ class Parser {
 public:
     explicit Parser(ScannedPage page)
         : m_tokens(std::move(page.tokens))
-        , m_program(std::make_unique<Program>()) {
+        , m_program(std::make_unique<Program>())
+    {
         m_program->files = std::move(page.files);
         m_program->html = std::move(page.html);
     }
 
-    std::unique_ptr<Program> parse() {
+    std::unique_ptr<Program> parse()
+    {
         m_program->body = parseBlock({});
         return std::move(m_program);
     }
 
 private:
-    const Token& peek(size_t ahead = 0) const {
+    const Token& peek(size_t ahead = 0) const
+    {
         const size_t i = std::min(m_pos + ahead, m_tokens.size() - 1);
         return m_tokens[i];
     }
     const Token& next() { return m_tokens[std::min(m_pos++, m_tokens.size() - 1)]; }
     bool at(Tok kind) const { return peek().kind == kind; }
     bool atKeyword(Kw k) const { return peek().kind == Tok::Keyword && peek().keyword == k; }
-    bool atWord(const char* word) const {
+    bool atWord(const char* word) const
+    {
         return peek().kind == Tok::Identifier && peek().text == QLatin1String(word);
     }
 
-    [[noreturn]] void fail(ScriptError e) const {
+    [[noreturn]] void fail(ScriptError e) const
+    {
         const Token& t = peek();
         e.file = m_program->files.empty() ? QString() : m_program->files[t.file];
         e.line = t.line;
@@ -58,24 +65,33 @@ private:
     [[noreturn]] void failSyntax(long number, const QString& text) const { fail(syntaxError(number, text)); }
     [[noreturn]] void failUnsupported(const QString& what) const { fail(unsupported(what)); }
 
-    void expect(Tok kind, const char* shown) {
-        if (!at(kind)) failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
+    void expect(Tok kind, const char* shown)
+    {
+        if (!at(kind))
+            failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
         next();
     }
-    void expectKeyword(Kw k, const char* shown) {
-        if (!atKeyword(k)) failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
+    void expectKeyword(Kw k, const char* shown)
+    {
+        if (!atKeyword(k))
+            failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
         next();
     }
-    void expectWord(const char* word, const char* shown) {
-        if (!atWord(word)) failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
+    void expectWord(const char* word, const char* shown)
+    {
+        if (!atWord(word))
+            failSyntax(1002, QStringLiteral("缺少 '") + QLatin1String(shown) + u'\'');
         next();
     }
-    const Token& expectIdentifier() {
-        if (!at(Tok::Identifier)) failSyntax(1010, QStringLiteral("缺少标识符"));
+    const Token& expectIdentifier()
+    {
+        if (!at(Tok::Identifier))
+            failSyntax(1010, QStringLiteral("缺少标识符"));
         return next();
     }
 
-    bool atStatementEnd() const {
+    bool atStatementEnd() const
+    {
         switch (peek().kind) {
         case Tok::Newline:
         case Tok::Colon:
@@ -88,19 +104,25 @@ private:
         }
     }
 
-    void expectStatementEnd() {
-        if (!atStatementEnd()) failSyntax(1025, QStringLiteral("语句未结束"));
+    void expectStatementEnd()
+    {
+        if (!atStatementEnd())
+            failSyntax(1025, QStringLiteral("语句未结束"));
     }
 
-    bool atTerminator(std::initializer_list<Kw> terminators) const {
-        if (peek().kind != Tok::Keyword) return false;
+    bool atTerminator(std::initializer_list<Kw> terminators) const
+    {
+        if (peek().kind != Tok::Keyword)
+            return false;
         for (Kw k : terminators) {
-            if (peek().keyword == k) return true;
+            if (peek().keyword == k)
+                return true;
         }
         return false;
     }
 
-    Block parseBlock(std::initializer_list<Kw> terminators) {
+    Block parseBlock(std::initializer_list<Kw> terminators)
+    {
         Block block;
         for (;;) {
             while (at(Tok::Newline) || at(Tok::Colon))
@@ -110,13 +132,16 @@ private:
                     failSyntax(1012, QStringLiteral("缺少 'End'、'Loop'、'Next' 或 'Wend'"));
                 return block;
             }
-            if (atTerminator(terminators)) return block;
-            if (auto s = parseStatement()) block.push_back(std::move(s));
+            if (atTerminator(terminators))
+                return block;
+            if (auto s = parseStatement())
+                block.push_back(std::move(s));
             expectStatementEnd();
         }
     }
 
-    std::unique_ptr<Stmt> makeStmt(Stmt::Kind kind) const {
+    std::unique_ptr<Stmt> makeStmt(Stmt::Kind kind) const
+    {
         auto s = std::make_unique<Stmt>();
         s->kind = kind;
         s->file = peek().file;
@@ -124,7 +149,8 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseStatement() {
+    std::unique_ptr<Stmt> parseStatement()
+    {
         const Token& t = peek();
         switch (t.kind) {
         case Tok::Html: {
@@ -155,13 +181,16 @@ private:
         case Kw::Private:
         case Kw::Public:
             next();
-            if (atKeyword(Kw::Sub) || atKeyword(Kw::Function)) return parseProcedure();
-            if (atKeyword(Kw::Const)) return parseConst();
+            if (atKeyword(Kw::Sub) || atKeyword(Kw::Function))
+                return parseProcedure();
+            if (atKeyword(Kw::Const))
+                return parseConst();
             return parseDim(Stmt::Kind::Dim);
         case Kw::ReDim: {
             next();
             const bool preserve = atWord("preserve");
-            if (preserve) next();
+            if (preserve)
+                next();
             auto s = parseDim(Stmt::Kind::ReDim);
             s->preserve = preserve;
             return s;
@@ -218,15 +247,19 @@ private:
         }
     }
 
-    void declare(const QString& name) {
+    void declare(const QString& name)
+    {
         auto& list = m_procedure ? m_procedure->locals : m_program->globals;
-        if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
+        if (std::find(list.begin(), list.end(), name) == list.end())
+            list.push_back(name);
     }
 
-    std::unique_ptr<Stmt> parseDim(Stmt::Kind kind) {
+    std::unique_ptr<Stmt> parseDim(Stmt::Kind kind)
+    {
         auto s = makeStmt(kind);
         do {
-            if (at(Tok::Comma)) next();
+            if (at(Tok::Comma))
+                next();
             const Token& name = expectIdentifier();
             DimItem item{name.text, name.spelling, {}, false};
             if (at(Tok::LParen)) {
@@ -234,7 +267,8 @@ private:
                 item.isArray = true;
                 while (!at(Tok::RParen)) {
                     item.bounds.push_back(parseExpression());
-                    if (!at(Tok::Comma)) break;
+                    if (!at(Tok::Comma))
+                        break;
                     next();
                 }
                 expect(Tok::RParen, ")");
@@ -247,11 +281,13 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseConst() {
+    std::unique_ptr<Stmt> parseConst()
+    {
         next();
         auto& list = m_procedure ? m_procedure->constants : m_program->constants;
         do {
-            if (at(Tok::Comma)) next();
+            if (at(Tok::Comma))
+                next();
             const Token& name = expectIdentifier();
             expect(Tok::Eq, "=");
             list.emplace_back(name.text, parseExpression());
@@ -259,7 +295,8 @@ private:
         return nullptr;
     }
 
-    std::unique_ptr<Stmt> parseAssignmentOrCall() {
+    std::unique_ptr<Stmt> parseAssignmentOrCall()
+    {
         auto s = makeStmt(Stmt::Kind::Call);
         ExprPtr target = parsePostfix(true);
         if (at(Tok::Eq)) {
@@ -271,10 +308,12 @@ private:
         }
         if (!atStatementEnd()) {
             const bool named = target->kind == Expr::Kind::Name || target->kind == Expr::Kind::Member;
-            if (!named) failSyntax(1025, QStringLiteral("语句未结束"));
+            if (!named)
+                failSyntax(1025, QStringLiteral("语句未结束"));
             if (target->hasArgs) {
                 // Response.Write(a) & b: the parentheses only grouped the first argument.
-                if (target->args.size() != 1) failSyntax(1044, QStringLiteral("调用 Sub 时不能使用括号"));
+                if (target->args.size() != 1)
+                    failSyntax(1044, QStringLiteral("调用 Sub 时不能使用括号"));
                 auto group = makeExpr(Expr::Kind::Paren);
                 group->base = std::move(target->args.front());
                 target->args.clear();
@@ -291,13 +330,15 @@ private:
         return s;
     }
 
-    ExprPtr parseArgument() {
+    ExprPtr parseArgument()
+    {
         if (!m_pending && (at(Tok::Comma) || atStatementEnd()))
             return literal(Value(), false); // left out: the default of that argument
         return parseExpression();
     }
 
-    std::vector<ExprPtr> parseArguments() {
+    std::vector<ExprPtr> parseArguments()
+    {
         expect(Tok::LParen, "(");
         std::vector<ExprPtr> args;
         if (at(Tok::RParen)) {
@@ -309,14 +350,16 @@ private:
                 args.push_back(literal(Value(), false));
             else
                 args.push_back(parseExpression());
-            if (at(Tok::RParen)) break;
+            if (at(Tok::RParen))
+                break;
             expect(Tok::Comma, ",");
         }
         next();
         return args;
     }
 
-    ExprPtr parsePostfix(bool statement) {
+    ExprPtr parsePostfix(bool statement)
+    {
         const Token& first = expectIdentifier();
         auto e = makeExpr(Expr::Kind::Name);
         e->name = first.text;
@@ -325,7 +368,8 @@ private:
             const bool named = e->kind == Expr::Kind::Name || e->kind == Expr::Kind::Member;
             if (at(Tok::LParen)) {
                 // "Foo (x), y": the parentheses belong to the first argument.
-                if (statement && peek().spaceBefore && named && !e->hasArgs) break;
+                if (statement && peek().spaceBefore && named && !e->hasArgs)
+                    break;
                 auto args = parseArguments();
                 if (named && !e->hasArgs) {
                     e->args = std::move(args);
@@ -354,7 +398,8 @@ private:
         return e;
     }
 
-    ExprPtr binary(Op op, ExprPtr l, ExprPtr r) {
+    ExprPtr binary(Op op, ExprPtr l, ExprPtr r)
+    {
         auto e = makeExpr(Expr::Kind::Binary);
         e->op = op;
         e->base = std::move(l);
@@ -364,7 +409,8 @@ private:
 
     ExprPtr parseExpression() { return parseImp(); }
 
-    ExprPtr parseImp() {
+    ExprPtr parseImp()
+    {
         ExprPtr l = parseEqv();
         while (atKeyword(Kw::Imp)) {
             next();
@@ -373,7 +419,8 @@ private:
         return l;
     }
 
-    ExprPtr parseEqv() {
+    ExprPtr parseEqv()
+    {
         ExprPtr l = parseXor();
         while (atKeyword(Kw::Eqv)) {
             next();
@@ -382,7 +429,8 @@ private:
         return l;
     }
 
-    ExprPtr parseXor() {
+    ExprPtr parseXor()
+    {
         ExprPtr l = parseOr();
         while (atKeyword(Kw::Xor)) {
             next();
@@ -391,7 +439,8 @@ private:
         return l;
     }
 
-    ExprPtr parseOr() {
+    ExprPtr parseOr()
+    {
         ExprPtr l = parseAnd();
         while (atKeyword(Kw::Or)) {
             next();
@@ -400,7 +449,8 @@ private:
         return l;
     }
 
-    ExprPtr parseAnd() {
+    ExprPtr parseAnd()
+    {
         ExprPtr l = parseNot();
         while (atKeyword(Kw::And)) {
             next();
@@ -409,7 +459,8 @@ private:
         return l;
     }
 
-    ExprPtr parseNot() {
+    ExprPtr parseNot()
+    {
         if (!m_pending && atKeyword(Kw::Not)) {
             next();
             auto e = makeExpr(Expr::Kind::Unary);
@@ -420,7 +471,8 @@ private:
         return parseComparison();
     }
 
-    ExprPtr parseComparison() {
+    ExprPtr parseComparison()
+    {
         ExprPtr l = parseConcat();
         for (;;) {
             Op op;
@@ -459,7 +511,8 @@ private:
         }
     }
 
-    ExprPtr parseConcat() {
+    ExprPtr parseConcat()
+    {
         ExprPtr l = parseAdditive();
         while (at(Tok::Amp)) {
             next();
@@ -468,7 +521,8 @@ private:
         return l;
     }
 
-    ExprPtr parseAdditive() {
+    ExprPtr parseAdditive()
+    {
         ExprPtr l = parseModulo();
         while (at(Tok::Plus) || at(Tok::Minus)) {
             const Op op = next().kind == Tok::Plus ? Op::Add : Op::Sub;
@@ -477,7 +531,8 @@ private:
         return l;
     }
 
-    ExprPtr parseModulo() {
+    ExprPtr parseModulo()
+    {
         ExprPtr l = parseIntegerDivision();
         while (atKeyword(Kw::Mod)) {
             next();
@@ -486,7 +541,8 @@ private:
         return l;
     }
 
-    ExprPtr parseIntegerDivision() {
+    ExprPtr parseIntegerDivision()
+    {
         ExprPtr l = parseMultiplicative();
         while (at(Tok::Backslash)) {
             next();
@@ -495,7 +551,8 @@ private:
         return l;
     }
 
-    ExprPtr parseMultiplicative() {
+    ExprPtr parseMultiplicative()
+    {
         ExprPtr l = parseUnary();
         while (at(Tok::Star) || at(Tok::Slash)) {
             const Op op = next().kind == Tok::Star ? Op::Mul : Op::Div;
@@ -505,11 +562,13 @@ private:
     }
 
     // Negation binds looser than ^, so -2 ^ 2 is -4.
-    ExprPtr parseUnary() {
+    ExprPtr parseUnary()
+    {
         if (!m_pending && (at(Tok::Minus) || at(Tok::Plus))) {
             const bool minus = next().kind == Tok::Minus;
             ExprPtr operand = parseUnary();
-            if (!minus) return operand;
+            if (!minus)
+                return operand;
             if (operand->kind == Expr::Kind::Literal && operand->value.isNumber()) {
                 operand->value = negate(operand->value);
                 return operand;
@@ -522,7 +581,8 @@ private:
         return parsePower();
     }
 
-    ExprPtr parsePower() {
+    ExprPtr parsePower()
+    {
         ExprPtr l = parsePrimary();
         while (at(Tok::Caret)) {
             next();
@@ -540,8 +600,10 @@ private:
         return l;
     }
 
-    ExprPtr parsePrimary() {
-        if (m_pending) return std::move(m_pending);
+    ExprPtr parsePrimary()
+    {
+        if (m_pending)
+            return std::move(m_pending);
         const Token& t = peek();
         switch (t.kind) {
         case Tok::Number:
@@ -586,7 +648,8 @@ private:
         failSyntax(1002, QStringLiteral("语法错误"));
     }
 
-    std::unique_ptr<Stmt> parseIf() {
+    std::unique_ptr<Stmt> parseIf()
+    {
         auto s = makeStmt(Stmt::Kind::If);
         next();
         Branch first;
@@ -626,38 +689,47 @@ private:
         return s;
     }
 
-    Block parseInlineStatements() {
+    Block parseInlineStatements()
+    {
         Block block;
         for (;;) {
             while (at(Tok::Colon))
                 next();
-            if (at(Tok::Newline) || at(Tok::End) || at(Tok::Html) || atKeyword(Kw::Else)) return block;
-            if (auto s = parseStatement()) block.push_back(std::move(s));
-            if (!at(Tok::Colon)) return block;
+            if (at(Tok::Newline) || at(Tok::End) || at(Tok::Html) || atKeyword(Kw::Else))
+                return block;
+            if (auto s = parseStatement())
+                block.push_back(std::move(s));
+            if (!at(Tok::Colon))
+                return block;
         }
     }
 
-    void parseLoopCondition(Stmt& s) {
+    void parseLoopCondition(Stmt& s)
+    {
         s.until = atKeyword(Kw::Until);
         next();
         s.condition = parseExpression();
     }
 
-    std::unique_ptr<Stmt> parseDo() {
+    std::unique_ptr<Stmt> parseDo()
+    {
         auto s = makeStmt(Stmt::Kind::Do);
         next();
-        if (atKeyword(Kw::While) || atKeyword(Kw::Until)) parseLoopCondition(*s);
+        if (atKeyword(Kw::While) || atKeyword(Kw::Until))
+            parseLoopCondition(*s);
         s->body = parseBlock({Kw::Loop});
         expectKeyword(Kw::Loop, "Loop");
         if (atKeyword(Kw::While) || atKeyword(Kw::Until)) {
-            if (s->condition) failSyntax(1025, QStringLiteral("语句未结束"));
+            if (s->condition)
+                failSyntax(1025, QStringLiteral("语句未结束"));
             parseLoopCondition(*s);
             s->testAtEnd = true;
         }
         return s;
     }
 
-    std::unique_ptr<Stmt> parseWhile() {
+    std::unique_ptr<Stmt> parseWhile()
+    {
         auto s = makeStmt(Stmt::Kind::Do);
         next();
         s->condition = parseExpression();
@@ -666,7 +738,8 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseFor() {
+    std::unique_ptr<Stmt> parseFor()
+    {
         auto s = makeStmt(Stmt::Kind::For);
         next();
         const bool each = atWord("each");
@@ -692,11 +765,13 @@ private:
         }
         s->body = parseBlock({Kw::Next});
         expectKeyword(Kw::Next, "Next");
-        if (at(Tok::Identifier)) next();
+        if (at(Tok::Identifier))
+            next();
         return s;
     }
 
-    std::unique_ptr<Stmt> parseSelect() {
+    std::unique_ptr<Stmt> parseSelect()
+    {
         auto s = makeStmt(Stmt::Kind::Select);
         next();
         expectKeyword(Kw::Case, "Case");
@@ -712,7 +787,8 @@ private:
                     s->elseBody = parseBlock({Kw::End});
                     continue;
                 }
-                if (s->hasElse) failSyntax(1002, QStringLiteral("缺少 'End Select'"));
+                if (s->hasElse)
+                    failSyntax(1002, QStringLiteral("缺少 'End Select'"));
                 Branch branch;
                 branch.conditions.push_back(parseExpression());
                 while (at(Tok::Comma)) {
@@ -729,7 +805,8 @@ private:
         }
     }
 
-    std::unique_ptr<Stmt> parseExit() {
+    std::unique_ptr<Stmt> parseExit()
+    {
         auto s = makeStmt(Stmt::Kind::Exit);
         next();
         if (atKeyword(Kw::Do))
@@ -746,7 +823,8 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseOnError() {
+    std::unique_ptr<Stmt> parseOnError()
+    {
         auto s = makeStmt(Stmt::Kind::OnError);
         next();
         expectWord("error", "Error");
@@ -763,8 +841,10 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseProcedure() {
-        if (m_procedure) failSyntax(1002, QStringLiteral("语法错误"));
+    std::unique_ptr<Stmt> parseProcedure()
+    {
+        if (m_procedure)
+            failSyntax(1002, QStringLiteral("语法错误"));
         auto procedure = std::make_unique<Procedure>();
         procedure->isFunction = atKeyword(Kw::Function);
         procedure->file = peek().file;
@@ -777,14 +857,16 @@ private:
             next();
             while (!at(Tok::RParen)) {
                 Param param;
-                if (atKeyword(Kw::ByVal) || atKeyword(Kw::ByRef)) param.byRef = next().keyword == Kw::ByRef;
+                if (atKeyword(Kw::ByVal) || atKeyword(Kw::ByRef))
+                    param.byRef = next().keyword == Kw::ByRef;
                 param.name = expectIdentifier().text;
                 if (at(Tok::LParen)) {
                     next();
                     expect(Tok::RParen, ")");
                 }
                 procedure->params.push_back(param);
-                if (!at(Tok::Comma)) break;
+                if (!at(Tok::Comma))
+                    break;
                 next();
             }
             expect(Tok::RParen, ")");
@@ -811,7 +893,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> parseProgram(ScannedPage page) {
+std::unique_ptr<Program> parseProgram(ScannedPage page)
+{
     Parser parser(std::move(page));
     return parser.parse();
 }

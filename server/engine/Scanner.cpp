@@ -14,7 +14,8 @@ namespace asp {
 
 namespace {
 
-const QHash<QString, Kw>& keywords() {
+const QHash<QString, Kw>& keywords()
+{
     static const QHash<QString, Kw> table = {
         {"and", Kw::And},           {"byref", Kw::ByRef},   {"byval", Kw::ByVal},
         {"call", Kw::Call},         {"case", Kw::Case},     {"class", Kw::Class},
@@ -37,17 +38,12 @@ const QHash<QString, Kw>& keywords() {
     return table;
 }
 
-bool isIdentifierStart(QChar c) {
-    return c.isLetter();
-}
-bool isIdentifierPart(QChar c) {
-    return c.isLetterOrNumber() || c == u'_';
-}
-bool isAsciiDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
-}
+bool isIdentifierStart(QChar c) { return c.isLetter(); }
+bool isIdentifierPart(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-int countLines(const QByteArray& bytes, qsizetype from, qsizetype to) {
+int countLines(const QByteArray& bytes, qsizetype from, qsizetype to)
+{
     int n = 0;
     for (qsizetype i = from; i < to; ++i)
         n += bytes[i] == '\n';
@@ -57,12 +53,16 @@ int countLines(const QByteArray& bytes, qsizetype from, qsizetype to) {
 class Scanner {
 public:
     explicit Scanner(const IncludeLoader& loader)
-        : m_loader(loader) {}
+        : m_loader(loader)
+    {
+    }
 
     ScannedPage take() { return std::move(m_out); }
 
-    void scanFile(const QString& sitePath, const QByteArray& bytes, int depth) {
-        if (m_out.files.size() >= 0xffff) throw limitReached(QStringLiteral("包含的文件太多"));
+    void scanFile(const QString& sitePath, const QByteArray& bytes, int depth)
+    {
+        if (m_out.files.size() >= 0xffff)
+            throw limitReached(QStringLiteral("包含的文件太多"));
         const auto file = quint16(m_out.files.size());
         m_out.files.push_back(sitePath);
         int line = 1;
@@ -106,10 +106,12 @@ public:
                                [&](ScriptError e) { return fail(std::move(e), line); });
             emitHtml(bytes.mid(pos, blockEnd - pos), file, line);
             line += countLines(bytes, pos, blockEnd);
-            if (open < 0) break;
+            if (open < 0)
+                break;
 
             const qsizetype close = bytes.indexOf("%>", open + 2);
-            if (close < 0) throw fail(syntaxError(1002, QStringLiteral("缺少 '%>'")), line);
+            if (close < 0)
+                throw fail(syntaxError(1002, QStringLiteral("缺少 '%>'")), line);
             qsizetype codeStart = open + 2;
             if (codeStart < close && bytes[codeStart] == '@') {
                 // <%@ LANGUAGE=VBScript CODEPAGE=936 %>: the page is VBScript in GBK anyway.
@@ -125,38 +127,46 @@ public:
             line += countLines(bytes, open, close);
             pos = close + 2;
         }
-        if (depth == 0) push(Tok::End, file, line, true);
+        if (depth == 0)
+            push(Tok::End, file, line, true);
     }
 
 private:
     template <typename Fail>
-    void includeFile(const QString& from, const QString& name, bool fromRoot, int depth, Fail fail) {
+    void includeFile(const QString& from, const QString& name, bool fromRoot, int depth, Fail fail)
+    {
         const QString target = resolveSitePath(from, name, fromRoot);
         if (target.isEmpty())
             throw fail(runtimeError(0x80004005, QStringLiteral("包含文件的路径不允许: '") + name + u'\''));
-        if (depth >= 16) throw fail(limitReached(QStringLiteral("包含文件嵌套太深: '") + name + u'\''));
+        if (depth >= 16)
+            throw fail(limitReached(QStringLiteral("包含文件嵌套太深: '") + name + u'\''));
         const auto bytes = m_loader ? m_loader(target) : std::nullopt;
-        if (!bytes) throw fail(runtimeError(0x80004005, QStringLiteral("找不到包含文件: '") + name + u'\''));
+        if (!bytes)
+            throw fail(runtimeError(0x80004005, QStringLiteral("找不到包含文件: '") + name + u'\''));
         scanFile(target, *bytes, depth + 1);
     }
 
     // <script runat="server"> would be sent to the browser as text: say so instead.
-    template <typename Fail> void refuseServerScript(const QByteArray& html, Fail fail) {
+    template <typename Fail> void refuseServerScript(const QByteArray& html, Fail fail)
+    {
         static const QRegularExpression serverScript(QStringLiteral("<script[^>]*runat\\s*=\\s*\"?server"),
                                                      QRegularExpression::CaseInsensitiveOption);
         if (html.contains("unat") && serverScript.match(QString::fromLatin1(html)).hasMatch())
             throw fail(unsupported(QStringLiteral("的语句：<script runat=\"server\">")));
     }
 
-    void emitHtml(const QByteArray& block, quint16 file, int line) {
-        if (block.isEmpty()) return;
+    void emitHtml(const QByteArray& block, quint16 file, int line)
+    {
+        if (block.isEmpty())
+            return;
         Token& t = push(Tok::Html, file, line, true);
         t.html = int(m_out.html.size());
         m_out.html.push_back(block);
         push(Tok::Newline, file, line, true);
     }
 
-    Token& push(Tok kind, quint16 file, int line, bool space) {
+    Token& push(Tok kind, quint16 file, int line, bool space)
+    {
         Token& t = m_out.tokens.emplace_back();
         t.kind = kind;
         t.file = file;
@@ -165,13 +175,15 @@ private:
         return t;
     }
 
-    [[noreturn]] void lexFail(ScriptError e, quint16 file, int line) {
+    [[noreturn]] void lexFail(ScriptError e, quint16 file, int line)
+    {
         e.file = m_out.files[file];
         e.line = line;
         throw e;
     }
 
-    void lexCode(const QString& code, quint16 file, int& line) {
+    void lexCode(const QString& code, quint16 file, int& line)
+    {
         qsizetype i = 0;
         const qsizetype n = code.size();
         bool space = true;
@@ -199,7 +211,8 @@ private:
                 while (j < n && (code[j] == u' ' || code[j] == u'\t' || code[j] == u'\r'))
                     ++j;
                 if (j >= n || code[j] == u'\n') {
-                    if (j < n) ++line;
+                    if (j < n)
+                        ++line;
                     i = j + 1;
                     space = true;
                     continue;
@@ -222,7 +235,8 @@ private:
                 const auto kw = keywords().constFind(lower);
                 Token& t = push(kw != keywords().cend() && !afterDot ? Tok::Keyword : Tok::Identifier, file,
                                 line, space);
-                if (t.kind == Tok::Keyword) t.keyword = *kw;
+                if (t.kind == Tok::Keyword)
+                    t.keyword = *kw;
                 t.text = lower;
                 t.spelling = spelling;
                 space = false;
@@ -239,14 +253,15 @@ private:
                 space = false;
                 continue;
             }
-            if (isAsciiDigit(c) ||
-                (c == u'.' && i + 1 < n && isAsciiDigit(code[i + 1]) && !afterValue(space))) {
+            if (isAsciiDigit(c)
+                || (c == u'.' && i + 1 < n && isAsciiDigit(code[i + 1]) && !afterValue(space))) {
                 i = lexNumber(code, i, file, line, space);
                 space = false;
                 continue;
             }
-            if (c == u'&' && i + 2 < n &&
-                (code[i + 1] == u'h' || code[i + 1] == u'H' || code[i + 1] == u'o' || code[i + 1] == u'O')) {
+            if (c == u'&' && i + 2 < n
+                && (code[i + 1] == u'h' || code[i + 1] == u'H' || code[i + 1] == u'o'
+                    || code[i + 1] == u'O')) {
                 const int base = (code[i + 1] == u'h' || code[i + 1] == u'H') ? 16 : 8;
                 qsizetype j = i + 2;
                 while (j < n && (base == 16 ? code[j].isLetterOrNumber() : isAsciiDigit(code[j])))
@@ -287,7 +302,8 @@ private:
                 space = false;
                 continue;
             }
-            if (c == u'#') lexFail(unsupported(QStringLiteral("的日期常量 #…#")), file, line);
+            if (c == u'#')
+                lexFail(unsupported(QStringLiteral("的日期常量 #…#")), file, line);
 
             Tok kind;
             qsizetype length = 1;
@@ -350,13 +366,16 @@ private:
     }
 
     // Whether the last token ends a value, so ".5" after it is a member access, not a number.
-    bool afterValue(bool space) const {
-        if (space || m_out.tokens.empty()) return false;
+    bool afterValue(bool space) const
+    {
+        if (space || m_out.tokens.empty())
+            return false;
         const Tok k = m_out.tokens.back().kind;
         return k == Tok::Identifier || k == Tok::RParen;
     }
 
-    qsizetype lexNumber(const QString& code, qsizetype i, quint16 file, int line, bool space) {
+    qsizetype lexNumber(const QString& code, qsizetype i, quint16 file, int line, bool space)
+    {
         const qsizetype n = code.size();
         qsizetype j = i;
         bool fraction = false;
@@ -370,7 +389,8 @@ private:
         }
         if (j < n && (code[j] == u'e' || code[j] == u'E')) {
             qsizetype k = j + 1;
-            if (k < n && (code[k] == u'+' || code[k] == u'-')) ++k;
+            if (k < n && (code[k] == u'+' || code[k] == u'-'))
+                ++k;
             if (k < n && isAsciiDigit(code[k])) {
                 fraction = true;
                 j = k;
@@ -391,7 +411,8 @@ private:
             }
         }
         const double d = text.toDouble(&ok);
-        if (!ok || !std::isfinite(d)) lexFail(overflow(), file, line);
+        if (!ok || !std::isfinite(d))
+            lexFail(overflow(), file, line);
         t.number = Value::fromDouble(d);
         return j;
     }
@@ -402,21 +423,26 @@ private:
 
 } // namespace
 
-ScannedPage scanPage(const QString& sitePath, const QByteArray& bytes, const IncludeLoader& loader) {
+ScannedPage scanPage(const QString& sitePath, const QByteArray& bytes, const IncludeLoader& loader)
+{
     Scanner scanner(loader);
     scanner.scanFile(sitePath, bytes, 0);
     return scanner.take();
 }
 
-QString resolveSitePath(const QString& fromFile, const QString& name, bool fromRoot) {
+QString resolveSitePath(const QString& fromFile, const QString& name, bool fromRoot)
+{
     QString path = name;
     path.replace(u'\\', u'/');
-    if (!fromRoot && !path.startsWith(u'/')) path = fromFile.left(fromFile.lastIndexOf(u'/') + 1) + path;
+    if (!fromRoot && !path.startsWith(u'/'))
+        path = fromFile.left(fromFile.lastIndexOf(u'/') + 1) + path;
     QStringList parts;
     for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
-        if (part == u".") continue;
+        if (part == u".")
+            continue;
         if (part == u"..") {
-            if (parts.isEmpty()) return {};
+            if (parts.isEmpty())
+                return {};
             parts.removeLast();
             continue;
         }

@@ -28,7 +28,9 @@ struct ScriptError : std::exception {
         : kind(k)
         , number(n)
         , source(std::move(src))
-        , description(std::move(text)) {}
+        , description(std::move(text))
+    {
+    }
     const char* what() const noexcept override { return "script error"; }
 
     // The code classic ASP shows, such as 800a000d.

@@ -20,7 +20,8 @@ class OneSession final : public SessionProvider {
 public:
     SessionState state;
     bool made = false;
-    SessionState* session(bool create) override {
+    SessionState* session(bool create) override
+    {
         if (create && !made) {
             made = true;
             state.id = QStringLiteral("test");
@@ -61,19 +62,21 @@ private:
     int m_pages = 0;
 };
 
-PageResponse AspEngineTest::run(const QString& source, const PageRequest& request,
-                                SessionProvider* sessions) {
+PageResponse AspEngineTest::run(const QString& source, const PageRequest& request, SessionProvider* sessions)
+{
     const QString name = QStringLiteral("/p%1.asp").arg(++m_pages);
     QFile file(m_site.path() + name);
     if (!file.open(QIODevice::WriteOnly) || file.write(gbk::encode(source)) < 0)
         qFatal("cannot write the page");
     file.close();
     PageResponse response;
-    if (!m_engine.run(name, request, sessions, response)) qFatal("the page was not found");
+    if (!m_engine.run(name, request, sessions, response))
+        qFatal("the page was not found");
     return response;
 }
 
-void AspEngineTest::language_data() {
+void AspEngineTest::language_data()
+{
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("output");
 
@@ -267,23 +270,29 @@ void AspEngineTest::language_data() {
         << "after";
     QTest::newRow("Response.End stops the page") << "a<% Response.End %>b"
                                                  << "a";
-    QTest::newRow("Null and Empty write nothing") << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
-                                                  << "[]";
-    QTest::newRow("Exit For inside Do") << "<% Do : For i = 1 To 3 : If i = 2 Then Exit For\r\nNext : Exit Do : Loop %>"
-                                           "<%= i %>"
-                                        << "2";
-    QTest::newRow("the counter changed in the body") << "<% For i = 1 To 10 : i = i + 1 : Response.Write i : Next %>"
-                                                     << "246810";
+    QTest::newRow("Null and Empty write nothing")
+        << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
+        << "[]";
+    QTest::newRow("Exit For inside Do")
+        << "<% Do : For i = 1 To 3 : If i = 2 Then Exit For\r\nNext : Exit Do : Loop %>"
+           "<%= i %>"
+        << "2";
+    QTest::newRow("the counter changed in the body")
+        << "<% For i = 1 To 10 : i = i + 1 : Response.Write i : Next %>"
+        << "246810";
     QTest::newRow("a function giving an array") << "<% Function Parts()\r\nParts = Split(\"x,y\", \",\")\r\n"
                                                    "End Function %><%= Parts()(1) %>"
                                                 << "y";
-    QTest::newRow("Select Case without a match") << "[<% Select Case \"z\"\r\nCase \"a\"\r\nResponse.Write 1\r\n"
-                                                    "End Select %>]"
-                                                 << "[]";
-    QTest::newRow("%> ends the script even in a text") << "<% x = 1 %>a%>b" << "a%>b";
+    QTest::newRow("Select Case without a match")
+        << "[<% Select Case \"z\"\r\nCase \"a\"\r\nResponse.Write 1\r\n"
+           "End Select %>]"
+        << "[]";
+    QTest::newRow("%> ends the script even in a text") << "<% x = 1 %>a%>b"
+                                                       << "a%>b";
 }
 
-void AspEngineTest::language() {
+void AspEngineTest::language()
+{
     QFETCH(QString, page);
     QFETCH(QString, output);
     const PageResponse r = run(page);
@@ -291,7 +300,8 @@ void AspEngineTest::language() {
     QCOMPARE(r.status, 200);
 }
 
-void AspEngineTest::failures_data() {
+void AspEngineTest::failures_data()
+{
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("line");
     QTest::addColumn<QString>("reason");
@@ -325,7 +335,8 @@ void AspEngineTest::failures_data() {
         << "<% Set rs = Server.CreateObject(\"ADODB.Recordset\")\r\nx = rs.EOF %>" << 2 << "对象关闭时";
 }
 
-void AspEngineTest::failures() {
+void AspEngineTest::failures()
+{
     QFETCH(QString, page);
     QFETCH(int, line);
     QFETCH(QString, reason);
@@ -336,7 +347,8 @@ void AspEngineTest::failures() {
     QVERIFY2(body.contains(QStringLiteral(".asp，行 %1<").arg(line)), qPrintable(body));
 }
 
-void AspEngineTest::unsupportedIsNeverSkipped() {
+void AspEngineTest::unsupportedIsNeverSkipped()
+{
     const PageResponse r =
         run("<% On Error Resume Next\r\nx = Eval(\"1 + 1\")\r\nResponse.Write \"went on\" %>");
     QCOMPARE(r.status, 500);
@@ -344,7 +356,8 @@ void AspEngineTest::unsupportedIsNeverSkipped() {
     QVERIFY(gbk::decode(r.body).contains(QStringLiteral("不支持的函数或对象：Eval")));
 }
 
-void AspEngineTest::runawayPageStops() {
+void AspEngineTest::runawayPageStops()
+{
     Engine engine(m_site.path());
     engine.setTimeLimit(200);
     QFile file(m_site.path() + "/loop.asp");
@@ -365,7 +378,8 @@ void AspEngineTest::runawayPageStops() {
     QVERIFY(gbk::decode(r.body).contains(QStringLiteral("内存不够")));
 }
 
-void AspEngineTest::includes() {
+void AspEngineTest::includes()
+{
     QDir(m_site.path()).mkpath("inc");
     QFile head(m_site.path() + "/inc/head.inc");
     QVERIFY(head.open(QIODevice::WriteOnly));
@@ -415,7 +429,8 @@ void AspEngineTest::changedFilesParsedAgain()
     QVERIFY(!m_engine.run("/broken.asp", {}, nullptr, r));
 }
 
-void AspEngineTest::requestValuesAreGbk() {
+void AspEngineTest::requestValuesAreGbk()
+{
     PageRequest request;
     request.method = "POST";
     request.query = "id=7&name=%D5%C5%C8%FD&a=1&a=2";
@@ -439,11 +454,12 @@ void AspEngineTest::requestValuesAreGbk() {
     QCOMPARE(gbk::decode(run("[<%= Request.Form(\"T1\") %>]", request).body), QStringLiteral("[]"));
 }
 
-void AspEngineTest::responseControlsTheAnswer() {
+void AspEngineTest::responseControlsTheAnswer()
+{
     PageResponse r = run("x<% Response.Redirect \"h2.asp?id=3&vv=1\" %>y");
     QCOMPARE(r.status, 302);
-    QVERIFY(std::find(r.headers.begin(), r.headers.end(),
-                      Headers::value_type("Location", "h2.asp?id=3&vv=1")) != r.headers.end());
+    QVERIFY(std::find(r.headers.begin(), r.headers.end(), Headers::value_type("Location", "h2.asp?id=3&vv=1"))
+            != r.headers.end());
     QVERIFY(!r.body.contains("xy"));
 
     r = run("<% Response.ContentType = \"image/png\" : Response.BinaryWrite Request.BinaryRead(3) %>",
@@ -465,7 +481,8 @@ void AspEngineTest::responseControlsTheAnswer() {
     QCOMPARE(r.headers.front().second, QByteArray("%B0%E0=%D2%BB%B0%E0; path=/; HttpOnly; SameSite=Strict"));
 }
 
-void AspEngineTest::serverHelpers() {
+void AspEngineTest::serverHelpers()
+{
     QCOMPARE(text("<%= Server.HTMLEncode(\"<b title=\"\"x\"\">O'Neil & 张</b>\") %>|<%= "
                   "Server.HTMLEncode(Null) %>"),
              QStringLiteral("&lt;b title=&quot;x&quot;&gt;O&#39;Neil &amp; 张&lt;/b&gt;|"));
@@ -478,7 +495,8 @@ void AspEngineTest::serverHelpers() {
     QVERIFY(gbk::decode(outside.body).contains(QStringLiteral("在网站之外")));
 }
 
-void AspEngineTest::sessionValues() {
+void AspEngineTest::sessionValues()
+{
     OneSession sessions;
     QCOMPARE(gbk::decode(run("[<%= Session(\"班级\") %>]", {}, &sessions).body), QStringLiteral("[]"));
     QVERIFY(!sessions.made); // only reading makes no session
@@ -508,7 +526,8 @@ const QString openDatabase =
 
 } // namespace
 
-void AspEngineTest::adoReadsStudents() {
+void AspEngineTest::adoReadsStudents()
+{
     TestFolder folder;
     folder.addClasses({"七(1)班", "七(2)班"});
     const QList<int> ids = folder.addStudents({{"张三", "七(1)班", "2014001", jpegBytes(30, 40)},
@@ -520,7 +539,8 @@ void AspEngineTest::adoReadsStudents() {
     Engine engine(folder.path() + "/DB");
     auto page = [&](const QString& source) {
         QFile file(folder.path() + "/DB/t.asp");
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write");
         file.write(gbk::encode(openDatabase + source));
         file.close();
         PageResponse r;
@@ -556,20 +576,21 @@ void AspEngineTest::adoReadsStudents() {
     QVERIFY2(badSql.contains("80040e14"), qPrintable(badSql));
 }
 
-void AspEngineTest::adoWritesOneRecord() {
+void AspEngineTest::adoWritesOneRecord()
+{
     TestFolder folder;
     const QList<int> ids = folder.addStudents({{"张三", "七(1)班", "2014001", {}}});
     Engine engine(folder.path() + "/DB");
     QFile file(folder.path() + "/DB/up.asp");
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(
-        gbk::encode(openDatabase +
-                    QStringLiteral("<% rs.Open \"select * from 学生 where id=%1\", conn, 2, 2\r\n"
-                                   "rs(\"简介\") = \"喜欢\"\"读书\"\"\"\r\nrs(\"住址\") = \"北京路 1 号\"\r\n"
-                                   "rs(\"电话\") = 12345\r\nrs.Update\r\nrs.Close\r\n"
-                                   "rs.Open \"select * from 学生\", conn, 2, 2\r\nrs.AddNew\r\n"
-                                   "rs(\"姓名\") = \"新生\"\r\nrs(\"班级\") = \"七(2)班\"\r\nrs.Update %>ok")
-                        .arg(ids[0])));
+    file.write(gbk::encode(
+        openDatabase
+        + QStringLiteral("<% rs.Open \"select * from 学生 where id=%1\", conn, 2, 2\r\n"
+                         "rs(\"简介\") = \"喜欢\"\"读书\"\"\"\r\nrs(\"住址\") = \"北京路 1 号\"\r\n"
+                         "rs(\"电话\") = 12345\r\nrs.Update\r\nrs.Close\r\n"
+                         "rs.Open \"select * from 学生\", conn, 2, 2\r\nrs.AddNew\r\n"
+                         "rs(\"姓名\") = \"新生\"\r\nrs(\"班级\") = \"七(2)班\"\r\nrs.Update %>ok")
+              .arg(ids[0])));
     file.close();
     PageResponse r;
     QVERIFY(engine.run("/up.asp", {}, nullptr, r));
@@ -586,7 +607,8 @@ void AspEngineTest::adoWritesOneRecord() {
     QCOMPARE(rs.readBytes(u"简介"), gbk::encode(QStringLiteral("喜欢\"读书\"")));
 }
 
-void AspEngineTest::adoRefusesWhatPagesMustNotDo() {
+void AspEngineTest::adoRefusesWhatPagesMustNotDo()
+{
     TestFolder folder;
     folder.addStudents({{"张三", "七(1)班", "2014001", {}}});
     Engine engine(folder.path() + "/DB");

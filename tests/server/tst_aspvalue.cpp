@@ -119,24 +119,38 @@ void AspValueTest::arithmeticSubtypes_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("Integer + Integer") << 0 << Value::fromInteger(2) << Value::fromInteger(3) << "Integer" << "5";
-    QTest::newRow("Integer overflow grows to Long") << 0 << Value::fromInteger(32767) << Value::fromInteger(1) << "Long"
-                                                    << "32768";
-    QTest::newRow("Long overflow grows to Double") << 2 << Value::fromLong(100000) << Value::fromLong(100000)
-                                                   << "Double" << "10000000000";
-    QTest::newRow("Empty + Empty") << 0 << Value() << Value() << "Integer" << "0";
-    QTest::newRow("text + Empty stays text") << 0 << Value::fromString("3") << Value() << "String" << "3";
-    QTest::newRow("text + number adds") << 0 << Value::fromString("3") << Value::fromInteger(4) << "Double" << "7";
-    QTest::newRow("/ always gives Double") << 3 << Value::fromInteger(6) << Value::fromInteger(3) << "Double" << "2";
-    QTest::newRow("\\ rounds its operands") << 4 << Value::fromDouble(7.5) << Value::fromDouble(1.5) << "Long" << "4";
-    QTest::newRow("Mod keeps the dividend's sign") << 5 << Value::fromInteger(-7) << Value::fromInteger(3) << "Integer"
-                                                   << "-1";
-    QTest::newRow("Boolean arithmetic") << 0 << Value::fromBool(true) << Value::fromInteger(1) << "Integer" << "0";
-    QTest::newRow("a date and days") << 0 << Value::fromDate(45000) << Value::fromInteger(1) << "Date" << "2023/3/16";
-    QTest::newRow("Null & text") << 6 << Value::null() << Value::fromString("a") << "String" << "a";
-    QTest::newRow("number & number") << 6 << Value::fromInteger(1) << Value::fromDouble(2.5) << "String" << "12.5";
-    QTest::newRow("GBK bytes & text") << 6 << Value::fromBytes("\xd6\xd0") << Value::fromString("国") << "String"
-                                      << "中国";
+    QTest::newRow("Integer + Integer") << 0 << Value::fromInteger(2) << Value::fromInteger(3) << "Integer"
+                                       << "5";
+    QTest::newRow("Integer overflow grows to Long")
+        << 0 << Value::fromInteger(32767) << Value::fromInteger(1) << "Long"
+        << "32768";
+    QTest::newRow("Long overflow grows to Double")
+        << 2 << Value::fromLong(100000) << Value::fromLong(100000) << "Double"
+        << "10000000000";
+    QTest::newRow("Empty + Empty") << 0 << Value() << Value() << "Integer"
+                                   << "0";
+    QTest::newRow("text + Empty stays text") << 0 << Value::fromString("3") << Value() << "String"
+                                             << "3";
+    QTest::newRow("text + number adds") << 0 << Value::fromString("3") << Value::fromInteger(4) << "Double"
+                                        << "7";
+    QTest::newRow("/ always gives Double") << 3 << Value::fromInteger(6) << Value::fromInteger(3) << "Double"
+                                           << "2";
+    QTest::newRow("\\ rounds its operands") << 4 << Value::fromDouble(7.5) << Value::fromDouble(1.5) << "Long"
+                                            << "4";
+    QTest::newRow("Mod keeps the dividend's sign")
+        << 5 << Value::fromInteger(-7) << Value::fromInteger(3) << "Integer"
+        << "-1";
+    QTest::newRow("Boolean arithmetic") << 0 << Value::fromBool(true) << Value::fromInteger(1) << "Integer"
+                                        << "0";
+    QTest::newRow("a date and days") << 0 << Value::fromDate(45000) << Value::fromInteger(1) << "Date"
+                                     << "2023/3/16";
+    QTest::newRow("Null & text") << 6 << Value::null() << Value::fromString("a") << "String"
+                                 << "a";
+    QTest::newRow("number & number") << 6 << Value::fromInteger(1) << Value::fromDouble(2.5) << "String"
+                                     << "12.5";
+    QTest::newRow("GBK bytes & text")
+        << 6 << Value::fromBytes("\xd6\xd0") << Value::fromString("国") << "String"
+        << "中国";
 }
 
 void AspValueTest::arithmeticSubtypes()
@@ -198,7 +212,8 @@ void AspValueTest::comparisons_data()
     QTest::newRow("literal number, text variable") << number(10) << true << ten << false << 0;
     QTest::newRow("text literal, number variable") << number(9) << false << ten << true << 1;
     QTest::newRow("two variables: number below text") << number(100) << false << nine << false << -1;
-    QTest::newRow("no number beside a literal number") << Value::fromString("x") << false << number(1) << true << 1;
+    QTest::newRow("no number beside a literal number")
+        << Value::fromString("x") << false << number(1) << true << 1;
     QTest::newRow("Empty and 0") << Value() << false << number(0) << true << 0;
     QTest::newRow("Empty and \"\"") << Value() << false << Value::fromString("") << true << 0;
     QTest::newRow("Empty and Empty") << Value() << false << Value() << false << 0;

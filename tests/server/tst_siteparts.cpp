@@ -22,7 +22,8 @@ private slots:
     void refusedPostsWaitInTurn();
 };
 
-void SitePartsTest::pathsDecoded_data() {
+void SitePartsTest::pathsDecoded_data()
+{
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QString>("path"); // empty: refused
 
@@ -49,13 +50,15 @@ void SitePartsTest::pathsDecoded_data() {
     QTest::newRow("double encoding") << QByteArray("/%252e%252e/sys.ini") << "/%2e%2e/sys.ini";
 }
 
-void SitePartsTest::pathsDecoded() {
+void SitePartsTest::pathsDecoded()
+{
     QFETCH(QByteArray, raw);
     QFETCH(QString, path);
     QCOMPARE(SitePath::decode(raw).value_or(QString()), path);
 }
 
-void SitePartsTest::onlySiteFilesExist_data() {
+void SitePartsTest::onlySiteFilesExist_data()
+{
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("mime");
@@ -80,15 +83,18 @@ void SitePartsTest::onlySiteFilesExist_data() {
     QTest::newRow("a dot in a folder") << "/a.jpg/asp" << no << QByteArray();
 }
 
-void SitePartsTest::onlySiteFilesExist() {
+void SitePartsTest::onlySiteFilesExist()
+{
     QFETCH(QString, path);
     QFETCH(int, kind);
     QFETCH(QByteArray, mime);
     QCOMPARE(int(SitePath::kindOf(path)), kind);
-    if (!mime.isEmpty()) QCOMPARE(SitePath::mimeType(path), mime);
+    if (!mime.isEmpty())
+        QCOMPARE(SitePath::mimeType(path), mime);
 }
 
-void SitePartsTest::sessionsMadeOnFirstWrite() {
+void SitePartsTest::sessionsMadeOnFirstWrite()
+{
     SessionStore store;
     QString id;
     {
@@ -112,7 +118,8 @@ void SitePartsTest::sessionsMadeOnFirstWrite() {
     QVERIFY(other.session(true)->id != id);
 }
 
-void SitePartsTest::sessionsEndAfterTwentyIdleMinutes() {
+void SitePartsTest::sessionsEndAfterTwentyIdleMinutes()
+{
     SessionStore store;
     QString id;
     {
@@ -134,7 +141,8 @@ void SitePartsTest::sessionsEndAfterTwentyIdleMinutes() {
     QVERIFY(!late.session(false));
 }
 
-void SitePartsTest::abandonedSessionsAreForgotten() {
+void SitePartsTest::abandonedSessionsAreForgotten()
+{
     SessionStore store;
     QString id;
     {
@@ -151,7 +159,8 @@ void SitePartsTest::abandonedSessionsAreForgotten() {
     QCOMPARE(store.size(), size_t(0));
 }
 
-void SitePartsTest::fullStoreDropsTheLongestUnused() {
+void SitePartsTest::fullStoreDropsTheLongestUnused()
+{
     SessionStore store(3);
     QStringList ids;
     for (int i = 0; i < 3; ++i) {
@@ -175,7 +184,8 @@ void SitePartsTest::fullStoreDropsTheLongestUnused() {
     QVERIFY(!second.session(false));
 }
 
-void SitePartsTest::refusedPostsWaitInTurn() {
+void SitePartsTest::refusedPostsWaitInTurn()
+{
     using namespace std::chrono;
     RefusalThrottle throttle(seconds(1));
     const auto start = RefusalThrottle::Clock::now();

@@ -28,7 +28,8 @@
 
 namespace {
 
-QByteArray pngBytes() {
+QByteArray pngBytes()
+{
     QImage image(40, 50, QImage::Format_RGB32);
     image.fill(Qt::darkGreen);
     QByteArray bytes;
@@ -39,56 +40,75 @@ QByteArray pngBytes() {
 }
 
 // A form body as a browser sends it from a GBK page.
-std::string form(const QList<std::pair<QString, QString>>& fields) {
+std::string form(const QList<std::pair<QString, QString>>& fields)
+{
     QByteArray body;
     for (const auto& [name, value] : fields) {
-        if (!body.isEmpty()) body += '&';
+        if (!body.isEmpty())
+            body += '&';
         body += asp::urlEncode(name) + '=' + asp::urlEncode(value);
     }
     return body.toStdString();
 }
 
-QString text(const httplib::Result& r) {
+QString text(const httplib::Result& r)
+{
     return r ? gbk::decode(QByteArray::fromStdString(r->body)) : QString();
 }
 
-// One request as bytes on a socket of its own, so nothing cleans the path on the way; the
-// status code of the answer, or 0 without one.
-int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr) {
+// A connection to the server, or -1.
+int connectTo(int port)
+{
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(quint16(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{5, 0};
-    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// One request as bytes on a socket of its own, so nothing cleans the path on the way; the
+// status code of the answer, or 0 without one.
+int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr)
+{
+    const int sock = connectTo(port);
     QByteArray received;
-    if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (sock >= 0) {
+        timeval timeout{5, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
         char buffer[4096];
         ssize_t n;
         while ((n = ::recv(sock, buffer, sizeof buffer, 0)) > 0)
             received.append(buffer, n);
+        ::close(sock);
     }
-    ::close(sock);
-    if (answer) *answer = received;
+    if (answer)
+        *answer = received;
     const auto m =
         QRegularExpression(QStringLiteral("^HTTP/1\\.1 (\\d{3})")).match(QString::fromLatin1(received));
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
-int rawGet(int port, const QByteArray& target) {
+int rawGet(int port, const QByteArray& target)
+{
     return rawStatus(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 // The asp program serving a folder, stopped with SIGTERM when the test is done.
 class AspProcess {
 public:
-    explicit AspProcess(const QString& root, int port = 0) {
+    explicit AspProcess(const QString& root, int port = 0)
+    {
         m_process.setProgram(QStringLiteral(QINGHE_ASP_PROGRAM));
         m_process.setArguments({"--root", root, "--port", QString::number(port)});
         m_process.start();
-        if (!m_process.waitForStarted(5000)) return;
+        if (!m_process.waitForStarted(5000))
+            return;
         QByteArray out;
         QElapsedTimer timer;
         timer.start();
@@ -97,19 +117,23 @@ public:
             out += m_process.readAllStandardOutput();
         }
         const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
-        if (m.hasMatch()) m_port = m.captured(1).toInt();
+        if (m.hasMatch())
+            m_port = m.captured(1).toInt();
     }
     ~AspProcess() { stop(); }
 
     int port() const { return m_port; }
-    httplib::Client client() const {
+    httplib::Client client() const
+    {
         httplib::Client c("127.0.0.1", m_port);
         c.set_read_timeout(10);
         return c;
     }
     // The exit code after SIGTERM; -1 when it did not stop within two seconds.
-    int stop() {
-        if (m_process.state() == QProcess::NotRunning) return m_process.exitCode();
+    int stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return m_process.exitCode();
         m_process.terminate();
         if (!m_process.waitForFinished(2000)) {
             m_process.kill();
@@ -166,7 +190,8 @@ private:
     QList<int> m_ids; // 张三 (JPEG, 七(1)班), 李四 (PNG, 七(1)班), 王五 (no photo, 七(2)班)
 };
 
-void WebServerTest::init() {
+void WebServerTest::init()
+{
     m_folder = std::make_unique<TestFolder>();
     m_folder->addClasses({"七(1)班", "七(2)班"});
     m_folder->execute("UPDATE 设置 SET 帐号='zhang', 密码='pw1' WHERE 单位='七(1)班'");
@@ -182,22 +207,27 @@ void WebServerTest::init() {
     QVERIFY(m_server->port() > 0);
 }
 
-void WebServerTest::cleanup() {
-    if (m_server) QCOMPARE(m_server->stop(), 0); // SIGTERM ends it cleanly
+void WebServerTest::cleanup()
+{
+    if (m_server)
+        QCOMPARE(m_server->stop(), 0); // SIGTERM ends it cleanly
     m_server.reset();
     m_folder.reset();
 }
 
-std::string WebServerTest::login(const QString& account, const QString& password) {
+std::string WebServerTest::login(const QString& account, const QString& password)
+{
     auto client = m_server->client();
     const auto r = client.Post("/login.asp", form({{"zh", account}, {"mm", password}, {"B1", "登陆"}}),
                                "application/x-www-form-urlencoded");
-    if (!r || r->status != 302) return {};
+    if (!r || r->status != 302)
+        return {};
     const std::string cookie = r->get_header_value("Set-Cookie");
     return cookie.substr(0, cookie.find(';'));
 }
 
-QString WebServerTest::stored(int id, QStringView field) const {
+QString WebServerTest::stored(int id, QStringView field) const
+{
     DatabaseConnection connection;
     connection.openDatabaseFile(m_folder->databaseFile());
     Recordset rs;
@@ -206,7 +236,8 @@ QString WebServerTest::stored(int id, QStringView field) const {
     return rs.isByteField(field) ? gbk::decode(rs.readBytes(field)) : rs.readText(field);
 }
 
-void WebServerTest::homePageListsTheFirstClass() {
+void WebServerTest::homePageListsTheFirstClass()
+{
     auto client = m_server->client();
     const auto r = client.Get("/");
     QVERIFY(r);
@@ -226,7 +257,8 @@ void WebServerTest::homePageListsTheFirstClass() {
     QVERIFY(gbk::decode(QByteArray::fromStdString(script->body)).contains(QStringLiteral("打印本页")));
 }
 
-void WebServerTest::homePageQueries_data() {
+void WebServerTest::homePageQueries_data()
+{
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QStringList>("listed");
@@ -247,7 +279,8 @@ void WebServerTest::homePageQueries_data() {
                                         << "x'; DELETE FROM 学生; --" << QStringList{};
 }
 
-void WebServerTest::homePageQueries() {
+void WebServerTest::homePageQueries()
+{
     QFETCH(QString, field);
     QFETCH(QString, value);
     QFETCH(QStringList, listed);
@@ -261,7 +294,8 @@ void WebServerTest::homePageQueries() {
     QCOMPARE(m_folder->storedColumn(u"姓名").size(), 3);
 }
 
-void WebServerTest::homePageWithoutClasses() {
+void WebServerTest::homePageWithoutClasses()
+{
     m_folder->execute("DELETE FROM 设置");
     m_folder->addStudents({{"无班", "", "2014009", {}}});
     auto client = m_server->client();
@@ -274,7 +308,8 @@ void WebServerTest::homePageWithoutClasses() {
     QVERIFY(!page.contains(QStringLiteral("张三")));
 }
 
-void WebServerTest::editPageWithoutId() {
+void WebServerTest::editPageWithoutId()
+{
     auto client = m_server->client();
     const auto bare = client.Get("/h2.asp");
     QVERIFY(bare);
@@ -295,7 +330,8 @@ void WebServerTest::editPageWithoutId() {
     QVERIFY(text(anonymous).contains(QStringLiteral("login.asp")));
 }
 
-void WebServerTest::photosWithTheirTypes_data() {
+void WebServerTest::photosWithTheirTypes_data()
+{
     QTest::addColumn<int>("student"); // index into m_ids, or -1 for the raw id below
     QTest::addColumn<QString>("id");
     QTest::addColumn<int>("status");
@@ -310,7 +346,8 @@ void WebServerTest::photosWithTheirTypes_data() {
     QTest::newRow("no id") << -1 << "" << 404 << "";
 }
 
-void WebServerTest::photosWithTheirTypes() {
+void WebServerTest::photosWithTheirTypes()
+{
     QFETCH(int, student);
     QFETCH(QString, id);
     QFETCH(int, status);
@@ -320,7 +357,8 @@ void WebServerTest::photosWithTheirTypes() {
     const auto r = client.Get(("/show.asp?id=" + target).toStdString());
     QVERIFY(r);
     QCOMPARE(r->status, status);
-    if (status != 200) return;
+    if (status != 200)
+        return;
     QCOMPARE(QString::fromStdString(r->get_header_value("Content-Type")), type);
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
@@ -330,7 +368,8 @@ void WebServerTest::photosWithTheirTypes() {
     QCOMPARE(QByteArray::fromStdString(r->body), rs.readBytes(u"照片"));
 }
 
-void WebServerTest::loginThenEditStoresTheForm() {
+void WebServerTest::loginThenEditStoresTheForm()
+{
     auto client = m_server->client();
     const auto accepted = client.Post("/login.asp", form({{"zh", "zhang"}, {"mm", "pw1"}}),
                                       "application/x-www-form-urlencoded");
@@ -407,7 +446,8 @@ void WebServerTest::loginThenEditStoresTheForm() {
     QCOMPARE(stored(m_ids[0], u"姓名"), QStringLiteral("张小三"));
 }
 
-void WebServerTest::editsRefused_data() {
+void WebServerTest::editsRefused_data()
+{
     QTest::addColumn<QString>("account"); // empty: not logged in
     QTest::addColumn<QString>("method");
     QTest::addColumn<int>("student");
@@ -427,7 +467,8 @@ void WebServerTest::editsRefused_data() {
                                                   << "POST" << -1 << "1;DELETE%20FROM%20学生";
 }
 
-void WebServerTest::editsRefused() {
+void WebServerTest::editsRefused()
+{
     QFETCH(QString, account);
     QFETCH(QString, method);
     QFETCH(int, student);
@@ -452,7 +493,8 @@ void WebServerTest::editsRefused() {
     QVERIFY(!m_folder->storedColumn(u"住址").contains(QStringLiteral("改掉")));
 }
 
-void WebServerTest::loginRefusedAndSlowedDown() {
+void WebServerTest::loginRefusedAndSlowedDown()
+{
     auto client = m_server->client();
     const std::string type = "application/x-www-form-urlencoded";
     for (const auto& [account, password] : {std::pair<QString, QString>{"zhang", "wrong"},
@@ -479,7 +521,8 @@ void WebServerTest::loginRefusedAndSlowedDown() {
     QVERIFY(text(empty).contains(QStringLiteral("请输入帐号和密码")));
 }
 
-void WebServerTest::postedTextIsStoredNotRun() {
+void WebServerTest::postedTextIsStoredNotRun()
+{
     const std::string session = login("zhang", "pw1");
     QVERIFY(!session.empty());
     const QString evil = QStringLiteral("x'); DROP TABLE 学生; -- <script>alert(1)</script>");
@@ -505,7 +548,8 @@ void WebServerTest::postedTextIsStoredNotRun() {
     QVERIFY(home.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt;")));
 }
 
-void WebServerTest::privateFilesAndTraversalAre404_data() {
+void WebServerTest::privateFilesAndTraversalAre404_data()
+{
     QTest::addColumn<QByteArray>("target");
 
     QTest::newRow("the database") << QByteArray("/%E5%AD%A6%E7%94%9F%E4%BF%A1%E6%81%AF.mdb");
@@ -526,7 +570,8 @@ void WebServerTest::privateFilesAndTraversalAre404_data() {
     QTest::newRow("a NUL") << QByteArray("/print.js%00.asp");
 }
 
-void WebServerTest::privateFilesAndTraversalAre404() {
+void WebServerTest::privateFilesAndTraversalAre404()
+{
     QFETCH(QByteArray, target);
     QFile settings(m_folder->settingsFile());
     QVERIFY(settings.open(QIODevice::WriteOnly));
@@ -551,7 +596,8 @@ void WebServerTest::privateFilesAndTraversalAre404() {
     QCOMPARE(rawGet(m_server->port(), "/print.js"), 200); // and the server still serves
 }
 
-void WebServerTest::unsupportedConstructGives500WithItsLine() {
+void WebServerTest::unsupportedConstructGives500WithItsLine()
+{
     QFile page(db() + "/bad.asp");
     QVERIFY(page.open(QIODevice::WriteOnly));
     page.write(
@@ -569,7 +615,8 @@ void WebServerTest::unsupportedConstructGives500WithItsLine() {
     QCOMPARE(client.Get("/")->status, 200);
 }
 
-void WebServerTest::regeneratedPageServedAtOnce() {
+void WebServerTest::regeneratedPageServedAtOnce()
+{
     auto client = m_server->client();
     QVERIFY(text(client.Get("/")).contains(QStringLiteral(">学生信息查询<")));
     QVERIFY(SitePages::write(m_folder->path(), QStringLiteral("七年级名录"), SitePages::defaultOptions));
@@ -578,7 +625,8 @@ void WebServerTest::regeneratedPageServedAtOnce() {
     QVERIFY(!page.contains(QStringLiteral("学生信息查询")));
 }
 
-void WebServerTest::requestLimits() {
+void WebServerTest::requestLimits()
+{
     const int port = m_server->port();
     const QByteArray bigHeader = "X-Filler: " + QByteArray(17 * 1024, 'a') + "\r\n";
     QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + bigHeader + "Connection: close\r\n\r\n"), 400);
@@ -601,16 +649,13 @@ void WebServerTest::requestLimits() {
     QCOMPARE(remark->status, 200);
 }
 
-void WebServerTest::busyClientGets503() {
+void WebServerTest::busyClientGets503()
+{
     // One address holding every connection it may have open does not get more ...
     std::vector<int> held;
     for (int i = 0; i < 16; ++i) {
-        const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(quint16(m_server->port()));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        const int sock = connectTo(m_server->port());
+        QVERIFY(sock >= 0);
         held.push_back(sock);
     }
     QTest::qWait(300);
@@ -621,7 +666,8 @@ void WebServerTest::busyClientGets503() {
     QTRY_COMPARE_WITH_TIMEOUT(rawGet(m_server->port(), "/"), 200, 3000);
 }
 
-void WebServerTest::portInUseIsReported() {
+void WebServerTest::portInUseIsReported()
+{
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::Any));
     QProcess second;
@@ -678,12 +724,8 @@ void WebServerTest::methodsAndFolders()
 void WebServerTest::stopsWhileAClientHoldsItsConnection()
 {
     // A browser keeps its connection open between pages; stopping must not wait for it.
-    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(quint16(m_server->port()));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QCOMPARE(::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int sock = connectTo(m_server->port());
+    QVERIFY(sock >= 0);
     const QByteArray request = "GET /print.js HTTP/1.1\r\nHost: x\r\n\r\n";
     ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
     char buffer[4096];
