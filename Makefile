@@ -17,7 +17,8 @@ build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: configure
-	cmake --build $(BUILD) -j$(JOBS) --target qinghe
+	cmake --build $(BUILD) -j$(JOBS) --target qinghe asp qinghe_site qinghe_default_pages
+	@scripts/allow-web-port.sh $(BUILD)/qinghe/DB/asp
 	$(BUILD)/qinghe/qinghe
 
 test: build

@@ -196,7 +196,12 @@ void MainWindow::saveStudent()
                                   MessageIcon::Information);
 }
 
-QString MainWindow::webAddress() const { return QStringLiteral("http://") + m_context.shell.localAddress(); }
+QString MainWindow::webAddress() const
+{
+    const int port = ProgramFolder::webServerPort(m_context.appFolder);
+    const QString address = QStringLiteral("http://") + m_context.shell.localAddress();
+    return port == 80 ? address : address + u':' + QString::number(port);
+}
 
 void MainWindow::startWebServer()
 {
@@ -206,12 +211,25 @@ void MainWindow::startWebServer()
                                   MessageIcon::Warning);
         return;
     }
-    if (!m_context.shell.startDetached(program, {}, ProgramFolder::databaseFolder(m_context.appFolder)))
-        m_context.dialogs.message(this, QStringLiteral("网页服务器没有启动：") + program, QStringLiteral("错误信息"),
-                                  MessageIcon::Warning);
+    // The server answers once it holds its port (or why it cannot), then serves on by itself.
+    const ProgramResult result = m_context.shell.run(program, {QStringLiteral("--background")},
+                                                     ProgramFolder::databaseFolder(m_context.appFolder), 10000);
+    if (result.finished && result.exitCode == 0)
+        return;
+    QString reason = result.errorOutput.trimmed();
+    if (reason.isEmpty())
+        reason = result.finished ? program : QStringLiteral("程序没有回应：") + program;
+    m_context.dialogs.message(this, QStringLiteral("网页服务器没有启动：") + reason, QStringLiteral("错误信息"),
+                              MessageIcon::Warning);
 }
 
-void MainWindow::openWebAddress() { m_context.shell.openUrl(webAddress()); }
+void MainWindow::openWebAddress()
+{
+    const QString address = webAddress();
+    if (!m_context.shell.openUrl(address))
+        m_context.dialogs.message(this, QStringLiteral("找不到可以打开网页的浏览器。请在浏览器中输入这个网址：") + address,
+                                  QStringLiteral("错误信息"), MessageIcon::Warning);
+}
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {

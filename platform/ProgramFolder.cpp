@@ -2,6 +2,7 @@
 #include "platform/ProgramFolder.h"
 
 #include "platform/SafeFile.h"
+#include "platform/IniFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -116,6 +117,12 @@ QString webServerProgram(const QString& appFolder)
         return own;
     const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/DB/asp");
     return QFileInfo(installed).isExecutable() ? installed : own;
+}
+
+int webServerPort(const QString& appFolder)
+{
+    const int port = IniFile::readInteger(settingsFile(appFolder), u"sys", u"WEB端口", 80);
+    return port > 0 && port <= 65535 ? port : 80;
 }
 
 } // namespace ProgramFolder

@@ -32,5 +32,7 @@ QString photoFolder(const QString& appFolder);      // 照片
 QString rosterFile(const QString& appFolder);       // 学生名单.xls
 // DB/asp; a program folder laid out from an installed one runs the installed server.
 QString webServerProgram(const QString& appFolder);
+// The port of the web site: [sys] WEB端口 of sys.ini, 80 when it is unset or no port.
+int webServerPort(const QString& appFolder);
 
 } // namespace ProgramFolder

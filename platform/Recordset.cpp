@@ -604,3 +604,19 @@ bool Recordset::deleteCurrent()
     m_lastError.clear();
     return true;
 }
+
+QVariant Recordset::readValue(QStringView field) const
+{
+    const int c = column(field);
+    if (c < 0 || !m_lazy[size_t(c)] || pendingValue(c))
+        return cell(c);
+    if (cell(c).isNull())
+        return {}; // length() of NULL is NULL
+    return readBytes(field);
+}
+
+bool Recordset::isByteField(QStringView field) const
+{
+    const int c = column(field);
+    return c >= 0 && m_lazy[size_t(c)];
+}

@@ -49,6 +49,12 @@ public:
     QByteArray readBytes(QStringView field) const;
     // Whether the field is NULL or holds nothing, without fetching a photo to find out.
     bool fieldIsEmpty(QStringView field) const;
+    // The stored value with its type, for the web server's ADO objects: whole numbers as
+    // qint64, text as QString, byte columns as QByteArray (fetched now), NULL as an invalid
+    // QVariant.
+    QVariant readValue(QStringView field) const;
+    // Whether a field holds bytes (photos, remarks), known without reading a record.
+    bool isByteField(QStringView field) const;
 
     bool writeText(QStringView field, const QString& text);
     bool writeBytes(QStringView field, const QByteArray& bytes);

@@ -23,6 +23,27 @@ bool DesktopShell::startDetached(const QString& program, const QStringList& argu
     return QProcess::startDetached(program, arguments, workingFolder);
 }
 
+ProgramResult DesktopShell::run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+                                int timeoutMs)
+{
+    QProcess process;
+    process.setWorkingDirectory(workingFolder);
+    process.start(program, arguments);
+    ProgramResult result;
+    if (!process.waitForStarted(timeoutMs))
+        return result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.finished = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
 QString DesktopShell::localAddress() { return firstLocalIPv4Address(); }
 
 // The desktop's own registry of default programs (the MIME applications lists), as the file

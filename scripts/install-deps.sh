@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
   libzip-dev libpugixml-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  fonts-noto-cjk qt6-translations-l10n poppler-utils
+  fonts-noto-cjk qt6-translations-l10n poppler-utils libcap2-bin
   python3-xlrd
 )
 

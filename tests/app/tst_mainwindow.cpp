@@ -117,6 +117,18 @@ void MainWindowTest::webAddressShownAndOpened()
     QVERIFY(services.shell.openedUrls.isEmpty());
     QTest::mouseClick(label, Qt::LeftButton);
     QCOMPARE(services.shell.openedUrls, QStringList({"http://10.0.0.7"}));
+    QVERIFY(services.dialogs.messages().isEmpty());
+
+    // Another port is part of the address; a desktop without a browser says so.
+    QFile settings(folder.settingsFile());
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[sys]\r\nWEB\xb6\xcb\xbf\xda=8080\r\n"); // WEB端口 in GBK
+    settings.close();
+    services.shell.browserFound = false;
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(services.shell.openedUrls.last(), QString("http://10.0.0.7:8080"));
+    QCOMPARE(services.dialogs.messages(),
+             QStringList({"找不到可以打开网页的浏览器。请在浏览器中输入这个网址：http://10.0.0.7:8080"}));
 }
 
 void MainWindowTest::webServerStartedOnlyWhenPresent()
@@ -138,7 +150,13 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     file.setPermissions(file.permissions() | QFile::ExeOwner);
     start->click();
     QCOMPARE(services.shell.startedPrograms, QStringList({server}));
+    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--background"}));
     QCOMPARE(services.dialogs.messages().size(), 1);
+
+    // A port it cannot take is told with the server's own reason.
+    services.shell.programResult = {true, 3, {}, "端口 80 已被其他程序占用。\n"};
+    start->click();
+    QCOMPARE(services.dialogs.messages().last(), QString("网页服务器没有启动：端口 80 已被其他程序占用。"));
 }
 
 QTEST_MAIN(MainWindowTest)

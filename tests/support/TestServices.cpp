@@ -103,7 +103,7 @@ void RecordingNavigator::present(QWidget* window, bool modal)
 bool RecordingShell::openUrl(const QString& url)
 {
     openedUrls << url;
-    return true;
+    return browserFound;
 }
 
 bool RecordingShell::openFolder(const QString& path)
@@ -112,9 +112,10 @@ bool RecordingShell::openFolder(const QString& path)
     return true;
 }
 
-bool RecordingShell::startDetached(const QString& program, const QStringList&, const QString&)
+bool RecordingShell::startDetached(const QString& program, const QStringList& arguments, const QString&)
 {
     startedPrograms << program;
+    startedArguments << arguments;
     return true;
 }
 
@@ -124,4 +125,11 @@ bool RecordingShell::openWithProgramFor(const QString& path, const QString& mime
         return false;
     openedFiles << path;
     return true;
+}
+
+ProgramResult RecordingShell::run(const QString& program, const QStringList& arguments, const QString&, int)
+{
+    startedPrograms << program;
+    startedArguments << arguments;
+    return programResult;
 }

@@ -75,17 +75,22 @@ public:
     QStringList openedUrls;
     QStringList openedFolders;
     QStringList startedPrograms;
+    QList<QStringList> startedArguments;
     QString address = QStringLiteral("192.168.1.10");
     // The desktop's registered programs: a spreadsheet program for workbooks unless a test
     // takes it away.
     QStringList programTypes{QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template"),
                              QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")};
     QStringList openedFiles;
+    bool browserFound = true;
+    ProgramResult programResult{true, 0, {}, {}}; // what every run program answers
 
     bool openUrl(const QString& url) override;
     bool openFolder(const QString& path) override;
     bool startDetached(const QString& program, const QStringList& arguments,
                        const QString& workingFolder) override;
+    ProgramResult run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+                      int timeoutMs) override;
     QString localAddress() override { return address; }
     bool hasProgramFor(const QString& mimeType) override { return programTypes.contains(mimeType); }
     bool openWithProgramFor(const QString& path, const QString& mimeType) override;

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QHashFunctions> // std::hash<QString>
+#include <QString>
+
+#include <chrono>
+#include <mutex>
+#include <unordered_map>
+
+// Slows down guessing passwords: after a form post from an address was refused (a failed
+// login answers 403), that address's next post waits until a second has passed, and posts
+// sent side by side wait in turn, so one address gets one try a second.
+class RefusalThrottle {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit RefusalThrottle(Clock::duration pause = std::chrono::seconds(1));
+
+    // When the address's post may run; the caller sleeps until then.
+    Clock::time_point admit(const QString& address);
+    void refused(const QString& address);
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<QString, Clock::time_point> m_next; // the earliest moment of the next post
+    Clock::duration m_pause;
+};

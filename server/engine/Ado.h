@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "server/engine/Object.h"
+
+namespace asp {
+
+// Server.CreateObject: "ADODB.Connection" and "ADODB.Recordset" over the program's own
+// database layer; any other object is refused by name.
+Value createAdoObject(const QString& progId);
+
+// The Data Source of a Jet connection string; the provider and the password mean nothing to
+// the SQLite file behind it.
+QString dataSource(const QString& connectionString);
+
+// Whether an SQL text holds a statement after its first one. The pages build their SQL from
+// posted values, so a second statement is refused instead of run.
+bool hasSecondStatement(QStringView sql);
+
+} // namespace asp

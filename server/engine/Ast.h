@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "server/engine/Value.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace asp {
+
+struct Expr;
+struct Stmt;
+using ExprPtr = std::unique_ptr<Expr>;
+using Block = std::vector<std::unique_ptr<Stmt>>;
+
+enum class Op {
+    Add,
+    Sub,
+    Mul,
+    Div,
+    IntDiv,
+    Mod,
+    Pow,
+    Concat,
+    Eq,
+    Ne,
+    Lt,
+    Gt,
+    Le,
+    Ge,
+    And,
+    Or,
+    Xor,
+    Eqv,
+    Imp,
+    Neg,
+    Not
+};
+
+struct Expr {
+    enum class Kind {
+        Literal, // value; `hard` for comparisons
+        Name,    // name, maybe with args: a variable, an array element, a procedure or a built-in
+        Member,  // base.name, maybe with args
+        Call,    // base(args) on what an expression gave
+        Paren,   // (base): passes a variable by value
+        Unary,   // op base
+        Binary,  // base op rhs
+        Is,      // base Is rhs
+    };
+    Kind kind = Kind::Literal;
+    Op op = Op::Add;
+    Value value;
+    bool hard = false;
+    QString name;     // lower case
+    QString spelling; // as written
+    ExprPtr base;
+    ExprPtr rhs;
+    std::vector<ExprPtr> args;
+    bool hasArgs = false; // parentheses were written, maybe empty
+};
+
+struct DimItem {
+    QString name;
+    QString spelling;
+    std::vector<ExprPtr> bounds;
+    bool isArray = false;
+};
+
+struct Branch {
+    std::vector<ExprPtr> conditions; // If: one; Case: the listed values
+    Block body;
+};
+
+struct Stmt {
+    enum class Kind {
+        Html,
+        Write,
+        Dim,
+        ReDim,
+        Assign,
+        Set,
+        Call,
+        If,
+        Do,
+        For,
+        ForEach,
+        Select,
+        Exit,
+        OnError
+    };
+    enum class Exit { Do, For, Sub, Function };
+    Kind kind = Kind::Call;
+    quint16 file = 0;
+    int line = 0;
+
+    int html = -1;
+    ExprPtr target; // Assign, Set: the target; Call: the call; Write: the value
+    ExprPtr value;
+    std::vector<DimItem> dims;
+    bool preserve = false;
+
+    std::vector<Branch> branches; // If, Select
+    Block elseBody;
+    bool hasElse = false;
+
+    ExprPtr condition;  // Do: none for Do … Loop
+    bool until = false; // Do Until / Loop Until
+    bool testAtEnd = false;
+    QString variable; // For, For Each
+    QString variableSpelling;
+    ExprPtr from, to, step; // For; For Each: `from` is the collection
+    Block body;
+
+    Exit exit = Exit::Do;
+    bool resumeNext = false;
+};
+
+struct Param {
+    QString name;
+    bool byRef = true;
+};
+
+struct Procedure {
+    QString name;
+    QString spelling;
+    bool isFunction = false;
+    std::vector<Param> params;
+    std::vector<QString> locals; // declared with Dim inside, made when the procedure is called
+    std::vector<std::pair<QString, ExprPtr>> constants;
+    Block body;
+    quint16 file = 0;
+    int line = 0;
+};
+
+// A page parsed once and run by many requests at the same time: nothing in it changes
+// while it runs.
+struct Program {
+    std::vector<QString> files;   // site paths: the page, then its includes
+    std::vector<QByteArray> html; // literal blocks
+    Block body;
+    std::unordered_map<QString, std::unique_ptr<Procedure>> procedures;
+    std::vector<QString> globals; // declared with Dim at page level
+    std::vector<std::pair<QString, ExprPtr>> constants;
+    bool optionExplicit = false;
+};
+
+} // namespace asp

@@ -1,0 +1,576 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "server/engine/Interpreter.h"
+
+#include "server/engine/Builtins.h"
+#include "server/engine/PageText.h"
+#include "server/engine/ScriptError.h"
+
+namespace asp {
+
+namespace {
+
+constexpr int maxCallDepth = 200;
+
+ScriptError illegalAssignment(const QString& name)
+{
+    return runtimeError(501, QStringLiteral("非法赋值: '") + name + u'\'');
+}
+
+// The objects know their members in lower case; the page's reader knows them as written.
+ScriptError renamed(ScriptError e, const QString& spelling)
+{
+    if (e.number == 438 && !e.located())
+        e.description = QStringLiteral("对象不支持此属性或方法: '") + spelling + u'\'';
+    return e;
+}
+
+} // namespace
+
+Interpreter::Interpreter(const Program& program, QByteArray& output)
+    : m_program(program)
+    , m_output(output)
+{
+    for (const QString& name : program.globals)
+        m_page.locals.try_emplace(name);
+}
+
+void Interpreter::define(const QString& name, Value value)
+{
+    m_page.locals[name] = std::move(value);
+    m_page.constants.insert(name);
+}
+
+void Interpreter::run()
+{
+    defineConstants(m_page, m_program.constants);
+    execBlock(m_program.body);
+}
+
+void Interpreter::defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants)
+{
+    for (const auto& [name, expr] : constants) {
+        frame.locals[name] = eval(*expr).copied();
+        frame.constants.insert(name);
+    }
+}
+
+void Interpreter::tick()
+{
+    if ((++m_ticks & 255) == 0 && m_deadline.hasExpired())
+        throw limitReached(QStringLiteral("脚本超时：网页运行的时间太长"));
+}
+
+Interpreter::Flow Interpreter::execBlock(const Block& block)
+{
+    for (const auto& s : block) {
+        try {
+            const Flow flow = exec(*s);
+            if (flow != Flow::Normal)
+                return flow;
+        } catch (ScriptError& e) {
+            if (!e.located()) {
+                e.file = m_program.files[s->file];
+                e.line = s->line;
+            }
+            if (!resumed(e))
+                throw;
+        }
+    }
+    return Flow::Normal;
+}
+
+bool Interpreter::resumed(const ScriptError& e)
+{
+    if (!m_frame->resumeNext || e.kind != ScriptError::Kind::Runtime)
+        return false;
+    m_err.number = e.number;
+    m_err.source = e.source;
+    m_err.description = e.description;
+    return true;
+}
+
+Interpreter::Flow Interpreter::exec(const Stmt& s)
+{
+    switch (s.kind) {
+    case Stmt::Kind::Html: {
+        const QByteArray& block = m_program.html[size_t(s.html)];
+        if (m_output.size() + block.size() > maxPageOutput)
+            throw limitReached(QStringLiteral("网页输出超过 64 MB"));
+        m_output += block;
+        return Flow::Normal;
+    }
+    case Stmt::Kind::Write:
+        appendValue(m_output, eval(*s.target));
+        return Flow::Normal;
+    case Stmt::Kind::Dim:
+    case Stmt::Kind::ReDim:
+        execDim(s);
+        return Flow::Normal;
+    case Stmt::Kind::Assign:
+        assign(*s.target, eval(*s.value), false);
+        return Flow::Normal;
+    case Stmt::Kind::Set:
+        assign(*s.target, eval(*s.value), true);
+        return Flow::Normal;
+    case Stmt::Kind::Call:
+        eval(*s.target);
+        return Flow::Normal;
+    case Stmt::Kind::If:
+        return execIf(s);
+    case Stmt::Kind::Do:
+        return execDo(s);
+    case Stmt::Kind::For:
+        return execFor(s);
+    case Stmt::Kind::ForEach:
+        return execForEach(s);
+    case Stmt::Kind::Select:
+        return execSelect(s);
+    case Stmt::Kind::Exit:
+        switch (s.exit) {
+        case Stmt::Exit::Do:
+            return Flow::ExitDo;
+        case Stmt::Exit::For:
+            return Flow::ExitFor;
+        default:
+            return Flow::ExitProcedure;
+        }
+    case Stmt::Kind::OnError:
+        m_frame->resumeNext = s.resumeNext;
+        m_err.clear();
+        return Flow::Normal;
+    }
+    return Flow::Normal;
+}
+
+bool Interpreter::condition(const Expr& e)
+{
+    const Value v = scalar(eval(e));
+    return !v.isNull() && v.toBool();
+}
+
+Interpreter::Flow Interpreter::execIf(const Stmt& s)
+{
+    for (const Branch& branch : s.branches) {
+        bool taken;
+        try {
+            taken = condition(*branch.conditions.front());
+        } catch (ScriptError& e) {
+            // VBScript goes on into the Then part when its condition failed.
+            if (!resumed(e))
+                throw;
+            taken = true;
+        }
+        if (taken)
+            return execBlock(branch.body);
+    }
+    return s.hasElse ? execBlock(s.elseBody) : Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execDo(const Stmt& s)
+{
+    auto goesOn = [&] { return !s.condition || condition(*s.condition) != s.until; };
+    for (;;) {
+        tick();
+        if (!s.testAtEnd && !goesOn())
+            return Flow::Normal;
+        const Flow flow = execBlock(s.body);
+        if (flow == Flow::ExitDo)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
+        if (s.testAtEnd && !goesOn())
+            return Flow::Normal;
+    }
+}
+
+Interpreter::Flow Interpreter::execFor(const Stmt& s)
+{
+    const Value start = scalar(eval(*s.from));
+    const double end = scalar(eval(*s.to)).toDouble();
+    const Value step = s.step ? scalar(eval(*s.step)) : Value::fromInteger(1);
+    const double stepSize = step.toDouble();
+    start.toDouble(); // a counter that is no number fails here, as in VBScript
+    Value* counter = variableForWrite(s.variable, s.variableSpelling);
+    *counter = start;
+    for (;;) {
+        tick();
+        const double current = counter->toDouble();
+        if (stepSize >= 0 ? current > end : current < end)
+            return Flow::Normal;
+        const Flow flow = execBlock(s.body);
+        if (flow == Flow::ExitFor)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
+        counter = variableForWrite(s.variable, s.variableSpelling);
+        *counter = add(*counter, step);
+    }
+}
+
+Interpreter::Flow Interpreter::execForEach(const Stmt& s)
+{
+    const Value collection = eval(*s.from);
+    std::vector<Value> items;
+    if (collection.isArray())
+        items = collection.array()->items;
+    else if (collection.isObject() && collection.object())
+        items = collection.object()->items();
+    else
+        throw runtimeError(451, QStringLiteral("对象不是集合"));
+    for (const Value& item : items) {
+        tick();
+        *variableForWrite(s.variable, s.variableSpelling) = item.copied();
+        const Flow flow = execBlock(s.body);
+        if (flow == Flow::ExitFor)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execSelect(const Stmt& s)
+{
+    const Value test = scalar(eval(*s.condition));
+    const bool testHard = isHard(*s.condition);
+    for (const Branch& branch : s.branches) {
+        for (const ExprPtr& c : branch.conditions) {
+            if (compare(test, testHard, scalar(eval(*c)), isHard(*c)) == 0)
+                return execBlock(branch.body);
+        }
+    }
+    return s.hasElse ? execBlock(s.elseBody) : Flow::Normal;
+}
+
+void Interpreter::execDim(const Stmt& s)
+{
+    for (const DimItem& item : s.dims) {
+        if (!item.isArray)
+            continue;
+        std::vector<int> bounds;
+        for (const ExprPtr& b : item.bounds)
+            bounds.push_back(scalar(eval(*b)).toLong());
+        if (bounds.empty())
+            bounds.push_back(-1);
+        Value* slot = variableForWrite(item.name, item.spelling);
+        if (s.kind == Stmt::Kind::Dim && slot->isArray())
+            continue;
+        auto array = Array::make(bounds);
+        if (s.preserve && slot->isArray() && slot->array()) {
+            const Array& old = *slot->array();
+            if (old.upper.size() != 1 || bounds.size() != 1)
+                throw unsupported(QStringLiteral("的语句：多维数组的 ReDim Preserve"));
+            const size_t n = std::min(old.items.size(), array->items.size());
+            std::copy(old.items.begin(), old.items.begin() + qsizetype(n), array->items.begin());
+        }
+        *slot = Value::fromArray(std::move(array));
+    }
+}
+
+bool Interpreter::isConstant(const QString& name) const
+{
+    if (m_frame->constants.count(name))
+        return true;
+    return !m_frame->locals.count(name) && !m_frame->refs.count(name) && m_page.constants.count(name);
+}
+
+Value* Interpreter::findVariable(const QString& name)
+{
+    if (m_frame != &m_page) {
+        if (auto r = m_frame->refs.find(name); r != m_frame->refs.end())
+            return r->second;
+        if (auto l = m_frame->locals.find(name); l != m_frame->locals.end())
+            return &l->second;
+    }
+    if (auto g = m_page.locals.find(name); g != m_page.locals.end())
+        return &g->second;
+    return nullptr;
+}
+
+Value* Interpreter::variableForWrite(const QString& name, const QString& spelling)
+{
+    if (isConstant(name))
+        throw illegalAssignment(spelling);
+    if (Value* v = findVariable(name))
+        return v;
+    if (isUnsupportedName(name))
+        throw unsupported(QStringLiteral("的函数或对象：") + spelling);
+    if (m_program.optionExplicit)
+        throw undefinedVariable(spelling);
+    if (m_program.procedures.count(name) || findBuiltin(name))
+        throw illegalAssignment(spelling);
+    return &m_frame->locals[name];
+}
+
+void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
+{
+    Value stored;
+    if (isSet) {
+        if (!value.isObject())
+            throw objectRequired(target.spelling);
+        stored = value;
+    } else {
+        stored = value.isObject() ? scalar(value) : value.copied();
+    }
+
+    switch (target.kind) {
+    case Expr::Kind::Name: {
+        if (!target.hasArgs || target.args.empty()) {
+            *variableForWrite(target.name, target.spelling) = std::move(stored);
+            return;
+        }
+        Value* slot = findVariable(target.name);
+        if (!slot && isUnsupportedName(target.name))
+            throw unsupported(QStringLiteral("的函数或对象：") + target.spelling);
+        if (!slot)
+            throw m_program.optionExplicit ? undefinedVariable(target.spelling)
+                                           : typeMismatch(target.spelling);
+        const Args args = evalArgs(target.args);
+        if (slot->isArray()) {
+            std::vector<qint32> indexes;
+            for (const Value& a : args)
+                indexes.push_back(a.toLong());
+            *slot->array()->at(indexes) = std::move(stored);
+            return;
+        }
+        if (slot->isObject() && slot->object()) {
+            slot->object()->set(QString(), args, stored);
+            return;
+        }
+        throw typeMismatch(target.spelling);
+    }
+    case Expr::Kind::Member: {
+        const Value base = eval(*target.base);
+        if (!base.isObject() || !base.object())
+            throw objectRequired(target.base->spelling);
+        const Args args = evalArgs(target.args);
+        try {
+            base.object()->set(target.name, args, stored);
+        } catch (ScriptError& e) {
+            throw renamed(std::move(e), target.spelling);
+        }
+        return;
+    }
+    default:
+        throw syntaxError(1002, QStringLiteral("赋值的左边不是变量"));
+    }
+}
+
+bool Interpreter::isHard(const Expr& e) const
+{
+    if (e.kind == Expr::Kind::Literal)
+        return e.hard;
+    if (e.kind == Expr::Kind::Name && !e.hasArgs) {
+        if (m_frame->constants.count(e.name) || m_page.constants.count(e.name))
+            return true;
+        return findConstant(e.name) != nullptr;
+    }
+    return false;
+}
+
+Args Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+{
+    Args values;
+    values.reserve(args.size());
+    for (const ExprPtr& a : args)
+        values.push_back(eval(*a));
+    return values;
+}
+
+Value Interpreter::eval(const Expr& e)
+{
+    switch (e.kind) {
+    case Expr::Kind::Literal:
+        return e.value;
+    case Expr::Kind::Name:
+        return evalName(e);
+    case Expr::Kind::Member:
+        return evalMember(e);
+    case Expr::Kind::Call:
+        return indexInto(eval(*e.base), evalArgs(e.args), e.base->spelling);
+    case Expr::Kind::Paren:
+        return eval(*e.base);
+    case Expr::Kind::Unary: {
+        const Value v = eval(*e.base);
+        return e.op == Op::Neg ? negate(v) : logicalNot(v);
+    }
+    case Expr::Kind::Binary:
+        return evalBinary(e);
+    case Expr::Kind::Is: {
+        const Value a = eval(*e.base), b = eval(*e.rhs);
+        if (!a.isObject() || !b.isObject())
+            throw objectRequired();
+        return Value::fromBool(a.object() == b.object());
+    }
+    }
+    return {};
+}
+
+Value Interpreter::evalBinary(const Expr& e)
+{
+    const Value a = eval(*e.base);
+    const Value b = eval(*e.rhs);
+    switch (e.op) {
+    case Op::Add:
+        return add(a, b);
+    case Op::Sub:
+        return subtract(a, b);
+    case Op::Mul:
+        return multiply(a, b);
+    case Op::Div:
+        return divide(a, b);
+    case Op::IntDiv:
+        return integerDivide(a, b);
+    case Op::Mod:
+        return modulo(a, b);
+    case Op::Pow:
+        return power(a, b);
+    case Op::Concat:
+        return concatenate(a, b);
+    case Op::And:
+        return logicalAnd(a, b);
+    case Op::Or:
+        return logicalOr(a, b);
+    case Op::Xor:
+        return logicalXor(a, b);
+    case Op::Eqv:
+        return logicalNot(logicalXor(a, b));
+    case Op::Imp:
+        return logicalOr(logicalNot(a), b);
+    default:
+        break;
+    }
+    const auto c = compare(a, isHard(*e.base), b, isHard(*e.rhs));
+    if (!c)
+        return Value::null();
+    switch (e.op) {
+    case Op::Eq:
+        return Value::fromBool(*c == 0);
+    case Op::Ne:
+        return Value::fromBool(*c != 0);
+    case Op::Lt:
+        return Value::fromBool(*c < 0);
+    case Op::Gt:
+        return Value::fromBool(*c > 0);
+    case Op::Le:
+        return Value::fromBool(*c <= 0);
+    default:
+        return Value::fromBool(*c >= 0);
+    }
+}
+
+Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling)
+{
+    if (callee.isArray()) {
+        std::vector<qint32> indexes;
+        for (const Value& a : args)
+            indexes.push_back(a.toLong());
+        return *callee.array()->at(indexes);
+    }
+    if (callee.isObject()) {
+        if (!callee.object())
+            throw runtimeError(91, QStringLiteral("对象变量未设置: '") + spelling + u'\'');
+        return callee.object()->get(QString(), args);
+    }
+    if (args.empty())
+        return callee;
+    throw typeMismatch(spelling);
+}
+
+Value Interpreter::evalName(const Expr& e)
+{
+    const bool recursion = e.hasArgs && m_frame->procedure && m_frame->procedure->name == e.name;
+    if (!recursion) {
+        if (const Value* v = findVariable(e.name)) {
+            if (!e.hasArgs)
+                return *v;
+            return indexInto(*v, evalArgs(e.args), e.spelling);
+        }
+    }
+    if (auto p = m_program.procedures.find(e.name); p != m_program.procedures.end())
+        return callProcedure(*p->second, e.args, e.spelling);
+    if (const Builtin* b = findBuiltin(e.name)) {
+        if (int(e.args.size()) < b->minArgs || int(e.args.size()) > b->maxArgs)
+            throw wrongArgumentCount(e.spelling);
+        return b->call(evalArgs(e.args));
+    }
+    if (const Value* c = findConstant(e.name)) {
+        if (e.hasArgs && !e.args.empty())
+            throw typeMismatch(e.spelling);
+        return *c;
+    }
+    if (isUnsupportedName(e.name))
+        throw unsupported(QStringLiteral("的函数或对象：") + e.spelling);
+    if (m_program.optionExplicit)
+        throw undefinedVariable(e.spelling);
+    if (e.hasArgs && !e.args.empty())
+        throw typeMismatch(e.spelling);
+    return {};
+}
+
+Value Interpreter::evalMember(const Expr& e)
+{
+    const Value base = eval(*e.base);
+    if (!base.isObject())
+        throw objectRequired(e.base->spelling);
+    if (!base.object())
+        throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
+    const Args args = evalArgs(e.args);
+    try {
+        return base.object()->get(e.name, args);
+    } catch (ScriptError& error) {
+        throw renamed(std::move(error), e.spelling);
+    }
+}
+
+Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
+                                 const QString& spelling)
+{
+    if (args.size() != procedure.params.size())
+        throw wrongArgumentCount(spelling);
+    if (m_depth >= maxCallDepth)
+        throw limitReached(QStringLiteral("堆栈溢出：过程调用太深"));
+    tick();
+
+    Frame frame;
+    frame.procedure = &procedure;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const Param& param = procedure.params[i];
+        const Expr& arg = *args[i];
+        if (param.byRef && arg.kind == Expr::Kind::Name && !arg.hasArgs && !isConstant(arg.name)) {
+            Value* variable = findVariable(arg.name);
+            if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name)
+                && !findBuiltin(arg.name) && !findConstant(arg.name))
+                variable = &m_frame->locals[arg.name];
+            if (variable) {
+                frame.refs[param.name] = variable;
+                continue;
+            }
+        }
+        frame.locals[param.name] = eval(arg).copied();
+    }
+    for (const QString& name : procedure.locals)
+        frame.locals.try_emplace(name);
+    if (procedure.isFunction)
+        frame.locals.try_emplace(procedure.name);
+
+    // The caller's frame comes back however the procedure ends.
+    struct Restore {
+        Interpreter* self;
+        Frame* caller;
+        ~Restore()
+        {
+            self->m_frame = caller;
+            --self->m_depth;
+        }
+    } restore{this, m_frame};
+    m_frame = &frame;
+    ++m_depth;
+    defineConstants(frame, procedure.constants);
+    execBlock(procedure.body);
+    if (!procedure.isFunction)
+        return {};
+    return std::move(frame.locals[procedure.name]);
+}
+
+} // namespace asp

@@ -1,0 +1,636 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The classic-ASP engine on pages of its own: the language, the built-in objects and ADO
+// over a real database file, without any socket.
+#include "platform/DatabaseConnection.h"
+#include "platform/Gbk.h"
+#include "platform/Recordset.h"
+#include "server/engine/Engine.h"
+#include "tests/support/TestFolder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace asp;
+
+namespace {
+
+// One session for the whole test, as the server keeps one per visitor.
+class OneSession final : public SessionProvider {
+public:
+    SessionState state;
+    bool made = false;
+    SessionState* session(bool create) override
+    {
+        if (create && !made) {
+            made = true;
+            state.id = QStringLiteral("test");
+        }
+        return made ? &state : nullptr;
+    }
+};
+
+} // namespace
+
+class AspEngineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void language_data();
+    void language();
+    void failures_data();
+    void failures();
+    void unsupportedIsNeverSkipped();
+    void runawayPageStops();
+    void includes();
+    void changedFilesParsedAgain();
+    void requestValuesAreGbk();
+    void responseControlsTheAnswer();
+    void serverHelpers();
+    void sessionValues();
+    void adoReadsStudents();
+    void adoWritesOneRecord();
+    void adoRefusesWhatPagesMustNotDo();
+
+private:
+    PageResponse run(const QString& source, const PageRequest& request = {},
+                     SessionProvider* sessions = nullptr);
+    QString text(const QString& source) { return gbk::decode(run(source).body); }
+
+    QTemporaryDir m_site;
+    Engine m_engine{m_site.path()};
+    int m_pages = 0;
+};
+
+PageResponse AspEngineTest::run(const QString& source, const PageRequest& request, SessionProvider* sessions)
+{
+    const QString name = QStringLiteral("/p%1.asp").arg(++m_pages);
+    QFile file(m_site.path() + name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(gbk::encode(source)) < 0)
+        qFatal("cannot write the page");
+    file.close();
+    PageResponse response;
+    if (!m_engine.run(name, request, sessions, response))
+        qFatal("the page was not found");
+    return response;
+}
+
+void AspEngineTest::language_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("literal text and <%= %>") << "a<%= 1 + 2 %>b<%@ LANGUAGE=VBScript %>c"
+                                             << "a3bc";
+    QTest::newRow("GBK text kept") << "学生<%= \"信息\" & \"查询\" %>"
+                                   << "学生信息查询";
+    QTest::newRow("statements and colons") << "<% x = 5 : y = x * 2\r\nResponse.Write y %>"
+                                           << "10";
+    QTest::newRow("line continuation") << "<% x = 1 + _\r\n  2 %><%= x %>"
+                                       << "3";
+    QTest::newRow("comments") << "<% ' nothing\r\nRem still nothing\r\nx = 1 ' one %><%= x %>"
+                              << "1";
+    QTest::newRow("names ignore case") << "<% DIM Abc : abc = 3 : RESPONSE.WRITE ABC %>"
+                                       << "3";
+
+    QTest::newRow("integer division and Mod")
+        << "<%= 7 \\ 2 %>,<%= 7 Mod 3 %>,<%= -7 Mod 3 %>,<%= 7.6 \\ 2 %>"
+        << "3,1,-1,4";
+    QTest::newRow("division gives fractions") << "<%= 1 / 4 %>,<%= 10 / 4 * 2 %>,<%= 1 / 3 %>"
+                                              << "0.25,5,0.333333333333333";
+    QTest::newRow("negation binds looser than ^") << "<%= -2 ^ 2 %>,<%= 2 ^ 3 ^ 2 %>,<%= 2 ^ -1 %>"
+                                                  << "-4,64,0.5";
+    QTest::newRow("precedence") << "<%= 1 + 2 * 3 & 4 %>,<%= 2 * 3 Mod 4 %>,<%= Not 1 = 2 %>"
+                                << "74,2,True";
+    QTest::newRow("+ adds numbers, joins texts") << "<%= \"1\" + 2 %>,<%= \"1\" + \"2\" %>,<%= 1 & 2 %>"
+                                                 << "3,12,12";
+    QTest::newRow("Integer grows into Long") << "<% x = 32767 : x = x + 1 %><%= x %>,<%= TypeName(x) %>"
+                                             << "32768,Long";
+    QTest::newRow("big numbers") << "<%= 2147483647 + 1 %>,<%= 1E+20 %>,<%= 123456789 * 1000 %>"
+                                 << "2147483648,1E+20,123456789000";
+    QTest::newRow("booleans") << "<%= True %>,<%= True + True %>,<%= 3 And 5 %>,<%= True Or False %>"
+                              << "True,-2,1,True";
+
+    QTest::newRow("Null through operators")
+        << "<%= IsNull(Null + 1) %>,<%= \"a\" & Null %>,<%= IsNull(Null = Null) %>,<%= Null And False %>"
+        << "True,a,True,False";
+    QTest::newRow("Null is not true")
+        << "<% If Null Then %>t<% Else %>f<% End If %><% If Not Null Then %>t<% Else %>f<% End If %>"
+        << "ff";
+    QTest::newRow("Empty is 0 and \"\"")
+        << "<%= x = 0 %>,<%= x = \"\" %>,<%= IsEmpty(x) %>,<%= x + 1 %>,[<%= x %>]"
+        << "True,True,True,1,[]";
+    QTest::newRow("a text variable against a literal number") << "<% s = \"10\" %><%= s = 10 %>,<%= s > 9 %>"
+                                                              << "True,True";
+    QTest::newRow("two variables, a text and a number")
+        << "<% s = \"10\" : n = 10 %><%= s = n %>,<%= n < s %>"
+        << "False,True";
+    QTest::newRow("texts compare as texts")
+        << "<% a = \"9\" : b = \"10\" %><%= a > b %>,<%= \"abc\" < \"abd\" %>"
+        << "True,True";
+    QTest::newRow("Nothing and Is") << "<% Set o = Nothing %><%= o Is Nothing %>,<%= IsObject(o) %>"
+                                    << "True,True";
+
+    QTest::newRow("If blocks")
+        << "<% For i = 1 To 4\r\nIf i = 1 Then\r\nResponse.Write \"a\"\r\nElseIf i = 2 "
+           "Then\r\nResponse.Write \"b\"\r\n"
+           "ElseIf i = 3 Then Response.Write \"c\"\r\nElse\r\nResponse.Write \"d\"\r\nEnd If\r\nNext %>"
+        << "abcd";
+    QTest::newRow("one-line If with Else")
+        << "<% x = 2 : If x > 1 Then y = \"big\" : z = 1 Else y = \"small\"\r\n%>"
+           "<%= y %><%= z %>"
+        << "big1";
+    QTest::newRow("nested one-line If")
+        << "<% If 1 = 1 Then If 1 = 2 Then x = \"a\" Else x = \"b\"\r\n%><%= x %>"
+        << "b";
+    QTest::newRow("If around literal text") << "<% If 1 = 2 Then %>no<% Else %>yes<% End If %>"
+                                            << "yes";
+    QTest::newRow("loops around literal text") << "<% For i = 1 To 3 %><li><%= i %><% Next %>"
+                                               << "<li>1<li>2<li>3";
+
+    QTest::newRow("Do While and Do Until") << "<% i = 0 : Do While i < 3 : i = i + 1 : Loop : j = 0 : Do "
+                                              "Until j = 4 : j = j + 1 : Loop %><%= i %><%= j %>"
+                                           << "34";
+    QTest::newRow("Loop While runs once at least")
+        << "<% i = 10 : Do : i = i + 1 : Loop While i < 3 %><%= i %>"
+        << "11";
+    QTest::newRow("Loop Until") << "<% i = 0 : Do\r\ni = i + 2\r\nLoop Until i >= 5 %><%= i %>"
+                                << "6";
+    QTest::newRow("While Wend") << "<% i = 0 : While i < 5 : i = i + 1 : Wend %><%= i %>"
+                                << "5";
+    QTest::newRow("For with a negative Step")
+        << "<% For i = 10 To 1 Step -3 : Response.Write i & \" \" : Next %>"
+        << "10 7 4 1 ";
+    QTest::newRow("For Each over Split")
+        << "<% For Each p In Split(\"a|b|c\", \"|\") : Response.Write p & \".\" : Next %>"
+        << "a.b.c.";
+    QTest::newRow("Exit For and Exit Do") << "<% For i = 1 To 10 : If i = 3 Then Exit For\r\nNext : Do : j = "
+                                             "j + 1 : If j = 2 Then Exit Do\r\nLoop %>"
+                                             "<%= i %><%= j %>"
+                                          << "32";
+
+    QTest::newRow("a text that is no number against a literal number")
+        << "<% s = \"x\" %><%= s = 1 %>,<%= s > 1 %>"
+        << "False,True";
+    QTest::newRow("Select Case")
+        << "<% For Each v In Array(1, 2, 5, \"x\") : Select Case v\r\nCase 1, 2\r\nResponse.Write "
+           "\"low\"\r\nCase \"x\"\r\n"
+           "Response.Write \"x\"\r\nCase Else\r\nResponse.Write \"other\"\r\nEnd Select : Next %>"
+        << "lowlowotherx";
+
+    QTest::newRow("Function with its return value")
+        << "<% Function Twice(n)\r\nTwice = n * 2\r\nEnd Function %><%= Twice(21) %>"
+        << "42";
+    QTest::newRow("recursion")
+        << "<% Function F(n)\r\nIf n <= 1 Then F = 1 Else F = n * F(n - 1)\r\nEnd Function %>"
+           "<%= F(10) %>"
+        << "3628800";
+    QTest::newRow("procedures declared after their use") << "<% Hello \"张三\" %><% Sub Hello(name)\r\n"
+                                                            "Response.Write \"你好，\" & name\r\nEnd Sub %>"
+                                                         << "你好，张三";
+    QTest::newRow("ByRef by default, ByVal on request")
+        << "<% Sub Bump(a, ByVal b)\r\na = a + 1 : b = b + 1\r\nEnd Sub\r\nx = 1 : y = 1 : Bump x, y %><%= x "
+           "%><%= y %>"
+        << "21";
+    QTest::newRow("parentheses pass by value")
+        << "<% Sub Bump(a)\r\na = a + 1\r\nEnd Sub\r\nx = 1 : Bump (x) %><%= x %>"
+        << "1";
+    QTest::newRow("Call with parentheses")
+        << "<% Sub Show(a, b)\r\nResponse.Write a & b\r\nEnd Sub\r\nCall Show(1, 2) %>"
+        << "12";
+    QTest::newRow("Exit Function")
+        << "<% Function G()\r\nG = 1\r\nExit Function\r\nG = 2\r\nEnd Function %><%= G() %>"
+        << "1";
+    QTest::newRow("locals stay local")
+        << "<% x = \"page\"\r\nSub S()\r\nDim x : x = \"local\"\r\nEnd Sub\r\nS %><%= x %>"
+        << "page";
+    QTest::newRow("Write with a grouped first argument") << "<% x = 1 : Response.Write(x) & \"!\" %>"
+                                                         << "1!";
+    QTest::newRow("Const") << "<% Const Title = \"名录\", N = 3 %><%= Title & N %>"
+                           << "名录3";
+
+    QTest::newRow("arrays")
+        << "<% Dim a(2) : a(0) = \"x\" : a(2) = \"z\" %><%= UBound(a) %><%= Join(a, \"-\") %>"
+        << "2x--z";
+    QTest::newRow("ReDim Preserve")
+        << "<% Dim a() : ReDim a(1) : a(1) = 5 : ReDim Preserve a(3) %><%= a(1) %><%= UBound(a) %>"
+        << "53";
+    QTest::newRow("arrays are copied on assignment")
+        << "<% a = Array(1, 2) : b = a : b(0) = 9 %><%= a(0) %><%= b(0) %>"
+        << "19";
+    QTest::newRow("Split and Join")
+        << "<% p = Split(\"三好学生|优秀团员|优秀班干部\", \"|\") %><%= UBound(p) %>:<%= p(1) %>:"
+           "<%= Join(p) %>:<%= UBound(Split(\"\")) %>"
+        << "2:优秀团员:三好学生 优秀团员 优秀班干部:-1";
+
+    QTest::newRow("Len Left Right Mid")
+        << "<% s = \"七年级一班\" %><%= Len(s) %><%= Left(s, 3) %><%= Right(s, 2) %>"
+           "<%= Mid(s, 4) %><%= Mid(s, 2, 2) %>"
+        << "5七年级一班一班年级";
+    QTest::newRow("InStr and InStrRev")
+        << "<%= InStr(\"abcabc\", \"c\") %><%= InStr(4, \"abcabc\", \"c\") %>"
+           "<%= InStr(\"abc\", \"x\") %><%= InStr(1, \"ABC\", \"b\", 1) %><%= InStrRev(\"abcabc\", \"b\") %>"
+        << "36025";
+    QTest::newRow("Replace")
+        << "<%= Replace(\"O'Neil's\", \"'\", \"''\") %>,<%= Replace(\"aAa\", \"a\", \"b\", 1, -1, 1) %>"
+        << "O''Neil''s,bbb";
+    QTest::newRow("Trim UCase LCase")
+        << "[<%= Trim(\"  a b  \") %>][<%= LTrim(\" a \") %>][<%= RTrim(\" a \") %>]"
+           "<%= UCase(\"ab\") %><%= LCase(\"AB\") %>"
+        << "[a b][a ][ a]ABab";
+    QTest::newRow("text functions keep Null")
+        << "<%= IsNull(Len(Null)) %><%= IsNull(Left(Null, 1)) %><%= IsNull(Trim(Null)) %>"
+        << "TrueTrueTrue";
+    QTest::newRow("conversions round halves to even")
+        << "<%= CInt(\"12.5\") %>,<%= CInt(13.5) %>,<%= CLng(\"-2.5\") %>,<%= CDbl(\"1.5\") * 2 %>,<%= "
+           "CStr(True) %>"
+        << "12,14,-2,3,True";
+    QTest::newRow("IsNumeric")
+        << "<%= IsNumeric(\"12\") %><%= IsNumeric(\" 1.5e3 \") %><%= IsNumeric(\"abc\") %>"
+           "<%= IsNumeric(\"\") %><%= IsNumeric(Empty) %>"
+        << "TrueTrueFalseFalseTrue";
+    QTest::newRow("Chr and Asc use GBK codes")
+        << "<%= Chr(65) %><%= Asc(\"A\") %><%= Chr(&HD6D0) %><%= Hex(Asc(\"中\")) %>"
+        << "A65中D6D0";
+    QTest::newRow("dates")
+        << "<%= Year(Date) > 2000 %>,<%= Now >= Date %>,<%= Year(\"2014-9-1\") %>,<%= Month(\"2014/9/1\") %>"
+        << "True,True,2014,9";
+
+    QTest::newRow("On Error Resume Next goes on")
+        << "<% On Error Resume Next\r\nx = 1 / 0\r\nResponse.Write Err.Number & \" "
+           "\"\r\nErr.Clear\r\nResponse.Write Err.Number %>"
+        << "11 0";
+    QTest::newRow("Err.Raise")
+        << "<% On Error Resume Next\r\nErr.Raise 1000, \"页面\", \"出错了\"\r\n%><%= Err.Description %>"
+        << "出错了";
+    QTest::newRow("an error in a procedure skips the caller's statement")
+        << "<% On Error Resume Next\r\nSub Bad()\r\nx = 1 / 0\r\nResponse.Write \"not here\"\r\nEnd "
+           "Sub\r\nBad\r\n"
+           "Response.Write \"after\" %>"
+        << "after";
+    QTest::newRow("Response.End stops the page") << "a<% Response.End %>b"
+                                                 << "a";
+    QTest::newRow("Null and Empty write nothing")
+        << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
+        << "[]";
+    QTest::newRow("Exit For inside Do")
+        << "<% Do : For i = 1 To 3 : If i = 2 Then Exit For\r\nNext : Exit Do : Loop %>"
+           "<%= i %>"
+        << "2";
+    QTest::newRow("the counter changed in the body")
+        << "<% For i = 1 To 10 : i = i + 1 : Response.Write i : Next %>"
+        << "246810";
+    QTest::newRow("a function giving an array") << "<% Function Parts()\r\nParts = Split(\"x,y\", \",\")\r\n"
+                                                   "End Function %><%= Parts()(1) %>"
+                                                << "y";
+    QTest::newRow("Select Case without a match")
+        << "[<% Select Case \"z\"\r\nCase \"a\"\r\nResponse.Write 1\r\n"
+           "End Select %>]"
+        << "[]";
+    QTest::newRow("%> ends the script even in a text") << "<% x = 1 %>a%>b"
+                                                       << "a%>b";
+}
+
+void AspEngineTest::language()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, output);
+    const PageResponse r = run(page);
+    QCOMPARE(gbk::decode(r.body), output);
+    QCOMPARE(r.status, 200);
+}
+
+void AspEngineTest::failures_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("syntax error") << "<%\r\nx = 1\r\ny = \r\n%>" << 3 << "语法错误";
+    QTest::newRow("If without End If") << "<% If x Then\r\ny = 1\r\n%>" << 3 << "缺少";
+    QTest::newRow("unterminated text") << "<%\r\nx = \"abc\r\n%>" << 2 << "未结束的字符串常量";
+    QTest::newRow("type mismatch") << "<%\r\n\r\nx = \"abc\" + 1 %>" << 3 << "类型不匹配";
+    QTest::newRow("division by zero") << "<% x = 0\r\ny = 5 \\ x %>" << 2 << "被零除";
+    QTest::newRow("unknown function") << "<% x = Foo(1) %>" << 1 << "类型不匹配: 'Foo'";
+    QTest::newRow("Option Explicit") << "<% Option Explicit\r\nDim a\r\na = 1\r\nb = 2 %>" << 4
+                                     << "变量未定义: 'b'";
+    QTest::newRow("error inside a procedure names its line")
+        << "<% Sub S()\r\nx = Null + Len(Null) & CInt(Null)\r\nEnd Sub\r\nS %>" << 2 << "无效使用 Null";
+    QTest::newRow("With") << "<%\r\nWith Response\r\n.Write 1\r\nEnd With %>" << 2 << "不支持的语句：With";
+    QTest::newRow("Class") << "<% Class Person\r\nEnd Class %>" << 1 << "不支持的语句：Class";
+    QTest::newRow("FormatDateTime") << "<% x = 1\r\nResponse.Write FormatDateTime(Now) %>" << 2
+                                    << "不支持的函数或对象：FormatDateTime";
+    QTest::newRow("Application") << "<% Application(\"n\") = 1 %>" << 1 << "不支持的函数或对象：Application";
+    QTest::newRow("another component") << "<% Set f = Server.CreateObject(\"Scripting.FileSystemObject\") %>"
+                                       << 1 << "不支持的对象：Scripting.FileSystemObject";
+    QTest::newRow("a member no object has")
+        << "<% Response.Foo %>" << 1 << "对象不支持此属性或方法: 'Response.Foo'";
+    QTest::newRow("server-side script element")
+        << "a\r\n<script language=\"vbscript\" runat=\"server\">x</script>" << 1
+        << "不支持的语句：&lt;script runat=\"server\"&gt;";
+    QTest::newRow("date literal") << "<% d = #2014-1-1# %>" << 1 << "不支持的日期常量";
+    QTest::newRow("too many arguments") << "<% Sub S(a)\r\nEnd Sub\r\nS 1, 2 %>" << 3 << "错误的参数个数";
+    QTest::newRow("an array index past its end") << "<% Dim a(2)\r\nx = a(3) %>" << 2 << "下标越界";
+    QTest::newRow("a field of a closed recordset")
+        << "<% Set rs = Server.CreateObject(\"ADODB.Recordset\")\r\nx = rs.EOF %>" << 2 << "对象关闭时";
+}
+
+void AspEngineTest::failures()
+{
+    QFETCH(QString, page);
+    QFETCH(int, line);
+    QFETCH(QString, reason);
+    const PageResponse r = run(page);
+    QCOMPARE(r.status, 500);
+    const QString body = gbk::decode(r.body);
+    QVERIFY2(body.contains(reason), qPrintable(body));
+    QVERIFY2(body.contains(QStringLiteral(".asp，行 %1<").arg(line)), qPrintable(body));
+}
+
+void AspEngineTest::unsupportedIsNeverSkipped()
+{
+    const PageResponse r =
+        run("<% On Error Resume Next\r\nx = Eval(\"1 + 1\")\r\nResponse.Write \"went on\" %>");
+    QCOMPARE(r.status, 500);
+    QVERIFY(!gbk::decode(r.body).contains("went on"));
+    QVERIFY(gbk::decode(r.body).contains(QStringLiteral("不支持的函数或对象：Eval")));
+}
+
+void AspEngineTest::runawayPageStops()
+{
+    Engine engine(m_site.path());
+    engine.setTimeLimit(200);
+    QFile file(m_site.path() + "/loop.asp");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<% On Error Resume Next\r\nDo\r\ns = s & \"x\"\r\nIf Len(s) > 1000 Then s = \"\"\r\nLoop %>");
+    file.close();
+    PageResponse r;
+    QVERIFY(engine.run("/loop.asp", {}, nullptr, r));
+    QCOMPARE(r.status, 500);
+    QVERIFY(gbk::decode(r.body).contains(QStringLiteral("脚本超时")));
+
+    // Growing a text without end stops at the limit instead of exhausting the server.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("<% s = \"x\"\r\nDo\r\ns = s & s\r\nLoop %>");
+    file.close();
+    QVERIFY(engine.run("/loop.asp", {}, nullptr, r));
+    QCOMPARE(r.status, 500);
+    QVERIFY(gbk::decode(r.body).contains(QStringLiteral("内存不够")));
+}
+
+void AspEngineTest::includes()
+{
+    QDir(m_site.path()).mkpath("inc");
+    QFile head(m_site.path() + "/inc/head.inc");
+    QVERIFY(head.open(QIODevice::WriteOnly));
+    head.write(
+        gbk::encode(QStringLiteral("<% Function Greet(n)\r\nGreet = \"你好\" & n\r\nEnd Function %>[头]")));
+    head.close();
+
+    QCOMPARE(text("<!-- #include file=\"inc/head.inc\" --><%= Greet(1) %>"), QStringLiteral("[头]你好1"));
+    QCOMPARE(text("<!--#include virtual=\"/inc/head.inc\"--><%= Greet(2) %>"), QStringLiteral("[头]你好2"));
+
+    // The line of an error counts in the file where it is.
+    const PageResponse missing = run("\r\n<!-- #include file=\"nothing.inc\" -->");
+    QCOMPARE(missing.status, 500);
+    QVERIFY(gbk::decode(missing.body).contains(QStringLiteral("找不到包含文件")));
+    QVERIFY(gbk::decode(missing.body).contains(QStringLiteral("，行 2")));
+
+    const PageResponse outside = run("<!-- #include file=\"../../etc/passwd\" -->");
+    QCOMPARE(outside.status, 500);
+    QVERIFY(gbk::decode(outside.body).contains(QStringLiteral("包含文件的路径不允许")));
+}
+
+void AspEngineTest::changedFilesParsedAgain()
+{
+    auto write = [&](const QString& name, const QString& text) {
+        QFile file(m_site.path() + name);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(gbk::encode(text));
+    };
+    auto output = [&](const QString& page) {
+        PageResponse r;
+        m_engine.run(page, {}, nullptr, r);
+        return QString::number(r.status) + u' ' + gbk::decode(r.body);
+    };
+    write("/part.inc", "甲");
+    write("/whole.asp", "<!-- #include file=\"part.inc\" -->");
+    QCOMPARE(output("/whole.asp"), QStringLiteral("200 甲"));
+    write("/part.inc", "乙"); // the same size: the cache must not go by size alone
+    QCOMPARE(output("/whole.asp"), QStringLiteral("200 乙"));
+
+    write("/broken.asp", "<% If %>");
+    QVERIFY(output("/broken.asp").startsWith("500 "));
+    write("/broken.asp", "<%= 1 %>");
+    QCOMPARE(output("/broken.asp"), QStringLiteral("200 1"));
+
+    QFile::remove(m_site.path() + "/broken.asp");
+    PageResponse r;
+    QVERIFY(!m_engine.run("/broken.asp", {}, nullptr, r));
+}
+
+void AspEngineTest::requestValuesAreGbk()
+{
+    PageRequest request;
+    request.method = "POST";
+    request.query = "id=7&name=%D5%C5%C8%FD&a=1&a=2";
+    request.body = "T1=%C6%DF%C4%EA%BC%B6+1%B0%E0&select=&empty";
+    request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                       {"Cookie", "theme=%C2%CC; other=1"},
+                       {"User-Agent", "test"}};
+    request.remoteAddress = "10.0.0.5";
+    const QString page =
+        "<%= Request.QueryString(\"NAME\") %>|<%= Request.Form(\"T1\") %>|<%= Request(\"id\") %>|"
+        "<%= Request.QueryString(\"a\") %>|<%= IsEmpty(Request.Form(\"none\")) %>|"
+        "<%= Request.Form(\"select\") = \"\" %>|<%= Request.Cookies(\"theme\") %>|"
+        "<%= Request.ServerVariables(\"REQUEST_METHOD\") %>|<%= Request.ServerVariables(\"REMOTE_ADDR\") %>|"
+        "<%= Request.ServerVariables(\"HTTP_USER_AGENT\") %>|<%= Request.Form.Count %>";
+    QCOMPARE(gbk::decode(run(page, request).body),
+             QStringLiteral("张三|七年级 1班|7|1, 2|True|True|绿|POST|10.0.0.5|test|3"));
+
+    // A multipart body holds no fields a page could read as a form.
+    request.headers = {{"Content-Type", "multipart/form-data; boundary=x"}};
+    request.body = "--x\r\nContent-Disposition: form-data; name=\"T1\"\r\n\r\nabc\r\n--x--\r\n";
+    QCOMPARE(gbk::decode(run("[<%= Request.Form(\"T1\") %>]", request).body), QStringLiteral("[]"));
+}
+
+void AspEngineTest::responseControlsTheAnswer()
+{
+    PageResponse r = run("x<% Response.Redirect \"h2.asp?id=3&vv=1\" %>y");
+    QCOMPARE(r.status, 302);
+    QVERIFY(std::find(r.headers.begin(), r.headers.end(), Headers::value_type("Location", "h2.asp?id=3&vv=1"))
+            != r.headers.end());
+    QVERIFY(!r.body.contains("xy"));
+
+    r = run("<% Response.ContentType = \"image/png\" : Response.BinaryWrite Request.BinaryRead(3) %>",
+            PageRequest{"POST", {}, "\x89PNG", {}, {}, {}, 80});
+    QCOMPARE(r.contentType, QByteArray("image/png"));
+    QCOMPARE(r.body, QByteArray("\x89PN"));
+
+    r = run("<% Response.Status = \"404 Not Found\" : Response.Write \"没有\" %>");
+    QCOMPARE(r.status, 404);
+    QCOMPARE(gbk::decode(r.body), QStringLiteral("没有"));
+
+    // A value with a line break cannot add a header of its own.
+    r = run("<% Response.AddHeader \"X-Test\", \"a\" & vbCrLf & \"Set-Cookie: evil=1\" %>");
+    QCOMPARE(r.headers.size(), size_t(1));
+    QVERIFY(!r.headers.front().second.contains('\n'));
+
+    r = run("<% Response.Write \"a\" : Response.Clear : Response.Cookies(\"班\") = \"一班\" %>b");
+    QCOMPARE(r.body, QByteArray("b"));
+    QCOMPARE(r.headers.front().second, QByteArray("%B0%E0=%D2%BB%B0%E0; path=/; HttpOnly; SameSite=Strict"));
+}
+
+void AspEngineTest::serverHelpers()
+{
+    QCOMPARE(text("<%= Server.HTMLEncode(\"<b title=\"\"x\"\">O'Neil & 张</b>\") %>|<%= "
+                  "Server.HTMLEncode(Null) %>"),
+             QStringLiteral("&lt;b title=&quot;x&quot;&gt;O&#39;Neil &amp; 张&lt;/b&gt;|"));
+    QCOMPARE(text("<%= Server.URLEncode(\"一班 a&b\") %>"), QStringLiteral("%D2%BB%B0%E0+a%26b"));
+    QCOMPARE(text("<%= Server.MapPath(\"学生信息.mdb\") %>"),
+             m_site.path() + QStringLiteral("/学生信息.mdb"));
+    QCOMPARE(text("<%= Server.MapPath(\"/\") %>"), m_site.path());
+    const PageResponse outside = run("<%= Server.MapPath(\"../sys.ini\") %>");
+    QCOMPARE(outside.status, 500);
+    QVERIFY(gbk::decode(outside.body).contains(QStringLiteral("在网站之外")));
+}
+
+void AspEngineTest::sessionValues()
+{
+    OneSession sessions;
+    QCOMPARE(gbk::decode(run("[<%= Session(\"班级\") %>]", {}, &sessions).body), QStringLiteral("[]"));
+    QVERIFY(!sessions.made); // only reading makes no session
+
+    QCOMPARE(
+        gbk::decode(run("<% Session(\"班级\") = \"七(1)班\" : Session.Timeout = 5 %><%= Session.Timeout %>",
+                        {}, &sessions)
+                        .body),
+        QStringLiteral("5"));
+    QVERIFY(sessions.made);
+    QCOMPARE(gbk::decode(run("<%= Session(\"班级\") %>", {}, &sessions).body), QStringLiteral("七(1)班"));
+
+    const PageResponse object =
+        run("<% Set Session(\"c\") = Server.CreateObject(\"ADODB.Connection\") %>", {}, &sessions);
+    QCOMPARE(object.status, 500);
+
+    run("<% Session.Abandon %>", {}, &sessions);
+    QVERIFY(sessions.state.abandoned);
+}
+
+namespace {
+
+const QString openDatabase =
+    "<% db = \"学生信息.mdb\"\r\nSet conn = Server.CreateObject(\"ADODB.Connection\")\r\n"
+    "conn.Open \"Provider=Microsoft.Jet.OLEDB.4.0;jet oledb:database password=2961574;Data Source=\" & "
+    "Server.MapPath(db)\r\nSet rs = Server.CreateObject(\"ADODB.recordset\") %>";
+
+} // namespace
+
+void AspEngineTest::adoReadsStudents()
+{
+    TestFolder folder;
+    folder.addClasses({"七(1)班", "七(2)班"});
+    const QList<int> ids = folder.addStudents({{"张三", "七(1)班", "2014001", jpegBytes(30, 40)},
+                                               {"李四", "七(1)班", "2014002", {}},
+                                               {"王五", "七(2)班", "2014003", {}}});
+    folder.execute(QStringLiteral("UPDATE 学生 SET 简介=X'%1', 选项=NULL WHERE id=%2")
+                       .arg(QString::fromLatin1(gbk::encode(QStringLiteral("爱好画画")).toHex()))
+                       .arg(ids[0]));
+    Engine engine(folder.path() + "/DB");
+    auto page = [&](const QString& source) {
+        QFile file(folder.path() + "/DB/t.asp");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write");
+        file.write(gbk::encode(openDatabase + source));
+        file.close();
+        PageResponse r;
+        engine.run("/t.asp", {}, nullptr, r);
+        return gbk::decode(r.body);
+    };
+
+    QCOMPARE(page("<% rs.Open \"Select * from 学生  where 班级='七(1)班' \", conn, 2, 2\r\n"
+                  "Do While Not rs.EOF\r\nResponse.Write rs(\"姓名\") & \"/\" & rs.Fields(2) & "
+                  "\";\"\r\nrs.MoveNext\r\n"
+                  "Loop\r\nResponse.Write rs.RecordCount & rs.EOF %>"),
+             QStringLiteral("张三/2014001;李四/2014002;2True"));
+    // Remarks come as their GBK bytes, written out as they are; a NULL option is Null.
+    QCOMPARE(
+        page(QStringLiteral("<% rs.Open \"Select * from 学生 where id=%1\", conn, 2, 2 %>"
+                            "<%= rs(\"简介\") %>|<%= IsNull(rs(\"选项\")) %>|<%= LenB(rs(\"照片\")) > 100 %>|"
+                            "<%= TypeName(rs(\"id\").Value) %>|<%= rs.Fields(\"姓名\").Name %>")
+                 .arg(ids[0])),
+        QStringLiteral("爱好画画|True|True|Long|姓名"));
+    QCOMPARE(
+        page("<% rs.Open \"Select * from 学生 where 班级='没有'\", conn, 2, 2 %><%= rs.EOF %><%= rs.BOF %>"),
+        QStringLiteral("TrueTrue"));
+    QCOMPARE(page("<% Set r = conn.Execute(\"select count(*) as n from 学生\") %><%= r(\"n\") %><%= r(0) %>"),
+             QStringLiteral("33"));
+
+    const QString missing =
+        page("<% rs.Open \"select * from 学生\", conn, 2, 2\r\nx = rs(\"没有的字段\") %>");
+    QVERIFY2(missing.contains(QStringLiteral("未找到项目")), qPrintable(missing));
+    const QString atEnd =
+        page("<% rs.Open \"select * from 学生 where id=0\", conn, 2, 2\r\nx = rs(\"姓名\") %>");
+    QVERIFY2(atEnd.contains(QStringLiteral("BOF 或 EOF")), qPrintable(atEnd));
+    const QString badSql = page("<% rs.Open \"select * from 没有的表\", conn, 2, 2 %>");
+    QVERIFY2(badSql.contains("80040e14"), qPrintable(badSql));
+}
+
+void AspEngineTest::adoWritesOneRecord()
+{
+    TestFolder folder;
+    const QList<int> ids = folder.addStudents({{"张三", "七(1)班", "2014001", {}}});
+    Engine engine(folder.path() + "/DB");
+    QFile file(folder.path() + "/DB/up.asp");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(gbk::encode(
+        openDatabase
+        + QStringLiteral("<% rs.Open \"select * from 学生 where id=%1\", conn, 2, 2\r\n"
+                         "rs(\"简介\") = \"喜欢\"\"读书\"\"\"\r\nrs(\"住址\") = \"北京路 1 号\"\r\n"
+                         "rs(\"电话\") = 12345\r\nrs.Update\r\nrs.Close\r\n"
+                         "rs.Open \"select * from 学生\", conn, 2, 2\r\nrs.AddNew\r\n"
+                         "rs(\"姓名\") = \"新生\"\r\nrs(\"班级\") = \"七(2)班\"\r\nrs.Update %>ok")
+              .arg(ids[0])));
+    file.close();
+    PageResponse r;
+    QVERIFY(engine.run("/up.asp", {}, nullptr, r));
+    QCOMPARE(gbk::decode(r.body), QStringLiteral("ok"));
+
+    QCOMPARE(folder.storedColumn(u"住址"), QStringList({"北京路 1 号", ""}));
+    QCOMPARE(folder.storedColumn(u"电话"), QStringList({"12345", ""}));
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"张三", "新生"}));
+    DatabaseConnection db;
+    QVERIFY(db.openDatabaseFile(folder.databaseFile()));
+    Recordset rs;
+    rs.attach(db);
+    QVERIFY(rs.open(QStringLiteral("select * from 学生 where id=%1").arg(ids[0])));
+    QCOMPARE(rs.readBytes(u"简介"), gbk::encode(QStringLiteral("喜欢\"读书\"")));
+}
+
+void AspEngineTest::adoRefusesWhatPagesMustNotDo()
+{
+    TestFolder folder;
+    folder.addStudents({{"张三", "七(1)班", "2014001", {}}});
+    Engine engine(folder.path() + "/DB");
+    QFile file(folder.path() + "/DB/bad.asp");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(gbk::encode(
+        openDatabase + "<% rs.Open \"select * from 学生 where 编号='1'; DROP TABLE 学生\", conn, 2, 2 %>"));
+    file.close();
+    PageResponse r;
+    QVERIFY(engine.run("/bad.asp", {}, nullptr, r));
+    QCOMPARE(r.status, 500);
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"张三"}));
+
+    // A semicolon inside a quoted value is part of the value, not a second statement.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(gbk::encode(
+        openDatabase + "<% rs.Open \"select * from 学生 where 编号='1; x'\", conn, 2, 2 %><%= rs.EOF %>"));
+    file.close();
+    r = PageResponse();
+    QVERIFY(engine.run("/bad.asp", {}, nullptr, r));
+    QCOMPARE(gbk::decode(r.body), QStringLiteral("True"));
+}
+
+QTEST_GUILESS_MAIN(AspEngineTest)
+#include "tst_aspengine.moc"

@@ -1,0 +1,741 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real asp program on 127.0.0.1, over real HTTP, serving a program folder with the
+// generated pages, the site's fixed pages and a database of three students.
+#include "platform/DatabaseConnection.h"
+#include "platform/Gbk.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Recordset.h"
+#include "server/engine/FormData.h"
+#include "tests/support/TestFolder.h"
+#include "web/SitePages.h"
+
+#include <httplib.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray pngBytes()
+{
+    QImage image(40, 50, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// A form body as a browser sends it from a GBK page.
+std::string form(const QList<std::pair<QString, QString>>& fields)
+{
+    QByteArray body;
+    for (const auto& [name, value] : fields) {
+        if (!body.isEmpty())
+            body += '&';
+        body += asp::urlEncode(name) + '=' + asp::urlEncode(value);
+    }
+    return body.toStdString();
+}
+
+QString text(const httplib::Result& r)
+{
+    return r ? gbk::decode(QByteArray::fromStdString(r->body)) : QString();
+}
+
+// A connection to the server, or -1.
+int connectTo(int port)
+{
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(quint16(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// One request as bytes on a socket of its own, so nothing cleans the path on the way; the
+// status code of the answer, or 0 without one.
+int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr)
+{
+    const int sock = connectTo(port);
+    QByteArray received;
+    if (sock >= 0) {
+        timeval timeout{5, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(sock, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, n);
+        ::close(sock);
+    }
+    if (answer)
+        *answer = received;
+    const auto m =
+        QRegularExpression(QStringLiteral("^HTTP/1\\.1 (\\d{3})")).match(QString::fromLatin1(received));
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+int rawGet(int port, const QByteArray& target)
+{
+    return rawStatus(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+}
+
+// The asp program serving a folder, stopped with SIGTERM when the test is done.
+class AspProcess {
+public:
+    explicit AspProcess(const QString& root, int port = 0)
+    {
+        m_process.setProgram(QStringLiteral(QINGHE_ASP_PROGRAM));
+        m_process.setArguments({"--root", root, "--port", QString::number(port)});
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return;
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains('\n') && timer.elapsed() < 5000 && m_process.state() == QProcess::Running) {
+            m_process.waitForReadyRead(100);
+            out += m_process.readAllStandardOutput();
+        }
+        const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
+        if (m.hasMatch())
+            m_port = m.captured(1).toInt();
+    }
+    ~AspProcess() { stop(); }
+
+    int port() const { return m_port; }
+    httplib::Client client() const
+    {
+        httplib::Client c("127.0.0.1", m_port);
+        c.set_read_timeout(10);
+        return c;
+    }
+    // The exit code after SIGTERM; -1 when it did not stop within two seconds.
+    int stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return m_process.exitCode();
+        m_process.terminate();
+        if (!m_process.waitForFinished(2000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return -1;
+        }
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+private:
+    QProcess m_process;
+    int m_port = 0;
+};
+
+} // namespace
+
+class WebServerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void homePageListsTheFirstClass();
+    void homePageQueries_data();
+    void homePageQueries();
+    void homePageWithoutClasses();
+    void editPageWithoutId();
+    void photosWithTheirTypes_data();
+    void photosWithTheirTypes();
+    void loginThenEditStoresTheForm();
+    void editsRefused_data();
+    void editsRefused();
+    void loginRefusedAndSlowedDown();
+    void postedTextIsStoredNotRun();
+    void privateFilesAndTraversalAre404_data();
+    void privateFilesAndTraversalAre404();
+    void unsupportedConstructGives500WithItsLine();
+    void regeneratedPageServedAtOnce();
+    void requestLimits();
+    void busyClientGets503();
+    void portInUseIsReported();
+    void methodsAndFolders();
+    void stopsWhileAClientHoldsItsConnection();
+
+private:
+    QString db() const { return ProgramFolder::databaseFolder(m_folder->path()); }
+    // A logged-in session's cookie for an account.
+    std::string login(const QString& account, const QString& password);
+    QString stored(int id, QStringView field) const;
+
+    std::unique_ptr<TestFolder> m_folder;
+    std::unique_ptr<AspProcess> m_server;
+    QList<int> m_ids; // 张三 (JPEG, 七(1)班), 李四 (PNG, 七(1)班), 王五 (no photo, 七(2)班)
+};
+
+void WebServerTest::init()
+{
+    m_folder = std::make_unique<TestFolder>();
+    m_folder->addClasses({"七(1)班", "七(2)班"});
+    m_folder->execute("UPDATE 设置 SET 帐号='zhang', 密码='pw1' WHERE 单位='七(1)班'");
+    m_folder->execute("UPDATE 设置 SET 帐号='li', 密码='pw2' WHERE 单位='七(2)班'");
+    m_ids = m_folder->addStudents({{"张三", "七(1)班", "2014001", jpegBytes(60, 80)},
+                                   {"李四", "七(1)班", "2014002", pngBytes()},
+                                   {"王五", "七(2)班", "2014003", {}}});
+    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
+        QVERIFY(QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                            db() + u'/' + QLatin1String(file)));
+    QVERIFY(SitePages::write(m_folder->path(), SitePages::defaultTitle, SitePages::defaultOptions));
+    m_server = std::make_unique<AspProcess>(db());
+    QVERIFY(m_server->port() > 0);
+}
+
+void WebServerTest::cleanup()
+{
+    if (m_server)
+        QCOMPARE(m_server->stop(), 0); // SIGTERM ends it cleanly
+    m_server.reset();
+    m_folder.reset();
+}
+
+std::string WebServerTest::login(const QString& account, const QString& password)
+{
+    auto client = m_server->client();
+    const auto r = client.Post("/login.asp", form({{"zh", account}, {"mm", password}, {"B1", "登陆"}}),
+                               "application/x-www-form-urlencoded");
+    if (!r || r->status != 302)
+        return {};
+    const std::string cookie = r->get_header_value("Set-Cookie");
+    return cookie.substr(0, cookie.find(';'));
+}
+
+QString WebServerTest::stored(int id, QStringView field) const
+{
+    DatabaseConnection connection;
+    connection.openDatabaseFile(m_folder->databaseFile());
+    Recordset rs;
+    rs.attach(connection);
+    rs.open(QStringLiteral("select * from 学生 where id=%1").arg(id));
+    return rs.isByteField(field) ? gbk::decode(rs.readBytes(field)) : rs.readText(field);
+}
+
+void WebServerTest::homePageListsTheFirstClass()
+{
+    auto client = m_server->client();
+    const auto r = client.Get("/");
+    QVERIFY(r);
+    QCOMPARE(r->status, 200);
+    QCOMPARE(r->get_header_value("Content-Type"), std::string("text/html; charset=GBK"));
+    const QString page = text(r);
+    QVERIFY(page.contains(QStringLiteral("学生信息查询")));
+    QVERIFY(page.contains(QStringLiteral("<b>张三</b>")));
+    QVERIFY(page.contains(QStringLiteral("<b>李四</b>")));
+    QVERIFY(!page.contains(QStringLiteral("王五")));
+    QVERIFY(page.contains(QStringLiteral("show.asp?id=%1").arg(m_ids[0])));
+    QVERIFY(page.contains(QStringLiteral("<option selected>七(1)班</option>")));
+
+    const auto script = client.Get("/print.js");
+    QVERIFY(script);
+    QCOMPARE(script->get_header_value("Content-Type"), std::string("application/javascript; charset=GBK"));
+    QVERIFY(gbk::decode(QByteArray::fromStdString(script->body)).contains(QStringLiteral("打印本页")));
+}
+
+void WebServerTest::homePageQueries_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("a class chosen") << "select"
+                                    << "七(2)班" << QStringList{"王五"};
+    QTest::newRow("a number") << "T1"
+                              << "2014002" << QStringList{"李四"};
+    QTest::newRow("a name") << "T1"
+                            << "王五" << QStringList{"王五"};
+    QTest::newRow("nobody") << "T1"
+                            << "赵六" << QStringList{};
+    QTest::newRow("injection in the search") << "T1"
+                                             << "' or '1'='1" << QStringList{};
+    QTest::newRow("injection in the class") << "select"
+                                            << "七(1)班' or '1'='1" << QStringList{};
+    QTest::newRow("a second statement") << "T1"
+                                        << "x'; DELETE FROM 学生; --" << QStringList{};
+}
+
+void WebServerTest::homePageQueries()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QStringList, listed);
+    auto client = m_server->client();
+    const auto r = client.Post("/index.asp", form({{field, value}}), "application/x-www-form-urlencoded");
+    QVERIFY(r);
+    QCOMPARE(r->status, 200);
+    const QString page = text(r);
+    for (const QString name : {"张三", "李四", "王五"})
+        QCOMPARE(page.contains(QStringLiteral("<b>") + name + QStringLiteral("</b>")), listed.contains(name));
+    QCOMPARE(m_folder->storedColumn(u"姓名").size(), 3);
+}
+
+void WebServerTest::homePageWithoutClasses()
+{
+    m_folder->execute("DELETE FROM 设置");
+    m_folder->addStudents({{"无班", "", "2014009", {}}});
+    auto client = m_server->client();
+    const auto r = client.Get("/index.asp");
+    QVERIFY(r);
+    QCOMPARE(r->status, 200);
+    const QString page = text(r);
+    QVERIFY(!page.contains(QStringLiteral("<select")));
+    QVERIFY(page.contains(QStringLiteral("<b>无班</b>")));
+    QVERIFY(!page.contains(QStringLiteral("张三")));
+}
+
+void WebServerTest::editPageWithoutId()
+{
+    auto client = m_server->client();
+    const auto bare = client.Get("/h2.asp");
+    QVERIFY(bare);
+    QCOMPARE(bare->status, 200);
+    QVERIFY(text(bare).contains(QStringLiteral("信息编辑")));
+    QVERIFY(!text(bare).contains(QStringLiteral("<form")));
+
+    for (const std::string target : {"/h2.asp?id=1%20or%201=1", "/h2.asp?id=abc", "/h2.asp?id=99999"}) {
+        const auto r = client.Get(target);
+        QVERIFY(r);
+        QCOMPARE(r->status, 200);
+        QVERIFY(!text(r).contains(QStringLiteral("<form")));
+    }
+    // A student's page without a login shows no form either.
+    const auto anonymous = client.Get(QStringLiteral("/h2.asp?id=%1").arg(m_ids[0]).toStdString());
+    QVERIFY(anonymous);
+    QVERIFY(!text(anonymous).contains(QStringLiteral("<form")));
+    QVERIFY(text(anonymous).contains(QStringLiteral("login.asp")));
+}
+
+void WebServerTest::photosWithTheirTypes_data()
+{
+    QTest::addColumn<int>("student"); // index into m_ids, or -1 for the raw id below
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("type");
+
+    QTest::newRow("JPEG") << 0 << "" << 200 << "image/jpeg";
+    QTest::newRow("PNG") << 1 << "" << 200 << "image/png";
+    QTest::newRow("no photo") << 2 << "" << 404 << "";
+    QTest::newRow("no such student") << -1 << "99999" << 404 << "";
+    QTest::newRow("not a number") << -1 << "abc" << 404 << "";
+    QTest::newRow("injection") << -1 << "1%20or%201=1" << 404 << "";
+    QTest::newRow("no id") << -1 << "" << 404 << "";
+}
+
+void WebServerTest::photosWithTheirTypes()
+{
+    QFETCH(int, student);
+    QFETCH(QString, id);
+    QFETCH(int, status);
+    QFETCH(QString, type);
+    const QString target = student >= 0 ? QString::number(m_ids[student]) : id;
+    auto client = m_server->client();
+    const auto r = client.Get(("/show.asp?id=" + target).toStdString());
+    QVERIFY(r);
+    QCOMPARE(r->status, status);
+    if (status != 200)
+        return;
+    QCOMPARE(QString::fromStdString(r->get_header_value("Content-Type")), type);
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
+    Recordset rs;
+    rs.attach(connection);
+    QVERIFY(rs.open(QStringLiteral("select * from 学生 where id=%1").arg(target)));
+    QCOMPARE(QByteArray::fromStdString(r->body), rs.readBytes(u"照片"));
+}
+
+void WebServerTest::loginThenEditStoresTheForm()
+{
+    auto client = m_server->client();
+    const auto accepted = client.Post("/login.asp", form({{"zh", "zhang"}, {"mm", "pw1"}}),
+                                      "application/x-www-form-urlencoded");
+    QVERIFY(accepted);
+    QCOMPARE(accepted->status, 302);
+    const QString setCookie = QString::fromStdString(accepted->get_header_value("Set-Cookie"));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^ASPSESSIONID=[0-9a-f]{32}; path=/; HttpOnly; SameSite=Strict$"))
+            .match(setCookie)
+            .hasMatch(),
+        qPrintable(setCookie));
+    const httplib::Headers cookie{{"Cookie", setCookie.section(u';', 0, 0).toStdString()}};
+
+    // The class's students, each with a link to its edit page.
+    const auto list = client.Get("/login.asp", cookie);
+    QVERIFY(list);
+    QVERIFY(text(list).contains(QStringLiteral("七(1)班")));
+    QVERIFY(text(list).contains(QStringLiteral("h2.asp?id=%1").arg(m_ids[1])));
+    QVERIFY(!text(list).contains(QStringLiteral("王五")));
+
+    const std::string h2 = QStringLiteral("/h2.asp?id=%1").arg(m_ids[0]).toStdString();
+    const auto edit = client.Get(h2, cookie);
+    QVERIFY(edit);
+    QVERIFY(
+        text(edit).contains(QStringLiteral("<form method=\"POST\" action=\"up.asp?id=%1\"").arg(m_ids[0])));
+
+    const std::string up = QStringLiteral("/up.asp?id=%1").arg(m_ids[0]).toStdString();
+    const auto saved = client.Post(up, cookie,
+                                   form({{"S1", "喜欢画画\r\n也喜欢“读书”"},
+                                         {"T4", "北京路 1 号"},
+                                         {"T5", "13800000001"},
+                                         {"D2", "无"},
+                                         {"B1", "提交"},
+                                         {"T6", "张小三"},
+                                         {"D1", "女"},
+                                         {"T3", "2001.05"}}),
+                                   "application/x-www-form-urlencoded");
+    QVERIFY(saved);
+    QCOMPARE(saved->status, 302);
+    QCOMPARE(saved->get_header_value("Location"),
+             QStringLiteral("h2.asp?id=%1&vv=1").arg(m_ids[0]).toStdString());
+
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
+    Recordset rs;
+    rs.attach(connection);
+    QVERIFY(rs.open(QStringLiteral("select * from 学生 where id=%1").arg(m_ids[0])));
+    QCOMPARE(rs.readBytes(u"简介"), gbk::encode(QStringLiteral("喜欢画画\r\n也喜欢“读书”")));
+    QCOMPARE(rs.readText(u"住址"), QStringLiteral("北京路 1 号"));
+    QCOMPARE(rs.readText(u"电话"), QStringLiteral("13800000001"));
+    QCOMPARE(rs.readText(u"选项"), QString()); // "无" is no option
+    QCOMPARE(rs.readText(u"姓名"), QStringLiteral("张小三"));
+    QCOMPARE(rs.readText(u"性别"), QStringLiteral("女"));
+    QCOMPARE(rs.readText(u"出生年月"), QStringLiteral("2001.05"));
+    QCOMPARE(rs.readText(u"编号"), QStringLiteral("2014001")); // not in the form: unchanged
+
+    QCOMPARE(stored(m_ids[0], u"选项"), QString());
+    const auto option =
+        client.Post(up, cookie, form({{"D2", "优秀团员"}}), "application/x-www-form-urlencoded");
+    QVERIFY(option);
+    QCOMPARE(stored(m_ids[0], u"选项"), QStringLiteral("优秀团员"));
+    QCOMPARE(stored(m_ids[0], u"姓名"), QStringLiteral("张小三")); // fields not posted stay
+
+    const auto back = client.Get(h2 + "&vv=1", cookie);
+    QVERIFY(text(back).contains(QStringLiteral("保存成功！")));
+    QVERIFY(text(back).contains(QStringLiteral("value=\"张小三\"")));
+
+    // Logged out, the same post is refused.
+    client.Get("/login.asp?tc=1", cookie);
+    const auto afterLogout =
+        client.Post(up, cookie, form({{"T6", "又改了"}}), "application/x-www-form-urlencoded");
+    QVERIFY(afterLogout);
+    QCOMPARE(afterLogout->status, 403);
+    QCOMPARE(stored(m_ids[0], u"姓名"), QStringLiteral("张小三"));
+}
+
+void WebServerTest::editsRefused_data()
+{
+    QTest::addColumn<QString>("account"); // empty: not logged in
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("student");
+    QTest::addColumn<QString>("id"); // used when student is -1
+
+    QTest::newRow("not logged in") << ""
+                                   << "POST" << 0 << "";
+    QTest::newRow("another class's student") << "zhang"
+                                             << "POST" << 2 << "";
+    QTest::newRow("the other administrator") << "li"
+                                             << "POST" << 0 << "";
+    QTest::newRow("not a form post") << "zhang"
+                                     << "GET" << 0 << "";
+    QTest::newRow("an id that is no number") << "zhang"
+                                             << "POST" << -1 << "1%20or%201=1";
+    QTest::newRow("a second statement in the id") << "zhang"
+                                                  << "POST" << -1 << "1;DELETE%20FROM%20学生";
+}
+
+void WebServerTest::editsRefused()
+{
+    QFETCH(QString, account);
+    QFETCH(QString, method);
+    QFETCH(int, student);
+    QFETCH(QString, id);
+    httplib::Headers cookie;
+    if (!account.isEmpty()) {
+        const std::string session = login(account, account == "zhang" ? "pw1" : "pw2");
+        QVERIFY(!session.empty());
+        cookie.emplace("Cookie", session);
+    }
+    const QString target =
+        QStringLiteral("/up.asp?id=") + (student >= 0 ? QString::number(m_ids[student]) : id);
+    auto client = m_server->client();
+    const auto r = method == "GET" ? client.Get(target.toUtf8().toStdString(), cookie)
+                                   : client.Post(target.toUtf8().toStdString(), cookie,
+                                                 form({{"T6", "改掉"}, {"T4", "改掉"}}),
+                                                 "application/x-www-form-urlencoded");
+    QVERIFY(r);
+    QCOMPARE(r->status, 403);
+    QVERIFY(text(r).contains(QStringLiteral("不能保存")));
+    QCOMPARE(m_folder->storedColumn(u"姓名"), QStringList({"张三", "李四", "王五"}));
+    QVERIFY(!m_folder->storedColumn(u"住址").contains(QStringLiteral("改掉")));
+}
+
+void WebServerTest::loginRefusedAndSlowedDown()
+{
+    auto client = m_server->client();
+    const std::string type = "application/x-www-form-urlencoded";
+    for (const auto& [account, password] : {std::pair<QString, QString>{"zhang", "wrong"},
+                                            {"' or '1'='1", "' or '1'='1"},
+                                            {"zhang' --", "x"}}) {
+        const auto r = client.Post("/login.asp", form({{"zh", account}, {"mm", password}}), type);
+        QVERIFY(r);
+        QCOMPARE(r->status, 403);
+        QVERIFY(text(r).contains(QStringLiteral("帐号或密码错误")));
+        QVERIFY(!r->has_header("Set-Cookie"));
+    }
+    // The next try from this address, right or wrong, waits for the second to pass.
+    QElapsedTimer timer;
+    timer.start();
+    const auto next = client.Post("/login.asp", form({{"zh", "zhang"}, {"mm", "pw1"}}), type);
+    QVERIFY(next);
+    QCOMPARE(next->status, 302);
+    QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+
+    // Reading pages is not slowed down by it.
+    const auto empty = client.Post("/login.asp", form({{"zh", ""}, {"mm", ""}}), type);
+    QVERIFY(empty);
+    QCOMPARE(empty->status, 200);
+    QVERIFY(text(empty).contains(QStringLiteral("请输入帐号和密码")));
+}
+
+void WebServerTest::postedTextIsStoredNotRun()
+{
+    const std::string session = login("zhang", "pw1");
+    QVERIFY(!session.empty());
+    const QString evil = QStringLiteral("x'); DROP TABLE 学生; -- <script>alert(1)</script>");
+    auto client = m_server->client();
+    const auto r =
+        client.Post(QStringLiteral("/up.asp?id=%1").arg(m_ids[1]).toStdString(), {{"Cookie", session}},
+                    form({{"S1", evil},
+                          {"T4", evil},
+                          {"T5", evil},
+                          {"D2", evil},
+                          {"T6", evil},
+                          {"D1", evil},
+                          {"T3", evil}}),
+                    "application/x-www-form-urlencoded");
+    QVERIFY(r);
+    QCOMPARE(r->status, 302);
+    for (const char16_t* field : {u"简介", u"住址", u"电话", u"选项", u"姓名", u"性别", u"出生年月"})
+        QCOMPARE(stored(m_ids[1], field), evil);
+    QCOMPARE(m_folder->storedColumn(u"班级").size(), 3);
+
+    const QString home = text(client.Get("/"));
+    QVERIFY(!home.contains(QStringLiteral("<script>alert")));
+    QVERIFY(home.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt;")));
+}
+
+void WebServerTest::privateFilesAndTraversalAre404_data()
+{
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::newRow("the database") << QByteArray("/%E5%AD%A6%E7%94%9F%E4%BF%A1%E6%81%AF.mdb");
+    QTest::newRow("its journal") << QByteArray("/%E5%AD%A6%E7%94%9F%E4%BF%A1%E6%81%AF.mdb-wal");
+    QTest::newRow("a backup") << QByteArray("/%E5%AD%A6%E7%94%9F%E4%BF%A1%E6%81%AF.mdb.bak");
+    QTest::newRow("the server program") << QByteArray("/asp");
+    QTest::newRow("settings above the site") << QByteArray("/../sys.ini");
+    QTest::newRow("encoded dots") << QByteArray("/%2e%2e/sys.ini");
+    QTest::newRow("encoded slash") << QByteArray("/..%2fsys.ini");
+    QTest::newRow("encoded backslash") << QByteArray("/..%5csys.ini");
+    QTest::newRow("backslash") << QByteArray("/..\\sys.ini");
+    QTest::newRow("overlong") << QByteArray("/%c0%ae%c0%ae/sys.ini");
+    QTest::newRow("double encoded") << QByteArray("/%252e%252e/sys.ini");
+    QTest::newRow("a page beside the site") << QByteArray("/../outside.asp");
+    QTest::newRow("a link out of the site") << QByteArray("/escape.js");
+    QTest::newRow("a link to the database") << QByteArray("/photo.jpg");
+    QTest::newRow("a link to a page outside") << QByteArray("/outside.asp");
+    QTest::newRow("a NUL") << QByteArray("/print.js%00.asp");
+}
+
+void WebServerTest::privateFilesAndTraversalAre404()
+{
+    QFETCH(QByteArray, target);
+    QFile settings(m_folder->settingsFile());
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[sys]\r\nWEB端口=80\r\n");
+    settings.close();
+    QFile outside(m_folder->path() + "/outside.asp");
+    QVERIFY(outside.open(QIODevice::WriteOnly));
+    outside.write("<%= \"outside\" %>");
+    outside.close();
+    QVERIFY(QFile::link(m_folder->settingsFile(), db() + "/escape.js"));
+    QVERIFY(QFile::link(m_folder->databaseFile(), db() + "/photo.jpg"));
+    QVERIFY(QFile::link(outside.fileName(), db() + "/outside.asp"));
+    QVERIFY(QFile::copy(m_folder->databaseFile(), m_folder->databaseFile() + ".bak"));
+
+    QByteArray answer;
+    QCOMPARE(rawStatus(m_server->port(),
+                       "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &answer),
+             404);
+    QVERIFY(!answer.contains("SQLite format"));
+    QVERIFY(!answer.contains("WEB"));
+    QVERIFY(!answer.contains("outside\r\n"));
+    QCOMPARE(rawGet(m_server->port(), "/print.js"), 200); // and the server still serves
+}
+
+void WebServerTest::unsupportedConstructGives500WithItsLine()
+{
+    QFile page(db() + "/bad.asp");
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(
+        gbk::encode(QStringLiteral("<html>\r\n<%\r\nWith Response\r\n.Write \"x\"\r\nEnd With\r\n%>")));
+    page.close();
+    auto client = m_server->client();
+    const auto r = client.Get("/bad.asp");
+    QVERIFY(r);
+    QCOMPARE(r->status, 500);
+    QVERIFY2(text(r).contains(QStringLiteral("/bad.asp，行 3")), qPrintable(text(r)));
+    QVERIFY(text(r).contains(QStringLiteral("不支持的语句：With")));
+
+    // Neither a bad page nor a bad request stops the server.
+    QCOMPARE(rawStatus(m_server->port(), "NONSENSE\r\n\r\n"), 400);
+    QCOMPARE(client.Get("/")->status, 200);
+}
+
+void WebServerTest::regeneratedPageServedAtOnce()
+{
+    auto client = m_server->client();
+    QVERIFY(text(client.Get("/")).contains(QStringLiteral(">学生信息查询<")));
+    QVERIFY(SitePages::write(m_folder->path(), QStringLiteral("七年级名录"), SitePages::defaultOptions));
+    const QString page = text(client.Get("/"));
+    QVERIFY(page.contains(QStringLiteral(">七年级名录<")));
+    QVERIFY(!page.contains(QStringLiteral("学生信息查询")));
+}
+
+void WebServerTest::requestLimits()
+{
+    const int port = m_server->port();
+    const QByteArray bigHeader = "X-Filler: " + QByteArray(17 * 1024, 'a') + "\r\n";
+    QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + bigHeader + "Connection: close\r\n\r\n"), 400);
+    QByteArray manyHeaders;
+    for (int i = 0; i < 400; ++i)
+        manyHeaders += "X-" + QByteArray::number(i) + ": " + QByteArray(40, 'b') + "\r\n";
+    QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + manyHeaders + "Connection: close\r\n\r\n"),
+             400);
+    QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\nX-Small: 1\r\nConnection: close\r\n\r\n"), 200);
+
+    auto client = m_server->client();
+    const auto big =
+        client.Post("/index.asp", std::string((1 << 20) + 10, 'a'), "application/x-www-form-urlencoded");
+    QVERIFY(big);
+    QCOMPARE(big->status, 413);
+    // A long remark, far above what a form of the library's own would take, is still a form.
+    const auto remark =
+        client.Post("/index.asp", form({{"T1", QString(20000, u'张')}}), "application/x-www-form-urlencoded");
+    QVERIFY(remark);
+    QCOMPARE(remark->status, 200);
+}
+
+void WebServerTest::busyClientGets503()
+{
+    // One address holding every connection it may have open does not get more ...
+    std::vector<int> held;
+    for (int i = 0; i < 16; ++i) {
+        const int sock = connectTo(m_server->port());
+        QVERIFY(sock >= 0);
+        held.push_back(sock);
+    }
+    QTest::qWait(300);
+    QCOMPARE(rawGet(m_server->port(), "/"), 503);
+    for (int sock : held)
+        ::close(sock);
+    // ... and is served again once it lets them go.
+    QTRY_COMPARE_WITH_TIMEOUT(rawGet(m_server->port(), "/"), 200, 3000);
+}
+
+void WebServerTest::portInUseIsReported()
+{
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any));
+    QProcess second;
+    second.start(QStringLiteral(QINGHE_ASP_PROGRAM),
+                 {"--root", db(), "--port", QString::number(other.serverPort())});
+    QVERIFY(second.waitForFinished(5000));
+    QCOMPARE(second.exitCode(), 3);
+    QVERIFY(
+        QString::fromLocal8Bit(second.readAllStandardError()).contains(QStringLiteral("已被其他程序占用")));
+
+    // Started again while it runs, it says so and leaves the running one serving.
+    QProcess again;
+    again.start(QStringLiteral(QINGHE_ASP_PROGRAM),
+                {"--root", db(), "--port", QString::number(m_server->port())});
+    QVERIFY(again.waitForFinished(5000));
+    QCOMPARE(again.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(again.readAllStandardOutput()).contains(QStringLiteral("已经在运行")));
+    QCOMPARE(rawGet(m_server->port(), "/"), 200);
+}
+
+void WebServerTest::methodsAndFolders()
+{
+    QDir(db()).mkpath("class");
+    QFile page(db() + "/class/index.asp");
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<%= Request.ServerVariables(\"SCRIPT_NAME\") %>");
+    page.close();
+    QFile plain(db() + "/about.htm");
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.write(gbk::encode(QStringLiteral("<p>关于</p>")));
+    plain.close();
+
+    auto client = m_server->client();
+    const auto folder = client.Get("/class");
+    QVERIFY(folder);
+    QCOMPARE(folder->status, 301);
+    QCOMPARE(folder->get_header_value("Location"), std::string("/class/"));
+    QCOMPARE(text(client.Get("/class/")), QStringLiteral("/class/index.asp"));
+    const auto about = client.Get("/about.htm");
+    QVERIFY(about);
+    QCOMPARE(about->get_header_value("Content-Type"), std::string("text/html; charset=GBK"));
+    QCOMPARE(text(about), QStringLiteral("<p>关于</p>"));
+
+    const auto head = client.Head("/");
+    QVERIFY(head);
+    QCOMPARE(head->status, 200);
+    QVERIFY(head->body.empty());
+    const auto put = client.Put("/index.asp", "x", "text/plain");
+    QVERIFY(put);
+    QCOMPARE(put->status, 405);
+    QCOMPARE(client.Get("/nothing.asp")->status, 404);
+}
+
+void WebServerTest::stopsWhileAClientHoldsItsConnection()
+{
+    // A browser keeps its connection open between pages; stopping must not wait for it.
+    const int sock = connectTo(m_server->port());
+    QVERIFY(sock >= 0);
+    const QByteArray request = "GET /print.js HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    char buffer[4096];
+    QVERIFY(::recv(sock, buffer, sizeof buffer, 0) > 0);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(m_server->stop(), 0);
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    ::close(sock);
+}
+
+QTEST_GUILESS_MAIN(WebServerTest)
+#include "tst_webserver.moc"
