@@ -103,6 +103,9 @@ void MainWindow::connectEntry()
     connect(m_ui->按钮1, &QPushButton::clicked, this, &MainWindow::grabFrame);
     connect(m_ui->表, &QCheckBox::toggled, this, &MainWindow::switchTableInputMode);
     connect(m_ui->数据列表框, &QTableWidget::currentCellChanged, this, &MainWindow::rosterRowSelected);
+    // Ticking 表格输入 empties the form while a row stays current; a click on that row must
+    // take it again, though the current row does not change.
+    connect(m_ui->数据列表框, &QTableWidget::cellClicked, this, &MainWindow::rosterRowSelected);
     connect(m_ui->按钮2, &QPushButton::clicked, this, &MainWindow::saveStudent);
 }
 

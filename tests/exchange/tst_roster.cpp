@@ -70,6 +70,7 @@ private slots:
     void chosenRosterNeedsItsHeader();
     void loadedRosterFillsTheForm();
     void cancelledChoiceKeepsTheList();
+    void clickOnTheCurrentRowTakesItAfterTheSwitch();
     void fixedRosterWholeAndByClass();
     void fixedRosterIsOptional();
     void rosterSaveBlanksTheRow_data();
@@ -129,6 +130,20 @@ void RosterTest::loadedRosterFillsTheForm()
     QCOMPARE(s.rows(), rows);
     QCOMPARE(s.form(), QStringList({"王伟", "七(1)班"}));
     QCOMPARE(s.roster()->currentRow(), 0);
+}
+
+void RosterTest::clickOnTheCurrentRowTakesItAfterTheSwitch()
+{
+    Station s;
+    s.load(s.rosterCopy("roster.xlsx"));
+    s.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.window.get()));
+    control<QCheckBox>(*s.window, "表")->click();
+    QCOMPARE(s.form(), QStringList({"", ""}));
+    QCOMPARE(s.roster()->currentRow(), 0);
+    QTest::mouseClick(s.roster()->viewport(), Qt::LeftButton, {},
+                      s.roster()->visualItemRect(s.roster()->item(0, 1)).center());
+    QCOMPARE(s.form(), QStringList({"王伟", "七(1)班"}));
 }
 
 void RosterTest::cancelledChoiceKeepsTheList()
