@@ -366,6 +366,7 @@ void WebServerTest::photosWithTheirTypes()
     rs.attach(connection);
     QVERIFY(rs.open(QStringLiteral("select * from 学生 where id=%1").arg(target)));
     QCOMPARE(QByteArray::fromStdString(r->body), rs.readBytes(u"照片"));
+    QCOMPARE(QByteArray::fromStdString(r->body), student == 0 ? jpegBytes(60, 80) : pngBytes());
 }
 
 void WebServerTest::loginThenEditStoresTheForm()
