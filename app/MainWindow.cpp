@@ -15,6 +15,7 @@
 #include "platform/widgets/WaitCursor.h"
 #include "platform/workbook/NewWorkbook.h"
 #include "records/RecordEntry.h"
+#include "web/ClassAccounts.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -61,14 +62,9 @@ MainWindow::~MainWindow() { m_context.entryPhoto = nullptr; }
 
 void MainWindow::loadClassList()
 {
-    Recordset classes;
-    classes.attach(m_database);
-    classes.open(StudentTable::selectClasses);
     QStringList names;
-    for (int i = 0, n = classes.recordCount(); i < n; ++i) {
-        names << classes.readText(u"单位");
-        classes.moveNext();
-    }
+    for (const ClassAccount& account : ClassAccounts::load(m_database))
+        names << account.单位;
     m_context.classList = names;
 }
 

@@ -11,6 +11,11 @@ QList<ClassAccount> load(const QString& databaseFile)
 {
     DatabaseConnection connection;
     connection.openDatabaseFile(databaseFile, StudentTable::databasePassword);
+    return load(connection);
+}
+
+QList<ClassAccount> load(const DatabaseConnection& connection)
+{
     Recordset rows;
     rows.attach(connection);
     rows.open(StudentTable::selectClasses);
