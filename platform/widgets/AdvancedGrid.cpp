@@ -3,12 +3,11 @@
 
 #include "platform/Length.h"
 #include "platform/PdfFinisher.h"
+#include "platform/Picture.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/PrintPreview.h"
 
-#include <QBuffer>
 #include <QHeaderView>
-#include <QImageReader>
 #include <QPageRanges>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -48,15 +47,13 @@ bool picturePresent(const QTableWidgetItem* item)
     return !item->data(pictureRole).toByteArray().isEmpty() || drawingOf(item);
 }
 
+// Decoded at the shown size, which spares decoding and scaling a full picture; a picture too
+// large to decode is not shown rather than stalling the sheet.
 QImage decode(const QByteArray& bytes, QSize cell = {})
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    QImageReader reader(&buffer);
-    // Asking the decoder for the shown size spares decoding and scaling a full picture.
-    if (cell.isValid() && reader.size().isValid())
-        reader.setScaledSize(pictureRect(reader.size(), QRect(QPoint(), cell)).size());
-    return reader.read();
+    const QSize own = Picture::sizeOf(bytes);
+    const bool fit = cell.isValid() && own.isValid();
+    return Picture::decode(bytes, fit ? pictureRect(own, QRect(QPoint(), cell)).size() : QSize());
 }
 
 // Draws a picture cell on paper: its drawing at the device's resolution when it has one,
