@@ -10,6 +10,11 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-noto-cjk qt6-translations-l10n poppler-utils libcap2-bin
   python3-xlrd
+  mdbtools mdbtools-dev
+  libzint-dev zbar-tools
+  postgresql libpq-dev
+  php-cli php-sqlite3
+  cups printer-driver-cups-pdf
 )
 
 missing=()
