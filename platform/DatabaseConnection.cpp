@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include <cstring>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +59,7 @@ void DatabaseSession::close()
         db = nullptr;
     }
     readOnly = false;
+    readOnlyReason.clear();
     walChecked = false;
     damage.clear();
     afterChange = nullptr;
@@ -66,6 +69,8 @@ QString DatabaseSession::describe(int code)
 {
     if (isDamageCode(code) && damage.isEmpty())
         damage = damagedReason;
+    if ((code & 0xff) == SQLITE_READONLY && !readOnlyReason.isEmpty())
+        return readOnlyReason;
     return describeSqliteError(code, db ? sqlite3_errmsg(db) : nullptr);
 }
 
@@ -229,8 +234,10 @@ QByteArray fileUri(const QString& path, const char* parameters)
     return "file:" + QUrl::toPercentEncoding(path, "/") + parameters;
 }
 
-// Why the file cannot be a database, from what it is and its first bytes; empty when it may be.
-QString fileRefusal(const QString& path)
+// Why the path cannot be a database, from what the file system says about it; empty when it
+// may be one. Nothing here opens the file: in a process that holds a connection to it, closing
+// any descriptor of the file would drop every lock SQLite holds on it.
+QString pathRefusal(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -239,12 +246,50 @@ QString fileRefusal(const QString& path)
         return QStringLiteral("数据库文件的位置上是一个文件夹");
     if (info.size() == 0)
         return QStringLiteral("数据库文件是空的（0 字节），里面没有任何数据");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
         return QStringLiteral("没有读取数据库文件的权限");
-    static const QByteArray magic("SQLite format 3\0", 16);
-    if (file.read(magic.size()) != magic)
+    return {};
+}
+
+// Whether the file under an open handle starts as an SQLite file, read through SQLite's own
+// descriptor of it.
+bool hasSqliteHeader(sqlite3* db)
+{
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return false;
+    static const char magic[] = "SQLite format 3";
+    char header[sizeof magic] = {};
+    const int rc = file->pMethods->xRead(file, header, int(sizeof header), 0);
+    return rc == SQLITE_OK && std::memcmp(header, magic, sizeof magic) == 0;
+}
+
+// The words for a failed first read: a file that is no database at all is told apart from a
+// damaged one.
+QString firstReadFailure(DatabaseSession& s, int rc)
+{
+    if (isDamageCode(rc) && s.db && !hasSqliteHeader(s.db))
         return QStringLiteral("这个文件不是数据库文件");
+    return s.describe(rc);
+}
+
+bool diskIsFull(const QString& path)
+{
+    struct statvfs info {};
+    return ::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &info) == 0
+           && info.f_bavail == 0;
+}
+
+// Why a writable file whose writable open failed may still be read: no room left on the disk
+// for SQLite's shared-memory file, or a journal that cannot be made. Empty for failures a
+// read-only open would only hide.
+QString readOnlyCause(DatabaseSession& s, int rc, const QString& path)
+{
+    const int primary = rc & 0xff;
+    if ((primary == SQLITE_IOERR || primary == SQLITE_FULL) && diskIsFull(path))
+        return QStringLiteral("磁盘已满");
+    if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN)
+        return s.describe(rc);
     return {};
 }
 
@@ -273,47 +318,64 @@ bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*
         s.closedReason = reason;
         return s.fail(reason);
     };
-    if (const QString refusal = fileRefusal(path); !refusal.isEmpty())
+    if (const QString refusal = pathRefusal(path); !refusal.isEmpty())
         return refuse(refusal);
 
     // A read-only WAL database still needs its shared-memory file; where that cannot be
-    // made, the file is read as immutable, which needs none.
+    // made, the file is read as immutable, which needs none. A file that may be written but
+    // cannot be opened so (no room left on the disk for that file) is still read.
     const bool writable = canWrite(path);
-    const QList<QByteArray> attempts = writable ? QList<QByteArray>{fileUri(path, "")}
-                                                : QList<QByteArray>{fileUri(path, "?mode=ro"),
-                                                                    fileUri(path, "?mode=ro&immutable=1")};
+    struct Attempt {
+        QByteArray uri;
+        int flags;
+    };
+    QList<Attempt> attempts;
+    if (writable)
+        attempts << Attempt{fileUri(path, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI};
+    attempts << Attempt{fileUri(path, "?mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI}
+             << Attempt{fileUri(path, "?mode=ro&immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI};
     QStringList tables;
     int rc = SQLITE_OK;
-    for (const QByteArray& uri : attempts) {
+    QString failure;     // why the first attempt failed
+    QString writeFailure; // why a writable file is opened read-only
+    for (const Attempt& attempt : attempts) {
         s.close();
-        const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
-        rc = sqlite3_open_v2(uri.constData(), &s.db, flags, nullptr);
-        if (rc != SQLITE_OK)
-            continue;
-        sqlite3_extended_result_codes(s.db, 1);
-        // The web server uses the same file at the same time: wait for its short locks
-        // instead of failing at once.
-        sqlite3_busy_handler(s.db, waitForLock, &s);
-        // sqlite opens lazily: a damaged file fails here, at its first read.
-        Statement probe(s, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
-        tables.clear();
-        while (probe.isValid() && (rc = probe.step()) == SQLITE_ROW)
-            tables << probe.column(0).toString();
-        if (!probe.isValid())
-            rc = probe.code();
-        if (rc == SQLITE_DONE)
-            break;
+        const bool readWrite = attempt.flags & SQLITE_OPEN_READWRITE;
+        rc = sqlite3_open_v2(attempt.uri.constData(), &s.db, attempt.flags, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_extended_result_codes(s.db, 1);
+            // The web server uses the same file at the same time: wait for its short locks
+            // instead of failing at once.
+            sqlite3_busy_handler(s.db, waitForLock, &s);
+            // sqlite opens lazily: a damaged file fails here, at its first read.
+            Statement probe(s, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+            tables.clear();
+            while (probe.isValid() && (rc = probe.step()) == SQLITE_ROW)
+                tables << probe.column(0).toString();
+            if (!probe.isValid())
+                rc = probe.code();
+            if (rc == SQLITE_DONE)
+                break;
+        }
+        const QString reason = firstReadFailure(s, rc);
+        if (failure.isEmpty())
+            failure = reason;
+        if (readWrite) {
+            writeFailure = readOnlyCause(s, rc, path);
+            if (writeFailure.isEmpty())
+                break;
+        }
     }
-    if (rc != SQLITE_DONE) {
-        const QString reason = s.describe(rc);
-        return refuse(reason);
-    }
+    if (rc != SQLITE_DONE)
+        return refuse(failure);
     if (tables.isEmpty())
         return refuse(QStringLiteral("数据库文件里没有任何表，不是学生数据库"));
     if (!requiredTable.isEmpty() && !tables.contains(requiredTable, Qt::CaseInsensitive))
         return refuse(QStringLiteral("数据库文件里没有“%1”表").arg(requiredTable));
 
-    s.readOnly = !writable;
+    s.readOnly = !writable || !writeFailure.isEmpty();
+    if (!writeFailure.isEmpty())
+        s.readOnlyReason = writeFailure + QStringLiteral("，数据库只能查看，不能写入");
     // Every commit a window reports is on disk before it says so; WAL keeps that at one sync
     // per commit.
     s.exec(QStringLiteral("PRAGMA synchronous=FULL"));
@@ -355,6 +417,8 @@ QByteArray DatabaseConnection::fileBytes() const
 
 bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }
 
+QString DatabaseConnection::readOnlyReason() const { return m_session->db ? m_session->readOnlyReason : QString(); }
+
 bool DatabaseConnection::isDamaged() const { return !m_session->damage.isEmpty(); }
 
 void DatabaseConnection::markDamaged(const QString& reason)
@@ -385,7 +449,7 @@ bool DatabaseConnection::fileHoldsData(const QString& path)
 
 QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomic<bool>* cancel)
 {
-    if (const QString refusal = fileRefusal(path); !refusal.isEmpty())
+    if (const QString refusal = pathRefusal(path); !refusal.isEmpty())
         return refusal;
     DatabaseSession s;
     int rc = SQLITE_OK;
@@ -413,7 +477,7 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
     if ((rc & 0xff) == SQLITE_INTERRUPT)
         return {};
     if (rc != SQLITE_DONE)
-        return s.describe(rc);
+        return firstReadFailure(s, rc);
     if (findings != QStringList{QStringLiteral("ok")})
         return damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）");
     return {};

@@ -40,6 +40,8 @@ public:
 
     bool isOpen() const;
     bool isReadOnly() const;
+    // Why a file that may be written was opened read-only (a full disk); empty otherwise.
+    QString readOnlyReason() const;
     QString lastError() const;
 
     // Once the file is known to be damaged (a query met a damaged page, or checkWholeFile

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ProgramFolder.h"
 
+#include "platform/DatabaseConnection.h"
 #include "platform/SafeFile.h"
+#include "platform/SqlText.h"
 #include "platform/IniFile.h"
 
 #include <QCoreApplication>
@@ -41,7 +43,18 @@ bool copyMissing(const QString& from, const QString& to, QString* error)
         return true;
     return SafeFile::writeWith(
         to,
-        [&from](const QString& temporary, QString* why) {
+        [&from, &to](const QString& temporary, QString* why) {
+            // The installed archive may be open in another program, its latest saves still in
+            // the write-ahead log beside it: SQLite copies what a reader sees, and only
+            // SQLite opens the file.
+            if (QFileInfo(from).fileName() == QFileInfo(databaseFile({})).fileName()) {
+                DatabaseConnection archive;
+                if (archive.openDatabaseFile(from)
+                    && archive.execute(QStringLiteral("VACUUM INTO '") + sqlQuoted(temporary) + u'\''))
+                    return true;
+                *why = archive.lastError();
+                return false;
+            }
             QFile source(from);
             if (source.copy(temporary))
                 return true;

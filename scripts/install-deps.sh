@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
-  libsqlite3-dev libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
+  libsqlite3-dev sqlite3 libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
   libzip-dev libpugixml-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-noto-cjk qt6-translations-l10n poppler-utils libcap2-bin
@@ -15,6 +15,7 @@ packages=(
   postgresql libpq-dev
   php-cli php-sqlite3
   cups printer-driver-cups-pdf
+  xvfb xdotool
 )
 
 missing=()

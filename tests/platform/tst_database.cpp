@@ -4,11 +4,16 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
+#include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -51,6 +56,52 @@ QStringList companions(const QString& path)
     return found;
 }
 
+// What the sqlite3 shell prints for one query: another program reading the archive and closing
+// it again, as a school's own tools would.
+QString shellQuery(const QString& file, const QString& sql)
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty())
+        qFatal("the sqlite3 shell is not installed");
+    QProcess process;
+    process.start(shell, {file, sql});
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return QStringLiteral("failed: ") + QString::fromUtf8(process.readAllStandardError());
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// A file system of `size` bytes of its own, so a test can fill it; unmounted when it goes.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& size)
+    {
+        if (getuid() != 0 || !m_dir.isValid())
+            return;
+        m_mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_dir.path()}) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute("umount", {"-l", m_dir.path()});
+    }
+    bool isMounted() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+    // Writes one file until the disk takes no more.
+    void fill() const
+    {
+        QFile filler(path() + "/filler");
+        if (!filler.open(QIODevice::WriteOnly))
+            return;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
 } // namespace
 
 class DatabaseTest : public QObject {
@@ -82,6 +133,9 @@ private slots:
     void setUpReplacesOnlyFilesWithoutData();
     void jetTableStatementsAreTranslated_data();
     void jetTableStatementsAreTranslated();
+    void otherOpenersKeepTheLogAlive_data();
+    void otherOpenersKeepTheLogAlive();
+    void fullDiskOpensReadOnly();
 };
 
 void DatabaseTest::readLoopFollowsStoredOrder()
@@ -751,6 +805,83 @@ void DatabaseTest::jetTableStatementsAreTranslated()
     QFETCH(QString, jet);
     QFETCH(QString, sqlite);
     QCOMPARE(translateTableStatement(jet), sqlite);
+}
+
+void DatabaseTest::otherOpenersKeepTheLogAlive_data()
+{
+    QTest::addColumn<QString>("opener");
+    QTest::newRow("another window") << "window";
+    QTest::newRow("a window refusing the file") << "refusing window";
+    QTest::newRow("the start-up check") << "whole-file check";
+    QTest::newRow("the set-up tool's check") << "holds data";
+}
+
+// Connection A is a window that has saved; others open and close the same file, in this
+// process and in another program. A's lock must outlive them, so the log it writes into is
+// the one every later program reads.
+void DatabaseTest::otherOpenersKeepTheLogAlive()
+{
+    QFETCH(QString, opener);
+    TestFolder folder;
+    const QString file = folder.databaseFile();
+    Opened a(folder, StudentTable::selectAll);
+    a.records.addNew();
+    a.records.writeText(u"姓名", "甲");
+    QVERIFY(a.records.update());
+    QVERIFY(QFileInfo::exists(file + "-wal"));
+    QCOMPARE(archiveLockFault(), QString());
+
+    if (opener == "window") {
+        Opened other(folder, StudentTable::selectAll);
+        QCOMPARE(other.records.recordCount(), 1);
+    } else if (opener == "refusing window") {
+        DatabaseConnection other;
+        QVERIFY(!other.openDatabaseFile(file, {}, "没有的表"));
+    } else if (opener == "whole-file check") {
+        QCOMPARE(DatabaseConnection::checkWholeFile(file), QString());
+    } else {
+        QVERIFY(DatabaseConnection::fileHoldsData(file));
+    }
+    QCOMPARE(archiveLockFault(), QString());
+    QCOMPARE(shellQuery(file, "select count(*) from 学生"), QString("1"));
+
+    QVERIFY2(QFileInfo::exists(file + "-wal"), "another program deleted the live log");
+    QCOMPARE(archiveLockFault(), QString());
+    a.records.addNew();
+    a.records.writeText(u"姓名", "乙");
+    QVERIFY(a.records.update());
+    QCOMPARE(shellQuery(file, "select group_concat(姓名) from 学生"), QString("甲,乙"));
+}
+
+// No room left on the disk for SQLite's shared-memory file: the archive is still listed, and
+// a save says why it cannot be made.
+void DatabaseTest::fullDiskOpensReadOnly()
+{
+    const SmallDisk disk("1m");
+    if (!disk.isMounted())
+        QSKIP("needs root to mount a small file system");
+    TestFolder source;
+    source.addClasses({"一班"});
+    const QByteArray photo = jpegBytes(40, 50);
+    source.addStudents({{"甲", "一班", "1", photo}, {"乙", "一班", "2", {}}});
+    const QString file = disk.path() + "/学生信息.mdb";
+    QVERIFY(QFile::copy(source.databaseFile(), file));
+    disk.fill();
+
+    DatabaseConnection connection;
+    QVERIFY2(connection.openDatabaseFile(file), qPrintable(connection.lastError()));
+    QVERIFY(connection.isReadOnly());
+    Recordset students;
+    students.attach(connection);
+    QVERIFY(students.open(StudentTable::selectClass(u"一班")));
+    QCOMPARE(students.recordCount(), 2);
+    QCOMPARE(students.readBytes(u"照片"), photo);
+    QVERIFY(students.open(StudentTable::selectNumberOrName(u"乙")));
+    QCOMPARE(students.readText(u"编号"), QString("2"));
+    students.addNew();
+    students.writeText(u"姓名", "丙");
+    QVERIFY(!students.update());
+    QCOMPARE(students.lastError(), QString("磁盘已满，数据库只能查看，不能写入"));
 }
 
 QTEST_GUILESS_MAIN(DatabaseTest)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Shell.h"
+#include "tests/support/ArchiveLocks.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
@@ -98,6 +99,7 @@ public:
 
 // The services and the shared state a window is made with, all of them doubles.
 struct TestServices {
+    ArchiveLockGuard lockGuard; // every window shown must leave the archive's locks held
     ScriptedDialogs dialogs;
     RecordingNavigator navigator;
     RecordingShell shell;
