@@ -84,7 +84,7 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     const QString appFolder = ProgramFolder::locate();
     const QString databaseFile = ProgramFolder::databaseFile(appFolder);
     DatabaseConnection connection;
-    if (!connection.openDatabaseFile(databaseFile)) {
+    if (!StudentTable::openArchive(connection, databaseFile)) {
         err << "qinghe cards：打不开学生数据库 " << databaseFile << "：" << connection.lastError() << '\n';
         return 1;
     }

@@ -34,7 +34,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
 
     m_context.appFolder = ProgramFolder::locate();
     showWaitCursorWhileLocked(m_database);
-    const bool opened = m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    const bool opened = StudentTable::openArchive(m_database, m_context.databaseFile());
     new StartupCheck(m_context, m_database, opened, this);
     loadClassList();
     refillClassSelectors();
@@ -211,8 +211,13 @@ void MainWindow::startWebServer()
         return;
     }
     // The server answers once it holds its port (or why it cannot), then serves on by itself.
-    const ProgramResult result = m_context.shell.run(program, {QStringLiteral("--background")},
-                                                     ProgramFolder::databaseFolder(m_context.appFolder), 10000);
+    // An installed server lies beside the installed program; the archive it must serve is
+    // the one this window uses, on the port of this folder's settings.
+    const QString site = ProgramFolder::databaseFolder(m_context.appFolder);
+    const QStringList arguments{QStringLiteral("--root"), site, QStringLiteral("--port"),
+                                QString::number(ProgramFolder::webServerPort(m_context.appFolder)),
+                                QStringLiteral("--background")};
+    const ProgramResult result = m_context.shell.run(program, arguments, site, 10000);
     if (result.finished && result.exitCode == 0)
         return;
     QString reason = result.errorOutput.trimmed();

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/StartupCheck.h"
 
+#include "exchange/DatabaseBackup.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -16,6 +18,7 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
     , m_window(window)
 {
     const QString file = context.databaseFile();
+    DatabaseBackup::removeLeftovers(file);
     if (!opened) {
         // A missing archive is the empty start of a new folder, not a fault.
         const QString reason = database.lastError();
@@ -25,6 +28,13 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
             emit finished();
         });
         return;
+    }
+    if (const QString readOnly = database.readOnlyReason(); !readOnly.isEmpty()) {
+        // Lists, search and cards work; the operator learns before a save why it cannot be.
+        QTimer::singleShot(0, this, [this, file, readOnly] {
+            m_context.dialogs.message(m_window, readOnly + QStringLiteral("。\n") + file, QStringLiteral("错误信息"),
+                                      MessageIcon::Warning);
+        });
     }
     auto result = std::make_shared<QString>();
     m_thread = QThread::create(

@@ -41,7 +41,7 @@ void CardPreviewWindow::open()
 
     m_composer.emplace(CardLayout::load(m_context.appFolder));
     m_connection.close();
-    m_connection.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    StudentTable::openArchive(m_connection, m_context.databaseFile());
     m_records.attach(m_connection);
     showClass();
 }

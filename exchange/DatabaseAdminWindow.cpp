@@ -18,7 +18,7 @@ DatabaseAdminWindow::DatabaseAdminWindow(AppContext& context, QWidget* parent)
     , m_ui(std::make_unique<Ui::DatabaseAdminWindow>())
 {
     m_ui->setupUi(this);
-    m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
+    StudentTable::openArchive(m_database, m_context.databaseFile());
     m_administrator.attach(m_database);
     m_students.attach(m_database);
     m_administrator.open(StudentTable::selectAdministrator);
@@ -59,6 +59,12 @@ bool DatabaseAdminWindow::passwordAccepted(const std::optional<QString>& entry)
 
 void DatabaseAdminWindow::rebuildDatabase()
 {
+    // A file that is not the student archive (another program's database, a damaged one)
+    // is left as it is; without it there is no administrator password to ask for either.
+    if (!m_database.isOpen()) {
+        tell(QStringLiteral("数据库没有重建：") + m_database.lastError());
+        return;
+    }
     if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("密码："), windowTitle())))
         return;
     // The warning beside the button is the only caution before every record goes, so a

@@ -15,4 +15,8 @@ QString backupFile(const QString& databaseFile, const QDateTime& when);
 // it, written whole or not at all.
 bool write(DatabaseConnection& database, const QString& backupFile, QString* error);
 
+// Removes what backups killed half-way left in DB/备份/ (their hidden temporary files and
+// SQLite's journals of them); a backup another program is writing right now is left alone.
+void removeLeftovers(const QString& databaseFile);
+
 } // namespace DatabaseBackup

@@ -22,6 +22,11 @@ QString selectNumberOrName(QStringView text)
 
 QString selectId(int id) { return QStringLiteral("select * from 学生 where id=") + QString::number(id); }
 
+bool openArchive(DatabaseConnection& connection, const QString& path)
+{
+    return connection.openDatabaseFile(path, databasePassword, QStringLiteral("学生"));
+}
+
 bool createDatabaseFile(const QString& path, QString* error)
 {
     auto fail = [error](const QString& message) {

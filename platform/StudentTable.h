@@ -25,6 +25,10 @@ QString selectClass(QStringView className);
 QString selectNumberOrName(QStringView text);
 QString selectId(int id);
 
+// Opens the student archive for a window or a tool. A file without table 学生 is another
+// program's database: it is refused with the reason, so not a byte of it is changed.
+bool openArchive(DatabaseConnection& connection, const QString& path);
+
 // Creates a database file with its three tables and the administrator row. It is built
 // whole in memory and renamed into place, so a crash leaves the old file or the new one.
 // Refuses to replace a file that holds data.

@@ -86,7 +86,7 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
     m_ui->编辑框2->setText(QString::number(QDate::currentDate().year()));
 
     showWaitCursorWhileLocked(m_database);
-    if (!m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword)
+    if (!StudentTable::openArchive(m_database, m_context.databaseFile())
         && QFileInfo::exists(m_context.databaseFile()))
         m_context.reportDatabaseProblem(this, m_database.lastError(), false);
     if (!m_context.databaseDamage.isEmpty())

@@ -10,7 +10,7 @@ namespace ClassAccounts {
 QList<ClassAccount> load(const QString& databaseFile)
 {
     DatabaseConnection connection;
-    connection.openDatabaseFile(databaseFile, StudentTable::databasePassword);
+    StudentTable::openArchive(connection, databaseFile);
     return load(connection);
 }
 
@@ -33,7 +33,7 @@ bool save(const QString& databaseFile, const QList<ClassAccount>& accounts, QStr
         return false;
     };
     DatabaseConnection connection;
-    if (!connection.openDatabaseFile(databaseFile, StudentTable::databasePassword))
+    if (!StudentTable::openArchive(connection, databaseFile))
         return fail(connection.lastError());
     // The table is rebuilt inside one transaction, so a failure or a crash half-way leaves the
     // old accounts, and the web site never sees the table missing or half written.

@@ -53,7 +53,7 @@ void WebSettingsWindow::clearOptions()
 {
     // One statement: every student's option is cleared, or none is.
     DatabaseConnection connection;
-    if (!connection.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword)
+    if (!StudentTable::openArchive(connection, m_context.databaseFile())
         || !connection.execute(QStringLiteral("UPDATE 学生 SET 选项=''"))) {
         m_context.dialogs.message(this, QStringLiteral("清理失败：") + connection.lastError(), {},
                                   MessageIcon::Warning);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
+#include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
@@ -150,7 +151,12 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     file.setPermissions(file.permissions() | QFile::ExeOwner);
     start->click();
     QCOMPARE(services.shell.startedPrograms, QStringList({server}));
-    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--background"}));
+    const QString site = ProgramFolder::databaseFolder(folder.path());
+    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--root", site, "--port", "80", "--background"}));
+    // The folder's own port, also when the server is the installed one.
+    QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", u"8123"));
+    start->click();
+    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--root", site, "--port", "8123", "--background"}));
     QCOMPARE(services.dialogs.messages().size(), 1);
 
     // A port it cannot take is told with the server's own reason.

@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 #include "app/StartupCheck.h"
 #include "platform/ProgramFolder.h"
+#include "platform/DatabaseConnection.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
@@ -13,6 +15,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +42,17 @@ struct Start {
     }
 };
 
+QByteArray foreignDatabase()
+{
+    DatabaseConnection connection;
+    if (!connection.createInMemory() || !connection.execute("CREATE TABLE bookmarks(url TEXT)")
+        || !connection.execute("INSERT INTO bookmarks VALUES('https://example.org/')"))
+        qFatal("no in-memory database");
+    QByteArray bytes = connection.fileBytes();
+    bytes[18] = bytes[19] = 1; // a rollback journal, not WAL
+    return bytes;
+}
+
 bool saysRestoreFromBackup(const QString& message)
 {
     return message.contains("数据库文件已损坏") && message.contains("请从备份恢复");
@@ -53,6 +68,7 @@ private slots:
     void refusedFileIsReportedOnceAndLeftAlone_data();
     void refusedFileIsReportedOnceAndLeftAlone();
     void damagedPagesAreReportedAndNotWritten();
+    void backupLeftoversRemoved();
 };
 
 void StartupTest::wholeArchiveSaysNothing()
@@ -70,6 +86,8 @@ void StartupTest::refusedFileIsReportedOnceAndLeftAlone_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("zero bytes") << QByteArray();
     QTest::newRow("a workbook saved under the database's name") << QByteArray("PK\x03\x04") + noiseBytes(3000, 5);
+    // Another program's SQLite file in its own journal mode, which must stay as it is.
+    QTest::newRow("another program's SQLite database") << foreignDatabase();
 }
 
 void StartupTest::refusedFileIsReportedOnceAndLeftAlone()
@@ -82,6 +100,8 @@ void StartupTest::refusedFileIsReportedOnceAndLeftAlone()
     QCOMPARE(start.services.dialogs.messages().size(), 1);
     const QString message = start.services.dialogs.messages()[0];
     QVERIFY2(saysRestoreFromBackup(message) && message.contains(folder.databaseFile()), qPrintable(message));
+    if (QTest::currentDataTag() == QByteArray("another program's SQLite database"))
+        QVERIFY2(message.contains("没有“学生”表"), qPrintable(message));
 
     // The editor, and a save, meet the same file without saying it again or writing into it.
     control<QPushButton>(*start.window, "按钮7")->click();
@@ -117,6 +137,27 @@ void StartupTest::damagedPagesAreReportedAndNotWritten()
     QVERIFY2(start.services.dialogs.messages()[1].startsWith("保存失败：数据库文件已损坏"), qPrintable(start.services.dialogs.messages()[1]));
     start.window.reset();
     QCOMPARE(fileBytes(folder.databaseFile()), bytes);
+}
+
+// A backup killed half-way leaves its hidden temporary file and SQLite's journal of it; the
+// next start removes them, but not those of a backup another program is writing now.
+void StartupTest::backupLeftoversRemoved()
+{
+    TestFolder folder;
+    const QString backups = ProgramFolder::databaseFolder(folder.path()) + "/备份/";
+    QVERIFY(QDir().mkpath(backups));
+    const pid_t gone = startChild([] { return true; });
+    QCOMPARE(waitForChild(gone), 0);
+    const QString dead = QString(".学生信息-20260101-080000.mdb.%1.k3x9q2ab.part").arg(gone);
+    const QString live = QString(".学生信息-20260101-090000.mdb.%1.p0w8e7rt.part").arg(getppid());
+    const QString kept = "学生信息-20260101-070000.mdb";
+    for (const QString& name : {dead, dead + "-journal", live, live + "-journal", kept})
+        writeTestFile(backups + name, noiseBytes(5000, 3));
+
+    Start start;
+    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({live, live + "-journal", kept}));
+    QVERIFY(start.services.dialogs.shown.isEmpty());
 }
 
 QTEST_MAIN(StartupTest)

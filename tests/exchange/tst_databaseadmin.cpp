@@ -6,6 +6,7 @@
 #include "platform/StudentTable.h"
 #include "platform/workbook/Workbook.h"
 #include "platform/workbook/ZipPackage.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
@@ -19,6 +20,8 @@
 #include <QXmlStreamReader>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -122,6 +125,8 @@ private slots:
     void wrongPasswordChangesNothing_data();
     void wrongPasswordChangesNothing();
     void rebuildRefusedWithoutBackup();
+    void rebuildRefusesAnotherProgramsDatabase();
+    void backupRemovesLeftoversOfKilledBackups();
     void changedPasswordHoldsAtOnce();
     void mismatchedConfirmationKeepsThePassword();
     void emptyAdministratorTableKeepsAChange();
@@ -195,6 +200,47 @@ void DatabaseAdminTest::rebuildRefusedWithoutBackup()
     a.click("按钮2", {QString("514")});
     QVERIFY2(a.messages().value(0).startsWith("数据库没有重建："), qPrintable(a.messages().value(0)));
     QCOMPARE(rowsOf(a.folder.databaseFile(), StudentTable::selectAll), 2);
+}
+
+// Not the student archive: nothing is asked, backed up or written, whatever password is given.
+void DatabaseAdminTest::rebuildRefusesAnotherProgramsDatabase()
+{
+    TestFolder folder(false);
+    DatabaseConnection other;
+    QVERIFY(other.createInMemory());
+    QVERIFY(other.execute("CREATE TABLE bookmarks(url TEXT)"));
+    QByteArray bytes = other.fileBytes();
+    bytes[18] = bytes[19] = 1; // its own journal mode
+    writeTestFile(folder.databaseFile(), bytes);
+
+    TestServices services;
+    services.context.appFolder = folder.path();
+    DatabaseAdminWindow window(services.context);
+    services.dialogs.textAnswers.enqueue(QString());
+    control<QPushButton>(window, "按钮2")->click();
+    QCOMPARE(services.dialogs.shown.size(), 1);
+    QCOMPARE(services.dialogs.shown[0].kind, QString("message"));
+    QVERIFY2(services.dialogs.shown[0].text.startsWith("数据库没有重建：数据库文件里没有“学生”表"),
+             qPrintable(services.dialogs.shown[0].text));
+    QCOMPARE(fileBytes(folder.databaseFile()), bytes);
+    QCOMPARE(QDir(folder.path() + "/DB").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"学生信息.mdb"}));
+}
+
+void DatabaseAdminTest::backupRemovesLeftoversOfKilledBackups()
+{
+    Admin a;
+    const QString backups = a.folder.path() + "/DB/备份/";
+    QVERIFY(QDir().mkpath(backups));
+    const pid_t gone = startChild([] { return true; });
+    QCOMPARE(waitForChild(gone), 0);
+    const QString dead = QString(".学生信息-20260101-080000.mdb.%1.k3x9q2ab.part").arg(gone);
+    const QString live = QString(".学生信息-20260101-090000.mdb.%1.p0w8e7rt.part").arg(getppid());
+    for (const QString& name : {dead, dead + "-journal", live})
+        writeTestFile(backups + name, noiseBytes(5000, 3));
+    a.click("按钮2", {QString("514")});
+    QVERIFY2(a.messages().value(0).startsWith("重建数据库成功！"), qPrintable(a.messages().value(0)));
+    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden, QDir::Name), QStringList({live}) + a.backups());
 }
 
 void DatabaseAdminTest::changedPasswordHoldsAtOnce()
