@@ -47,9 +47,11 @@ void CaptureArea::replaceSourceImage(const QImage& image)
 {
     m_sourceImage = image;
     m_sourceOnCanvas = Picture::coverRect(image.size(), canvasSize);
-    m_scaledSource = image.isNull() ? QImage()
-                                    : image.scaled(m_sourceOnCanvas.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                          .convertToFormat(QImage::Format_RGB32);
+    m_scaledSource =
+        image.isNull()
+            ? QImage()
+            : image.scaled(m_sourceOnCanvas.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                  .convertToFormat(QImage::Format_RGB32);
     // A face found in the previous picture says nothing about this one.
     m_validFraming = 0;
     redrawCapture();

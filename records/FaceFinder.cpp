@@ -64,7 +64,8 @@ QList<QRect> FaceFinder::find(const QImage& picture, int smallest)
     std::vector<size_t> order(found.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&sightings](size_t a, size_t b) { return sightings[a] > sightings[b]; });
+    std::sort(order.begin(), order.end(),
+              [&sightings](size_t a, size_t b) { return sightings[a] > sightings[b]; });
     QList<QRect> faces;
     for (const size_t i : order)
         faces.append(QRect(found[i].x, found[i].y, found[i].width, found[i].height));

@@ -13,7 +13,8 @@ namespace {
 constexpr double eyesInFrame = 0.45;
 QPointF expectedTopLeft(QPointF eyes)
 {
-    return {eyes.x() - CaptureArea::cropSize.width() / 2.0, eyes.y() - eyesInFrame * CaptureArea::cropSize.height()};
+    return {eyes.x() - CaptureArea::cropSize.width() / 2.0,
+            eyes.y() - eyesInFrame * CaptureArea::cropSize.height()};
 }
 
 // Runs the framing to its end and answers its hint.
@@ -176,7 +177,8 @@ void FaceFramingTest::panDuringTheSearchIsFollowed()
     area.mouseMoved({130, 100});
     area.mouseReleased(Qt::RightButton, {130, 100});
     QVERIFY(finished.wait(20000));
-    QVERIFY2(qAbs(area.cropFrame().x() - (expectedTopLeft(eyes).x() + 30)) <= 10, qPrintable(describe(area.cropFrame())));
+    QVERIFY2(qAbs(area.cropFrame().x() - (expectedTopLeft(eyes).x() + 30)) <= 10,
+             qPrintable(describe(area.cropFrame())));
 }
 
 void FaceFramingTest::newPictureDropsTheOldSearch()
