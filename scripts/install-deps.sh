@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libsqlite3-dev sqlite3 libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
   libzip-dev libpugixml-dev
@@ -15,6 +15,7 @@ packages=(
   postgresql libpq-dev
   php-cli php-sqlite3
   cups printer-driver-cups-pdf
+  libopencv-objdetect-dev opencv-data
   xvfb xdotool
 )
 
