@@ -52,7 +52,8 @@ std::optional<CardsRequest> parseCards(const QStringList& args, QString* error)
                 continue;
             const bool isClass = name == u"--class";
             if (!value || (!isClass && value->isEmpty())) {
-                *error = isClass ? QStringLiteral("--class 后面缺少班级名称") : QStringLiteral("--pdf 后面缺少文件名");
+                *error = isClass ? QStringLiteral("--class 后面缺少班级名称")
+                                 : QStringLiteral("--pdf 后面缺少文件名");
                 return std::nullopt;
             }
             if (isClass ? request.className.has_value() : havePdf) {
@@ -90,7 +91,8 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     }
     Recordset records;
     records.attach(connection);
-    const QString sql = request.className ? StudentTable::selectClass(*request.className) : StudentTable::selectAll;
+    const QString sql =
+        request.className ? StudentTable::selectClass(*request.className) : StudentTable::selectAll;
     if (!records.open(sql)) {
         err << "qinghe cards：读不出学生记录：" << records.lastError() << '\n';
         return 1;
@@ -154,17 +156,18 @@ bool wantsCommandLine(int argc, char* argv[])
 
 QString usage()
 {
-    return QStringLiteral("用法：\n"
-                          "  qinghe                 打开青禾名录主窗口\n"
-                          "  qinghe cards [--class 班级] --pdf 文件\n"
-                          "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
-                          "                         写成 PDF 文件，不打开窗口\n"
-                          "  qinghe --help          显示本说明\n"
-                          "  qinghe --version       显示版本\n"
-                          "\n"
-                          "环境变量：\n"
-                          "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
-                          "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n");
+    return QStringLiteral(
+        "用法：\n"
+        "  qinghe                 打开青禾名录主窗口\n"
+        "  qinghe cards [--class 班级] --pdf 文件\n"
+        "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
+        "                         写成 PDF 文件，不打开窗口\n"
+        "  qinghe --help          显示本说明\n"
+        "  qinghe --version       显示版本\n"
+        "\n"
+        "环境变量：\n"
+        "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
+        "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n");
 }
 
 int run(int argc, char* argv[])

@@ -81,7 +81,9 @@ void MainWindow::refillClassSelectors()
 
 void MainWindow::connectNavigation()
 {
-    const auto opener = [this](WindowKind kind) { return [this, kind] { m_context.navigator.open(kind, this); }; };
+    const auto opener = [this](WindowKind kind) {
+        return [this, kind] { m_context.navigator.open(kind, this); };
+    };
     connect(m_ui->按钮7, &QPushButton::clicked, this, opener(WindowKind::RecordEditor));
     connect(m_ui->按钮8, &QPushButton::clicked, this, opener(WindowKind::WebSettings));
     connect(m_ui->数据管理, &QAction::triggered, this, opener(WindowKind::RecordEditor));
@@ -225,8 +227,8 @@ void MainWindow::startWebServer()
 {
     const QString program = ProgramFolder::webServerProgram(m_context.appFolder);
     if (!QFileInfo(program).isExecutable()) {
-        m_context.dialogs.message(this, QStringLiteral("找不到网页服务器程序：") + program, QStringLiteral("错误信息"),
-                                  MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("找不到网页服务器程序：") + program,
+                                  QStringLiteral("错误信息"), MessageIcon::Warning);
         return;
     }
     // The server answers once it holds its port (or why it cannot), then serves on by itself.
@@ -242,16 +244,17 @@ void MainWindow::startWebServer()
     QString reason = result.errorOutput.trimmed();
     if (reason.isEmpty())
         reason = result.finished ? program : QStringLiteral("程序没有回应：") + program;
-    m_context.dialogs.message(this, QStringLiteral("网页服务器没有启动：") + reason, QStringLiteral("错误信息"),
-                              MessageIcon::Warning);
+    m_context.dialogs.message(this, QStringLiteral("网页服务器没有启动：") + reason,
+                              QStringLiteral("错误信息"), MessageIcon::Warning);
 }
 
 void MainWindow::openWebAddress()
 {
     const QString address = webAddress();
     if (!m_context.shell.openUrl(address))
-        m_context.dialogs.message(this, QStringLiteral("找不到可以打开网页的浏览器。请在浏览器中输入这个网址：") + address,
-                                  QStringLiteral("错误信息"), MessageIcon::Warning);
+        m_context.dialogs.message(
+            this, QStringLiteral("找不到可以打开网页的浏览器。请在浏览器中输入这个网址：") + address,
+            QStringLiteral("错误信息"), MessageIcon::Warning);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -276,13 +279,14 @@ void MainWindow::makeRosterTemplate()
 {
     SpreadsheetApp spreadsheet(m_context.shell);
     if (!spreadsheet.isInstalled()) {
-        m_context.dialogs.message(this, QStringLiteral("你没有安装EXCEL程序，请安装后再查看"), {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("你没有安装EXCEL程序，请安装后再查看"), {},
+                                  MessageIcon::Warning);
         return;
     }
     QString error;
     if (!spreadsheet.open(Roster::blankRoster(), QStringLiteral("学生名单模板"), &error))
-        m_context.dialogs.message(this, QStringLiteral("名单模板没有打开：") + error, QStringLiteral("错误信息"),
-                                  MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("名单模板没有打开：") + error,
+                                  QStringLiteral("错误信息"), MessageIcon::Warning);
 }
 
 void MainWindow::loadChosenRoster()
@@ -309,10 +313,11 @@ void MainWindow::loadChosenRoster()
     m_rosterWorkbook.close();
     m_roster.close();
     if (!opened)
-        m_context.dialogs.message(this, QStringLiteral("名单文件读不出来：") + reason, QStringLiteral("错误信息"),
-                                  MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("名单文件读不出来：") + reason,
+                                  QStringLiteral("错误信息"), MessageIcon::Warning);
     else
-        m_context.dialogs.message(this, QStringLiteral("请以“姓名”“班级”“编号”为表头！"), {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("请以“姓名”“班级”“编号”为表头！"), {},
+                                  MessageIcon::Warning);
 }
 
 void MainWindow::showWholeRoster() { showFixedRoster(Roster::wholeRoster); }

@@ -8,8 +8,8 @@
 
 #include <QFileInfo>
 #include <QThread>
-#include <QWidget>
 #include <QTimer>
+#include <QWidget>
 
 StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bool opened, QWidget* window)
     : QObject(window)
@@ -32,13 +32,14 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
     if (const QString readOnly = database.readOnlyReason(); !readOnly.isEmpty()) {
         // Lists, search and cards work; the operator learns before a save why it cannot be.
         QTimer::singleShot(0, this, [this, file, readOnly] {
-            m_context.dialogs.message(m_window, readOnly + QStringLiteral("。\n") + file, QStringLiteral("错误信息"),
-                                      MessageIcon::Warning);
+            m_context.dialogs.message(m_window, readOnly + QStringLiteral("。\n") + file,
+                                      QStringLiteral("错误信息"), MessageIcon::Warning);
         });
     }
     auto result = std::make_shared<QString>();
-    m_thread = QThread::create(
-        [file, result, cancel = m_cancel] { *result = DatabaseConnection::checkWholeFile(file, cancel.get()); });
+    m_thread = QThread::create([file, result, cancel = m_cancel] {
+        *result = DatabaseConnection::checkWholeFile(file, cancel.get());
+    });
     connect(m_thread, &QThread::finished, this, [this, result] {
         if (!result->isEmpty())
             report(*result, true);

@@ -32,7 +32,10 @@ DatabaseAdminWindow::DatabaseAdminWindow(AppContext& context, QWidget* parent)
 
 DatabaseAdminWindow::~DatabaseAdminWindow() = default;
 
-void DatabaseAdminWindow::tell(const QString& text) { m_context.dialogs.message(this, text, {}, MessageIcon::Information); }
+void DatabaseAdminWindow::tell(const QString& text)
+{
+    m_context.dialogs.message(this, text, {}, MessageIcon::Information);
+}
 
 void DatabaseAdminWindow::exportToSpreadsheet()
 {

@@ -48,7 +48,10 @@ void removeLeftoversIn(const QString& backups)
 
 } // namespace
 
-void DatabaseBackup::removeLeftovers(const QString& databaseFile) { removeLeftoversIn(backupFolder(databaseFile)); }
+void DatabaseBackup::removeLeftovers(const QString& databaseFile)
+{
+    removeLeftoversIn(backupFolder(databaseFile));
+}
 
 QString DatabaseBackup::backupFile(const QString& databaseFile, const QDateTime& when)
 {

@@ -256,7 +256,8 @@ QString pathRefusal(const QString& path)
 bool hasSqliteHeader(sqlite3* db)
 {
     sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
+        || !file->pMethods)
         return false;
     static const char magic[] = "SQLite format 3";
     char header[sizeof magic] = {};
@@ -336,7 +337,7 @@ bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*
              << Attempt{fileUri(path, "?mode=ro&immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI};
     QStringList tables;
     int rc = SQLITE_OK;
-    QString failure;     // why the first attempt failed
+    QString failure;      // why the first attempt failed
     QString writeFailure; // why a writable file is opened read-only
     for (const Attempt& attempt : attempts) {
         s.close();
@@ -387,7 +388,8 @@ bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*
 bool DatabaseConnection::createInMemory()
 {
     close();
-    const int rc = sqlite3_open_v2(":memory:", &m_session->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(":memory:", &m_session->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         m_session->fail(rc);
         m_session->close();
@@ -417,7 +419,10 @@ QByteArray DatabaseConnection::fileBytes() const
 
 bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }
 
-QString DatabaseConnection::readOnlyReason() const { return m_session->db ? m_session->readOnlyReason : QString(); }
+QString DatabaseConnection::readOnlyReason() const
+{
+    return m_session->db ? m_session->readOnlyReason : QString();
+}
 
 bool DatabaseConnection::isDamaged() const { return !m_session->damage.isEmpty(); }
 
@@ -457,8 +462,8 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
     for (const char* parameters : {"?mode=ro", "?mode=ro&immutable=1"}) {
         s.close();
         findings.clear();
-        rc = sqlite3_open_v2(fileUri(path, parameters).constData(), &s.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
-                             nullptr);
+        rc = sqlite3_open_v2(fileUri(path, parameters).constData(), &s.db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
         if (rc != SQLITE_OK)
             continue;
         sqlite3_busy_timeout(s.db, lockTimeoutMs);

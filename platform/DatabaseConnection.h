@@ -25,7 +25,8 @@ public:
     // cannot be written is opened read-only, so a CD or a shared folder still lists its
     // students, and every write then says why it cannot. The password of the original file
     // format has no meaning for SQLite and is ignored.
-    bool openDatabaseFile(const QString& path, const QString& password = {}, const QString& requiredTable = {});
+    bool openDatabaseFile(const QString& path, const QString& password = {},
+                          const QString& requiredTable = {});
     bool openConnectionString(const QString& connectionString);
     // A new, empty database in memory, written to a file whole from fileBytes: the set-up
     // tool builds the archive this way, so no half-made file is ever seen under its name.

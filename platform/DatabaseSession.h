@@ -20,7 +20,7 @@ struct DatabaseSession {
     // Set once SQLite found the file damaged: nothing more is written into it.
     QString damage;
     bool readOnly = false;
-    QString readOnlyReason; // when a writable file could only be opened read-only
+    QString readOnlyReason;  // when a writable file could only be opened read-only
     bool walChecked = false; // WAL is switched on at the first write, never by opening
     std::function<void(bool waiting)> lockWait;
     bool waiting = false;

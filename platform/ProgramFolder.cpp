@@ -2,9 +2,9 @@
 #include "platform/ProgramFolder.h"
 
 #include "platform/DatabaseConnection.h"
+#include "platform/IniFile.h"
 #include "platform/SafeFile.h"
 #include "platform/SqlText.h"
-#include "platform/IniFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,7 +68,8 @@ bool copyMissing(const QString& from, const QString& to, QString* error)
 
 QString userFolder()
 {
-    return cleaned(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/qinghe"));
+    return cleaned(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                   + QStringLiteral("/qinghe"));
 }
 
 bool layOut(const QString& installed, const QString& user, QString* error)
@@ -96,7 +97,8 @@ bool layOut(const QString& installed, const QString& user, QString* error)
     }
     for (const QString& name : files) {
         const QString target = user + u'/' + name;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !copyMissing(source.filePath(name), target, error))
+        if (!QDir().mkpath(QFileInfo(target).absolutePath())
+            || !copyMissing(source.filePath(name), target, error))
             return false;
     }
     return true;
@@ -113,7 +115,8 @@ QString choose(const QString& override, const QString& installed, const QString&
 
 QString locate()
 {
-    return choose(qEnvironmentVariable("QINGHE_FOLDER"), QCoreApplication::applicationDirPath(), userFolder());
+    return choose(qEnvironmentVariable("QINGHE_FOLDER"), QCoreApplication::applicationDirPath(),
+                  userFolder());
 }
 
 QString databaseFolder(const QString& appFolder) { return appFolder + QStringLiteral("/DB"); }

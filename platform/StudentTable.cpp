@@ -6,7 +6,6 @@
 #include "platform/SafeFile.h"
 #include "platform/SqlText.h"
 
-
 namespace StudentTable {
 
 QString selectClass(QStringView className)

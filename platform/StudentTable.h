@@ -11,7 +11,8 @@ namespace StudentTable {
 inline const QString createStudents = QStringLiteral(
     "CREATE TABLE 学生(id AUTOINCREMENT,姓名 varchar,编号 varchar,班级 varchar,照片 OLEOBJECT,性别 varchar,"
     "住址 varchar,电话 varchar,简介 OLEOBJECT,出生年月 varchar,选项 varchar)");
-inline const QString createClasses = QStringLiteral("CREATE TABLE 设置(单位 varchar,帐号 varchar,密码 varchar)");
+inline const QString createClasses =
+    QStringLiteral("CREATE TABLE 设置(单位 varchar,帐号 varchar,密码 varchar)");
 inline const QString createAdministrator = QStringLiteral("CREATE TABLE 管理员(密码 varchar)");
 // The password of the original file format; every connection passes it, as the pages do.
 inline const QString databasePassword = QStringLiteral("2961574");

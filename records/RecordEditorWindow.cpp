@@ -48,8 +48,8 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
 {
     m_ui->setupUi(this);
     QTreeWidget* list = m_ui->数据列表框;
-    for (const auto& [column, width] : {std::pair{ClassColumn, 70}, {NameColumn, 70}, {NumberColumn, 120},
-                                        {PhotoColumn, 40}})
+    for (const auto& [column, width] :
+         {std::pair{ClassColumn, 70}, {NameColumn, 70}, {NumberColumn, 120}, {PhotoColumn, 40}})
         list->setColumnWidth(column, width);
 
     QAction* browse = m_ui->目录编辑框1->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
@@ -198,9 +198,8 @@ void RecordEditorWindow::loadRow(int row)
 void RecordEditorWindow::reportDatabaseProblem()
 {
     if (m_database.isDamaged())
-        m_context.reportDatabaseProblem(this, m_records.lastError().isEmpty() ? m_database.lastError()
-                                                                              : m_records.lastError(),
-                                        true);
+        m_context.reportDatabaseProblem(
+            this, m_records.lastError().isEmpty() ? m_database.lastError() : m_records.lastError(), true);
 }
 
 int RecordEditorWindow::shownListedId() const
@@ -292,8 +291,9 @@ void RecordEditorWindow::saveChanges()
     const StudentRecord record = recordOnScreen();
     QString error;
     if (!loadShownRecord(&error) || !writeStudentRecord(m_records, record)) {
-        m_context.dialogs.message(this, QStringLiteral("保存失败：") + (error.isEmpty() ? m_records.lastError() : error),
-                                  {}, MessageIcon::Warning);
+        m_context.dialogs.message(
+            this, QStringLiteral("保存失败：") + (error.isEmpty() ? m_records.lastError() : error), {},
+            MessageIcon::Warning);
         return;
     }
     QTreeWidgetItem* item = m_ui->数据列表框->topLevelItem(selectedRow());
@@ -313,8 +313,9 @@ void RecordEditorWindow::deleteRecord()
         return;
     QString error;
     if (!loadShownRecord(&error) || !m_records.deleteCurrent() || !m_records.update()) {
-        m_context.dialogs.message(this, QStringLiteral("删除失败：") + (error.isEmpty() ? m_records.lastError() : error),
-                                  {}, MessageIcon::Warning);
+        m_context.dialogs.message(
+            this, QStringLiteral("删除失败：") + (error.isEmpty() ? m_records.lastError() : error), {},
+            MessageIcon::Warning);
         return;
     }
 

@@ -42,7 +42,8 @@ void WebSettingsWindow::saveAndGenerate()
     // describe the pages the site serves.
     QString error;
     if (!SitePages::write(m_context.appFolder, title, options, &error)
-        || !IniFile::write(m_context.settingsFile(), section, {{titleKey, title}, {optionsKey, options}}, &error)) {
+        || !IniFile::write(m_context.settingsFile(), section, {{titleKey, title}, {optionsKey, options}},
+                           &error)) {
         m_context.dialogs.message(this, QStringLiteral("保存失败：") + error, {}, MessageIcon::Warning);
         return;
     }

@@ -27,7 +27,6 @@ private slots:
     void webServerStartedOnlyWhenPresent();
 };
 
-
 void MainWindowTest::emptyClassTableLeavesSelectorsEmpty()
 {
     TestFolder folder;
@@ -152,11 +151,13 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     start->click();
     QCOMPARE(services.shell.startedPrograms, QStringList({server}));
     const QString site = ProgramFolder::databaseFolder(folder.path());
-    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--root", site, "--port", "80", "--background"}));
+    QCOMPARE(services.shell.startedArguments.last(),
+             QStringList({"--root", site, "--port", "80", "--background"}));
     // The folder's own port, also when the server is the installed one.
     QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", u"8123"));
     start->click();
-    QCOMPARE(services.shell.startedArguments.last(), QStringList({"--root", site, "--port", "8123", "--background"}));
+    QCOMPARE(services.shell.startedArguments.last(),
+             QStringList({"--root", site, "--port", "8123", "--background"}));
     QCOMPARE(services.dialogs.messages().size(), 1);
 
     // A port it cannot take is told with the server's own reason.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
 #include "app/StartupCheck.h"
-#include "platform/ProgramFolder.h"
 #include "platform/DatabaseConnection.h"
+#include "platform/ProgramFolder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
@@ -85,7 +85,8 @@ void StartupTest::refusedFileIsReportedOnceAndLeftAlone_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("zero bytes") << QByteArray();
-    QTest::newRow("a workbook saved under the database's name") << QByteArray("PK\x03\x04") + noiseBytes(3000, 5);
+    QTest::newRow("a workbook saved under the database's name")
+        << QByteArray("PK\x03\x04") + noiseBytes(3000, 5);
     // Another program's SQLite file in its own journal mode, which must stay as it is.
     QTest::newRow("another program's SQLite database") << foreignDatabase();
 }
@@ -120,7 +121,8 @@ void StartupTest::damagedPagesAreReportedAndNotWritten()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 30; ++i)
-        students.append({QString("学生%1").arg(i), "七(1)班", QString::number(i), noiseBytes(20000, quint32(i))});
+        students.append(
+            {QString("学生%1").arg(i), "七(1)班", QString::number(i), noiseBytes(20000, quint32(i))});
     folder.addStudents(students);
     QByteArray bytes = fileBytes(folder.databaseFile());
     // The pages of the photos in the middle of the file, not the table list on the first.
@@ -134,7 +136,8 @@ void StartupTest::damagedPagesAreReportedAndNotWritten()
              qPrintable(start.services.dialogs.messages()[0]));
     start.save("新生");
     QCOMPARE(start.services.dialogs.messages().size(), 2);
-    QVERIFY2(start.services.dialogs.messages()[1].startsWith("保存失败：数据库文件已损坏"), qPrintable(start.services.dialogs.messages()[1]));
+    QVERIFY2(start.services.dialogs.messages()[1].startsWith("保存失败：数据库文件已损坏"),
+             qPrintable(start.services.dialogs.messages()[1]));
     start.window.reset();
     QCOMPARE(fileBytes(folder.databaseFile()), bytes);
 }

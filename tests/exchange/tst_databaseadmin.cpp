@@ -45,10 +45,7 @@ struct Admin {
         control<QPushButton>(*window, button)->click();
     }
     QStringList messages() const { return services.dialogs.messages(); }
-    QStringList backups() const
-    {
-        return QDir(folder.path() + "/DB/备份").entryList({"*.mdb"}, QDir::Files);
-    }
+    QStringList backups() const { return QDir(folder.path() + "/DB/备份").entryList({"*.mdb"}, QDir::Files); }
     QString administratorPassword() const
     {
         DatabaseConnection db;
@@ -104,7 +101,8 @@ SheetLook lookOf(const QByteArray& workbook)
     while (!sheet.atEnd()) {
         sheet.readNext();
         if (sheet.isStartElement() && sheet.name() == u"col") {
-            for (int c = sheet.attributes().value("min").toInt(); c <= sheet.attributes().value("max").toInt(); ++c)
+            for (int c = sheet.attributes().value("min").toInt();
+                 c <= sheet.attributes().value("max").toInt(); ++c)
                 look.widths[c] = sheet.attributes().value("width").toDouble();
         } else if (sheet.isStartElement() && sheet.name() == u"c") {
             look.alignment[sheet.attributes().value("r").toString()] =
@@ -240,7 +238,8 @@ void DatabaseAdminTest::backupRemovesLeftoversOfKilledBackups()
         writeTestFile(backups + name, noiseBytes(5000, 3));
     a.click("按钮2", {QString("514")});
     QVERIFY2(a.messages().value(0).startsWith("重建数据库成功！"), qPrintable(a.messages().value(0)));
-    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden, QDir::Name), QStringList({live}) + a.backups());
+    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({live}) + a.backups());
 }
 
 void DatabaseAdminTest::changedPasswordHoldsAtOnce()
@@ -320,8 +319,8 @@ void DatabaseAdminTest::exportWritesEveryRecord()
     QCOMPARE(QStringList(sheet.rows[0].begin(), sheet.rows[0].end()),
              QStringList({"姓名", "班级", "编号", "性别", "出生年月", "家庭住址", "电话", "简介", "选项"}));
     QCOMPARE(QStringList(sheet.rows[1].begin(), sheet.rows[1].end()),
-             QStringList({"张三", "七(1)班", "001", "男", "2011.5", "城关镇1号", "013800138000", "班长\n喜欢画画",
-                          "三好学生"}));
+             QStringList({"张三", "七(1)班", "001", "男", "2011.5", "城关镇1号", "013800138000",
+                          "班长\n喜欢画画", "三好学生"}));
     QCOMPARE(sheet.text(2, 0), QString("李四"));
 
     const SheetLook look = lookOf(workbooks[0]);

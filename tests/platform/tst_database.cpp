@@ -77,7 +77,8 @@ public:
     {
         if (getuid() != 0 || !m_dir.isValid())
             return;
-        m_mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_dir.path()}) == 0;
+        m_mounted =
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_dir.path()}) == 0;
     }
     ~SmallDisk()
     {
@@ -141,7 +142,8 @@ private slots:
 void DatabaseTest::readLoopFollowsStoredOrder()
 {
     TestFolder folder;
-    folder.addStudents({{"张三", "七(1)班", "001", {}}, {"李四", "七(2)班", "002", jpegBytes(8, 8)},
+    folder.addStudents({{"张三", "七(1)班", "001", {}},
+                        {"李四", "七(2)班", "002", jpegBytes(8, 8)},
                         {"王五", "七(1)班", "003", {}}});
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(folder.databaseFile(), "2961574"));
@@ -178,7 +180,8 @@ void DatabaseTest::readLoopFollowsStoredOrder()
 void DatabaseTest::movingCommitsPendingWrites()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "一班", "", {}}, {"乙", "一班", "", {}}, {"丙", "二班", "", {}}, {"丁", "一班", "", {}}});
+    folder.addStudents(
+        {{"甲", "一班", "", {}}, {"乙", "一班", "", {}}, {"丙", "二班", "", {}}, {"丁", "一班", "", {}}});
     DatabaseConnection connection;
     connection.openDatabaseFile(folder.databaseFile());
     Recordset students;
@@ -540,8 +543,8 @@ void DatabaseTest::everyCommitIsSynced()
     TestFolder folder(false);
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(folder.databaseFile()).constData(), &db);
-    sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr,
+                 nullptr, nullptr);
     sqlite3_close(db);
     const QByteArray before = fileBytes(folder.databaseFile());
 
@@ -575,8 +578,8 @@ void DatabaseTest::refusedFilesAreLeftAlone_data()
     QTest::newRow("random bytes") << noiseBytes(8192, 1) << QString() << "不是数据库文件";
     QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noiseBytes(8176, 2) << QString()
                                     << "已损坏";
-    QTest::newRow("SQLite without tables") << sqliteFile({"PRAGMA user_version=7"}) << QString()
-                                           << "没有任何表";
+    QTest::newRow("SQLite without tables")
+        << sqliteFile({"PRAGMA user_version=7"}) << QString() << "没有任何表";
     QTest::newRow("another program's database")
         << sqliteFile({"CREATE TABLE bookmarks(url TEXT)", "INSERT INTO bookmarks VALUES('x')"})
         << QString("学生") << "没有“学生”表";
@@ -609,7 +612,8 @@ void DatabaseTest::damagedPagesAreReportedAndNotWritten()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 30; ++i)
-        students.append({QString("学生%1").arg(i), "一班", QString::number(i), noiseBytes(20000, quint32(i))});
+        students.append(
+            {QString("学生%1").arg(i), "一班", QString::number(i), noiseBytes(20000, quint32(i))});
     folder.addStudents(students);
     QCOMPARE(DatabaseConnection::checkWholeFile(folder.databaseFile()), QString());
 
@@ -725,7 +729,8 @@ void DatabaseTest::lockWaitIsAnnounced()
         sqlite3* db = nullptr;
         sqlite3_open(file.constData(), &db);
         const bool locked =
-            sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE 学生 SET 住址='别的程序'", nullptr, nullptr, nullptr) == SQLITE_OK;
+            sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE 学生 SET 住址='别的程序'", nullptr, nullptr, nullptr)
+            == SQLITE_OK;
         (void)!write(ready[1], locked ? "y" : "n", 1);
         usleep(300 * 1000);
         const bool committed = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -789,15 +794,18 @@ void DatabaseTest::jetTableStatementsAreTranslated_data()
 {
     QTest::addColumn<QString>("jet");
     QTest::addColumn<QString>("sqlite");
-    QTest::newRow("students") << StudentTable::createStudents
-                              << "CREATE TABLE 学生(id INTEGER PRIMARY KEY AUTOINCREMENT,姓名 TEXT,编号 TEXT,"
-                                 "班级 TEXT,照片 BLOB,性别 TEXT,住址 TEXT,电话 TEXT,简介 BLOB,出生年月 TEXT,选项 TEXT)";
-    QTest::newRow("classes") << StudentTable::createClasses << "CREATE TABLE 设置(单位 TEXT,帐号 TEXT,密码 TEXT)";
+    QTest::newRow("students")
+        << StudentTable::createStudents
+        << "CREATE TABLE 学生(id INTEGER PRIMARY KEY AUTOINCREMENT,姓名 TEXT,编号 TEXT,"
+           "班级 TEXT,照片 BLOB,性别 TEXT,住址 TEXT,电话 TEXT,简介 BLOB,出生年月 TEXT,选项 TEXT)";
+    QTest::newRow("classes") << StudentTable::createClasses
+                             << "CREATE TABLE 设置(单位 TEXT,帐号 TEXT,密码 TEXT)";
     QTest::newRow("sized") << "create table t(a varchar(50), b counter)"
                            << "create table t(a TEXT, b INTEGER PRIMARY KEY AUTOINCREMENT)";
     QTest::newRow("already sqlite") << "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT)"
                                     << "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT)";
-    QTest::newRow("data untouched") << "DROP TABLE varchar" << "DROP TABLE varchar";
+    QTest::newRow("data untouched") << "DROP TABLE varchar"
+                                    << "DROP TABLE varchar";
 }
 
 void DatabaseTest::jetTableStatementsAreTranslated()

@@ -129,9 +129,10 @@ public:
         httplib::Client c("127.0.0.1", m_port);
         c.set_read_timeout(10);
         // Every page the server ran must leave its hold on the archive as SQLite made it.
-        c.set_logger([pid = pid_t(m_process.processId())](const httplib::Request& request, const httplib::Response&) {
-            expectArchiveLocksHeld(pid, request.path.c_str());
-        });
+        c.set_logger(
+            [pid = pid_t(m_process.processId())](const httplib::Request& request, const httplib::Response&) {
+                expectArchiveLocksHeld(pid, request.path.c_str());
+            });
         return c;
     }
     // The exit code after SIGTERM; -1 when it did not stop within two seconds.

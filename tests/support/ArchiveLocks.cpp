@@ -74,12 +74,14 @@ ArchiveLockGuard::~ArchiveLockGuard() = default;
 
 bool ArchiveLockGuard::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
+    if (event->type() == QEvent::Show && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->isWindow()) {
         const QString fault = archiveLockFault();
         if (!fault.isEmpty()) {
-            const QByteArray message = QStringLiteral("after %1 opened: %2")
-                                           .arg(QString::fromLatin1(watched->metaObject()->className()), fault)
-                                           .toUtf8();
+            const QByteArray message =
+                QStringLiteral("after %1 opened: %2")
+                    .arg(QString::fromLatin1(watched->metaObject()->className()), fault)
+                    .toUtf8();
             QTest::qFail(message.constData(), __FILE__, __LINE__);
         }
     }

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "platform/Shell.h"
-#include "tests/support/ArchiveLocks.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 #include "platform/widgets/Navigator.h"
+#include "tests/support/ArchiveLocks.h"
 
 #include <QList>
 #include <QPointer>
@@ -28,8 +28,8 @@ class ScriptedDialogs final : public Dialogs {
 public:
     QList<ShownDialog> shown;
     QQueue<bool> confirmAnswers;
-    QQueue<std::optional<QString>> textAnswers;       // input and password
-    QQueue<QString> pathAnswers;                      // openFile, openPicture, chooseFolder
+    QQueue<std::optional<QString>> textAnswers; // input and password
+    QQueue<QString> pathAnswers;                // openFile, openPicture, chooseFolder
     QQueue<std::optional<FontChoice>> fontAnswers;
     QList<FontChoice> fontsOffered; // what each font dialog was opened on
     QQueue<bool> printerAnswers;
@@ -80,8 +80,9 @@ public:
     QString address = QStringLiteral("192.168.1.10");
     // The desktop's registered programs: a spreadsheet program for workbooks unless a test
     // takes it away.
-    QStringList programTypes{QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template"),
-                             QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")};
+    QStringList programTypes{
+        QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template"),
+        QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")};
     QStringList openedFiles;
     bool browserFound = true;
     ProgramResult programResult{true, 0, {}, {}}; // what every run program answers
