@@ -162,6 +162,14 @@ bool PostgresSession::reachable()
         lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
         return false;
     }
+    // A server restarted since the last statement has said goodbye on the socket: reading
+    // what is waiting there finds that out before a statement is sent into the void.
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK && (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK)
+        && inTransaction()) {
+        noteLostConnection();
+        lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+        return false;
+    }
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
         return true;
     return reconnect();
