@@ -30,8 +30,9 @@ namespace {
 bool saveStudent(Recordset& records, int n, const QByteArray& photo)
 {
     return records.addNew() && records.writeText(u"姓名", QStringLiteral("新生%1").arg(n))
-           && records.writeText(u"班级", QStringLiteral("新生班")) && records.writeText(u"性别", QStringLiteral("女"))
-           && records.writeBytes(u"照片", photo) && records.update();
+           && records.writeText(u"班级", QStringLiteral("新生班"))
+           && records.writeText(u"性别", QStringLiteral("女")) && records.writeBytes(u"照片", photo)
+           && records.update();
 }
 
 // Requests per second for the home page over 8 kept-alive connections for two seconds.
@@ -137,7 +138,8 @@ void pgsqlScenario()
 
     const QString site = ProgramFolder::databaseFolder(folder.path());
     for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
-        QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file), site + u'/' + QLatin1String(file));
+        QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                    site + u'/' + QLatin1String(file));
     SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions);
     const double fileRate = indexRate(site);
     ArchiveLocation::setServer(folder.path(), uri);

@@ -38,8 +38,9 @@ void DatabaseAdminWindow::showArchive()
     const QString location = m_database.isServer() || !m_database.location().isEmpty()
                                  ? m_database.location()
                                  : m_context.databaseFile();
-    m_ui->标签6->setText((m_database.isServer() ? QStringLiteral("数据库（服务器）：") : QStringLiteral("数据库（文件）："))
-                        + QDir::toNativeSeparators(location));
+    m_ui->标签6->setText(
+        (m_database.isServer() ? QStringLiteral("数据库（服务器）：") : QStringLiteral("数据库（文件）："))
+        + QDir::toNativeSeparators(location));
     m_ui->标签6->setToolTip(m_ui->标签6->text());
 }
 
@@ -49,9 +50,11 @@ void DatabaseAdminWindow::chooseArchive()
 {
     if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("密码："), windowTitle())))
         return;
-    const auto entry = m_context.dialogs.input(
-        this, QStringLiteral("数据库服务器地址（postgresql://主机/数据库名，密码写在 ~/.pgpass 里）\n留空则使用DB目录下的数据库文件"),
-        windowTitle(), ArchiveLocation::configuredServer(m_context.appFolder));
+    const auto entry =
+        m_context.dialogs.input(this,
+                                QStringLiteral("数据库服务器地址（postgresql://主机/数据库名，密码写在 "
+                                               "~/.pgpass 里）\n留空则使用DB目录下的数据库文件"),
+                                windowTitle(), ArchiveLocation::configuredServer(m_context.appFolder));
     if (!entry)
         return;
     const QString uri = entry->trimmed();
@@ -65,9 +68,10 @@ void DatabaseAdminWindow::chooseArchive()
         DatabaseConnection test;
         if (!test.openLocation(uri, QStringLiteral("学生"))) {
             tell(QStringLiteral("没有更换数据库：") + test.lastError()
-                 + (test.lastError().contains(u"学生") ? QStringLiteral("\n请先用 qinghe-initdb --server 建立数据表，"
-                                                        "或用 qinghe archive copy 把数据库复制过去。")
-                                                      : QString()));
+                 + (test.lastError().contains(u"学生")
+                        ? QStringLiteral("\n请先用 qinghe-initdb --server 建立数据表，"
+                                         "或用 qinghe archive copy 把数据库复制过去。")
+                        : QString()));
             return;
         }
     }
@@ -75,7 +79,8 @@ void DatabaseAdminWindow::chooseArchive()
         tell(QStringLiteral("没有更换数据库：") + error);
         return;
     }
-    QString text = uri.isEmpty() ? QStringLiteral("已改用数据库文件：") + QDir::toNativeSeparators(m_context.databaseFile())
+    QString text = uri.isEmpty() ? QStringLiteral("已改用数据库文件：")
+                                       + QDir::toNativeSeparators(m_context.databaseFile())
                                  : QStringLiteral("连接成功，已改用服务器数据库：") + uri;
     text += QStringLiteral("\n重新启动程序后，所有窗口和网页服务器都使用它。");
     if (!qEnvironmentVariableIsEmpty("QINGHE_DATABASE"))

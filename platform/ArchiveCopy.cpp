@@ -59,7 +59,8 @@ bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QStr
             if (to.isByteField(field)) {
                 const QByteArray bytes = from.readBytes(field);
                 if (bytes.isEmpty() && !from.fieldIsEmpty(field))
-                    return failWith(error, QStringLiteral("读不出“%1”表的数据：").arg(table) + from.lastError());
+                    return failWith(error,
+                                    QStringLiteral("读不出“%1”表的数据：").arg(table) + from.lastError());
                 written = to.writeBytes(field, bytes);
             } else {
                 written = to.writeText(field, from.readText(field));
@@ -145,7 +146,8 @@ bool createTables(DatabaseConnection& server, QString* error, bool* alreadyThere
     Recordset administrator;
     administrator.attach(server);
     if (!administrator.open(StudentTable::selectAdministrator) || !administrator.addNew()
-        || !administrator.writeText(u"密码", StudentTable::defaultAdministratorPassword) || !administrator.update())
+        || !administrator.writeText(u"密码", StudentTable::defaultAdministratorPassword)
+        || !administrator.update())
         return failWith(error, administrator.lastError());
     return transaction.commit() || failWith(error, server.lastError());
 }

@@ -18,7 +18,8 @@ const QString environmentKey = QStringLiteral("QINGHE_DATABASE");
 bool isServerAddress(const QString& location)
 {
     const QString text = location.trimmed();
-    return text.startsWith(u"postgresql://", Qt::CaseInsensitive) || text.startsWith(u"postgres://", Qt::CaseInsensitive);
+    return text.startsWith(u"postgresql://", Qt::CaseInsensitive)
+           || text.startsWith(u"postgres://", Qt::CaseInsensitive);
 }
 
 bool carriesPassword(const QString& uri)
@@ -35,8 +36,7 @@ bool carriesPassword(const QString& uri)
 
 QString configuredServer(const QString& appFolder)
 {
-    const QString value =
-        IniFile::read(ProgramFolder::settingsFile(appFolder), u"sys", u"数据库").trimmed();
+    const QString value = IniFile::read(ProgramFolder::settingsFile(appFolder), u"sys", u"数据库").trimmed();
     return isServerAddress(value) ? value : QString();
 }
 
@@ -44,7 +44,8 @@ QString serverFor(const QString& databaseFile)
 {
     const QFileInfo file(databaseFile);
     const QString folder = file.absolutePath();
-    if (file.fileName() != u"学生信息.mdb" || QFileInfo(folder).fileName().compare(u"DB", Qt::CaseInsensitive) != 0)
+    if (file.fileName() != u"学生信息.mdb"
+        || QFileInfo(folder).fileName().compare(u"DB", Qt::CaseInsensitive) != 0)
         return {};
     const QString chosen = qEnvironmentVariable(environmentKey.toUtf8().constData()).trimmed();
     if (isServerAddress(chosen))

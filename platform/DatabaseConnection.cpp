@@ -266,7 +266,10 @@ std::shared_ptr<DatabaseSession> DatabaseConnection::session() const
     return m_session;
 }
 
-bool DatabaseConnection::isServerLocation(const QString& location) { return ArchiveLocation::isServerAddress(location); }
+bool DatabaseConnection::isServerLocation(const QString& location)
+{
+    return ArchiveLocation::isServerAddress(location);
+}
 
 bool DatabaseConnection::openLocation(const QString& location, const QString& requiredTable)
 {

@@ -13,8 +13,8 @@ class PostgresSession;
 class SqliteSession;
 
 // One window's connection to the student archive (an SQLite 3 file or a database on a
-// PostgreSQL server) or to another data source. Nothing here throws or ends the program: every operation answers whether it
-// worked and keeps the reason of the last failure in lastError().
+// PostgreSQL server) or to another data source. Nothing here throws or ends the program: every operation
+// answers whether it worked and keeps the reason of the last failure in lastError().
 class DatabaseConnection {
 public:
     DatabaseConnection();

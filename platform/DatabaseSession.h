@@ -15,7 +15,6 @@
 
 #include <sqlite3.h>
 
-
 // The open archive shared by a connection and the recordsets attached to it: one
 // implementation per back end (an SQLite file, a PostgreSQL server). A recordset keeps only a
 // weak reference, so a closed or destroyed connection makes its recordsets fail softly.
@@ -52,9 +51,11 @@ public:
     virtual std::optional<std::vector<QVariant>> fetchRow(const ResultRows& rows, qint64 key) = 0;
     virtual std::optional<QByteArray> readBytes(const ResultRows& rows, int column, qint64 key) = 0;
     // The new row's key.
-    virtual std::optional<qint64> insert(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values) = 0;
+    virtual std::optional<qint64> insert(const ResultRows& rows,
+                                         const std::vector<std::pair<int, QVariant>>& values) = 0;
     // How many rows changed; -1 on failure.
-    virtual int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values, qint64 key) = 0;
+    virtual int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+                       qint64 key) = 0;
     virtual bool remove(const ResultRows& rows, qint64 key) = 0;
 
     // A run of new records stored together: a savepoint, or a transaction of its own when
@@ -100,8 +101,10 @@ public:
     void readDeferred(ResultRows& rows, qsizetype row) override;
     std::optional<std::vector<QVariant>> fetchRow(const ResultRows& rows, qint64 key) override;
     std::optional<QByteArray> readBytes(const ResultRows& rows, int column, qint64 key) override;
-    std::optional<qint64> insert(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values) override;
-    int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values, qint64 key) override;
+    std::optional<qint64> insert(const ResultRows& rows,
+                                 const std::vector<std::pair<int, QVariant>>& values) override;
+    int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+               qint64 key) override;
     bool remove(const ResultRows& rows, qint64 key) override;
 
     bool beginRun(const QString& name) override;

@@ -29,10 +29,7 @@ QString quotedName(const QString& name)
     return u'"' + text + u'"';
 }
 
-QString trimmedMessage(const char* message)
-{
-    return QString::fromUtf8(message ? message : "").trimmed();
-}
+QString trimmedMessage(const char* message) { return QString::fromUtf8(message ? message : "").trimmed(); }
 
 bool isRetryable(const QByteArray& state)
 {
@@ -111,7 +108,8 @@ bool PostgresSession::reconnect()
     PQsetClientEncoding(m_conn, "UTF8");
     // The server's notices (a shutdown under way) are no message for the user; its errors
     // are, and come with each failed statement.
-    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        m_conn, [](void*, const char*) {}, nullptr);
     // Quotes doubled are the only escape the program's SQL texts use; a backslash is a letter.
     PQclear(PQexec(m_conn, "SET standard_conforming_strings = on"));
     lastError.clear();
@@ -164,8 +162,8 @@ bool PostgresSession::reachable()
     }
     // A server restarted since the last statement has said goodbye on the socket: reading
     // what is waiting there finds that out before a statement is sent into the void.
-    if (m_conn && PQstatus(m_conn) == CONNECTION_OK && (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK)
-        && inTransaction()) {
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK
+        && (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK) && inTransaction()) {
         noteLostConnection();
         lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
         return false;
@@ -175,9 +173,8 @@ bool PostgresSession::reachable()
     return reconnect();
 }
 
-std::optional<PostgresSession::Result> PostgresSession::run(const QString& sql,
-                                                            const std::vector<QVariant>& parameters,
-                                                            bool binaryResult)
+std::optional<PostgresSession::Result>
+PostgresSession::run(const QString& sql, const std::vector<QVariant>& parameters, bool binaryResult)
 {
     if (!reachable())
         return std::nullopt;
@@ -212,14 +209,15 @@ std::optional<PostgresSession::Result> PostgresSession::run(const QString& sql,
             lastError = serverReason();
             return std::nullopt;
         }
-        const QByteArray state(result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_SQLSTATE) : "");
+        const QByteArray state(result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_SQLSTATE)
+                                             : "");
         // Inside a transaction the whole transaction has failed; only its owner can try again.
         if (isRetryable(state) && !inTransaction() && attempt < 5) {
             QThread::msleep(10u << attempt);
             continue;
         }
-        const QString message =
-            trimmedMessage(result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr);
+        const QString message = trimmedMessage(
+            result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr);
         if (state == "42501")
             lastError = QStringLiteral("没有访问数据库的权限：") + message;
         else if (isRetryable(state))
@@ -268,7 +266,8 @@ bool PostgresSession::execute(const QString& sql)
 QStringList PostgresSession::tables()
 {
     QStringList names;
-    if (const auto result = run(QStringLiteral("SELECT tablename FROM pg_tables WHERE schemaname = current_schema()"))) {
+    if (const auto result =
+            run(QStringLiteral("SELECT tablename FROM pg_tables WHERE schemaname = current_schema()"))) {
         for (int r = 0; r < result->rows(); ++r)
             names << result->value(r, 0).toString();
     }
@@ -278,10 +277,11 @@ QStringList PostgresSession::tables()
 bool PostgresSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
     const QString name = postgresStatement(table);
-    const auto info = run(QStringLiteral("SELECT a.attname, a.atttypid = 17, a.attidentity <> '' FROM pg_attribute a "
-                                         "WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
-                                         "ORDER BY a.attnum"),
-                          {name});
+    const auto info =
+        run(QStringLiteral("SELECT a.attname, a.atttypid = 17, a.attidentity <> '' FROM pg_attribute a "
+                           "WHERE a.attrelid = to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
+                           "ORDER BY a.attnum"),
+            {name});
     if (!info || info->rows() == 0)
         return false;
     QString key;
@@ -309,7 +309,8 @@ bool PostgresSession::openTable(const QString& table, const QString& rest, Resul
     QString tail = postgresStatement(rest);
     if (!ordered.match(tail).hasMatch())
         tail += QStringLiteral(" ORDER BY ") + quotedName(key);
-    const auto result = run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + name + tail);
+    const auto result =
+        run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + name + tail);
     if (!result)
         return false;
     const int n = int(rows.columns.size());
@@ -347,9 +348,10 @@ bool PostgresSession::openQuery(const QString& sql, ResultRows& rows)
 
 std::optional<std::vector<QVariant>> PostgresSession::fetchRow(const ResultRows& rows, qint64 key)
 {
-    const auto result = run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + rows.table
-                                + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn) + QStringLiteral(" = $1"),
-                            {QVariant(key)});
+    const auto result =
+        run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + rows.table
+                + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn) + QStringLiteral(" = $1"),
+            {QVariant(key)});
     if (!result || result->rows() != 1)
         return std::nullopt;
     std::vector<QVariant> row;
@@ -360,9 +362,9 @@ std::optional<std::vector<QVariant>> PostgresSession::fetchRow(const ResultRows&
 
 std::optional<QByteArray> PostgresSession::readBytes(const ResultRows& rows, int column, qint64 key)
 {
-    const auto result = run(QStringLiteral("SELECT ") + quotedName(rows.columns[column]) + QStringLiteral(" FROM ")
-                                + rows.table + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn)
-                                + QStringLiteral(" = $1::bigint"),
+    const auto result = run(QStringLiteral("SELECT ") + quotedName(rows.columns[column])
+                                + QStringLiteral(" FROM ") + rows.table + QStringLiteral(" WHERE ")
+                                + quotedName(rows.keyColumn) + QStringLiteral(" = $1::bigint"),
                             {QVariant(QString::number(key))}, true);
     if (!result || result->rows() != 1)
         return std::nullopt;
@@ -399,23 +401,24 @@ std::optional<qint64> PostgresSession::insert(const ResultRows& rows,
         keyGiven = keyGiven || rows.columns[c] == rows.keyColumn;
     }
     const QString key = quotedName(rows.keyColumn);
-    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" DEFAULT VALUES")
-                                        : QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" (")
-                                              + names.join(u", ") + QStringLiteral(") VALUES (") + marks.join(u", ")
-                                              + u')';
+    const QString sql =
+        names.isEmpty() ? QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" DEFAULT VALUES")
+                        : QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" (")
+                              + names.join(u", ") + QStringLiteral(") VALUES (") + marks.join(u", ") + u')';
     const auto result = run(sql + QStringLiteral(" RETURNING ") + key, parameters);
     if (!result || result->rows() != 1)
         return std::nullopt;
     // A record copied with its own id: later records must not be given that id again.
     if (keyGiven
-        && !command(QStringLiteral("SELECT setval(pg_get_serial_sequence('") + rows.table + QStringLiteral("', '")
-                    + rows.keyColumn + QStringLiteral("'), (SELECT max(") + key + QStringLiteral(") FROM ")
-                    + rows.table + QStringLiteral("))")))
+        && !command(QStringLiteral("SELECT setval(pg_get_serial_sequence('") + rows.table
+                    + QStringLiteral("', '") + rows.keyColumn + QStringLiteral("'), (SELECT max(") + key
+                    + QStringLiteral(") FROM ") + rows.table + QStringLiteral("))")))
         return std::nullopt;
     return result->value(0, 0).toLongLong();
 }
 
-int PostgresSession::update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values, qint64 key)
+int PostgresSession::update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+                            qint64 key)
 {
     QStringList sets;
     std::vector<QVariant> parameters;
@@ -424,8 +427,8 @@ int PostgresSession::update(const ResultRows& rows, const std::vector<std::pair<
         sets << quotedName(rows.columns[c]) + QStringLiteral(" = $%1").arg(parameters.size());
     }
     parameters.push_back(QVariant(QString::number(key)));
-    const auto result = run(QStringLiteral("UPDATE ") + rows.table + QStringLiteral(" SET ") + sets.join(u", ")
-                                + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn)
+    const auto result = run(QStringLiteral("UPDATE ") + rows.table + QStringLiteral(" SET ")
+                                + sets.join(u", ") + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn)
                                 + QStringLiteral(" = $%1::bigint").arg(parameters.size()),
                             parameters);
     if (!result)
@@ -435,8 +438,8 @@ int PostgresSession::update(const ResultRows& rows, const std::vector<std::pair<
 
 bool PostgresSession::remove(const ResultRows& rows, qint64 key)
 {
-    return command(QStringLiteral("DELETE FROM ") + rows.table + QStringLiteral(" WHERE ") + quotedName(rows.keyColumn)
-                   + QStringLiteral(" = ") + QString::number(key));
+    return command(QStringLiteral("DELETE FROM ") + rows.table + QStringLiteral(" WHERE ")
+                   + quotedName(rows.keyColumn) + QStringLiteral(" = ") + QString::number(key));
 }
 
 bool PostgresSession::beginRun(const QString& name)
@@ -510,7 +513,8 @@ bool PostgresSession::commit()
 void PostgresSession::rollback()
 {
     const bool wasLost = std::exchange(m_transactionLost, false);
-    if (m_conn && !wasLost && PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE)
+    if (m_conn && !wasLost && PQstatus(m_conn) == CONNECTION_OK
+        && PQtransactionStatus(m_conn) != PQTRANS_IDLE)
         PQclear(PQexec(m_conn, "ROLLBACK"));
     m_transaction = false;
     m_runs.clear();
@@ -518,7 +522,8 @@ void PostgresSession::rollback()
 
 QString postgresStatement(const QString& sql)
 {
-    static const QRegularExpression pragma(QStringLiteral("^\\s*PRAGMA\\s"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression pragma(QStringLiteral("^\\s*PRAGMA\\s"),
+                                           QRegularExpression::CaseInsensitiveOption);
     if (pragma.match(sql).hasMatch())
         return {};
 
@@ -551,6 +556,7 @@ QString postgresStatement(const QString& sql)
     out.replace(varchar, QStringLiteral("text"));
     const qsizetype end = out.lastIndexOf(u')');
     if (!hasCounter && end > 0)
-        out.insert(end, QStringLiteral(",") + hiddenKey + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
+        out.insert(end, QStringLiteral(",") + hiddenKey
+                            + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
     return out;
 }

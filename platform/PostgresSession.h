@@ -36,8 +36,10 @@ public:
     bool openQuery(const QString& sql, ResultRows& rows) override;
     std::optional<std::vector<QVariant>> fetchRow(const ResultRows& rows, qint64 key) override;
     std::optional<QByteArray> readBytes(const ResultRows& rows, int column, qint64 key) override;
-    std::optional<qint64> insert(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values) override;
-    int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values, qint64 key) override;
+    std::optional<qint64> insert(const ResultRows& rows,
+                                 const std::vector<std::pair<int, QVariant>>& values) override;
+    int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+               qint64 key) override;
     bool remove(const ResultRows& rows, qint64 key) override;
 
     bool beginRun(const QString& name) override;

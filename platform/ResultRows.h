@@ -18,6 +18,6 @@ struct ResultRows {
     QString selectList;         // the back end's words for one whole row
     QString deferredList;
     std::vector<qint64> keys;
-    std::vector<QVariant> cells;     // row-major, columns.size() per row
-    std::vector<bool> deferredRead;  // per row
+    std::vector<QVariant> cells;    // row-major, columns.size() per row
+    std::vector<bool> deferredRead; // per row
 };

@@ -42,7 +42,9 @@ QStringList SqliteSession::tables()
     QStringList names;
     if (!db)
         return names;
-    Statement query(*this, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'"));
+    Statement query(
+        *this,
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'"));
     while (query.isValid() && query.step() == SQLITE_ROW)
         names << query.column(0).toString();
     return names;
@@ -76,7 +78,8 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
         (isDeferred.back() ? deferred : eager) << item;
     }
 
-    Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ") + table + rest);
+    Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ")
+                               + table + rest);
     if (!query.isValid())
         return false;
     const int n = int(columns.size());
@@ -122,8 +125,8 @@ bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
 void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
 {
     rows.deferredRead[size_t(row)] = true;
-    Statement query(*this, QStringLiteral("SELECT ") + rows.deferredList + QStringLiteral(" FROM ") + rows.table
-                               + QStringLiteral(" WHERE rowid=?"));
+    Statement query(*this, QStringLiteral("SELECT ") + rows.deferredList + QStringLiteral(" FROM ")
+                               + rows.table + QStringLiteral(" WHERE rowid=?"));
     if (!query.isValid()) {
         fail(sqlite3_extended_errcode(db));
         return;
@@ -170,17 +173,18 @@ std::optional<QByteArray> SqliteSession::readBytes(const ResultRows& rows, int c
 
 bool SqliteSession::changed() { return !afterChange || afterChange(*this); }
 
-std::optional<qint64> SqliteSession::insert(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values)
+std::optional<qint64> SqliteSession::insert(const ResultRows& rows,
+                                            const std::vector<std::pair<int, QVariant>>& values)
 {
     QStringList names, marks;
     for (const auto& [c, value] : values) {
         names << quotedIdentifier(rows.columns[c]);
         marks << QStringLiteral("?");
     }
-    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" DEFAULT VALUES")
-                                        : QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" (")
-                                              + names.join(u", ") + QStringLiteral(") VALUES (") + marks.join(u", ")
-                                              + u')';
+    const QString sql =
+        names.isEmpty() ? QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" DEFAULT VALUES")
+                        : QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" (")
+                              + names.join(u", ") + QStringLiteral(") VALUES (") + marks.join(u", ") + u')';
     Statement statement(*this, sql);
     if (!statement.isValid()) {
         fail(sqlite3_extended_errcode(db));
@@ -198,7 +202,8 @@ std::optional<qint64> SqliteSession::insert(const ResultRows& rows, const std::v
     return sqlite3_last_insert_rowid(db);
 }
 
-int SqliteSession::update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values, qint64 key)
+int SqliteSession::update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+                          qint64 key)
 {
     QStringList names;
     for (const auto& [c, value] : values)
@@ -221,7 +226,8 @@ int SqliteSession::update(const ResultRows& rows, const std::vector<std::pair<in
 
 bool SqliteSession::remove(const ResultRows& rows, qint64 key)
 {
-    Statement statement(*this, QStringLiteral("DELETE FROM ") + rows.table + QStringLiteral(" WHERE rowid=?"));
+    Statement statement(*this,
+                        QStringLiteral("DELETE FROM ") + rows.table + QStringLiteral(" WHERE rowid=?"));
     if (!statement.isValid())
         return fail(sqlite3_extended_errcode(db));
     statement.bind(1, key);
@@ -230,7 +236,10 @@ bool SqliteSession::remove(const ResultRows& rows, qint64 key)
     return changed();
 }
 
-bool SqliteSession::beginRun(const QString& name) { return mayWrite() && exec(QStringLiteral("SAVEPOINT ") + name); }
+bool SqliteSession::beginRun(const QString& name)
+{
+    return mayWrite() && exec(QStringLiteral("SAVEPOINT ") + name);
+}
 
 bool SqliteSession::endRun(const QString& name, bool keep)
 {

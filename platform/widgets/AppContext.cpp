@@ -29,9 +29,10 @@ void AppContext::reportDatabaseProblem(QWidget* parent, const QString& reason, b
         return;
     m_databaseProblemReported = true;
     if (!damaged && reason.startsWith(QStringLiteral("连接不上数据库服务器："))) {
-        dialogs.message(parent,
-                        reason + QStringLiteral("\n\n请检查网络和数据库服务器。服务器恢复后，各项操作会自动重新连接。"),
-                        QStringLiteral("错误信息"), MessageIcon::Warning);
+        dialogs.message(
+            parent,
+            reason + QStringLiteral("\n\n请检查网络和数据库服务器。服务器恢复后，各项操作会自动重新连接。"),
+            QStringLiteral("错误信息"), MessageIcon::Warning);
         return;
     }
     dialogs.message(parent,

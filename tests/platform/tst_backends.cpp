@@ -37,7 +37,10 @@ struct Archive {
             qFatal("cannot choose the server: %s", qPrintable(error));
     }
 
-    bool open(DatabaseConnection& connection) const { return connection.openDatabaseFile(folder->databaseFile()); }
+    bool open(DatabaseConnection& connection) const
+    {
+        return connection.openDatabaseFile(folder->databaseFile());
+    }
 
     // Students stored through the layer itself, as the entry window stores them.
     void addStudents(const QList<TestFolder::Student>& students) const
@@ -129,7 +132,8 @@ void BackendsTest::readLoopFollowsStoredOrder()
 {
     QFETCH(bool, onServer);
     const Archive archive(onServer);
-    archive.addStudents({{"张三", "七(1)班", "001", {}}, {"李四", "七(2)班", "002", jpegBytes(8, 8)},
+    archive.addStudents({{"张三", "七(1)班", "001", {}},
+                         {"李四", "七(2)班", "002", jpegBytes(8, 8)},
                          {"王五", "七(1)班", "003", {}}});
     DatabaseConnection connection;
     QVERIFY(archive.open(connection));

@@ -35,9 +35,9 @@ PostgresServer::PostgresServer(bool durable)
     }
     QString output;
     if (!runTool(QStringLiteral("initdb"),
-                 {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-U"), superuser,
-                  QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-                  QStringLiteral("--locale=C.UTF-8"), QStringLiteral("--no-sync")},
+                 {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-U"),
+                  superuser, QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
+                  QStringLiteral("UTF8"), QStringLiteral("--locale=C.UTF-8"), QStringLiteral("--no-sync")},
                  &output)) {
         m_error = QStringLiteral("initdb failed: ") + output;
         return;
@@ -52,9 +52,9 @@ bool PostgresServer::runTool(const QString& tool, const QStringList& arguments, 
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (runningAsRoot())
-        process.start(QStringLiteral("runuser"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), binaries + tool}
-                          + arguments);
+        process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                                                             QStringLiteral("--"), binaries + tool}
+                                                     + arguments);
     else
         process.start(binaries + tool, arguments);
     // Bounded: a server that does not come up fails the test instead of hanging it.
@@ -73,11 +73,12 @@ bool PostgresServer::start()
     if (!m_durable)
         options << QStringLiteral("-c fsync=off -c full_page_writes=off");
     QString output;
-    m_running = runTool(QStringLiteral("pg_ctl"),
-                        {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-l"),
-                         m_dir.filePath(QStringLiteral("log")), QStringLiteral("-o"), options.join(u' '),
-                         QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("30"), QStringLiteral("start")},
-                        &output);
+    m_running =
+        runTool(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-l"),
+                 m_dir.filePath(QStringLiteral("log")), QStringLiteral("-o"), options.join(u' '),
+                 QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("30"), QStringLiteral("start")},
+                &output);
     if (!m_running) {
         QFile log(m_dir.filePath(QStringLiteral("log")));
         log.open(QIODevice::ReadOnly);
@@ -90,9 +91,9 @@ bool PostgresServer::stop()
 {
     if (!m_running)
         return true;
-    m_running = !runTool(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")),
-                                                    QStringLiteral("-m"), QStringLiteral("immediate"),
-                                                    QStringLiteral("-w"), QStringLiteral("stop")});
+    m_running = !runTool(QStringLiteral("pg_ctl"),
+                         {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+                          QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
     return !m_running;
 }
 
