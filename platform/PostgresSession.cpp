@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <poll.h>
+
 namespace {
 
 // The hidden key of a table that has no generated `id` of its own.
@@ -150,6 +152,20 @@ void PostgresSession::noteLostConnection()
 // A connection broken since the last statement is made again, unless a transaction was
 // open on it: then it stays refused until that transaction is ended, so the rest of the
 // transaction cannot land on its own.
+// Between statements nothing should arrive but notices; a closed socket means the server
+// ended the connection.
+bool PostgresSession::socketAlive()
+{
+    for (int i = 0; i < 4; ++i) {
+        pollfd descriptor{PQsocket(m_conn), POLLIN, 0};
+        if (::poll(&descriptor, 1, 0) <= 0)
+            return true;
+        if (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK)
+            return false;
+    }
+    return PQstatus(m_conn) == CONNECTION_OK;
+}
+
 bool PostgresSession::reachable()
 {
     if (!m_wanted) {
@@ -161,12 +177,13 @@ bool PostgresSession::reachable()
         return false;
     }
     // A server restarted since the last statement has said goodbye on the socket: reading
-    // what is waiting there finds that out before a statement is sent into the void.
-    if (m_conn && PQstatus(m_conn) == CONNECTION_OK
-        && (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK) && inTransaction()) {
-        noteLostConnection();
-        lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
-        return false;
+    // what waits there finds that out before a statement is sent into the void.
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK && !socketAlive()) {
+        if (inTransaction()) {
+            noteLostConnection();
+            lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+            return false;
+        }
     }
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
         return true;
@@ -304,7 +321,7 @@ bool PostgresSession::openTable(const QString& table, const QString& rest, Resul
     rows.selectList = quotedName(key) + QStringLiteral(", ") + items.join(u", ");
     // Stored order is the order of the key: updated rows move on a server's disk, but a
     // class list must not reorder itself after numbering.
-    static const QRegularExpression ordered(QStringLiteral("\\border\\s+by\\b|;"),
+    static const QRegularExpression ordered(QStringLiteral("\\border\\s+by\\b|\\blimit\\b|\\bunion\\b|--|;"),
                                             QRegularExpression::CaseInsensitiveOption);
     QString tail = postgresStatement(rest);
     if (!ordered.match(tail).hasMatch())

@@ -59,6 +59,7 @@ private:
     bool commitNow();
     bool reachable();
     bool reconnect();
+    bool socketAlive();
     bool inTransaction() const;
     void noteLostConnection();
     QString serverReason() const;
