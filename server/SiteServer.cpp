@@ -117,11 +117,10 @@ private:
 void answerAndClose(int sock, int status, const char* reason)
 {
     const QByteArray body = messagePage(statusTitle(status));
-    const QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
-                              + "\r\nContent-Type: text/html; charset=GBK\r\n"
-                              + (status == 503 ? "Retry-After: 1\r\n" : "")
-                              + "Connection: close\r\nContent-Length: " + QByteArray::number(body.size())
-                              + "\r\n\r\n" + body;
+    const QByteArray answer =
+        "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
+        + "\r\nContent-Type: text/html; charset=GBK\r\n" + (status == 503 ? "Retry-After: 1\r\n" : "")
+        + "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     ::send(sock, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     // What the client sent is read away, so closing does not reset the answer away.
     char drain[4096];
@@ -285,7 +284,7 @@ public:
             w.started = !w.buffer.empty();
             w.deadline = Clock::now()
                          + std::chrono::seconds(keptAlive && !w.started ? m_limits.keepAliveSeconds
-                                                                          : m_limits.headerSeconds);
+                                                                        : m_limits.headerSeconds);
             m_incoming.push_back(std::move(w));
         }
         wake();
@@ -320,8 +319,8 @@ private:
     void wake()
     {
         const char byte = 1;
-        if (m_wake[1] >= 0)
-            [[maybe_unused]] auto n = ::write(m_wake[1], &byte, 1);
+        if (m_wake[1] >= 0) [[maybe_unused]]
+            auto n = ::write(m_wake[1], &byte, 1);
     }
 
     Head headOf(const Waiting& w) const
@@ -366,7 +365,8 @@ private:
                 fds.push_back(pollfd{w.sock, POLLIN, 0});
                 next = std::min(next, w.deadline);
             }
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
             const int r = ::poll(fds.data(), nfds_t(fds.size()), int(std::clamp<qint64>(ms + 1, 0, 1000)));
             if (r < 0 && errno != EINTR)
                 break;
@@ -701,12 +701,13 @@ bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Resp
     if (type.rfind("multipart/", 0) != 0)
         return true;
     res.status = 415;
-    res.set_content(messagePage(QStringLiteral("415 不支持这种提交方式"),
-                                QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
-                                               "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
-                                               "直接提交表单。"))
-                        .toStdString(),
-                    "text/html; charset=GBK");
+    res.set_content(
+        messagePage(QStringLiteral("415 不支持这种提交方式"),
+                    QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
+                                   "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
+                                   "直接提交表单。"))
+            .toStdString(),
+        "text/html; charset=GBK");
     return false;
 }
 

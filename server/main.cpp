@@ -10,10 +10,10 @@
 #include <sqlite3.h>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 

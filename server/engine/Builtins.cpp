@@ -616,7 +616,8 @@ Value dateSerial(const Args& a)
 {
     if (anyNull(a, 3))
         throw invalidUseOfNull();
-    const auto days = serialDate(windowedYear(scalar(a[0]).toLong()), scalar(a[1]).toLong(), scalar(a[2]).toLong());
+    const auto days =
+        serialDate(windowedYear(scalar(a[0]).toLong()), scalar(a[1]).toLong(), scalar(a[2]).toLong());
     if (!days)
         throw invalidArgument(QStringLiteral("DateSerial"));
     return dateValueOf(*days);
@@ -640,8 +641,8 @@ Value timeSerial(const Args& a)
 {
     if (anyNull(a, 3))
         throw invalidUseOfNull();
-    const qint64 seconds = qint64(scalar(a[0]).toLong()) * 3600 + qint64(scalar(a[1]).toLong()) * 60
-                           + scalar(a[2]).toLong();
+    const qint64 seconds =
+        qint64(scalar(a[0]).toLong()) * 3600 + qint64(scalar(a[1]).toLong()) * 60 + scalar(a[2]).toLong();
     return Value::fromDate(fromSeconds(seconds));
 }
 
@@ -670,7 +671,8 @@ Value weekday(const Args& a)
 
 Value weekdayName(const Args& a)
 {
-    static const char16_t* full[] = {u"星期日", u"星期一", u"星期二", u"星期三", u"星期四", u"星期五", u"星期六"};
+    static const char16_t* full[] = {u"星期日", u"星期一", u"星期二", u"星期三",
+                                     u"星期四", u"星期五", u"星期六"};
     static const char16_t* brief[] = {u"周日", u"周一", u"周二", u"周三", u"周四", u"周五", u"周六"};
     const qint32 n = scalar(a[0]).toLong();
     if (n < 1 || n > 7)
@@ -682,7 +684,7 @@ Value weekdayName(const Args& a)
 
 Value monthName(const Args& a)
 {
-    static const char16_t* names[] = {u"一月", u"二月", u"三月", u"四月",   u"五月",   u"六月",
+    static const char16_t* names[] = {u"一月", u"二月", u"三月", u"四月", u"五月",   u"六月",
                                       u"七月", u"八月", u"九月", u"十月", u"十一月", u"十二月"};
     const qint32 n = scalar(a[0]).toLong();
     if (n < 1 || n > 12)
@@ -702,9 +704,9 @@ enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour,
 Interval intervalOf(const Value& v)
 {
     static const QHash<QString, Interval> names = {
-        {"yyyy", Interval::Year}, {"q", Interval::Quarter},  {"m", Interval::Month},
-        {"y", Interval::DayOfYear}, {"d", Interval::Day},    {"w", Interval::Weekday},
-        {"ww", Interval::Week},   {"h", Interval::Hour},     {"n", Interval::Minute},
+        {"yyyy", Interval::Year},   {"q", Interval::Quarter}, {"m", Interval::Month},
+        {"y", Interval::DayOfYear}, {"d", Interval::Day},     {"w", Interval::Weekday},
+        {"ww", Interval::Week},     {"h", Interval::Hour},    {"n", Interval::Minute},
         {"s", Interval::Second},
     };
     const auto it = names.constFind(scalar(v).toString().toLower());
@@ -878,7 +880,9 @@ QString formattedNumber(const Args& a, double scale, const char* name)
     const double magnitude = std::fabs(number);
     const double rounded = std::round(magnitude * std::pow(10.0, std::min(digits, 15)));
     QString whole = QString::number(std::floor(rounded / std::pow(10.0, std::min(digits, 15))), 'f', 0);
-    QString fraction = QString::number(rounded, 'f', 0).right(std::min(digits, 15)).rightJustified(std::min(digits, 15), u'0');
+    QString fraction = QString::number(rounded, 'f', 0)
+                           .right(std::min(digits, 15))
+                           .rightJustified(std::min(digits, 15), u'0');
     fraction += QString(qMax(0, digits - 15), u'0');
     if (group) {
         for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
@@ -893,7 +897,10 @@ QString formattedNumber(const Args& a, double scale, const char* name)
 }
 
 Value formatNumber(const Args& a) { return Value::fromString(formattedNumber(a, 1, "FormatNumber")); }
-Value formatPercent(const Args& a) { return Value::fromString(formattedNumber(a, 100, "FormatPercent") + u'%'); }
+Value formatPercent(const Args& a)
+{
+    return Value::fromString(formattedNumber(a, 100, "FormatPercent") + u'%');
+}
 
 Value escape(const Args& a)
 {
@@ -911,7 +918,10 @@ Value escape(const Args& a)
         else if (u < 0x100)
             out += QStringLiteral("%%1").arg(u, 2, 16, QChar(u'0')).toUpper();
         else
-            out += QStringLiteral("%u%1").arg(u, 4, 16, QChar(u'0')).toUpper().replace(QLatin1String("%U"), QLatin1String("%u"));
+            out += QStringLiteral("%u%1")
+                       .arg(u, 4, 16, QChar(u'0'))
+                       .toUpper()
+                       .replace(QLatin1String("%U"), QLatin1String("%u"));
     }
     return Value::fromString(out);
 }
@@ -928,7 +938,8 @@ Value unescape(const Args& a)
             return false;
         bool ok = false;
         value = QStringView(s).mid(from, count).toUShort(&ok, 16);
-        return ok && QStringView(s).mid(from, count).indexOf(u'+') < 0 && QStringView(s).mid(from, count).indexOf(u'-') < 0;
+        return ok && QStringView(s).mid(from, count).indexOf(u'+') < 0
+               && QStringView(s).mid(from, count).indexOf(u'-') < 0;
     };
     for (qsizetype i = 0; i < s.size(); ++i) {
         ushort code = 0;

@@ -62,10 +62,7 @@ double serialTime(int hour, int minute, int second)
     return (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
 }
 
-double joinDateTime(double date, double time)
-{
-    return date < 0 ? date - time : date + time;
-}
+double joinDateTime(double date, double time) { return date < 0 ? date - time : date + time; }
 
 std::optional<double> parseDateText(QStringView input)
 {
@@ -75,7 +72,8 @@ std::optional<double> parseDateText(QStringView input)
 
     // The time part, at the end: [上午|下午|AM|PM] h:mm[:ss] [AM|PM]
     static const QRegularExpression timePattern(
-        QStringLiteral("(?:^|\\s+)(上午|下午|AM|PM)?\\s*(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?\\s*(AM|PM|上午|下午)?$"),
+        QStringLiteral(
+            "(?:^|\\s+)(上午|下午|AM|PM)?\\s*(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?\\s*(AM|PM|上午|下午)?$"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression hourOnly(QStringLiteral("(?:^|\\s+)(\\d{1,2})\\s*(AM|PM)$"),
                                              QRegularExpression::CaseInsensitiveOption);
@@ -110,7 +108,8 @@ std::optional<double> parseDateText(QStringView input)
 
     static const QRegularExpression yearFirst(
         QStringLiteral("^(\\d{1,4})\\s*[-/.年]\\s*(\\d{1,2})\\s*[-/.月]\\s*(\\d{1,2})\\s*日?$"));
-    static const QRegularExpression yearLast(QStringLiteral("^(\\d{1,2})\\s*[-/.]\\s*(\\d{1,2})\\s*[-/.]\\s*(\\d{1,4})$"));
+    static const QRegularExpression yearLast(
+        QStringLiteral("^(\\d{1,2})\\s*[-/.]\\s*(\\d{1,2})\\s*[-/.]\\s*(\\d{1,4})$"));
     static const QRegularExpression monthDay(QStringLiteral("^(\\d{1,2})\\s*[-/.月]\\s*(\\d{1,2})\\s*日?$"));
     static const QRegularExpression yearMonth(QStringLiteral("^(\\d{4})\\s*[-/.年]\\s*(\\d{1,2})\\s*月?$"));
     int year = 0, month = 0, day = 0;
@@ -154,7 +153,10 @@ QString longDateText(double days)
 QString longTimeText(double days)
 {
     const DateParts p = dateParts(days);
-    return QStringLiteral("%1:%2:%3").arg(p.hour).arg(p.minute, 2, 10, QChar(u'0')).arg(p.second, 2, 10, QChar(u'0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(p.hour)
+        .arg(p.minute, 2, 10, QChar(u'0'))
+        .arg(p.second, 2, 10, QChar(u'0'));
 }
 
 QString shortTimeText(double days)

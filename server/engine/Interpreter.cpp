@@ -34,10 +34,7 @@ Interpreter::Interpreter(const Program& program, QByteArray& output)
         m_page.locals.try_emplace(name);
 }
 
-Interpreter::~Interpreter()
-{
-    *m_running = false;
-}
+Interpreter::~Interpreter() { *m_running = false; }
 
 ClassInstance::~ClassInstance()
 {
@@ -356,8 +353,7 @@ void Interpreter::execDim(const Stmt& s)
             const Array& old = *slot->array();
             if (old.upper.size() != bounds.size())
                 throw subscriptOutOfRange();
-            if (old.upper.size() > 1
-                && !std::equal(old.upper.begin(), old.upper.end() - 1, bounds.begin()))
+            if (old.upper.size() > 1 && !std::equal(old.upper.begin(), old.upper.end() - 1, bounds.begin()))
                 throw subscriptOutOfRange();
             const size_t n = std::min(old.items.size(), array->items.size());
             std::copy(old.items.begin(), old.items.begin() + qsizetype(n), array->items.begin());
@@ -440,7 +436,8 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
     switch (target.kind) {
     case Expr::Kind::Name: {
         if (m_frame->self && !findFrameVariable(target.name)
-            && (m_frame->self->def.letters.count(target.name) || m_frame->self->def.setters.count(target.name))) {
+            && (m_frame->self->def.letters.count(target.name)
+                || m_frame->self->def.setters.count(target.name))) {
             memberSet(*m_frame->self, target.name, evalArgs(target.args), stored);
             return;
         }
@@ -720,8 +717,8 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
                     frame.refs[param.name] = variable;
                     continue;
                 }
-            } else if (Value* variable = findVariable(arg.name); variable && variable->isArray()
-                                                                    && !arg.args.empty()) {
+            } else if (Value* variable = findVariable(arg.name);
+                       variable && variable->isArray() && !arg.args.empty()) {
                 // An element of an array is passed by reference too; the array stays alive
                 // while the procedure runs, even if it is given a new one meanwhile.
                 std::vector<qint32> indexes;
@@ -780,7 +777,8 @@ Value Interpreter::runProcedure(const Procedure& procedure, Frame& frame)
     return std::move(frame.locals[procedure.name]);
 }
 
-const Procedure* Interpreter::memberProcedure(const ClassInstance& self, const QString& name, bool inside) const
+const Procedure* Interpreter::memberProcedure(const ClassInstance& self, const QString& name,
+                                              bool inside) const
 {
     for (const auto* table : {&self.def.getters, &self.def.methods}) {
         if (auto it = table->find(name); it != table->end() && (inside || it->second->isPublic))

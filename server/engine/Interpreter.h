@@ -85,7 +85,7 @@ private:
         std::unordered_map<QString, Value*> refs; // ByRef parameters: the caller's variables
         std::unordered_set<QString> constants;
         bool resumeNext = false;
-        ClassInstance* self = nullptr; // in a class's member
+        ClassInstance* self = nullptr;              // in a class's member
         std::vector<std::shared_ptr<Array>> pinned; // arrays whose elements were passed ByRef
     };
     struct Released {
@@ -114,8 +114,8 @@ private:
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);
 
-    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
-                        const QString& spelling, ClassInstance* self = nullptr);
+    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args, const QString& spelling,
+                        ClassInstance* self = nullptr);
     // With values already computed, as an object's members are called.
     Value invoke(const Procedure& procedure, ClassInstance* self, const Args& args, const QString& spelling);
     Value runProcedure(const Procedure& procedure, Frame& frame);

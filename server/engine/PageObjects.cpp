@@ -676,9 +676,8 @@ private:
 
 void defineIntrinsics(Interpreter& interpreter, PageContext& context)
 {
-    interpreter.define(QStringLiteral("application"),
-                       Value::fromObject(std::make_shared<ApplicationObject>(context.application,
-                                                                             interpreter.deadline())));
+    interpreter.define(QStringLiteral("application"), Value::fromObject(std::make_shared<ApplicationObject>(
+                                                          context.application, interpreter.deadline())));
     interpreter.define(QStringLiteral("request"),
                        Value::fromObject(std::make_shared<RequestObject>(context)));
     interpreter.define(QStringLiteral("response"),

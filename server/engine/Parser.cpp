@@ -376,8 +376,8 @@ private:
                 target->args.push_back(parseArgument());
             }
             target->hasArgs = true;
-        }
-        else if (target->hasArgs && (target->kind == Expr::Kind::Name || target->kind == Expr::Kind::Member)) {
+        } else if (target->hasArgs
+                   && (target->kind == Expr::Kind::Name || target->kind == Expr::Kind::Member)) {
             // "inc(k)" without Call: the parentheses make k an expression, passed by value.
             if (target->args.size() > 1)
                 failSyntax(1044, QStringLiteral("调用 Sub 时不能使用括号"));

@@ -30,11 +30,10 @@ const QHash<QString, Kw>& keywords()
         {"new", Kw::New},           {"next", Kw::Next},     {"not", Kw::Not},
         {"nothing", Kw::Nothing},   {"null", Kw::Null},     {"on", Kw::On},
         {"option", Kw::Option},     {"or", Kw::Or},         {"private", Kw::Private},
-        {"public", Kw::Public}, {"redim", Kw::ReDim},
-        {"select", Kw::Select},     {"set", Kw::Set},       {"sub", Kw::Sub},
-        {"then", Kw::Then},         {"true", Kw::True},     {"until", Kw::Until},
-        {"wend", Kw::Wend},         {"while", Kw::While},   {"with", Kw::With},
-        {"xor", Kw::Xor},
+        {"public", Kw::Public},     {"redim", Kw::ReDim},   {"select", Kw::Select},
+        {"set", Kw::Set},           {"sub", Kw::Sub},       {"then", Kw::Then},
+        {"true", Kw::True},         {"until", Kw::Until},   {"wend", Kw::Wend},
+        {"while", Kw::While},       {"with", Kw::With},     {"xor", Kw::Xor},
     };
     return table;
 }
@@ -314,7 +313,8 @@ private:
             }
             if (c == u'#') {
                 const qsizetype close = code.indexOf(u'#', i + 1);
-                const auto days = close < 0 ? std::nullopt : parseDateText(QStringView(code).mid(i + 1, close - i - 1));
+                const auto days =
+                    close < 0 ? std::nullopt : parseDateText(QStringView(code).mid(i + 1, close - i - 1));
                 if (!days)
                     lexFail(syntaxError(1002, QStringLiteral("语法错误：日期常量")), file, line);
                 Token& t = push(Tok::Number, file, line, space);

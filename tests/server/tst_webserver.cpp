@@ -25,8 +25,8 @@
 #include <thread>
 
 #include <arpa/inet.h>
-#include <sys/resource.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -621,8 +621,7 @@ void WebServerTest::unsupportedConstructGives500WithItsLine()
 {
     QFile page(db() + "/bad.asp");
     QVERIFY(page.open(QIODevice::WriteOnly));
-    page.write(
-        gbk::encode(QStringLiteral("<html>\r\n<%\r\nGoTo somewhere\r\n%>")));
+    page.write(gbk::encode(QStringLiteral("<html>\r\n<%\r\nGoTo somewhere\r\n%>")));
     page.close();
     auto client = m_server->client();
     const auto r = client.Get("/bad.asp");
@@ -657,7 +656,8 @@ void WebServerTest::requestLimits()
     QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\n" + manyHeaders + "Connection: close\r\n\r\n"),
              431);
     QByteArray answer;
-    QCOMPARE(rawStatus(port, "GET /?" + QByteArray(17 * 1024, 'q') + " HTTP/1.1\r\nHost: x\r\n\r\n", &answer), 414);
+    QCOMPARE(rawStatus(port, "GET /?" + QByteArray(17 * 1024, 'q') + " HTTP/1.1\r\nHost: x\r\n\r\n", &answer),
+             414);
     QVERIFY(gbk::decode(answer).contains(QStringLiteral("网址太长")));
     // A request line that never ends is as long as one that does.
     QCOMPARE(rawStatus(port, "GET /" + QByteArray(20 * 1024, 'p')), 414);
@@ -724,8 +724,8 @@ void WebServerTest::officeBehindOneAddressGetsEveryPhoto()
 {
     QList<TestFolder::Student> more;
     for (int i = 0; i < 48; ++i)
-        more.append({QStringLiteral("学生%1").arg(i), "七(1)班", QStringLiteral("20149%1").arg(i, 2, 10, QChar(u'0')),
-                     jpegBytes(60, 80)});
+        more.append({QStringLiteral("学生%1").arg(i), "七(1)班",
+                     QStringLiteral("20149%1").arg(i, 2, 10, QChar(u'0')), jpegBytes(60, 80)});
     m_folder->addStudents(more);
 
     std::atomic<int> pages{0}, photos{0}, failures{0};
@@ -745,7 +745,8 @@ void WebServerTest::officeBehindOneAddressGetsEveryPhoto()
             auto it = image.globalMatch(QString::fromLatin1(QByteArray::fromStdString(page->body)));
             while (it.hasNext()) {
                 const auto photo = client.Get("/show.asp?id=" + it.next().captured(1).toStdString());
-                if (photo && photo->status == 200 && photo->get_header_value("Content-Type").rfind("image/", 0) == 0)
+                if (photo && photo->status == 200
+                    && photo->get_header_value("Content-Type").rfind("image/", 0) == 0)
                     ++photos;
                 else
                     ++failures;
@@ -801,14 +802,16 @@ void WebServerTest::loginGivesANewSessionId()
     auto client = m_server->client();
     const auto first = client.Get("/touch.asp");
     QVERIFY(first);
-    const std::string before = first->get_header_value("Set-Cookie").substr(0, first->get_header_value("Set-Cookie").find(';'));
+    const std::string before =
+        first->get_header_value("Set-Cookie").substr(0, first->get_header_value("Set-Cookie").find(';'));
     QVERIFY(!before.empty());
 
     const auto login = client.Post("/login.asp", {{"Cookie", before}}, form({{"zh", "zhang"}, {"mm", "pw1"}}),
                                    "application/x-www-form-urlencoded");
     QVERIFY(login);
     QCOMPARE(login->status, 302);
-    const std::string after = login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
+    const std::string after =
+        login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
     QVERIFY(!after.empty());
     QVERIFY(after != before);
     // The new id is logged in, the id known before the login is not.
