@@ -103,7 +103,7 @@ bool ZipPackage::save(QByteArray* result, QString* error)
         if (!ok && part)
             zip_source_free(part);
         if (ok)
-            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 0);
+            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1);
     }
     if (!ok || zip_close(archive) != 0) {
         zip_discard(archive);
