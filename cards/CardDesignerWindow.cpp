@@ -66,7 +66,7 @@ QFont itemFont(const ItemCanvas& canvas, const TextStyle& style)
 {
     const QFont chosen = style.font();
     QFont font = canvas.defaultFont();
-    font.setFamily(chosen.family());
+    font.setFamilies(chosen.families());
     font.setPixelSize(chosen.pixelSize());
     font.setBold(chosen.bold());
     font.setItalic(chosen.italic());
@@ -140,6 +140,7 @@ CardTextLabel* CardDesignerWindow::label(CardElement element) const
     case CardElement::Number:
         return m_ui->透明标签3;
     case CardElement::Photo:
+    case CardElement::Barcode:
         break;
     }
     return nullptr;
@@ -154,9 +155,11 @@ void CardDesignerWindow::loadLayout()
     // A stored file that is no picture is left out, as every card leaves it out.
     if (!Picture::decode(layout.background, ItemCanvas::canvasSize).isNull()) {
         m_surfacePicture = layout.background;
+        m_canvasPictureShown = false;
         m_ui->动画框1->setBackground(m_surfacePicture);
     }
-    m_ui->图片框1->setPicture(m_surfacePicture);
+    if (!m_canvasPictureShown)
+        m_ui->图片框1->setPicture(m_surfacePicture);
     m_ui->图片框2->move(layout.photo);
     for (const auto& [element, text] : {std::pair{CardElement::Name, layout.name},
                                         {CardElement::Class, layout.className},
@@ -178,6 +181,13 @@ void CardDesignerWindow::saveLayout()
         saved = saved && written;
     };
     note(CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error));
+    if (m_canvasPictureShown) {
+        // Drawn again for paper from the fixed texts and the chosen picture's own pixels, not
+        // enlarged from the screen's picture.
+        m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize),
+                                                              CardLayout::backgroundPrintSize));
+        m_canvasPictureShown = false;
+    }
     note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
@@ -192,8 +202,8 @@ void CardDesignerWindow::preview()
 
 void CardDesignerWindow::refreshSurface()
 {
-    m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
-    m_ui->图片框1->setPicture(m_surfacePicture);
+    m_ui->图片框1->setPicture(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
+    m_canvasPictureShown = true;
 }
 
 void CardDesignerWindow::clearSelection()

@@ -54,6 +54,8 @@ private:
     AppContext& m_context;
     std::unique_ptr<Ui::CardDesignerWindow> m_ui;
     int m_selected = 0; // the selected text on the canvas, 0 for none
-    // What the card surface shows and what becomes the file `background`, byte for byte.
+    // What the card surface shows and what becomes the file `background`, byte for byte,
+    // unless the surface shows the canvas: the canvas is then drawn again for paper on saving.
     QByteArray m_surfacePicture;
+    bool m_canvasPictureShown = false;
 };

@@ -55,9 +55,12 @@ CardSurface::CardSurface(QWidget* parent)
 
 void CardSurface::setPicture(const QByteArray& picture)
 {
-    m_picture = Picture::decode(picture, size());
-    if (!m_picture.isNull())
-        m_picture = m_picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    setPicture(Picture::decode(picture, size()));
+}
+
+void CardSurface::setPicture(const QImage& picture)
+{
+    m_picture = picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     update();
 }
 

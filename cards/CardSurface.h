@@ -43,6 +43,7 @@ public:
 
     // Any picture file's bytes; no picture shows a blank card.
     void setPicture(const QByteArray& picture);
+    void setPicture(const QImage& picture);
     const QImage& picture() const { return m_picture; }
 
     // Lets the user drag a child widget of the surface as the given element.

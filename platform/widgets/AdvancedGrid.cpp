@@ -274,9 +274,7 @@ QPageLayout AdvancedGrid::defaultPageLayout() const
     const double margin = pageMargin.toMillimetres();
     QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
                        QPageLayout::Millimeter);
-    double width = 0;
-    for (int column = 0; column < columnCount(); ++column)
-        width += shownColumnWidth(column);
+    const double width = printedColumns().second + 2 * cutMarkReach;
     const auto across = [&layout] { return Length::millimetres(layout.paintRect().width()).toPixels(); };
     if (width > across()) {
         layout.setOrientation(QPageLayout::Landscape);
@@ -308,18 +306,20 @@ AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
     PageLayout layout;
     const double across = Length::inches(area.width()).toPixels();
     const double down = Length::inches(area.height()).toPixels() - 2 * cutMarkReach;
-    double width = 0;
-    for (int column = 0; column < columnCount(); ++column)
-        width += shownColumnWidth(column);
+    const auto [contentLeft, width] = printedColumns();
     int tallest = 0;
     for (int row = 0; row < rowCount(); ++row)
         tallest = std::max(tallest, shownRowHeight(row));
-    // Scaled evenly, so that the widest sheet and the tallest row still fit one page whole.
-    if (width > across && width > 0)
-        layout.scale = across / width;
+    // Scaled evenly, so that the widest sheet and the tallest row still fit one page whole,
+    // the cut marks beside the outer cards included.
+    const double marked = width + 2 * cutMarkReach;
+    if (marked > across && across > 0)
+        layout.scale = across / marked;
     if (tallest * layout.scale > down && down > 0)
         layout.scale = down / tallest;
-    layout.left = std::max(0.0, (across / layout.scale - width) / 2);
+    // What is printed is centred, not the grid: an empty spacer column at one side would
+    // leave a wider white margin there. Every page is placed alike, so backs and fronts match.
+    layout.left = (across / layout.scale - width) / 2 - contentLeft;
 
     const double available = down / layout.scale;
     double used = 0;
@@ -341,6 +341,33 @@ AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
     if (layout.rows.empty())
         layout.rows.emplace_back(0, -1);
     return layout;
+}
+
+std::pair<double, double> AdvancedGrid::printedColumns() const
+{
+    // A picture column counts even when empty: a sheet of one card puts it where a full
+    // sheet would, as cards printed on pre-cut card stock need.
+    std::vector<bool> used(size_t(std::max(columnCount(), 0)), false);
+    for (int column = 0; column < columnCount(); ++column)
+        used[size_t(column)] = size_t(column) < m_columnKinds.size() && m_columnKinds[size_t(column)] == GridCell::Kind::Picture;
+    for (int row = 0; row < rowCount(); ++row) {
+        for (int column = 0; column < columnCount(); ++column) {
+            const QTableWidgetItem* it = item(row, column);
+            if (it && (isPicture(it) ? picturePresent(it) : !it->text().isEmpty()))
+                used[size_t(column)] = true;
+        }
+    }
+    const auto first = std::find(used.begin(), used.end(), true);
+    const int firstColumn = first == used.end() ? 0 : int(first - used.begin());
+    const int lastColumn =
+        first == used.end() ? columnCount() - 1 : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
+    double left = 0;
+    for (int column = 0; column < firstColumn; ++column)
+        left += shownColumnWidth(column);
+    double width = 0;
+    for (int column = firstColumn; column <= lastColumn; ++column)
+        width += shownColumnWidth(column);
+    return {left, width};
 }
 
 PageSource AdvancedGrid::pages() const

@@ -18,9 +18,11 @@ struct Result {
 };
 
 // Runs the real program as a script would, with no display at all.
-Result qinghe(const QStringList& arguments)
+Result qinghe(const QStringList& arguments, const QStringList& settings = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : settings)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
@@ -47,6 +49,8 @@ private slots:
     void nothingToPrintIsAnError_data();
     void nothingToPrintIsAnError();
     void unwritableFileIsAnError();
+    void simplifiedFormsUnderAnyLocale_data();
+    void simplifiedFormsUnderAnyLocale();
 };
 
 void CommandLineTest::helpListsTheCardsCommand()
@@ -161,6 +165,44 @@ void CommandLineTest::unwritableFileIsAnError()
     const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("打不开学生数据库"), qPrintable(result.err));
+}
+
+void CommandLineTest::simplifiedFormsUnderAnyLocale_data()
+{
+    QTest::addColumn<QString>("face");
+    QTest::addColumn<QString>("locale");
+    for (const char* face : {"楷体_GB2312", "仿宋_GB2312", "方正姚体", "Arial", "Times New Roman", "宋体"}) {
+        for (const char* locale : {"C.UTF-8", "en_US.UTF-8"})
+            QTest::addRow("%s, %s", face, locale) << QString::fromUtf8(face) << QString::fromLatin1(locale);
+    }
+}
+
+// Over SSH, in cron or on an English desktop the locale names no language; 令, 骨 and 直 must
+// still print in their Simplified Chinese forms, from a Simplified Chinese face.
+void CommandLineTest::simplifiedFormsUnderAnyLocale()
+{
+    QFETCH(QString, face);
+    QFETCH(QString, locale);
+    TestFolder folder;
+    folder.addStudents({{"令骨直", "七(1)班", "2014001", {}}});
+    for (const char* section : {"姓名设置", "班级设置", "编号设置"})
+        IniFile::write(folder.settingsFile(), QString::fromUtf8(section), u"字体名称", face);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("forms.pdf");
+    const Result result =
+        qinghe({"cards", "--pdf", file}, {"LANG=" + locale, "LC_ALL=" + locale, "LANGUAGE=", "LC_CTYPE=" + locale});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(pdf::text(file).contains("令骨直"));
+    const QRegularExpression otherForms("CJK ?(JP|KR|TC|HK)", QRegularExpression::CaseInsensitiveOption);
+    QStringList names;
+    bool simplified = false;
+    for (const pdf::Font& font : pdf::fonts(file)) {
+        names << font.name;
+        simplified |= QRegularExpression("CJK ?SC", QRegularExpression::CaseInsensitiveOption).match(font.name).hasMatch();
+    }
+    for (const QString& name : names)
+        QVERIFY2(!otherForms.match(name).hasMatch(), qPrintable(names.join(", ")));
+    QVERIFY2(simplified, qPrintable(names.join(", ")));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -123,6 +123,7 @@ private slots:
     void savedTextsArePartOfTheBackgroundOnReopening();
 
     void chosenBackground();
+    void storedBackgroundFromThePicturesOwnPixels();
     void unreadableBackgroundClearsTheCanvas();
     void resetKeepsTextsAndShowsTheStoredBackground();
     void resetReplacesAChosenBackground_data();
@@ -523,11 +524,17 @@ void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
     m_window->close();
 
     const QImage stored = Picture::decode(storedBackground());
-    QCOMPARE(stored.size(), QSize(416, 264));
+    // At least 300 pixels per inch on the largest card a sheet prints: 400 × 260 grid pixels,
+    // 4.17 × 2.71 inches.
+    QVERIFY2(stored.width() >= 1250 && stored.height() >= 813, qPrintable(QString("%1 × %2").arg(stored.width()).arg(stored.height())));
+    const double sx = stored.width() / 416.0;
+    const double sy = stored.height() / 264.0;
     const QRect text(50, 20, 180, 50);
-    QVERIFY(countOf(stored, Qt::red, text) > 200);
+    const QRect storedText = QRectF(50 * sx, 20 * sy, 180 * sx, 50 * sy).toRect();
+    QVERIFY(countOf(stored, Qt::red, storedText) > 200 * sx * sy);
     // Stored as selected, yet without the mark of the selection.
-    QCOMPARE(countOf(stored, Qt::red, text), countOf(canvas()->takePicture(wholeCanvas), Qt::red, text));
+    QCOMPARE(countOf(stored, Qt::red, storedText),
+             countOf(canvas()->takePicture(wholeCanvas, stored.size()), Qt::red, storedText));
 
     open();
     QVERIFY(canvas()->items().isEmpty());
@@ -535,6 +542,35 @@ void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
     QTest::mouseClick(canvas()->viewport(), Qt::LeftButton, {}, {70, 35});
     click("按钮8");
     QCOMPARE(m_services->dialogs.messages().last(), QString("请选择需要删除的文字！"));
+}
+
+// A school's artwork with fine lines, chosen on the canvas: the stored background is drawn
+// from the artwork itself, so lines one pixel apart at print size stay apart rather than
+// coming out as the grey of a picture enlarged from the canvas.
+void CardDesignerTest::storedBackgroundFromThePicturesOwnPixels()
+{
+    QImage artwork(CardLayout::backgroundPrintSize, QImage::Format_RGB32);
+    for (int x = 0; x < artwork.width(); ++x) {
+        for (int y = 0; y < artwork.height(); ++y)
+            artwork.setPixel(x, y, (x / 2) % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    }
+    const QString file = QDir(m_folder->path()).filePath("学校.png");
+    QVERIFY(artwork.save(file, "PNG"));
+    open();
+    m_services->dialogs.pathAnswers.enqueue(file);
+    click("按钮5");
+    addText();
+    m_window->close();
+
+    const QImage stored = Picture::decode(storedBackground());
+    QCOMPARE(stored.size(), CardLayout::backgroundPrintSize);
+    // Far from the text at (200, 100), the lines are as they were drawn.
+    int sharp = 0;
+    for (int x = 0; x + 2 < 200; x += 4) {
+        const int y = stored.height() - 40;
+        sharp += qGray(stored.pixel(x, y)) < 60 && qGray(stored.pixel(x + 2, y)) > 195 ? 1 : 0;
+    }
+    QVERIFY2(sharp >= 45, qPrintable(QString::number(sharp)));
 }
 
 void CardDesignerTest::chosenBackground()
@@ -731,7 +767,7 @@ void CardDesignerTest::previewSavesFirstAndLeavesTheDesignerAsItWas()
     QCOMPARE(stored("sys", "左边"), QString("40"));
     QCOMPARE(stored("sys", "顶边"), QString("60"));
     QCOMPARE(stored("编号设置", "左边"), QString("248"));
-    QCOMPARE(Picture::decode(storedBackground()).size(), QSize(416, 264));
+    QCOMPARE(Picture::decode(storedBackground()).size(), CardLayout::backgroundPrintSize);
     QCOMPARE(m_services->navigator.openings.size(), 1);
     QVERIFY(m_services->navigator.openings[0].modal);
     QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(), m_window->windowHandle());

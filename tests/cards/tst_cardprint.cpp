@@ -7,6 +7,7 @@
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AdvancedGrid.h"
+#include "platform/widgets/PrintPreview.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
 
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -147,6 +149,11 @@ private slots:
     void noPageStartsWithASpacerRow();
     void extremeValuesDrawSafely_data();
     void extremeValuesDrawSafely();
+    void elementsPastTheEdgeAreCut();
+    void sheetCentredWithMarksInside_data();
+    void sheetCentredWithMarksInside();
+    void fontNamesCarrySubsetTags();
+    void canvasPictureOfEarlierDesignersPrints();
 
 private:
     QTemporaryDir m_dir;
@@ -261,11 +268,12 @@ void CardPrintTest::wideDriverMarginsKeepBothColumns()
     const QString text = pdf::text(file);
     for (int i = 1; i <= 4; ++i)
         QVERIFY2(text.contains(QString("学生%1").arg(i)), qPrintable(text));
-    // Within the printable area, centred.
+    // Within the printable area with room for the cut marks, centred.
     const QImage page = pdf::page(file, 1, 96);
     const double margin = 6.35 / 25.4 * 96;
-    QVERIFY(firstColumn(page, isBlue) >= margin + 25); // the spacer column, a little smaller
-    QVERIFY(lastColumn(page, isBlue) <= page.width() - margin);
+    QVERIFY(firstColumn(page, isBlue) >= margin + 9);
+    QVERIFY(lastColumn(page, isBlue) <= page.width() - margin - 9);
+    QVERIFY(std::abs(firstColumn(page, isBlue) - (page.width() - 1 - lastColumn(page, isBlue))) <= 2);
 }
 
 void CardPrintTest::sheetTooWideIsScaledToFit()
@@ -339,6 +347,141 @@ void CardPrintTest::extremeValuesDrawSafely()
     // What is stored stays as entered.
     QCOMPARE(CardLayout::load(folder.path()), layout);
     QCOMPARE(layout.photo, position);
+}
+
+// A long name at the right of the card and a photo over its bottom edge: on paper and in the
+// file they end at the card's edge, as the screen shows them, and never reach the next card.
+void CardPrintTest::elementsPastTheEdgeAreCut()
+{
+    PrintFolder folder;
+    CardLayout::savePosition(folder.path(), CardElement::Name, {264, 105});
+    CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", 16, false, false, Qt::red});
+    CardLayout::savePosition(folder.path(), CardElement::Photo, {16, 200});
+    folder.folder().addStudents({{"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)},
+                                 {"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)},
+                                 {"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)}});
+    const QString file = m_dir.filePath("edge.pdf");
+    QCOMPARE(folder.print(file, a4(4, QPageLayout::Landscape), {400, 260}), 1);
+    const auto isGreen = [](QRgb p) { return qGreen(p) > 160 && qRed(p) < 100 && qBlue(p) < 100; };
+
+    // Cards of 400 × 260 in cells of the same size, 30 pixels apart across and 40 down.
+    const auto check = [&](const QImage& page, double perPixel, const char* surface) {
+        QVERIFY2(!page.isNull(), surface);
+        QVERIFY2(firstRow(page, isRed) >= 0, surface);
+        // The right edge of the left card: nothing red from its name in the gap beyond it.
+        const int right = lastColumn(page.copy(0, 0, page.width() / 2, page.height()), isBlue);
+        int spilt = 0;
+        for (int y = 0; y < page.height(); ++y) {
+            for (int x = right + 2; x < right + int(30 * perPixel) - 2; ++x)
+                spilt += isRed(page.pixel(x, y)) || isGreen(page.pixel(x, y)) ? 1 : 0;
+        }
+        QVERIFY2(spilt == 0, qPrintable(QString("%1: %2 pixels past the edge").arg(surface).arg(spilt)));
+        // Below the first row of cards, in the spacer row: no photo.
+        const int bottom = firstRow(page, isBlue) + int(260 * perPixel);
+        int below = 0;
+        for (int y = bottom + 2; y < bottom + int(40 * perPixel) - 2; ++y) {
+            for (int x = 0; x < page.width(); ++x)
+                below += isGreen(page.pixel(x, y)) ? 1 : 0;
+        }
+        QVERIFY2(below == 0, qPrintable(QString("%1: %2 photo pixels below the card").arg(surface).arg(below)));
+    };
+    check(pdf::page(file, 1, 150), 150.0 / 96, "PDF");
+
+    // Paper and the print preview get the pages the same way: drawn by the grid's pages.
+    DatabaseConnection connection;
+    connection.openDatabaseFile(folder.folder().databaseFile());
+    Recordset records;
+    records.attach(connection);
+    records.open(StudentTable::selectAll);
+    AdvancedGrid grid;
+    CardSheet::defineGrid(grid);
+    CardSheet::fill(grid, records, CardComposer(CardLayout::load(folder.path())), {400, 260});
+    const QPageLayout page = a4(4, QPageLayout::Landscape);
+    QImage paper(page.fullRectPixels(150).size(), QImage::Format_RGB32);
+    paper.fill(Qt::white);
+    QPainter painter(&paper);
+    painter.translate(page.paintRectPixels(150).topLeft());
+    grid.pages().paint(painter, page, 0, 150, nullptr);
+    painter.end();
+    check(paper, 150.0 / 96, "paper");
+}
+
+void CardPrintTest::sheetCentredWithMarksInside_data()
+{
+    QTest::addColumn<QPageSize::PageSizeId>("paper");
+    QTest::addColumn<int>("cardWidth");
+    QTest::newRow("A4") << QPageSize::A4 << 350;
+    QTest::newRow("Letter") << QPageSize::Letter << 350;
+    QTest::newRow("A4, narrow cards") << QPageSize::A4 << 300;
+}
+
+// Equal white at the left and the right of the cards, and every cut mark within the area the
+// printer can print.
+void CardPrintTest::sheetCentredWithMarksInside()
+{
+    QFETCH(QPageSize::PageSizeId, paper);
+    QFETCH(int, cardWidth);
+    PrintFolder folder;
+    folder.addStudents(4);
+    const QString file = m_dir.filePath("centred.pdf");
+    const double margin = 4;
+    const QPageLayout layout(QPageSize(paper), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
+                             QPageLayout::Millimeter);
+    QCOMPARE(folder.print(file, layout, {cardWidth, 230}), 1);
+    const int dpi = 300;
+    const QImage page = pdf::page(file, 1, dpi);
+    const double perMm = dpi / 25.4;
+    const double left = firstColumn(page, isBlue) / perMm;
+    const double right = (page.width() - 1 - lastColumn(page, isBlue)) / perMm;
+    QVERIFY2(std::abs(left - right) <= 0.5, qPrintable(QString("left %1 mm, right %2 mm").arg(left).arg(right)));
+    const auto isInk = [](QRgb p) { return qGray(p) < 128; };
+    int leftMark = -1;
+    int rightMark = -1;
+    for (int x = 0; x < page.width() && leftMark < 0; ++x) {
+        for (int y = 0; y < page.height() && leftMark < 0; ++y)
+            leftMark = isInk(page.pixel(x, y)) ? x : -1;
+    }
+    for (int x = page.width() - 1; x >= 0 && rightMark < 0; --x) {
+        for (int y = 0; y < page.height() && rightMark < 0; ++y)
+            rightMark = isInk(page.pixel(x, y)) ? x : -1;
+    }
+    QVERIFY(leftMark >= 0 && rightMark >= 0);
+    QVERIFY2(leftMark / perMm >= margin, qPrintable(QString::number(leftMark / perMm)));
+    QVERIFY2((page.width() - 1 - rightMark) / perMm >= margin, qPrintable(QString::number((page.width() - 1 - rightMark) / perMm)));
+}
+
+// Preflight tools expect an embedded subset to be named as one: six capitals and a plus sign.
+void CardPrintTest::fontNamesCarrySubsetTags()
+{
+    PrintFolder folder;
+    CardLayout::saveTextStyle(folder.path(), CardElement::Class, {"黑体", 12, true, false, Qt::red});
+    folder.addStudents(3);
+    const QString file = m_dir.filePath("tags.pdf");
+    QCOMPARE(folder.print(file), 1);
+    const QList<pdf::Font> fonts = pdf::fonts(file);
+    QVERIFY(!fonts.isEmpty());
+    for (const pdf::Font& font : fonts) {
+        QVERIFY2(font.embedded && font.subset, qPrintable(font.name));
+        QVERIFY2(QRegularExpression("^[A-Z]{6}\\+").match(font.name).hasMatch(), qPrintable(font.name));
+    }
+    // The file is still one a reader takes: its text reads back.
+    QVERIFY(pdf::text(file).contains("学生3"));
+}
+
+// Designers before the print-size background stored the 416 × 264 canvas picture as it was.
+void CardPrintTest::canvasPictureOfEarlierDesignersPrints()
+{
+    PrintFolder folder;
+    CardLayout::saveBackground(folder.path(), solid({416, 264}, Qt::blue));
+    folder.addStudents(2);
+    const QString file = m_dir.filePath("old.pdf");
+    QCOMPARE(folder.print(file), 1);
+    QList<QSize> sizes;
+    for (const pdf::Image& image : pdf::images(file))
+        sizes << QSize(image.width, image.height);
+    QCOMPARE(sizes, QList<QSize>({QSize(416, 264), QSize(416, 264)}));
+    const QImage page = pdf::page(file, 1, 96);
+    QVERIFY(firstColumn(page, isBlue) > 0 && firstRow(page, isRed) > firstRow(page, isBlue));
 }
 
 QTEST_MAIN(CardPrintTest)
