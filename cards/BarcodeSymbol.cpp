@@ -22,7 +22,8 @@ BarcodeSymbol BarcodeSymbol::encode(BarcodeType type, const QString& value)
     if (type == BarcodeType::QR)
         zint->option_1 = 2; // level M: a scratched card still reads
     const QByteArray text = value.toUtf8();
-    if (ZBarcode_Encode(zint.get(), reinterpret_cast<const unsigned char*>(text.constData()), int(text.size()))
+    if (ZBarcode_Encode(zint.get(), reinterpret_cast<const unsigned char*>(text.constData()),
+                        int(text.size()))
             >= ZINT_ERROR
         || ZBarcode_Buffer_Vector(zint.get(), 0) >= ZINT_ERROR || !zint->vector)
         return symbol;
@@ -54,7 +55,8 @@ void BarcodeSymbol::paint(QPainter& painter, const QRectF& box) const
     QList<QRectF> bars;
     bars.reserve(m_bars.size());
     for (const QRectF& bar : m_bars)
-        bars.append(QRectF(origin.x() + bar.x() * sx, origin.y() + bar.y() * sy, bar.width() * sx, bar.height() * sy));
+        bars.append(QRectF(origin.x() + bar.x() * sx, origin.y() + bar.y() * sy, bar.width() * sx,
+                           bar.height() * sy));
     // Edges on whole modules: antialiasing would grey the gaps between neighbouring modules.
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(Qt::NoPen);

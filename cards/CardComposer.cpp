@@ -86,7 +86,8 @@ void drawCardBarcode(QPainter& painter, const CardBarcode& barcode, const QStrin
 {
     if (barcode.type == BarcodeType::None || number.isEmpty())
         return;
-    const QSizeF size(std::clamp(barcode.box.width(), 0, drawLimit), std::clamp(barcode.box.height(), 0, drawLimit));
+    const QSizeF size(std::clamp(barcode.box.width(), 0, drawLimit),
+                      std::clamp(barcode.box.height(), 0, drawLimit));
     BarcodeSymbol::encode(barcode.type, number).paint(painter, QRectF(drawable(barcode.box.topLeft()), size));
 }
 
@@ -128,7 +129,8 @@ public:
         painter.setClipRect(face, Qt::IntersectClip);
         drawPicture(painter, face, m_backgrounds, m_layout.background, file, 2);
         if (!fields.photo.isEmpty())
-            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos, fields.photo, file, 16);
+            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos,
+                        fields.photo, file, 16);
         if (file) {
             const QMutexLocker lock(&m_mutex);
             for (const CardText* text : {&m_layout.name, &m_layout.className, &m_layout.number})
@@ -205,7 +207,8 @@ void Card::paint(QPainter& painter, const QRectF& target, PdfFinisher* file) con
 {
     painter.save();
     painter.translate(target.topLeft());
-    painter.scale(target.width() / CardComposer::faceSize.width(), target.height() / CardComposer::faceSize.height());
+    painter.scale(target.width() / CardComposer::faceSize.width(),
+                  target.height() / CardComposer::faceSize.height());
     m_design->paint(painter, m_fields, file);
     painter.restore();
 }

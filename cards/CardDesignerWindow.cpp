@@ -41,7 +41,8 @@ TextStyle textStyle(const FontChoice& choice)
     const QFont& font = choice.font;
     const int points =
         font.pointSize() > 0 ? font.pointSize() : qRound(Length::pixels(font.pixelSize()).toPoints());
-    return {font.family(), points, font.bold(), font.italic(), choice.color.isValid() ? choice.color : Qt::black};
+    return {font.family(), points, font.bold(), font.italic(),
+            choice.color.isValid() ? choice.color : Qt::black};
 }
 
 // The canvas gives back an item's text and colour but not its font, so each item carries its
@@ -57,7 +58,8 @@ TextStyle fromItemFontTag(const QString& tag)
 {
     const QStringList fields = tag.split(u',');
     const auto field = [&fields](int i) { return i < fields.size() ? fields[i] : QString(); };
-    return {field(0), SettingText::toInteger(field(1)), SettingText::toFlag(field(2)), SettingText::toFlag(field(3))};
+    return {field(0), SettingText::toInteger(field(1)), SettingText::toFlag(field(2)),
+            SettingText::toFlag(field(3))};
 }
 
 // A font chooser's face, size, weight and slant over the canvas's own font, which gives the
@@ -185,7 +187,7 @@ void CardDesignerWindow::saveLayout()
         // Drawn again for paper from the fixed texts and the chosen picture's own pixels, not
         // enlarged from the screen's picture.
         m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize),
-                                                              CardLayout::backgroundPrintSize));
+                                                               CardLayout::backgroundPrintSize));
         m_canvasPictureShown = false;
     }
     note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
@@ -314,5 +316,6 @@ TextStyle CardDesignerWindow::askFont(const TextStyle& initial)
 void CardDesignerWindow::reportFailure(bool saved, const QString& error)
 {
     if (!saved)
-        m_context.dialogs.message(this, QStringLiteral("证件设置保存失败：") + error, {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("证件设置保存失败：") + error, {},
+                                  MessageIcon::Warning);
 }

@@ -80,7 +80,8 @@ QFont TextStyle::font() const
     // A stored size near the integer limit would overflow the conversion; nothing larger than
     // this fits on a card anyway.
     constexpr int largestPoints = 2000;
-    font.setPixelSize(qRound(Length::points(points > 0 ? std::min(points, largestPoints) : defaultPoints).toPixels()));
+    font.setPixelSize(
+        qRound(Length::points(points > 0 ? std::min(points, largestPoints) : defaultPoints).toPixels()));
     font.setBold(bold);
     font.setItalic(italic);
     return font;

@@ -53,14 +53,12 @@ CardSurface::CardSurface(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CardSurface::setPicture(const QByteArray& picture)
-{
-    setPicture(Picture::decode(picture, size()));
-}
+void CardSurface::setPicture(const QByteArray& picture) { setPicture(Picture::decode(picture, size())); }
 
 void CardSurface::setPicture(const QImage& picture)
 {
-    m_picture = picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    m_picture =
+        picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     update();
 }
 
@@ -97,7 +95,8 @@ bool CardSurface::eventFilter(QObject* watched, QEvent* event)
             return false;
         // As a window dragged by its caption: the pointer is held on the surface.
         const QPointF at = widget->mapTo(this, static_cast<QMouseEvent*>(event)->position());
-        const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1), std::clamp<qreal>(at.y(), 0, height() - 1));
+        const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1),
+                           std::clamp<qreal>(at.y(), 0, height() - 1));
         widget->move((grip - m_drag.grab).toPoint());
         return true;
     }

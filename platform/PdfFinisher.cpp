@@ -5,8 +5,8 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRawFont>
 #include <QImageReader>
+#include <QRawFont>
 #include <QtEndian>
 
 #include <algorithm>
@@ -129,7 +129,8 @@ QByteArray ideographsForRadicals(QByteArray body, const Ideographs& ideographs)
     if (!body.contains("/CIDInit /ProcSet findresource begin"))
         return body;
     // The map comes in blocks of at most a hundred runs.
-    for (qsizetype begin = body.indexOf("beginbfrange"); begin >= 0; begin = body.indexOf("beginbfrange", begin + 1)) {
+    for (qsizetype begin = body.indexOf("beginbfrange"); begin >= 0;
+         begin = body.indexOf("beginbfrange", begin + 1)) {
         const qsizetype end = body.indexOf("endbfrange", begin);
         if (end < 0)
             break;
@@ -193,8 +194,9 @@ QByteArray imageObject(int number, const QByteArray& jpeg, const PdfFinisher::Jp
     const QByteArray space = frame.components == 1 ? "/DeviceGray" : "/DeviceRGB";
     return QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width "
            + QByteArray::number(frame.width) + "\n/Height " + QByteArray::number(frame.height)
-           + "\n/BitsPerComponent 8\n/ColorSpace " + space + "\n/Interpolate true\n/Filter /DCTDecode\n/Length "
-           + QByteArray::number(jpeg.size()) + "\n>>\nstream\n" + jpeg + "\nendstream\nendobj\n";
+           + "\n/BitsPerComponent 8\n/ColorSpace " + space
+           + "\n/Interpolate true\n/Filter /DCTDecode\n/Length " + QByteArray::number(jpeg.size())
+           + "\n>>\nstream\n" + jpeg + "\nendstream\nendobj\n";
 }
 
 } // namespace
@@ -295,7 +297,8 @@ bool PdfFinisher::finish(const QString& path, QString* error) const
             return fail(error, QStringLiteral("PDF 文件的结构不认识"));
         objects.push_back({number, entry[0].toLongLong(), {}});
     }
-    std::sort(objects.begin(), objects.end(), [](const Object& a, const Object& b) { return a.offset < b.offset; });
+    std::sort(objects.begin(), objects.end(),
+              [](const Object& a, const Object& b) { return a.offset < b.offset; });
     const Ideographs ideographs = ideographsOf(m_fonts);
     for (size_t i = 0; i < objects.size(); ++i) {
         const qsizetype end = i + 1 < objects.size() ? objects[i + 1].offset : xref;

@@ -36,8 +36,8 @@ bool isPicture(const QTableWidgetItem* item)
 // Screen and paper place it alike.
 QRect pictureRect(QSize picture, const QRect& cell)
 {
-    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, picture.scaled(cell.size(), Qt::KeepAspectRatio),
-                               cell);
+    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                               picture.scaled(cell.size(), Qt::KeepAspectRatio), cell);
 }
 
 Drawing drawingOf(const QTableWidgetItem* item) { return item->data(drawingRole).value<Drawing>(); }
@@ -67,7 +67,8 @@ QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect
     }
     const QByteArray bytes = item->data(pictureRole).toByteArray();
     const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
-    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage(); !standIn.isNull()) {
+    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage();
+        !standIn.isNull()) {
         const QRect target = pictureRect(QSize(frame.width, frame.height), cell);
         painter.drawImage(target, standIn);
         return target;
@@ -93,7 +94,8 @@ public:
         const Drawing drawing = index.data(drawingRole).value<Drawing>();
         if ((bytes.isEmpty() && !drawing) || option.rect.isEmpty())
             return;
-        const QPixmap pixmap = bytes.isEmpty() ? drawn(*drawing, option.rect.size()) : shown(bytes, option.rect.size());
+        const QPixmap pixmap =
+            bytes.isEmpty() ? drawn(*drawing, option.rect.size()) : shown(bytes, option.rect.size());
         if (pixmap.isNull())
             return;
         painter->drawPixmap(pictureRect(pixmap.size(), option.rect), pixmap);
@@ -131,10 +133,8 @@ private:
 
     static QPixmap shown(const QByteArray& bytes, QSize cell)
     {
-        const QString key = QStringLiteral("advanced-grid:%1:%2x%3")
-                                .arg(qHash(bytes))
-                                .arg(cell.width())
-                                .arg(cell.height());
+        const QString key =
+            QStringLiteral("advanced-grid:%1:%2x%3").arg(qHash(bytes)).arg(cell.width()).arg(cell.height());
         QPixmap pixmap;
         if (!QPixmapCache::find(key, &pixmap)) {
             pixmap = QPixmap::fromImage(decode(bytes, cell));
@@ -200,7 +200,8 @@ void AdvancedGrid::formatRange(int firstRow, int firstColumn, int rows, int /*bo
 
 Qt::Alignment AdvancedGrid::columnAlignment(int column) const
 {
-    const bool centred = size_t(column) < m_columnStyles.size() && m_columnStyles[size_t(column)] == centredStyle;
+    const bool centred =
+        size_t(column) < m_columnStyles.size() && m_columnStyles[size_t(column)] == centredStyle;
     return centred ? Qt::Alignment(Qt::AlignCenter) : Qt::AlignLeft | Qt::AlignVCenter;
 }
 
@@ -272,8 +273,8 @@ void AdvancedGrid::printPreview(Dialogs& dialogs)
 QPageLayout AdvancedGrid::defaultPageLayout() const
 {
     const double margin = pageMargin.toMillimetres();
-    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
-                       QPageLayout::Millimeter);
+    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
     const double width = printedColumns().second + 2 * cutMarkReach;
     const auto across = [&layout] { return Length::millimetres(layout.paintRect().width()).toPixels(); };
     if (width > across()) {
@@ -349,7 +350,8 @@ std::pair<double, double> AdvancedGrid::printedColumns() const
     // sheet would, as cards printed on pre-cut card stock need.
     std::vector<bool> used(size_t(std::max(columnCount(), 0)), false);
     for (int column = 0; column < columnCount(); ++column)
-        used[size_t(column)] = size_t(column) < m_columnKinds.size() && m_columnKinds[size_t(column)] == GridCell::Kind::Picture;
+        used[size_t(column)] =
+            size_t(column) < m_columnKinds.size() && m_columnKinds[size_t(column)] == GridCell::Kind::Picture;
     for (int row = 0; row < rowCount(); ++row) {
         for (int column = 0; column < columnCount(); ++column) {
             const QTableWidgetItem* it = item(row, column);
@@ -359,8 +361,9 @@ std::pair<double, double> AdvancedGrid::printedColumns() const
     }
     const auto first = std::find(used.begin(), used.end(), true);
     const int firstColumn = first == used.end() ? 0 : int(first - used.begin());
-    const int lastColumn =
-        first == used.end() ? columnCount() - 1 : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
+    const int lastColumn = first == used.end()
+                               ? columnCount() - 1
+                               : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
     double left = 0;
     for (int column = 0; column < firstColumn; ++column)
         left += shownColumnWidth(column);
@@ -372,10 +375,13 @@ std::pair<double, double> AdvancedGrid::printedColumns() const
 
 PageSource AdvancedGrid::pages() const
 {
-    return {[this](const QPageLayout& page) { return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size()); },
-            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
-                paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
-            }};
+    return {
+        [this](const QPageLayout& page) {
+            return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size());
+        },
+        [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
+            paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
+        }};
 }
 
 int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile) const
@@ -438,12 +444,14 @@ void AdvancedGrid::paintCutMarks(QPainter& painter, const std::vector<QRectF>& p
     constexpr double gap = 2; // between a corner and its marks, so no mark touches the card
     const auto onAPicture = [&pictures](const QLineF& mark) {
         const QRectF box = QRectF(mark.p1(), mark.p2()).normalized().adjusted(-0.5, -0.5, 0.5, 0.5);
-        return std::any_of(pictures.begin(), pictures.end(), [&box](const QRectF& p) { return p.intersects(box); });
+        return std::any_of(pictures.begin(), pictures.end(),
+                           [&box](const QRectF& p) { return p.intersects(box); });
     };
     // 0.2 mm: visible to the cutter, too thin to show beside a card that is cut a little wide.
     painter.setPen(QPen(Qt::black, Length::millimetres(0.2).toPixels(), Qt::SolidLine, Qt::FlatCap));
     for (const QRectF& picture : pictures) {
-        for (const QPointF corner : {picture.topLeft(), picture.topRight(), picture.bottomLeft(), picture.bottomRight()}) {
+        for (const QPointF corner :
+             {picture.topLeft(), picture.topRight(), picture.bottomLeft(), picture.bottomRight()}) {
             const double outX = corner.x() == picture.left() ? -1 : 1;
             const double outY = corner.y() == picture.top() ? -1 : 1;
             const QLineF across(corner + QPointF(outX * gap, 0), corner + QPointF(outX * cutMarkReach, 0));

@@ -109,9 +109,9 @@ public:
 
     // How the grid falls onto pages whose paint area is `area` (in inches).
     struct PageLayout {
-        double scale = 1;          // paper size of a grid pixel, in 1/96 inch
-        double left = 0;           // grid pixels from the area's left edge to the grid (less
-                                   // than 0 when an empty column lies outside the area)
+        double scale = 1;                      // paper size of a grid pixel, in 1/96 inch
+        double left = 0;                       // grid pixels from the area's left edge to the grid (less
+                                               // than 0 when an empty column lies outside the area)
         std::vector<std::pair<int, int>> rows; // [first, last] rows of each page
     };
     PageLayout layOut(QSizeF area) const;

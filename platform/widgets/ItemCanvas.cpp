@@ -53,8 +53,9 @@ public:
     {
         // Shifting the background behind the text too keeps the mark visible on black text.
         if (m_brightness != 0)
-            painter->fillRect(boundingRect(), m_brightness < 0 ? QColor(0, 0, 0, std::min(-m_brightness, 255))
-                                                               : QColor(255, 255, 255, std::min(m_brightness, 255)));
+            painter->fillRect(boundingRect(), m_brightness < 0
+                                                  ? QColor(0, 0, 0, std::min(-m_brightness, 255))
+                                                  : QColor(255, 255, 255, std::min(m_brightness, 255)));
         const auto shift = [this](int channel) { return std::clamp(channel + m_brightness, 0, 255); };
         painter->setFont(m_font);
         painter->setPen(QColor(shift(m_colour.red()), shift(m_colour.green()), shift(m_colour.blue())));
@@ -222,7 +223,8 @@ QImage ItemCanvas::takePicture(const QRect& area, QSize size) const
         const double sy = double(size.height()) / area.height();
         // The background from the picture's own pixels and the texts as outlines, each at the
         // size asked for, rather than the screen's picture enlarged.
-        const QRectF canvas(-area.x() * sx, -area.y() * sy, canvasSize.width() * sx, canvasSize.height() * sy);
+        const QRectF canvas(-area.x() * sx, -area.y() * sy, canvasSize.width() * sx,
+                            canvasSize.height() * sy);
         const QImage background = Picture::decode(m_background, canvas.size().toSize());
         if (!background.isNull())
             painter.drawImage(canvas, background);

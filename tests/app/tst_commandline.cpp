@@ -32,7 +32,8 @@ Result qinghe(const QStringList& arguments, const QStringList& settings = {})
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -69,9 +70,10 @@ void CommandLineTest::badArgumentsAreRefused_data()
     QTest::newRow("no --pdf") << QStringList{"cards"} << "缺少 --pdf 文件";
     QTest::newRow("--pdf without file") << QStringList{"cards", "--pdf"} << "--pdf 后面缺少文件名";
     QTest::newRow("--pdf= without file") << QStringList{"cards", "--pdf="} << "--pdf 后面缺少文件名";
-    QTest::newRow("--class without name") << QStringList{"cards", "--pdf", "x.pdf", "--class"}
-                                          << "--class 后面缺少班级名称";
-    QTest::newRow("unknown option") << QStringList{"cards", "--pdf", "x.pdf", "--colour"} << "不认识的参数“--colour”";
+    QTest::newRow("--class without name")
+        << QStringList{"cards", "--pdf", "x.pdf", "--class"} << "--class 后面缺少班级名称";
+    QTest::newRow("unknown option") << QStringList{"cards", "--pdf", "x.pdf", "--colour"}
+                                    << "不认识的参数“--colour”";
     QTest::newRow("stray word") << QStringList{"cards", "x.pdf"} << "不认识的参数“x.pdf”";
     QTest::newRow("two files") << QStringList{"cards", "--pdf", "a.pdf", "--pdf=b.pdf"} << "--pdf 只能给一次";
     QTest::newRow("unknown command") << QStringList{"card"} << "不认识的命令“card”";
@@ -95,7 +97,8 @@ void CommandLineTest::writesTheSheetOfAllStudents()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 9; ++i)
-        students.append({QString("学生%1").arg(i), i < 5 ? "七(1)班" : "七(2)班", QString::number(i), jpegBytes(30, 40)});
+        students.append(
+            {QString("学生%1").arg(i), i < 5 ? "七(1)班" : "七(2)班", QString::number(i), jpegBytes(30, 40)});
     folder.addStudents(students);
     QTemporaryDir dir;
     const QString file = dir.filePath("全部 证件.pdf");
@@ -115,7 +118,8 @@ void CommandLineTest::writesTheSheetOfAllStudents()
 void CommandLineTest::writesTheSheetOfOneClass()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "O'Neil班", "2", {}}, {"丙", "O'Neil班", "3", {}}});
+    folder.addStudents(
+        {{"甲", "七(1)班", "1", {}}, {"乙", "O'Neil班", "2", {}}, {"丙", "O'Neil班", "3", {}}});
     IniFile::write(folder.settingsFile(), u"sys", u"证件宽度", u"400");
     QTemporaryDir dir;
     const QString file = dir.filePath("class.pdf");
@@ -132,7 +136,8 @@ void CommandLineTest::nothingToPrintIsAnError_data()
     QTest::addColumn<QStringList>("selection");
     QTest::addColumn<bool>("withStudents");
     QTest::addColumn<QString>("message");
-    QTest::newRow("class without students") << QStringList{"--class", "八(3)班"} << true << "班级“八(3)班”没有学生";
+    QTest::newRow("class without students")
+        << QStringList{"--class", "八(3)班"} << true << "班级“八(3)班”没有学生";
     QTest::newRow("empty database") << QStringList{} << false << "数据库里没有学生";
 }
 
@@ -158,7 +163,8 @@ void CommandLineTest::unwritableFileIsAnError()
     folder.addStudents({{"甲", "七(1)班", "1", {}}});
     const Result missingFolder = qinghe({"cards", "--pdf", "/nonexistent-folder/x.pdf"});
     QCOMPARE(missingFolder.exitCode, 1);
-    QVERIFY2(missingFolder.err.contains("无法写入 PDF 文件 /nonexistent-folder/x.pdf"), qPrintable(missingFolder.err));
+    QVERIFY2(missingFolder.err.contains("无法写入 PDF 文件 /nonexistent-folder/x.pdf"),
+             qPrintable(missingFolder.err));
 
     TestFolder noDatabase(false);
     QTemporaryDir dir;
@@ -189,8 +195,8 @@ void CommandLineTest::simplifiedFormsUnderAnyLocale()
         IniFile::write(folder.settingsFile(), QString::fromUtf8(section), u"字体名称", face);
     QTemporaryDir dir;
     const QString file = dir.filePath("forms.pdf");
-    const Result result =
-        qinghe({"cards", "--pdf", file}, {"LANG=" + locale, "LC_ALL=" + locale, "LANGUAGE=", "LC_CTYPE=" + locale});
+    const Result result = qinghe({"cards", "--pdf", file},
+                                 {"LANG=" + locale, "LC_ALL=" + locale, "LANGUAGE=", "LC_CTYPE=" + locale});
     QCOMPARE(result.exitCode, 0);
     QVERIFY(pdf::text(file).contains("令骨直"));
     const QRegularExpression otherForms("CJK ?(JP|KR|TC|HK)", QRegularExpression::CaseInsensitiveOption);
@@ -198,7 +204,9 @@ void CommandLineTest::simplifiedFormsUnderAnyLocale()
     bool simplified = false;
     for (const pdf::Font& font : pdf::fonts(file)) {
         names << font.name;
-        simplified |= QRegularExpression("CJK ?SC", QRegularExpression::CaseInsensitiveOption).match(font.name).hasMatch();
+        simplified |= QRegularExpression("CJK ?SC", QRegularExpression::CaseInsensitiveOption)
+                          .match(font.name)
+                          .hasMatch();
     }
     for (const QString& name : names)
         QVERIFY2(!otherForms.match(name).hasMatch(), qPrintable(names.join(", ")));

@@ -125,7 +125,8 @@ void AdvancedGridTest::cursorIsTheClickedCell()
     grid.resize(400, 300);
     grid.show();
     QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(grid.model()->index(2, 1)).center());
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                      grid.visualRect(grid.model()->index(2, 1)).center());
     QCOMPARE(grid.cursorRow(), 2);
     QCOMPARE(grid.cursorColumn(), 1);
 }
@@ -168,8 +169,9 @@ void AdvancedGridTest::layOut_data()
     QTest::newRow("fits at screen size") << sheet << std::vector<int>{230, 40, 230} << std::vector<int>{1}
                                          << QSizeF(8.0, 11) << 1.0 << Bands{{0, 2}};
     // A4 less 6.35 mm on each side is 7.77 inches: both columns stay, a little smaller.
-    QTest::newRow("wide driver margins") << sheet << std::vector<int>{230} << std::vector<int>{}
-                                         << QSizeF(8.27 - 0.5, 11) << (8.27 - 0.5) * 96 / 750 << Bands{{0, 0}};
+    QTest::newRow("wide driver margins")
+        << sheet << std::vector<int>{230} << std::vector<int>{} << QSizeF(8.27 - 0.5, 11)
+        << (8.27 - 0.5) * 96 / 750 << Bands{{0, 0}};
     QTest::newRow("too wide") << std::vector<int>{30, 2000, 30, 2000} << std::vector<int>{230}
                               << std::vector<int>{} << QSizeF(8.0, 11) << 8.0 * 96 / 4050 << Bands{{0, 0}};
     // 13 cards 235 high: four card rows fill the page, the fourth spacer row starts no page.

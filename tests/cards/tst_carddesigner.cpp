@@ -88,7 +88,8 @@ int reddish(const QImage& image, const QRect& area)
 // The colour that covers most of the picture, as a stored background should.
 bool coveredWith(const QImage& picture, const QColor& colour)
 {
-    return !picture.isNull() && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
+    return !picture.isNull()
+           && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
 }
 
 struct Element {
@@ -277,8 +278,10 @@ void CardDesignerTest::opensWithNeitherSettingsNorBackground()
 
     m_window->close();
     QCOMPARE(storedBackground(), CardLayout::builtInBackground());
-    const QList<std::tuple<QString, QString, QString>> positions{
-        {"sys", "16", "80"}, {"姓名设置", "264", "105"}, {"班级设置", "268", "148"}, {"编号设置", "248", "187"}};
+    const QList<std::tuple<QString, QString, QString>> positions{{"sys", "16", "80"},
+                                                                 {"姓名设置", "264", "105"},
+                                                                 {"班级设置", "268", "148"},
+                                                                 {"编号设置", "248", "187"}};
     for (const auto& [section, left, top] : positions) {
         QCOMPARE(stored(section, "左边"), left);
         QCOMPARE(stored(section, "顶边"), top);
@@ -292,8 +295,13 @@ void CardDesignerTest::opensOnTheStoredLayout()
     const QString ini = m_folder->settingsFile();
     IniFile::write(ini, u"sys", {{"左边", "30"}, {"顶边", "-20"}});
     IniFile::write(ini, u"班级设置",
-                   {{"左边", "12.9"}, {"顶边", "abc"}, {"字体名称", "黑体"}, {"加粗", "真"}, {"倾斜", "1"},
-                    {"字体大小", "20"}, {"字体颜色", "255"}});
+                   {{"左边", "12.9"},
+                    {"顶边", "abc"},
+                    {"字体名称", "黑体"},
+                    {"加粗", "真"},
+                    {"倾斜", "1"},
+                    {"字体大小", "20"},
+                    {"字体颜色", "255"}});
     writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::blue));
     open();
     QCOMPARE(control<QLabel>(*m_window, "图片框2")->pos(), QPoint(30, -20));
@@ -311,13 +319,25 @@ void CardDesignerTest::draggedElementWrittenAtRelease_data()
     QTest::addColumn<QPoint>("by");
     QTest::addColumn<QString>("left");
     QTest::addColumn<QString>("top");
-    QTest::newRow("photo") << "图片框2" << "sys" << QPoint(40, -30) << "56" << "50";
-    QTest::newRow("name") << "透明标签1" << "姓名设置" << QPoint(-100, 20) << "164" << "125";
-    QTest::newRow("class") << "透明标签2" << "班级设置" << QPoint(3, 4) << "271" << "152";
-    QTest::newRow("number") << "透明标签3" << "编号设置" << QPoint(-50, 50) << "198" << "237";
-    QTest::newRow("pressed, not moved") << "透明标签1" << "姓名设置" << QPoint(0, 0) << "264" << "105";
+    QTest::newRow("photo") << "图片框2"
+                           << "sys" << QPoint(40, -30) << "56"
+                           << "50";
+    QTest::newRow("name") << "透明标签1"
+                          << "姓名设置" << QPoint(-100, 20) << "164"
+                          << "125";
+    QTest::newRow("class") << "透明标签2"
+                           << "班级设置" << QPoint(3, 4) << "271"
+                           << "152";
+    QTest::newRow("number") << "透明标签3"
+                            << "编号设置" << QPoint(-50, 50) << "198"
+                            << "237";
+    QTest::newRow("pressed, not moved") << "透明标签1"
+                                        << "姓名设置" << QPoint(0, 0) << "264"
+                                        << "105";
     // The grip stays on the surface, 408 pixels wide; the label was taken 5 pixels in.
-    QTest::newRow("past the right edge") << "透明标签3" << "编号设置" << QPoint(500, 0) << "402" << "187";
+    QTest::newRow("past the right edge") << "透明标签3"
+                                         << "编号设置" << QPoint(500, 0) << "402"
+                                         << "187";
 }
 
 void CardDesignerTest::draggedElementWrittenAtRelease()
@@ -343,9 +363,12 @@ void CardDesignerTest::refusalsWithoutASelectedText_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
-    QTest::newRow("编辑文字") << "按钮9" << "请选择需要编辑的文字！";
-    QTest::newRow("删除文字") << "按钮8" << "请选择需要删除的文字！";
-    QTest::newRow("字体设置") << "按钮10" << "请选择需要编辑的文字";
+    QTest::newRow("编辑文字") << "按钮9"
+                              << "请选择需要编辑的文字！";
+    QTest::newRow("删除文字") << "按钮8"
+                              << "请选择需要删除的文字！";
+    QTest::newRow("字体设置") << "按钮10"
+                              << "请选择需要编辑的文字";
 }
 
 void CardDesignerTest::refusalsWithoutASelectedText()
@@ -378,9 +401,10 @@ void CardDesignerTest::newTextFromTheTemplate()
     QCOMPARE(canvas()->brightness(id), 0);
     // The surface now shows the canvas picture, the new text in it.
     QVERIFY(surface()->picture() != before);
-    QCOMPARE(surface()->picture(), canvas()
-                                       ->takePicture(wholeCanvas)
-                                       .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QCOMPARE(surface()->picture(),
+             canvas()
+                 ->takePicture(wholeCanvas)
+                 .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 
     // More texts lie on top of each other at the same place.
     const int second = addText();
@@ -526,7 +550,8 @@ void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
     const QImage stored = Picture::decode(storedBackground());
     // At least 300 pixels per inch on the largest card a sheet prints: 400 × 260 grid pixels,
     // 4.17 × 2.71 inches.
-    QVERIFY2(stored.width() >= 1250 && stored.height() >= 813, qPrintable(QString("%1 × %2").arg(stored.width()).arg(stored.height())));
+    QVERIFY2(stored.width() >= 1250 && stored.height() >= 813,
+             qPrintable(QString("%1 × %2").arg(stored.width()).arg(stored.height())));
     const double sx = stored.width() / 416.0;
     const double sy = stored.height() / 264.0;
     const QRect text(50, 20, 180, 50);
@@ -660,10 +685,18 @@ void CardDesignerTest::cancelledFontDialogRewritesTheSameValues_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("label");
     QTest::addColumn<bool>("storedBefore");
-    QTest::newRow("姓名设置, nothing stored") << "按钮2" << "姓名设置" << "透明标签1" << false;
-    QTest::newRow("单位设置, nothing stored") << "按钮3" << "班级设置" << "透明标签2" << false;
-    QTest::newRow("编号设置, nothing stored") << "按钮4" << "编号设置" << "透明标签3" << false;
-    QTest::newRow("单位设置, a stored style") << "按钮3" << "班级设置" << "透明标签2" << true;
+    QTest::newRow("姓名设置, nothing stored") << "按钮2"
+                                              << "姓名设置"
+                                              << "透明标签1" << false;
+    QTest::newRow("单位设置, nothing stored") << "按钮3"
+                                              << "班级设置"
+                                              << "透明标签2" << false;
+    QTest::newRow("编号设置, nothing stored") << "按钮4"
+                                              << "编号设置"
+                                              << "透明标签3" << false;
+    QTest::newRow("单位设置, a stored style") << "按钮3"
+                                              << "班级设置"
+                                              << "透明标签2" << true;
 }
 
 void CardDesignerTest::cancelledFontDialogRewritesTheSameValues()
@@ -675,7 +708,11 @@ void CardDesignerTest::cancelledFontDialogRewritesTheSameValues()
     const QString ini = m_folder->settingsFile();
     if (storedBefore)
         IniFile::write(ini, section,
-                       {{"字体名称", "宋体"}, {"加粗", "真"}, {"倾斜", "假"}, {"字体大小", "14"}, {"字体颜色", "65280"}});
+                       {{"字体名称", "宋体"},
+                        {"加粗", "真"},
+                        {"倾斜", "假"},
+                        {"字体大小", "14"},
+                        {"字体颜色", "65280"}});
     open();
     const TextStyle before = this->label(label.toUtf8().constData())->style();
     click(button.toUtf8().constData());
@@ -729,19 +766,25 @@ void CardDesignerTest::chosenClassStyleReachesThePreviewCard()
 void CardDesignerTest::surfaceAgreesWithTheComposedCard()
 {
     writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::white));
-    IniFile::write(m_folder->settingsFile(), u"姓名设置",
-                   {{"左边", "201"}, {"顶边", "33"}, {"字体名称", "黑体"}, {"字体大小", "22"}, {"字体颜色", "255"}});
+    IniFile::write(
+        m_folder->settingsFile(), u"姓名设置",
+        {{"左边", "201"}, {"顶边", "33"}, {"字体名称", "黑体"}, {"字体大小", "22"}, {"字体颜色", "255"}});
     IniFile::write(m_folder->settingsFile(), u"编号设置",
-                   {{"左边", "170"}, {"顶边", "200"}, {"字体名称", "宋体"}, {"加粗", "真"}, {"字体大小", "15"},
+                   {{"左边", "170"},
+                    {"顶边", "200"},
+                    {"字体名称", "宋体"},
+                    {"加粗", "真"},
+                    {"字体大小", "15"},
                     {"字体颜色", "16711680"}});
     open();
     drag(label("透明标签1"), {-11, 7}); // to (190, 40)
     QCOMPARE(label("透明标签1")->pos(), QPoint(190, 40));
 
     const QImage shown = surface()->grab().toImage();
-    const QImage card = CardComposer(CardLayout::load(m_folder->path()))
-                            .compose({label("透明标签1")->text(), label("透明标签2")->text(),
-                                      label("透明标签3")->text(), {}});
+    const QImage card =
+        CardComposer(CardLayout::load(m_folder->path()))
+            .compose(
+                {label("透明标签1")->text(), label("透明标签2")->text(), label("透明标签3")->text(), {}});
     const QRect right(160, 0, 240, 260); // clear of the photo
     for (const QColor& colour : {QColor(Qt::red), QColor(Qt::blue)}) {
         const QRect onSurface = inkOf(shown, colour, right);
@@ -770,7 +813,8 @@ void CardDesignerTest::previewSavesFirstAndLeavesTheDesignerAsItWas()
     QCOMPARE(Picture::decode(storedBackground()).size(), CardLayout::backgroundPrintSize);
     QCOMPARE(m_services->navigator.openings.size(), 1);
     QVERIFY(m_services->navigator.openings[0].modal);
-    QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(), m_window->windowHandle());
+    QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(),
+             m_window->windowHandle());
 
     QVERIFY(m_window->isVisible());
     QCOMPARE(canvas()->items(), QList<int>({id}));

@@ -80,7 +80,8 @@ int lastColumn(const QImage& image, bool (*test)(QRgb))
 
 QPageLayout a4(double margin, QPageLayout::Orientation orientation = QPageLayout::Portrait)
 {
-    return {QPageSize(QPageSize::A4), orientation, QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter};
+    return {QPageSize(QPageSize::A4), orientation, QMarginsF(margin, margin, margin, margin),
+            QPageLayout::Millimeter};
 }
 
 // A program folder with a layout of a plain blue background and red texts, so a card and its
@@ -101,14 +102,14 @@ public:
     {
         QList<TestFolder::Student> list;
         for (int i = 1; i <= count; ++i)
-            list.append({QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"), QStringLiteral("2014%1").arg(i), photo});
+            list.append({QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"),
+                         QStringLiteral("2014%1").arg(i), photo});
         m_folder.addStudents(list);
     }
 
     // The sheet of every student printed on paper of that layout (the default one when none);
     // answers the number of pages.
-    int print(const QString& file, std::optional<QPageLayout> page = {},
-              CardSheet::CardSize size = {})
+    int print(const QString& file, std::optional<QPageLayout> page = {}, CardSheet::CardSize size = {})
     {
         DatabaseConnection connection;
         connection.openDatabaseFile(m_folder.databaseFile());
@@ -308,7 +309,8 @@ void CardPrintTest::noPageStartsWithASpacerRow()
     for (int number : {1, 2}) {
         const QImage page = pdf::page(file, number, 96);
         const double expected = 4 / 25.4 * 96 + AdvancedGrid::cutMarkReach + 3.75;
-        QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5, qPrintable(QString::number(firstRow(page, isBlue))));
+        QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5,
+                 qPrintable(QString::number(firstRow(page, isBlue))));
     }
 }
 
@@ -334,7 +336,8 @@ void CardPrintTest::extremeValuesDrawSafely()
     QFETCH(int, width);
     QFETCH(int, height);
     PrintFolder folder;
-    for (CardElement element : {CardElement::Photo, CardElement::Name, CardElement::Class, CardElement::Number})
+    for (CardElement element :
+         {CardElement::Photo, CardElement::Name, CardElement::Class, CardElement::Number})
         CardLayout::savePosition(folder.path(), element, position);
     CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", points, false, false, Qt::red});
     folder.addStudents(3, jpegBytes(60, 75));
@@ -383,7 +386,8 @@ void CardPrintTest::elementsPastTheEdgeAreCut()
             for (int x = 0; x < page.width(); ++x)
                 below += isGreen(page.pixel(x, y)) ? 1 : 0;
         }
-        QVERIFY2(below == 0, qPrintable(QString("%1: %2 photo pixels below the card").arg(surface).arg(below)));
+        QVERIFY2(below == 0,
+                 qPrintable(QString("%1: %2 photo pixels below the card").arg(surface).arg(below)));
     };
     check(pdf::page(file, 1, 150), 150.0 / 96, "PDF");
 
@@ -425,15 +429,16 @@ void CardPrintTest::sheetCentredWithMarksInside()
     folder.addStudents(4);
     const QString file = m_dir.filePath("centred.pdf");
     const double margin = 4;
-    const QPageLayout layout(QPageSize(paper), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
-                             QPageLayout::Millimeter);
+    const QPageLayout layout(QPageSize(paper), QPageLayout::Portrait,
+                             QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
     QCOMPARE(folder.print(file, layout, {cardWidth, 230}), 1);
     const int dpi = 300;
     const QImage page = pdf::page(file, 1, dpi);
     const double perMm = dpi / 25.4;
     const double left = firstColumn(page, isBlue) / perMm;
     const double right = (page.width() - 1 - lastColumn(page, isBlue)) / perMm;
-    QVERIFY2(std::abs(left - right) <= 0.5, qPrintable(QString("left %1 mm, right %2 mm").arg(left).arg(right)));
+    QVERIFY2(std::abs(left - right) <= 0.5,
+             qPrintable(QString("left %1 mm, right %2 mm").arg(left).arg(right)));
     const auto isInk = [](QRgb p) { return qGray(p) < 128; };
     int leftMark = -1;
     int rightMark = -1;
@@ -447,7 +452,8 @@ void CardPrintTest::sheetCentredWithMarksInside()
     }
     QVERIFY(leftMark >= 0 && rightMark >= 0);
     QVERIFY2(leftMark / perMm >= margin, qPrintable(QString::number(leftMark / perMm)));
-    QVERIFY2((page.width() - 1 - rightMark) / perMm >= margin, qPrintable(QString::number((page.width() - 1 - rightMark) / perMm)));
+    QVERIFY2((page.width() - 1 - rightMark) / perMm >= margin,
+             qPrintable(QString::number((page.width() - 1 - rightMark) / perMm)));
 }
 
 // Preflight tools expect an embedded subset to be named as one: six capitals and a plus sign.
