@@ -106,7 +106,14 @@ CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
     surface->addElement(CardElement::Photo, m_ui->图片框2);
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         surface->addElement(element, label(element));
+    surface->addElement(CardElement::Barcode, m_ui->条码1, true);
     connect(surface, &CardSurface::elementReleased, this, &CardDesignerWindow::saveElementPosition);
+    connect(surface, &CardSurface::elementResized, this, [this] { saveBarcode(); });
+    for (const BarcodeType type : {BarcodeType::None, BarcodeType::Code128, BarcodeType::QR}) {
+        const QString name = CardBarcode::typeName(type);
+        m_ui->组合框1->addItem(QStringLiteral("条码：") + name, name);
+    }
+    connect(m_ui->组合框1, &QComboBox::activated, this, &CardDesignerWindow::chooseBarcodeType);
 
     connect(m_ui->动画框1, &ItemCanvas::itemClicked, this, &CardDesignerWindow::selectText);
     connect(m_ui->动画框1, &ItemCanvas::itemDropped, this, &CardDesignerWindow::moveText);
@@ -169,6 +176,35 @@ void CardDesignerWindow::loadLayout()
         label(element)->move(text.position);
         label(element)->setStyle(text.style);
     }
+    showBarcode(layout.barcode);
+}
+
+void CardDesignerWindow::showBarcode(const CardBarcode& barcode)
+{
+    CardBarcodeLabel& code = *m_ui->条码1;
+    code.setGeometry(barcode.box);
+    code.setType(barcode.type);
+    code.setVisible(barcode.type != BarcodeType::None);
+    m_ui->组合框1->setCurrentIndex(m_ui->组合框1->findData(CardBarcode::typeName(barcode.type)));
+}
+
+CardBarcode CardDesignerWindow::shownBarcode() const
+{
+    return {m_ui->条码1->type(), m_ui->条码1->geometry()};
+}
+
+void CardDesignerWindow::chooseBarcodeType()
+{
+    CardBarcode barcode = shownBarcode();
+    barcode.type = CardBarcode::typeNamed(m_ui->组合框1->currentData().toString());
+    showBarcode(barcode);
+    saveBarcode();
+}
+
+void CardDesignerWindow::saveBarcode()
+{
+    QString error;
+    reportFailure(CardLayout::saveBarcode(m_context.appFolder, shownBarcode(), &error), error);
 }
 
 void CardDesignerWindow::saveLayout()
@@ -193,6 +229,9 @@ void CardDesignerWindow::saveLayout()
     note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
+    // A layout that never had a code keeps no code section.
+    if (shownBarcode().type != BarcodeType::None)
+        note(CardLayout::saveBarcode(folder, shownBarcode(), &error));
     reportFailure(saved, firstError);
 }
 
@@ -303,6 +342,10 @@ void CardDesignerWindow::chooseElementFont(CardElement element)
 
 void CardDesignerWindow::saveElementPosition(CardElement element, QPoint position)
 {
+    if (element == CardElement::Barcode) {
+        saveBarcode();
+        return;
+    }
     QString error;
     reportFailure(CardLayout::savePosition(m_context.appFolder, element, position, &error), error);
 }

@@ -17,7 +17,8 @@ class CardDesignerWindow;
 // Where a school lays out its card. On the left, a canvas of fixed texts over the background;
 // every change there is photographed and becomes the card's background, which is all that is
 // kept of the texts. On the right, the card as it will look, whose photo and three texts the
-// user drags into place and dresses in fonts; each of those choices is stored at once.
+// user drags into place and dresses in fonts, and the code of the number, placed and sized on
+// the card; each of those choices is stored at once.
 class CardDesignerWindow : public QWidget {
     Q_OBJECT
 public:
@@ -43,6 +44,11 @@ private:
     void chooseBackground();
 
     void chooseElementFont(CardElement element);
+    void chooseBarcodeType();
+    void showBarcode(const CardBarcode& barcode);
+    CardBarcode shownBarcode() const;
+    // The code's type, place and size as the surface shows them.
+    void saveBarcode();
     void saveElementPosition(CardElement element, QPoint position);
 
     CardTextLabel* label(CardElement element) const;

@@ -68,7 +68,8 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
         if (cell.x() == 1)
             grid.setRowHeight(cell.y(), height);
         const CardFields fields = CardFields::fromRecord(records);
-        grid.setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
+        grid.setCell(cell.y(), cell.x(),
+                     GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
         records.moveNext();
     }
     return placed;

@@ -13,6 +13,7 @@
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -136,6 +137,7 @@ private slots:
     void surfaceAgreesWithTheComposedCard();
     void previewSavesFirstAndLeavesTheDesignerAsItWas();
     void failedSaveIsReported();
+    void codePlacedAndSizedOnTheCard();
 
 private:
     void open();
@@ -835,6 +837,55 @@ void CardDesignerTest::failedSaveIsReported()
     QVERIFY2(messages[0].startsWith("证件设置保存失败："), qPrintable(messages[0]));
     // What could be written still was.
     QCOMPARE(stored("编号设置", "左边"), QString("248"));
+}
+
+void CardDesignerTest::codePlacedAndSizedOnTheCard()
+{
+    open();
+    auto* code = control<CardBarcodeLabel>(*m_window, "条码1");
+    auto* types = control<QComboBox>(*m_window, "组合框1");
+    QVERIFY(!code->isVisible());
+    QCOMPARE(types->currentText(), QString("条码：无"));
+    QCOMPARE(types->count(), 3);
+
+    types->setCurrentIndex(types->findData("QR"));
+    emit types->activated(types->currentIndex());
+    QVERIFY(code->isVisible());
+    QCOMPARE(code->type(), BarcodeType::QR);
+    QCOMPARE(stored("条码设置", "类型"), QString("QR"));
+    QCOMPARE(stored("条码设置", "左边"), QString("248"));
+
+    drag(code, {-40, -100});
+    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+    QCOMPARE(stored("条码设置", "顶边"), QString("110"));
+    // Sized with the grip at its bottom-right corner.
+    const QPoint corner(code->width() - 3, code->height() - 3);
+    QTest::mousePress(code, Qt::LeftButton, {}, corner);
+    QTest::mouseMove(code, corner + QPoint(-60, 10));
+    QTest::mouseRelease(code, Qt::LeftButton, {}, corner + QPoint(-60, 10));
+    QCOMPARE(stored("条码设置", "宽度"), QString("80"));
+    QCOMPARE(stored("条码设置", "高度"), QString("44"));
+    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+
+    reopen();
+    code = control<CardBarcodeLabel>(*m_window, "条码1");
+    QCOMPARE(code->geometry(), QRect(208, 110, 80, 44));
+    QCOMPARE(control<QComboBox>(*m_window, "组合框1")->currentText(), QString("条码：QR"));
+    // The card composed from the stored layout has its code where the designer showed it.
+    const QImage card =
+        CardComposer(CardLayout::load(m_folder->path())).compose({"张三", "七(1)班", "2014001", {}});
+    QCOMPARE(card.pixelColor(208 + 2, 110 + 2), QColor(Qt::white)); // the quiet zone
+    int dark = 0;
+    for (int x = 208; x < 288; ++x)
+        dark += card.pixelColor(x, 110 + 22).lightness() < 100 ? 1 : 0;
+    QVERIFY2(dark > 5, qPrintable(QString::number(dark)));
+
+    // Back to none: the code leaves the card surface, and the stored type says so.
+    types = control<QComboBox>(*m_window, "组合框1");
+    types->setCurrentIndex(types->findData("无"));
+    emit types->activated(types->currentIndex());
+    QVERIFY(!code->isVisible());
+    QCOMPARE(stored("条码设置", "类型"), QString("无"));
 }
 
 QTEST_MAIN(CardDesignerTest)

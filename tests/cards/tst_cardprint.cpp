@@ -155,6 +155,10 @@ private slots:
     void sheetCentredWithMarksInside();
     void fontNamesCarrySubsetTags();
     void canvasPictureOfEarlierDesignersPrints();
+    void codesReadBackFromThePage_data();
+    void codesReadBackFromThePage();
+    void settingsWithoutCodesPrintNone_data();
+    void settingsWithoutCodesPrintNone();
 
 private:
     QTemporaryDir m_dir;
@@ -488,6 +492,66 @@ void CardPrintTest::canvasPictureOfEarlierDesignersPrints()
     QCOMPARE(sizes, QList<QSize>({QSize(416, 264), QSize(416, 264)}));
     const QImage page = pdf::page(file, 1, 96);
     QVERIFY(firstColumn(page, isBlue) > 0 && firstRow(page, isRed) > firstRow(page, isBlue));
+}
+
+void CardPrintTest::codesReadBackFromThePage_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QRect>("box");
+    QTest::addColumn<QString>("symbology");
+    QTest::newRow("Code 128") << "Code128" << QRect(240, 205, 150, 40) << "CODE-128";
+    QTest::newRow("QR") << "QR" << QRect(320, 16, 70, 70) << "QR-Code";
+    QTest::newRow("QR, small") << "QR" << QRect(340, 200, 48, 48) << "QR-Code";
+}
+
+// Every card with a number carries its number as the code, read back by a scanner's decoder
+// from the page as a 300 dpi printer prints it; a student without a number gets no code.
+void CardPrintTest::codesReadBackFromThePage()
+{
+    QFETCH(QString, type);
+    QFETCH(QRect, box);
+    QFETCH(QString, symbology);
+    PrintFolder folder;
+    QVERIFY(CardLayout::saveBarcode(folder.path(), {CardBarcode::typeNamed(type), box}));
+    QList<TestFolder::Student> students;
+    QList<QStringList> expected;
+    for (int i = 1; i <= 9; ++i) {
+        const QString number = i == 5 ? QString() : QString("2014%1").arg(i, 4, 10, QChar('0'));
+        students.append({QString("学生%1").arg(i), "七(1)班", number, {}});
+        if (i <= 8)
+            expected.append(number.isEmpty() ? QStringList() : QStringList{symbology + ":" + number});
+    }
+    folder.folder().addStudents(students);
+    const QString file = m_dir.filePath("codes.pdf");
+    QCOMPARE(folder.print(file), 2);
+    QCOMPARE(pdf::barcodes(file, 1), expected);
+    QCOMPARE(pdf::barcodes(file, 2), QList<QStringList>({{symbology + ":20140009"}}));
+    // Drawn as shapes: no picture beyond the backgrounds.
+    QCOMPARE(pdf::images(file).size(), 9);
+}
+
+void CardPrintTest::settingsWithoutCodesPrintNone_data()
+{
+    QTest::addColumn<QString>("type"); // empty: no section at all
+    QTest::newRow("no section") << "";
+    QTest::newRow("无") << "无";
+    QTest::newRow("unknown type") << "code128";
+}
+
+void CardPrintTest::settingsWithoutCodesPrintNone()
+{
+    QFETCH(QString, type);
+    PrintFolder folder;
+    if (!type.isEmpty()) {
+        IniFile::write(folder.folder().settingsFile(), u"条码设置", u"类型", type);
+        IniFile::write(folder.folder().settingsFile(), u"条码设置", u"左边", u"240");
+    }
+    folder.addStudents(4);
+    QCOMPARE(CardLayout::load(folder.path()).barcode.type, BarcodeType::None);
+    const QString file = m_dir.filePath("nocodes.pdf");
+    QCOMPARE(folder.print(file), 1);
+    QCOMPARE(pdf::barcodes(file, 1), QList<QStringList>(4));
+    QCOMPARE(pdf::text(file).count("学生"), 4);
 }
 
 QTEST_MAIN(CardPrintTest)
