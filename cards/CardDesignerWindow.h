@@ -64,4 +64,7 @@ private:
     // unless the surface shows the canvas: the canvas is then drawn again for paper on saving.
     QByteArray m_surfacePicture;
     bool m_canvasPictureShown = false;
+    // The stored `background` cannot be shown here (too large, damaged): it is not replaced
+    // by what the surface shows until the card is changed on the canvas.
+    bool m_keepStoredBackground = false;
 };
