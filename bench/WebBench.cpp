@@ -87,7 +87,7 @@ void webScenario()
     // Ten classes of 50; the home page lists the first.
     const BenchFolder folder(500, 30 * 1024, 10);
     const QString site = ProgramFolder::databaseFolder(folder.path());
-    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
+    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js", "nophoto.png"})
         QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
                     site + u'/' + QLatin1String(file));
     SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions);

@@ -208,7 +208,7 @@ void WebServerTest::init()
     m_ids = m_folder->addStudents({{"张三", "七(1)班", "2014001", jpegBytes(60, 80)},
                                    {"李四", "七(1)班", "2014002", pngBytes()},
                                    {"王五", "七(2)班", "2014003", {}}});
-    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
+    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js", "nophoto.png"})
         QVERIFY(QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
                             db() + u'/' + QLatin1String(file)));
     QVERIFY(SitePages::write(m_folder->path(), SitePages::defaultTitle, SitePages::defaultOptions));
@@ -348,7 +348,7 @@ void WebServerTest::photosWithTheirTypes_data()
 
     QTest::newRow("JPEG") << 0 << "" << 200 << "image/jpeg";
     QTest::newRow("PNG") << 1 << "" << 200 << "image/png";
-    QTest::newRow("no photo") << 2 << "" << 404 << "";
+    QTest::newRow("no photo: the built-in picture") << 2 << "" << 200 << "image/png";
     QTest::newRow("no such student") << -1 << "99999" << 404 << "";
     QTest::newRow("not a number") << -1 << "abc" << 404 << "";
     QTest::newRow("injection") << -1 << "1%20or%201=1" << 404 << "";
@@ -369,6 +369,11 @@ void WebServerTest::photosWithTheirTypes()
     if (status != 200)
         return;
     QCOMPARE(QString::fromStdString(r->get_header_value("Content-Type")), type);
+    if (student == 2) {
+        const QImage placeholder = QImage::fromData(QByteArray::fromStdString(r->body));
+        QCOMPARE(placeholder.size(), QSize(159, 201));
+        return;
+    }
     DatabaseConnection connection;
     QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
     Recordset rs;
