@@ -6,7 +6,6 @@
 #include "platform/SafeFile.h"
 #include "platform/SqlText.h"
 
-
 namespace StudentTable {
 
 QString selectClass(QStringView className)
@@ -35,7 +34,7 @@ bool createDatabaseFile(const QString& path, QString* error)
     DatabaseConnection connection;
     if (!connection.createInMemory())
         return fail(connection.lastError());
-    for (const QString& statement : {createStudents, createClasses, createAdministrator}) {
+    for (const QString& statement : {createStudents, createListIndex, createClasses, createAdministrator}) {
         if (!connection.execute(statement))
             return fail(connection.lastError());
     }

@@ -184,6 +184,7 @@ private slots:
     void servedOnIpv6Loopback();
     void multipartFormsAreRefusedWithAReason();
     void loginGivesANewSessionId();
+    void classListReadsLateColumnsThroughItsIndex();
     void portInUseIsReported();
     void methodsAndFolders();
     void stopsWhileAClientHoldsItsConnection();
@@ -822,6 +823,30 @@ void WebServerTest::loginGivesANewSessionId()
     // The new id is logged in, the id known before the login is not.
     QVERIFY(text(client.Get("/touch.asp", {{"Cookie", after}})).contains(QStringLiteral("七(1)班")));
     QVERIFY(!text(client.Get("/touch.asp", {{"Cookie", before}})).contains(QStringLiteral("七(1)班")));
+}
+
+// The columns after the photo come for the whole list at once, each to its own student, and
+// an archive made before their index gets it when the server starts.
+void WebServerTest::classListReadsLateColumnsThroughItsIndex()
+{
+    m_folder->execute("UPDATE 学生 SET 电话='tel' || id, 住址='路' || id, 性别='女'");
+    m_folder->execute("DROP INDEX IF EXISTS 学生_班级列表");
+    AspProcess second(db());
+    QVERIFY(second.port() > 0);
+    const QString page = text(second.client().Get("/index.asp"));
+    for (int i : {0, 1}) {
+        const qsizetype block = page.indexOf(QStringLiteral("show.asp?id=%1\"").arg(m_ids[i]));
+        QVERIFY(block >= 0);
+        const QString rest = page.mid(block, page.indexOf(QStringLiteral("</table>"), block) - block);
+        QVERIFY2(rest.contains(QStringLiteral("tel%1<").arg(m_ids[i])), qPrintable(rest));
+        QVERIFY(rest.contains(QStringLiteral("路%1<").arg(m_ids[i])));
+    }
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
+    Recordset rs;
+    rs.attach(connection);
+    QVERIFY(rs.open(QStringLiteral("select * from sqlite_master where name='学生_班级列表'")));
+    QCOMPARE(rs.recordCount(), 1);
 }
 
 void WebServerTest::portInUseIsReported()
