@@ -67,6 +67,7 @@ public:
 
 private:
     friend class Recordset;
+    friend class TableWriter;
     std::shared_ptr<DatabaseSession> m_session;
 };
 
