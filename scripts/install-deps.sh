@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libsqlite3-dev libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
   libzip-dev libpugixml-dev
