@@ -34,13 +34,15 @@ Kind programColumn(const QString& table, const QString& column)
             return Kind::Integer;
         if (column == u"照片" || column == u"简介")
             return Kind::Bytes;
-        static const QStringList text{QStringLiteral("姓名"),   QStringLiteral("编号"), QStringLiteral("班级"),
-                                      QStringLiteral("性别"),   QStringLiteral("住址"), QStringLiteral("电话"),
+        static const QStringList text{QStringLiteral("姓名"),     QStringLiteral("编号"),
+                                      QStringLiteral("班级"),     QStringLiteral("性别"),
+                                      QStringLiteral("住址"),     QStringLiteral("电话"),
                                       QStringLiteral("出生年月"), QStringLiteral("选项")};
         return text.contains(column) ? Kind::Text : Kind::AsIs;
     }
     if (table == classes)
-        return QStringList{QStringLiteral("单位"), QStringLiteral("帐号"), QStringLiteral("密码")}.contains(column)
+        return QStringList{QStringLiteral("单位"), QStringLiteral("帐号"), QStringLiteral("密码")}.contains(
+                   column)
                    ? Kind::Text
                    : Kind::AsIs;
     if (table == administrator)
@@ -225,7 +227,8 @@ bool sameBytes(const QString& a, const QString& b)
 {
     QFile first(a);
     QFile second(b);
-    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly)
+        || !second.open(QIODevice::ReadOnly))
         return false;
     while (!first.atEnd()) {
         if (first.read(1 << 20) != second.read(1 << 20))
@@ -243,7 +246,8 @@ QString keepOriginal(const QString& original, QString* error)
     const QString first = info.absolutePath() + QStringLiteral("/备份/") + info.completeBaseName()
                           + QStringLiteral("-access-") + today.toString(QStringLiteral("yyyyMMdd"));
     for (int n = 1;; ++n) {
-        const QString candidate = first + (n > 1 ? u'-' + QString::number(n) : QString()) + u'.' + info.suffix();
+        const QString candidate =
+            first + (n > 1 ? u'-' + QString::number(n) : QString()) + u'.' + info.suffix();
         if (!QFileInfo::exists(candidate))
             break;
         if (sameBytes(original, candidate))
@@ -306,7 +310,8 @@ bool buildArchive(JetDatabase& jet, DatabaseConnection& target, const Progress& 
     QString error;
     if (!createProgramTable(target, StudentTable::createStudents, students, jet.table(students), &error)
         || !createProgramTable(target, StudentTable::createClasses, classes, jet.table(classes), &error)
-        || !createProgramTable(target, StudentTable::createAdministrator, administrator, jetAdministrator, &error)) {
+        || !createProgramTable(target, StudentTable::createAdministrator, administrator, jetAdministrator,
+                               &error)) {
         result->error = error;
         return false;
     }
@@ -378,7 +383,8 @@ bool appendTo(JetDatabase& jet, DatabaseConnection& target, const Progress& prog
             return false;
         }
         // New students get new ids after the archive's own.
-        if (!copier.copy(table, own ? students : table.name, own ? QSet<QString>{QStringLiteral("id")} : QSet<QString>{})) {
+        if (!copier.copy(table, own ? students : table.name,
+                         own ? QSet<QString>{QStringLiteral("id")} : QSet<QString>{})) {
             result->error = copier.error;
             return false;
         }
@@ -494,11 +500,13 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
             return result;
         }
         if (count > 0)
-            return fail(QStringLiteral("现有的数据库里已有 %1 名学生，不会被替换。要把 Access 数据库里的学生加在后面，请加 --append")
+            return fail(QStringLiteral("现有的数据库里已有 %1 名学生，不会被替换。要把 Access "
+                                       "数据库里的学生加在后面，请加 --append")
                             .arg(count));
     }
     if (!replacesJet && archiveInUse(archive))
-        return fail(QStringLiteral("数据库正被其他程序使用（例如网页服务器或另一个青禾名录窗口），请先关闭它们再导入"));
+        return fail(QStringLiteral(
+            "数据库正被其他程序使用（例如网页服务器或另一个青禾名录窗口），请先关闭它们再导入"));
 
     DatabaseConnection target;
     if (!buildArchive(jet, target, progress, &result))

@@ -32,7 +32,7 @@ struct Result {
     qint64 tables = 0; // tables copied
     qint64 rows = 0;   // rows copied, in all tables
     bool appended = false;
-    QString keptOriginal; // where the Jet archive that was replaced now lies
+    QString keptOriginal;      // where the Jet archive that was replaced now lies
     QStringList skippedTables; // tables the archive already has, left as they were
 };
 
@@ -48,7 +48,8 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
 // already holds students is refused unless `append`: then the students are added with new
 // ids and the archive's own classes and password stay. When `archive` is itself a Jet file
 // (the old archive where it always lay), it is first kept byte for byte in DB/备份/.
-Result importArchive(const QString& jetFile, const QString& archive, bool append, const Progress& progress = {});
+Result importArchive(const QString& jetFile, const QString& archive, bool append,
+                     const Progress& progress = {});
 
 // DB/备份/学生信息-access-<date>.mdb beside the archive, with -2, -3 … when that exists.
 QString originalBackupFile(const QString& archive, const QDate& date);

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <mdbtools.h>
@@ -29,21 +29,36 @@ JetDatabase::Type typeOf(int libmdbType)
 {
     using T = JetDatabase::Type;
     switch (libmdbType) {
-    case MDB_BOOL: return T::Boolean;
-    case MDB_BYTE: return T::Byte;
-    case MDB_INT: return T::Integer;
-    case MDB_LONGINT: return T::LongInteger;
-    case MDB_MONEY: return T::Currency;
-    case MDB_FLOAT: return T::Single;
-    case MDB_DOUBLE: return T::Double;
-    case MDB_DATETIME: return T::DateTime;
-    case MDB_BINARY: return T::Binary;
-    case MDB_TEXT: return T::Text;
-    case MDB_OLE: return T::OleObject;
-    case MDB_MEMO: return T::Memo;
-    case MDB_REPID: return T::ReplicationId;
-    case MDB_NUMERIC: return T::Decimal;
-    default: return T::Other;
+    case MDB_BOOL:
+        return T::Boolean;
+    case MDB_BYTE:
+        return T::Byte;
+    case MDB_INT:
+        return T::Integer;
+    case MDB_LONGINT:
+        return T::LongInteger;
+    case MDB_MONEY:
+        return T::Currency;
+    case MDB_FLOAT:
+        return T::Single;
+    case MDB_DOUBLE:
+        return T::Double;
+    case MDB_DATETIME:
+        return T::DateTime;
+    case MDB_BINARY:
+        return T::Binary;
+    case MDB_TEXT:
+        return T::Text;
+    case MDB_OLE:
+        return T::OleObject;
+    case MDB_MEMO:
+        return T::Memo;
+    case MDB_REPID:
+        return T::ReplicationId;
+    case MDB_NUMERIC:
+        return T::Decimal;
+    default:
+        return T::Other;
     }
 }
 
@@ -149,9 +164,8 @@ bool JetDatabase::open(const QString& path)
         // Jet 3 stores text in the code page of the Windows that wrote it and does not say
         // which; the archives this program takes over come from Chinese Windows. GB18030
         // reads every GBK byte string.
-        const QByteArray charset = qEnvironmentVariableIsSet("MDB_JET3_CHARSET")
-                                       ? qgetenv("MDB_JET3_CHARSET")
-                                       : QByteArray("GB18030");
+        const QByteArray charset = qEnvironmentVariableIsSet("MDB_JET3_CHARSET") ? qgetenv("MDB_JET3_CHARSET")
+                                                                                 : QByteArray("GB18030");
         const iconv_t in = iconv_open("UTF-8", charset.constData());
         if (in == iconv_t(-1))
             return fail(QStringLiteral("不认识的字符集 ") + QString::fromLatin1(charset));
@@ -186,9 +200,10 @@ bool JetDatabase::open(const QString& path)
             column.precision = col->col_prec;
             column.scale = col->col_scale;
             // Garbage read from a page that is not there shows as nameless or repeated columns.
-            const bool repeated = std::any_of(table.columns.cbegin(), table.columns.cend(), [&](const Column& other) {
-                return other.name.compare(column.name, Qt::CaseInsensitive) == 0;
-            });
+            const bool repeated =
+                std::any_of(table.columns.cbegin(), table.columns.cend(), [&](const Column& other) {
+                    return other.name.compare(column.name, Qt::CaseInsensitive) == 0;
+                });
             if (column.name.isEmpty() || repeated)
                 return fail(QStringLiteral("表“%1”的列定义已损坏，文件不完整或已损坏").arg(table.name));
             table.columns << column;
@@ -251,8 +266,9 @@ public:
             return text(at, size);
         case MDB_MEMO: {
             const std::optional<QByteArray> bytes = longValue(col, field);
-            return bytes ? text(reinterpret_cast<const unsigned char*>(bytes->constData()), int(bytes->size()))
-                         : QVariant();
+            return bytes
+                       ? text(reinterpret_cast<const unsigned char*>(bytes->constData()), int(bytes->size()))
+                       : QVariant();
         }
         case MDB_OLE: {
             const std::optional<QByteArray> bytes = longValue(col, field);
@@ -288,8 +304,8 @@ private:
     QVariant text(const unsigned char* bytes, int size)
     {
         std::vector<char> out(size_t(size) * 4 + 16);
-        const int length = mdb_unicode2ascii(m_mdb, reinterpret_cast<const char*>(bytes), size_t(size), out.data(),
-                                             out.size() - 1);
+        const int length = mdb_unicode2ascii(m_mdb, reinterpret_cast<const char*>(bytes), size_t(size),
+                                             out.data(), out.size() - 1);
         return QString::fromUtf8(out.data(), length);
     }
 
@@ -319,10 +335,11 @@ private:
         col->bind_ptr = nullptr;
         if (quint64(bytes.size()) != declared || got > 0) {
             if (error.isEmpty())
-                error = QStringLiteral("列“%1”的长数据不完整（应有 %2 字节，只读出 %3 字节），文件不完整或已损坏")
-                            .arg(fromLibmdb(col->name))
-                            .arg(declared)
-                            .arg(bytes.size());
+                error =
+                    QStringLiteral("列“%1”的长数据不完整（应有 %2 字节，只读出 %3 字节），文件不完整或已损坏")
+                        .arg(fromLibmdb(col->name))
+                        .arg(declared)
+                        .arg(bytes.size());
             return std::nullopt;
         }
         return bytes;
@@ -383,7 +400,8 @@ bool JetDatabase::readRows(const Table& table, const RowHandler& row)
     // Pages that a truncated file no longer holds end libmdb's scan quietly; the table's own
     // count says that rows are missing.
     if (rows < table.rowCount)
-        return fail(QStringLiteral("只读出 %1 行，表里应有 %2 行：文件不完整或已损坏").arg(rows).arg(table.rowCount));
+        return fail(
+            QStringLiteral("只读出 %1 行，表里应有 %2 行：文件不完整或已损坏").arg(rows).arg(table.rowCount));
     m_lastError.clear();
     return true;
 }

@@ -13,8 +13,23 @@
 // stored), dates as "yyyy-MM-dd hh:mm:ss" text, NULL as an invalid QVariant.
 class JetDatabase {
 public:
-    enum class Type { Boolean, Byte, Integer, LongInteger, Currency, Single, Double, DateTime, Binary, Text,
-                      OleObject, Memo, ReplicationId, Decimal, Other };
+    enum class Type {
+        Boolean,
+        Byte,
+        Integer,
+        LongInteger,
+        Currency,
+        Single,
+        Double,
+        DateTime,
+        Binary,
+        Text,
+        OleObject,
+        Memo,
+        ReplicationId,
+        Decimal,
+        Other
+    };
 
     struct Column {
         QString name;

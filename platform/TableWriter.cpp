@@ -11,8 +11,8 @@ QString sqlIdentifier(const QString& name)
     return u'"' + quoted + u'"';
 }
 
-bool TableWriter::createTable(DatabaseConnection& connection, const QString& table, const QList<Column>& columns,
-                              QString* error)
+bool TableWriter::createTable(DatabaseConnection& connection, const QString& table,
+                              const QList<Column>& columns, QString* error)
 {
     QStringList definitions;
     for (const Column& column : columns)
@@ -21,14 +21,16 @@ bool TableWriter::createTable(DatabaseConnection& connection, const QString& tab
     // Not through execute(): its translation of the original format's type words would
     // also touch a column that happens to be named "memo".
     if (session.mayWrite()
-        && session.exec(QStringLiteral("CREATE TABLE ") + sqlIdentifier(table) + u'(' + definitions.join(u',') + u')'))
+        && session.exec(QStringLiteral("CREATE TABLE ") + sqlIdentifier(table) + u'(' + definitions.join(u',')
+                        + u')'))
         return true;
     if (error)
         *error = session.lastError;
     return false;
 }
 
-bool TableWriter::addColumn(DatabaseConnection& connection, const QString& table, const Column& column, QString* error)
+bool TableWriter::addColumn(DatabaseConnection& connection, const QString& table, const Column& column,
+                            QString* error)
 {
     DatabaseSession& session = *connection.m_session;
     if (session.mayWrite()
@@ -55,12 +57,14 @@ QStringList firstColumn(DatabaseSession& session, const QString& sql, int column
 
 QStringList TableWriter::columnNames(DatabaseConnection& connection, const QString& table)
 {
-    return firstColumn(*connection.m_session, QStringLiteral("PRAGMA table_info(") + sqlIdentifier(table) + u')', 1);
+    return firstColumn(*connection.m_session,
+                       QStringLiteral("PRAGMA table_info(") + sqlIdentifier(table) + u')', 1);
 }
 
 QStringList TableWriter::tableNames(DatabaseConnection& connection)
 {
-    return firstColumn(*connection.m_session, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"), 0);
+    return firstColumn(*connection.m_session,
+                       QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"), 0);
 }
 
 TableWriter::TableWriter(DatabaseConnection& connection, const QString& table, const QStringList& columns)
@@ -78,9 +82,9 @@ TableWriter::TableWriter(DatabaseConnection& connection, const QString& table, c
         m_lastError = session.lastError;
         return;
     }
-    m_insert = std::make_unique<Statement>(session, QStringLiteral("INSERT INTO ") + sqlIdentifier(table) + u'('
-                                                        + names.join(u',') + QStringLiteral(") VALUES(")
-                                                        + marks.join(u',') + u')');
+    m_insert = std::make_unique<Statement>(
+        session, QStringLiteral("INSERT INTO ") + sqlIdentifier(table) + u'(' + names.join(u',')
+                     + QStringLiteral(") VALUES(") + marks.join(u',') + u')');
     if (!m_insert->isValid()) {
         m_lastError = session.describe(m_insert->code());
         m_insert.reset();

@@ -22,8 +22,8 @@ public:
     };
 
     // Runs CREATE TABLE with the names quoted, so any name another database allowed works.
-    static bool createTable(DatabaseConnection& connection, const QString& table, const QList<Column>& columns,
-                            QString* error);
+    static bool createTable(DatabaseConnection& connection, const QString& table,
+                            const QList<Column>& columns, QString* error);
 
     static bool addColumn(DatabaseConnection& connection, const QString& table, const Column& column,
                           QString* error);

@@ -69,9 +69,9 @@ QList<CsvRow> exported(const QString& file, const QString& table, bool jet3)
         environment.insert(QStringLiteral("MDB_JET3_CHARSET"), QStringLiteral("GB18030"));
     process.setProcessEnvironment(environment);
     const QString format = QStringLiteral("%Y-%m-%d %H:%M:%S");
-    process.start(QStringLiteral("mdb-export"), {QStringLiteral("-0"), QStringLiteral("NULL"), QStringLiteral("-b"),
-                                                 QStringLiteral("raw"), QStringLiteral("-D"), format,
-                                                 QStringLiteral("-T"), format, file, table});
+    process.start(QStringLiteral("mdb-export"),
+                  {QStringLiteral("-0"), QStringLiteral("NULL"), QStringLiteral("-b"), QStringLiteral("raw"),
+                   QStringLiteral("-D"), format, QStringLiteral("-T"), format, file, table});
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
         qFatal("mdb-export failed on %s %s", qPrintable(file), qPrintable(table));
     return parseCsv(process.readAllStandardOutput());
@@ -100,11 +100,18 @@ struct SqliteFile {
             QList<QVariant> row;
             for (int i = 0; i < sqlite3_column_count(statement); ++i) {
                 switch (sqlite3_column_type(statement, i)) {
-                case SQLITE_NULL: row << QVariant(); break;
-                case SQLITE_INTEGER: row << QVariant(qint64(sqlite3_column_int64(statement, i))); break;
-                case SQLITE_FLOAT: row << QVariant(sqlite3_column_double(statement, i)); break;
+                case SQLITE_NULL:
+                    row << QVariant();
+                    break;
+                case SQLITE_INTEGER:
+                    row << QVariant(qint64(sqlite3_column_int64(statement, i)));
+                    break;
+                case SQLITE_FLOAT:
+                    row << QVariant(sqlite3_column_double(statement, i));
+                    break;
                 case SQLITE_TEXT:
-                    row << QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, i))));
+                    row << QVariant(
+                        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, i))));
                     break;
                 default:
                     row << QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, i)),
@@ -120,8 +127,8 @@ struct SqliteFile {
     QString declaredType(const QString& table, const QString& column) const
     {
         const char* type = nullptr;
-        sqlite3_table_column_metadata(db, nullptr, table.toUtf8().constData(), column.toUtf8().constData(), &type,
-                                      nullptr, nullptr, nullptr, nullptr);
+        sqlite3_table_column_metadata(db, nullptr, table.toUtf8().constData(), column.toUtf8().constData(),
+                                      &type, nullptr, nullptr, nullptr, nullptr);
         return QString::fromUtf8(type ? type : "");
     }
 };
@@ -210,8 +217,8 @@ void TestAccessImport::copyMatchesExport()
             QCOMPARE(rows[r].size(), want.size());
             for (qsizetype c = 0; c < want.size(); ++c) {
                 const QVariant& value = rows[r][c];
-                const QByteArray where = table.name.toUtf8() + " row " + QByteArray::number(r) + " "
-                                         + columns[c].toUtf8();
+                const QByteArray where =
+                    table.name.toUtf8() + " row " + QByteArray::number(r) + " " + columns[c].toUtf8();
                 if (!want[c].quoted && want[c].bytes == "NULL") {
                     QVERIFY2(!value.isValid(), where.constData());
                     continue;
@@ -219,7 +226,8 @@ void TestAccessImport::copyMatchesExport()
                 QVERIFY2(value.isValid(), where.constData());
                 const QByteArray got = exportText(value, table.columns[c].type);
                 if (got != want[c].bytes)
-                    QFAIL((where + ": " + got.left(80).toHex() + " != " + want[c].bytes.left(80).toHex()).constData());
+                    QFAIL((where + ": " + got.left(80).toHex() + " != " + want[c].bytes.left(80).toHex())
+                              .constData());
             }
         }
     }
@@ -265,17 +273,41 @@ void TestAccessImport::columnTypes_data()
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("type");
     const QString v2000 = QStringLiteral("testV2000.mdb");
-    QTest::newRow("text") << v2000 << "Table1" << "A" << "TEXT";
-    QTest::newRow("byte") << v2000 << "Table1" << "C" << "INTEGER";
-    QTest::newRow("integer") << v2000 << "Table1" << "D" << "INTEGER";
-    QTest::newRow("long integer") << v2000 << "Table1" << "E" << "INTEGER";
-    QTest::newRow("double") << v2000 << "Table1" << "F" << "REAL";
-    QTest::newRow("date") << v2000 << "Table1" << "G" << "DATETIME";
-    QTest::newRow("currency") << v2000 << "Table1" << "H" << "DECIMAL(19,4)";
-    QTest::newRow("boolean") << v2000 << "Table1" << "I" << "BOOLEAN";
-    QTest::newRow("replication id") << v2000 << "Table4" << "data" << "TEXT";
-    QTest::newRow("memo") << "test2V2000.mdb" << "MSP_PROJECTS" << "PROJ_PROP_AUTHOR" << "TEXT";
-    QTest::newRow("OLE object") << "test2V2000.mdb" << "MSP_PROJECTS" << "RESERVED_BINARY_DATA" << "BLOB";
+    QTest::newRow("text") << v2000 << "Table1"
+                          << "A"
+                          << "TEXT";
+    QTest::newRow("byte") << v2000 << "Table1"
+                          << "C"
+                          << "INTEGER";
+    QTest::newRow("integer") << v2000 << "Table1"
+                             << "D"
+                             << "INTEGER";
+    QTest::newRow("long integer") << v2000 << "Table1"
+                                  << "E"
+                                  << "INTEGER";
+    QTest::newRow("double") << v2000 << "Table1"
+                            << "F"
+                            << "REAL";
+    QTest::newRow("date") << v2000 << "Table1"
+                          << "G"
+                          << "DATETIME";
+    QTest::newRow("currency") << v2000 << "Table1"
+                              << "H"
+                              << "DECIMAL(19,4)";
+    QTest::newRow("boolean") << v2000 << "Table1"
+                             << "I"
+                             << "BOOLEAN";
+    QTest::newRow("replication id") << v2000 << "Table4"
+                                    << "data"
+                                    << "TEXT";
+    QTest::newRow("memo") << "test2V2000.mdb"
+                          << "MSP_PROJECTS"
+                          << "PROJ_PROP_AUTHOR"
+                          << "TEXT";
+    QTest::newRow("OLE object") << "test2V2000.mdb"
+                                << "MSP_PROJECTS"
+                                << "RESERVED_BINARY_DATA"
+                                << "BLOB";
 }
 
 void TestAccessImport::columnTypes()
@@ -310,7 +342,8 @@ void TestAccessImport::unreadableFileRefused()
     QFETCH(qint64, keep);
     QFETCH(QString, reason);
     QTemporaryDir dir;
-    const QString cut = writeTestFile(dir.filePath(QStringLiteral("cut.mdb")), fileBytes(fixture(file)).left(keep));
+    const QString cut =
+        writeTestFile(dir.filePath(QStringLiteral("cut.mdb")), fileBytes(fixture(file)).left(keep));
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
     const AccessImport::Result result = AccessImport::copyTo(cut, out);
     QVERIFY(!result.ok);
@@ -328,7 +361,8 @@ void TestAccessImport::notStudentArchive()
     TestFolder folder;
     const QByteArray before = digest(folder.databaseFile());
     for (const QString& file : {QStringLiteral("testV2000.mdb"), QStringLiteral("test2V1997.mdb")}) {
-        const AccessImport::Result result = AccessImport::importArchive(fixture(file), folder.databaseFile(), false);
+        const AccessImport::Result result =
+            AccessImport::importArchive(fixture(file), folder.databaseFile(), false);
         QVERIFY(!result.ok);
         QCOMPARE(result.error, AccessImport::notStudentArchive);
     }
@@ -341,7 +375,8 @@ void TestAccessImport::jetFileNeverWritten()
     // The command line end to end: a copy for inspection, then the refusal of a file that
     // holds no students, with the Jet file untouched by either.
     QTemporaryDir dir;
-    const QString jet = writeTestFile(dir.filePath(QStringLiteral("旧档案.mdb")), fileBytes(fixture(QStringLiteral("test2V2000.mdb"))));
+    const QString jet = writeTestFile(dir.filePath(QStringLiteral("旧档案.mdb")),
+                                      fileBytes(fixture(QStringLiteral("test2V2000.mdb"))));
     const QByteArray before = digest(jet);
     const QDateTime modified = QFileInfo(jet).lastModified();
     const auto run = [&dir](const QStringList& args, QString* out) {
