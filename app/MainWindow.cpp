@@ -4,7 +4,9 @@
 #include "ui_MainWindow.h"
 
 #include "app/StartupCheck.h"
+#include "exchange/AccessConversion.h"
 #include "exchange/Roster.h"
+#include "platform/JetDatabase.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "platform/SpreadsheetApp.h"
@@ -33,6 +35,10 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->installEventFilter(this);
 
     m_context.appFolder = ProgramFolder::locate();
+    // An archive copied across from Windows is still an Access file: offered for conversion
+    // before anything opens it.
+    if (JetDatabase::isJetFile(m_context.databaseFile()))
+        AccessConversion::offer(m_context, this);
     showWaitCursorWhileLocked(m_database);
     const bool opened = m_database.openDatabaseFile(m_context.databaseFile(), StudentTable::databasePassword);
     new StartupCheck(m_context, m_database, opened, this);

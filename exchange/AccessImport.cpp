@@ -405,6 +405,11 @@ bool appendTo(JetDatabase& jet, DatabaseConnection& target, const Progress& prog
 
 } // namespace
 
+QVariant programValue(const QString& table, const QString& column, const QVariant& value)
+{
+    return fitted(value, programColumn(table, column));
+}
+
 QString columnType(const JetDatabase::Column& column)
 {
     switch (column.type) {

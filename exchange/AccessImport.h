@@ -41,6 +41,12 @@ inline const QString notStudentArchive = QStringLiteral("这不是学生档案�
 // The declared SQLite type a Jet column becomes.
 QString columnType(const JetDatabase::Column& column);
 
+// A value read from Access as it goes into a column of the program's own tables: a remark
+// kept as a memo becomes the GBK bytes the program keeps in 简介, a number typed into a
+// number column becomes its text, a photo's bytes stay as they are. Columns the program
+// does not know take the value as it is.
+QVariant programValue(const QString& table, const QString& column, const QVariant& value);
+
 // Every table of any Jet file into a new SQLite file `out`, as it is: for inspection.
 Result copyTo(const QString& jetFile, const QString& out, const Progress& progress = {});
 

@@ -15,15 +15,15 @@
 
 #include <mdbtools.h>
 
-namespace {
-
 // Bytes 4-19 of the first page.
-bool hasJetSignature(const QByteArray& head)
+bool JetDatabase::hasJetSignature(const QByteArray& head)
 {
     return head.size() >= 20
            && (head.mid(4, 16) == QByteArray("Standard Jet DB\0", 16)
                || head.mid(4, 16) == QByteArray("Standard ACE DB\0", 16));
 }
+
+namespace {
 
 JetDatabase::Type typeOf(int libmdbType)
 {

@@ -50,9 +50,16 @@ public:
     JetDatabase(const JetDatabase&) = delete;
     JetDatabase& operator=(const JetDatabase&) = delete;
 
+    // Why an archive that is still the Access file copied from Windows cannot be used, as
+    // every window and the web pages say it.
+    static inline const QString notConverted = QStringLiteral(
+        "数据库文件还是 Access 格式，要先转换成本程序的数据库才能使用：重新启动青禾名录并选择转换，"
+        "或运行 qinghe import-access");
+
     // Whether the file begins like a Jet or ACE database. Reads its first bytes with a plain
     // file, so call it only before any SQLite connection to that path is open.
     static bool isJetFile(const QString& path);
+    static bool hasJetSignature(const QByteArray& firstBytes);
 
     // Opens read-only and reads the catalogue and every user table's definition. A database
     // password (a masked field of the header) and Jet 4's page encoding need nothing from the

@@ -2,6 +2,7 @@
 // Access files written by Access itself, read through the program and compared with what the
 // mdbtools command line prints for them.
 #include "exchange/AccessImport.h"
+#include "platform/Gbk.h"
 #include "platform/JetDatabase.h"
 #include "tests/support/TestFolder.h"
 
@@ -149,6 +150,28 @@ QByteArray exportText(const QVariant& value, JetDatabase::Type type)
     }
 }
 
+// The value of a column in the first row of a table of a fixture.
+QVariant firstValue(const QString& file, const QString& tableName, const QString& column)
+{
+    JetDatabase jet;
+    if (!jet.open(fixture(file)))
+        qFatal("cannot open %s", qPrintable(file));
+    const JetDatabase::Table* table = jet.table(tableName);
+    qsizetype index = -1;
+    for (qsizetype i = 0; table && i < table->columns.size(); ++i) {
+        if (table->columns[i].name == column)
+            index = i;
+    }
+    if (index < 0)
+        qFatal("no column %s", qPrintable(column));
+    QVariant value;
+    jet.readRows(*table, [&](const QVariantList& values) {
+        value = values[index];
+        return false;
+    });
+    return value;
+}
+
 QByteArray digest(const QString& path)
 {
     return QCryptographicHash::hash(fileBytes(path), QCryptographicHash::Sha256);
@@ -166,6 +189,8 @@ private slots:
     void textAsWritten();
     void columnTypes_data();
     void columnTypes();
+    void programColumns_data();
+    void programColumns();
     void unreadableFileRefused_data();
     void unreadableFileRefused();
     void notStudentArchive();
@@ -320,6 +345,83 @@ void TestAccessImport::columnTypes()
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
     QVERIFY(AccessImport::copyTo(fixture(file), out).ok);
     QCOMPARE(SqliteFile(out).declaredType(table, column), type);
+}
+
+void TestAccessImport::programColumns_data()
+{
+    // Values Access wrote, as they would arrive in the program's student and class tables
+    // from an archive whose columns were kept in other types.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("into");
+    QTest::addColumn<QString>("intoColumn");
+    QTest::addColumn<QVariant>("expected");
+    const QString projects = QStringLiteral("test2V2000.mdb");
+    const QVariant author =
+        firstValue(projects, QStringLiteral("MSP_PROJECTS"), QStringLiteral("PROJ_PROP_AUTHOR"));
+    const QVariant ole =
+        firstValue(projects, QStringLiteral("MSP_PROJECTS"), QStringLiteral("RESERVED_BINARY_DATA"));
+    QVERIFY(author.typeId() == QMetaType::QString && ole.typeId() == QMetaType::QByteArray);
+    QVERIFY(ole.toByteArray().size() > 1000);
+    QTest::newRow("memo remark into 简介") << projects << "MSP_PROJECTS"
+                                           << "PROJ_PROP_AUTHOR"
+                                           << "学生"
+                                           << "简介" << QVariant(gbk::encode(author.toString()));
+    QTest::newRow("OLE bytes into 照片") << projects << "MSP_PROJECTS"
+                                         << "RESERVED_BINARY_DATA"
+                                         << "学生"
+                                         << "照片" << ole;
+    QTest::newRow("NULL stays NULL") << projects << "MSP_PROJECTS"
+                                     << "PROJ_PROP_CATEGORY"
+                                     << "学生"
+                                     << "住址" << QVariant();
+    const QString numbers = QStringLiteral("testV2000.mdb");
+    QTest::newRow("long integer into 编号") << numbers << "Table1"
+                                            << "E"
+                                            << "学生"
+                                            << "编号" << QVariant(QStringLiteral("333333333"));
+    QTest::newRow("double into 编号") << numbers << "Table1"
+                                      << "F"
+                                      << "学生"
+                                      << "编号" << QVariant(QStringLiteral("444.555"));
+    QTest::newRow("date into 出生年月") << numbers << "Table1"
+                                        << "G"
+                                        << "学生"
+                                        << "出生年月" << QVariant(QStringLiteral("1974-09-21 00:00:00"));
+    QTest::newRow("text into 密码") << numbers << "Table1"
+                                    << "A"
+                                    << "管理员"
+                                    << "密码" << QVariant(QStringLiteral("abcdefg"));
+    const QString unicode = QStringLiteral("testUnicodeCompV2003.mdb");
+    QTest::newRow("autonumber into id") << unicode << "Table"
+                                        << "ID"
+                                        << "学生"
+                                        << "id" << QVariant(qint64(1));
+    QTest::newRow("text into 单位") << unicode << "Table"
+                                    << "Unicode"
+                                    << "设置"
+                                    << "单位" << QVariant(QStringLiteral("only ascii chars"));
+    QTest::newRow("a column the school added") << projects << "MSP_PROJECTS"
+                                               << "RESERVED_BINARY_DATA"
+                                               << "学生"
+                                               << "家长" << ole;
+}
+
+void TestAccessImport::programColumns()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, table);
+    QFETCH(QString, column);
+    QFETCH(QString, into);
+    QFETCH(QString, intoColumn);
+    QFETCH(QVariant, expected);
+    const QVariant value = AccessImport::programValue(into, intoColumn, firstValue(file, table, column));
+    QCOMPARE(value.isValid(), expected.isValid());
+    if (expected.isValid()) {
+        QCOMPARE(value.typeId(), expected.typeId());
+        QCOMPARE(value, expected);
+    }
 }
 
 void TestAccessImport::unreadableFileRefused_data()
