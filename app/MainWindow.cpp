@@ -6,6 +6,7 @@
 #include "app/StartupCheck.h"
 #include "exchange/AccessConversion.h"
 #include "exchange/Roster.h"
+#include "platform/IniFile.h"
 #include "platform/JetDatabase.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -47,6 +48,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     connect(&m_context, &AppContext::classListChanged, this, &MainWindow::refillClassSelectors);
 
     m_ui->视频设备1->switchOn();
+    m_autoFraming = IniFile::read(m_context.settingsFile(), u"sys", u"自动框选") != u"假";
 
     m_students.attach(m_database);
     m_students.open(StudentTable::selectAll);
@@ -102,6 +104,7 @@ void MainWindow::connectEntry()
     connect(m_ui->画板1, &Canvas::mouseReleased, &m_capture, &CaptureArea::mouseReleased);
     connect(m_ui->画板1, &Canvas::mouseMoved, &m_capture, &CaptureArea::mouseMoved);
     connect(&m_capture, &CaptureArea::changed, this, &MainWindow::showCapture);
+    connect(&m_capture, &CaptureArea::framingFinished, this, &MainWindow::showFramingHint);
     connect(m_ui->按钮1, &QPushButton::clicked, this, &MainWindow::grabFrame);
     connect(m_ui->表, &QCheckBox::toggled, this, &MainWindow::switchTableInputMode);
     connect(m_ui->数据列表框, &QTableWidget::currentCellChanged, this, &MainWindow::rosterRowSelected);
@@ -111,17 +114,33 @@ void MainWindow::connectEntry()
     connect(m_ui->按钮2, &QPushButton::clicked, this, &MainWindow::saveStudent);
 }
 
-void MainWindow::grabFrame() { m_capture.replaceSourceImage(m_ui->视频设备1->grabFrame()); }
+void MainWindow::grabFrame()
+{
+    m_capture.replaceSourceImage(m_ui->视频设备1->grabFrame());
+    m_ui->状态条1->clearMessage();
+    if (m_autoFraming && !m_capture.sourceImage().isNull())
+        m_capture.frameFace();
+}
+
+void MainWindow::showFramingHint(const QString& hint)
+{
+    if (hint.isEmpty())
+        m_ui->状态条1->clearMessage();
+    else
+        m_ui->状态条1->showMessage(hint);
+}
 
 void MainWindow::showCapture()
 {
     m_ui->画板2->setImage(m_capture.bufferCanvas());
     m_ui->画板1->setImage(m_capture.displayCanvas());
     m_ui->画板3->setImage(m_capture.cropCanvas());
-    if (m_capture.entryPhoto().isEmpty())
+    if (!m_capture.hasEntryPhoto())
         m_ui->图片框1->clear();
     else
-        m_ui->图片框1->setPixmap(QPixmap::fromImage(m_capture.cropCanvas()));
+        // The box is not quite of the crop's shape: fit the crop in, never squeeze it.
+        m_ui->图片框1->setPixmap(QPixmap::fromImage(m_capture.cropCanvas().scaled(
+            m_ui->图片框1->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 void MainWindow::switchTableInputMode(bool rosterEntry)

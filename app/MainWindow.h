@@ -45,6 +45,7 @@ private:
     QString webAddress() const;
     void connectEntry();
     void grabFrame();
+    void showFramingHint(const QString& hint);
     void showCapture();
     void switchTableInputMode(bool rosterEntry);
     void rosterRowSelected(int row);
@@ -70,4 +71,5 @@ private:
     QString m_chosenRoster;              // the file last chosen with 加载excel
     QString m_rosterFile;                // the file the list was loaded from
     CaptureArea m_capture;
+    bool m_autoFraming = true; // 自动框选, read when the window opens
 };

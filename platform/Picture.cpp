@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Picture {
@@ -28,6 +29,16 @@ bool fail(QString* error, const QString& reason)
 }
 
 } // namespace
+
+QRect coverRect(QSize picture, QSize area)
+{
+    if (picture.isEmpty() || area.isEmpty())
+        return {};
+    const double scale = std::max(double(area.width()) / picture.width(), double(area.height()) / picture.height());
+    const QSize covering(std::max(area.width(), int(std::lround(picture.width() * scale))),
+                         std::max(area.height(), int(std::lround(picture.height() * scale))));
+    return QRect(QPoint((area.width() - covering.width()) / 2, (area.height() - covering.height()) / 2), covering);
+}
 
 QSize sizeOf(const QByteArray& bytes)
 {

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -23,6 +24,11 @@ constexpr qint64 maxWholePixels = 1 << 24; // about 16 megapixels, 64 MB decoded
 // at the picture's own size. A null image, with the reason in `error`, when the bytes are no
 // picture or too large.
 QImage decode(const QByteArray& bytes, QSize drawSize = {}, QString* error = nullptr);
+
+// Where a picture of size `picture` lies when it fills `area` with its own proportions:
+// scaled until it covers the area, centred, the excess cut off on both sides. A camera frame
+// of any shape thus shows faces as they are, never squeezed.
+QRect coverRect(QSize picture, QSize area);
 
 // The size the picture's header gives, without decoding it; invalid when it is no picture.
 QSize sizeOf(const QByteArray& bytes);

@@ -15,6 +15,7 @@ packages=(
   postgresql libpq-dev
   php-cli php-sqlite3
   cups printer-driver-cups-pdf
+  libopencv-objdetect-dev opencv-data
 )
 
 missing=()

@@ -8,9 +8,11 @@
 #include <mutex>
 #include <unordered_map>
 
-// Slows down guessing passwords: after a form post from an address was refused (a failed
-// login answers 403), that address's next post waits until a second has passed, and posts
-// sent side by side wait in turn, so one address gets one try a second.
+// Slows down guessing passwords: after a form post from an address to a page was refused (a
+// failed login answers 403), that address's next post to the same page waits until a second
+// has passed, and such posts sent side by side wait in turn, so one address gets one try a
+// second. The key is the address and the page together: a class search posted from the same
+// computer room does not wait for someone's mistyped password.
 class RefusalThrottle {
 public:
     using Clock = std::chrono::steady_clock;

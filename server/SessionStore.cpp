@@ -115,6 +115,7 @@ asp::SessionState* SessionStore::Lease::session(bool create)
             if (auto found = m_store.find(m_cookieId)) {
                 m_entry = std::move(found);
                 m_running = std::unique_lock(m_entry->running);
+                m_writesBefore = m_entry->state.writes;
             }
         }
     }
@@ -126,11 +127,23 @@ asp::SessionState* SessionStore::Lease::session(bool create)
     return m_entry ? &m_entry->state : nullptr;
 }
 
-QByteArray SessionStore::Lease::finish()
+void SessionStore::renew(const std::shared_ptr<Entry>& entry)
+{
+    std::lock_guard lock(m_mutex);
+    m_sessions.erase(entry->state.id);
+    entry->state.id = randomSessionId();
+    m_sessions[entry->state.id] = entry;
+}
+
+QByteArray SessionStore::Lease::finish(bool renew)
 {
     if (m_finished || !m_entry)
         return {};
     m_finished = true;
+    if (renew && !m_created && !m_entry->state.abandoned && m_entry->state.writes != m_writesBefore) {
+        m_store.renew(m_entry);
+        m_created = true; // the answer carries the new id
+    }
     QByteArray cookie;
     if (m_entry->state.abandoned) {
         m_store.remove(m_entry->state.id);

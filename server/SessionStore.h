@@ -30,7 +30,9 @@ public:
         ~Lease() override;
         asp::SessionState* session(bool create) override;
         // The Set-Cookie value the answer needs, if any: a new session, or an abandoned one.
-        QByteArray finish();
+        // With `renew`, a session whose values the page changed moves to a new id (a login
+        // form posted), so an id known before the login is worth nothing after it.
+        QByteArray finish(bool renew = false);
 
     private:
         SessionStore& m_store;
@@ -40,6 +42,7 @@ public:
         bool m_looked = false;
         bool m_created = false;
         bool m_finished = false;
+        unsigned m_writesBefore = 0;
     };
 
     // The session id in a Cookie header, if it has one.
@@ -61,6 +64,7 @@ private:
     std::shared_ptr<Entry> find(const QString& id);
     std::shared_ptr<Entry> create();
     void remove(const QString& id);
+    void renew(const std::shared_ptr<Entry>& entry);
     void purge();
 
     std::mutex m_mutex;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -25,13 +26,11 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* serverName = "qinghe-asp";
 constexpr qint64 maxStaticFileBytes = 64 << 20;
 
-// Set on the accepting thread while it turns away a connection beyond the cap.
-thread_local bool turningAway = false;
-
-QByteArray messagePage(const QString& title)
+QByteArray messagePage(const QString& title, const QString& reason = {})
 {
-    return gbk::encode(
-        QStringLiteral("<html><head><title>%1</title></head><body><h2>%1</h2></body></html>").arg(title));
+    const QString paragraph = reason.isEmpty() ? QString() : QStringLiteral("<p>%1</p>").arg(reason);
+    return gbk::encode(QStringLiteral("<html><head><title>%1</title></head><body><h2>%1</h2>%2</body></html>")
+                           .arg(title, paragraph));
 }
 
 QString statusTitle(int status)
@@ -49,6 +48,10 @@ QString statusTitle(int status)
         return QStringLiteral("413 提交的内容太大");
     case 414:
         return QStringLiteral("414 网址太长");
+    case 415:
+        return QStringLiteral("415 不支持这种提交方式");
+    case 431:
+        return QStringLiteral("431 请求头太大");
     case 503:
         return QStringLiteral("503 服务器忙，请稍后再试");
     default:
@@ -56,28 +59,22 @@ QString statusTitle(int status)
     }
 }
 
-// The connections a server works on at once; one more is answered 503 at once instead of
-// waiting behind clients that hold theirs open.
-class ConnectionQueue final : public httplib::TaskQueue {
+// Runs requests whose headers have arrived, a few at a time.
+class WorkerPool final : public httplib::TaskQueue {
 public:
-    explicit ConnectionQueue(size_t capacity)
-        : m_capacity(capacity)
+    explicit WorkerPool(size_t threads)
     {
+        for (size_t i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] { work(); });
     }
+    ~WorkerPool() override { shutdown(); }
 
     void enqueue(std::function<void()> fn) override
     {
-        std::unique_lock lock(m_mutex);
-        if (m_busy + m_jobs.size() >= m_capacity || m_stopping) {
-            lock.unlock();
-            turningAway = true;
-            fn();
-            turningAway = false;
-            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(fn));
         }
-        m_jobs.push_back(std::move(fn));
-        if (m_idle == 0 && m_threads.size() < m_capacity)
-            m_threads.emplace_back([this] { work(); });
         m_ready.notify_one();
     }
 
@@ -85,6 +82,8 @@ public:
     {
         {
             std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
             m_stopping = true;
         }
         m_ready.notify_all();
@@ -97,38 +96,50 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            ++m_idle;
             m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            --m_idle;
             if (m_jobs.empty())
                 return;
             auto job = std::move(m_jobs.front());
             m_jobs.pop_front();
-            ++m_busy;
             lock.unlock();
             job();
             lock.lock();
-            --m_busy;
         }
     }
 
-    const size_t m_capacity;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::function<void()>> m_jobs;
     std::vector<std::thread> m_threads;
-    size_t m_busy = 0;
-    size_t m_idle = 0;
     bool m_stopping = false;
 };
 
-// The socket of one connection as the library reads and writes it, counting the bytes of
-// each request's headers and the time they take.
+void answerAndClose(int sock, int status, const char* reason)
+{
+    const QByteArray body = messagePage(statusTitle(status));
+    const QByteArray answer =
+        "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
+        + "\r\nContent-Type: text/html; charset=GBK\r\n" + (status == 503 ? "Retry-After: 1\r\n" : "")
+        + "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    ::send(sock, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the client sent is read away, so closing does not reset the answer away.
+    char drain[4096];
+    while (::recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+}
+
+// The socket of one connection as the library reads it for one request: first the bytes the
+// gate has read (the whole head of the request, maybe more), then the body from the socket,
+// which must come within the body time.
 class ConnectionStream final : public httplib::Stream {
 public:
-    ConnectionStream(int sock, const ServerLimits& limits)
+    ConnectionStream(int sock, const ServerLimits& limits, std::string buffered)
         : m_sock(sock)
         , m_limits(limits)
+        , m_buffer(std::move(buffered))
+        , m_bodyDeadline(Clock::now() + std::chrono::seconds(limits.bodySeconds))
     {
         sockaddr_storage addr{};
         socklen_t length = sizeof addr;
@@ -139,19 +150,8 @@ public:
             describe(addr, m_localAddress, m_localPort);
     }
 
-    const std::string& remoteAddress() const { return m_remoteAddress; }
-    bool hasBuffered() const { return m_begin < m_end; }
-    // A request whose headers never ended (too long, too slow, or no HTTP): what follows on
-    // the connection cannot be told apart from it, so the connection ends with the answer.
-    bool headersUnfinished() const { return m_inHeaders; }
-
-    void startRequest()
-    {
-        m_inHeaders = true;
-        m_headerBytes = 0;
-        m_tail = 0;
-        m_headerDeadline = Clock::now() + std::chrono::seconds(m_limits.headerSeconds);
-    }
+    // What came after this request: the start of the next one.
+    std::string leftover() const { return m_buffer.substr(m_begin); }
 
     bool is_readable() const override { return hasBuffered() || wait(POLLIN, readTimeout()); }
     bool is_writable() const override
@@ -164,27 +164,18 @@ public:
         if (!hasBuffered()) {
             if (!wait(POLLIN, readTimeout()))
                 return -1;
-            const ssize_t n = ::recv(m_sock, m_buffer, sizeof m_buffer, 0);
-            if (n <= 0)
+            m_buffer.resize(4096);
+            const ssize_t n = ::recv(m_sock, m_buffer.data(), m_buffer.size(), 0);
+            if (n <= 0) {
+                m_buffer.clear();
+                m_begin = 0;
                 return n;
-            m_begin = 0;
-            m_end = size_t(n);
-        }
-        size_t n = std::min(size, m_end - m_begin);
-        if (m_inHeaders) {
-            for (size_t i = 0; i < n; ++i) {
-                m_tail = (m_tail << 8) | quint8(m_buffer[m_begin + i]);
-                if ((m_tail & 0xffffffffu) == 0x0d0a0d0au || (m_tail & 0xffffu) == 0x0a0au) {
-                    m_inHeaders = false;
-                    n = i + 1;
-                    break;
-                }
             }
-            m_headerBytes += n;
-            if (m_headerBytes > m_limits.maxHeaderBytes)
-                return -1; // the library answers 400 and closes
+            m_buffer.resize(size_t(n));
+            m_begin = 0;
         }
-        std::memcpy(ptr, m_buffer + m_begin, n);
+        const size_t n = std::min(size, m_buffer.size() - m_begin);
+        std::memcpy(ptr, m_buffer.data() + m_begin, n);
         m_begin += n;
         return ssize_t(n);
     }
@@ -209,6 +200,8 @@ public:
     socket_t socket() const override { return m_sock; }
 
 private:
+    bool hasBuffered() const { return m_begin < m_buffer.size(); }
+
     static void describe(const sockaddr_storage& addr, std::string& ip, int& port)
     {
         char text[INET6_ADDRSTRLEN] = {};
@@ -218,7 +211,10 @@ private:
             port = ntohs(a->sin_port);
         } else if (addr.ss_family == AF_INET6) {
             const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
-            inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
+            if (IN6_IS_ADDR_V4MAPPED(&a->sin6_addr)) // an IPv4 client of the dual-stack socket
+                inet_ntop(AF_INET, &a->sin6_addr.s6_addr[12], text, sizeof text);
+            else
+                inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
             port = ntohs(a->sin6_port);
         }
         ip = text;
@@ -227,9 +223,7 @@ private:
     Clock::duration readTimeout() const
     {
         const Clock::duration timeout = std::chrono::seconds(m_limits.readTimeoutSeconds);
-        if (!m_inHeaders)
-            return timeout;
-        return std::max(Clock::duration::zero(), std::min(timeout, m_headerDeadline - Clock::now()));
+        return std::max(Clock::duration::zero(), std::min(timeout, m_bodyDeadline - Clock::now()));
     }
 
     bool wait(short events, Clock::duration timeout) const
@@ -245,31 +239,234 @@ private:
 
     int m_sock;
     const ServerLimits& m_limits;
-    char m_buffer[4096];
-    size_t m_begin = 0, m_end = 0;
-    bool m_inHeaders = false;
-    size_t m_headerBytes = 0;
-    quint32 m_tail = 0;
-    Clock::time_point m_headerDeadline;
+    std::string m_buffer;
+    size_t m_begin = 0;
+    Clock::time_point m_bodyDeadline;
     std::string m_remoteAddress, m_localAddress;
     int m_remotePort = 0, m_localPort = 0;
 };
 
-void answerBusyAndClose(int sock)
-{
-    const QByteArray body = messagePage(statusTitle(503));
-    const QByteArray answer =
-        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/html; charset=GBK\r\nRetry-After: 1\r\n"
-        "Connection: close\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    ::send(sock, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-    // What the client sent is read away, so closing does not reset the answer away.
-    char drain[4096];
-    while (::recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+} // namespace
+
+// Connections waiting for a request, new ones and those kept alive between requests, wait
+// here instead of on a worker: one thread watches them all and hands a connection to a worker
+// only once the head of its request has arrived whole. A slow, idle or half-open client thus
+// costs a descriptor and a few bytes, never a worker, whatever address it comes from.
+class ConnectionGate {
+public:
+    using Ready = std::function<void(int sock, std::string buffered)>;
+
+    ConnectionGate(const ServerLimits& limits, Ready ready)
+        : m_limits(limits)
+        , m_ready(std::move(ready))
+    {
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
+        m_thread = std::thread([this] { watch(); });
     }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
-}
+    ~ConnectionGate() { stop(); }
+
+    void add(int sock, std::string buffered, bool keptAlive)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping || m_count + m_incoming.size() >= m_limits.maxWaitingConnections) {
+                if (m_stopping) {
+                    ::close(sock);
+                    return;
+                }
+                answerAndClose(sock, 503, "Service Unavailable");
+                return;
+            }
+            Waiting w;
+            w.sock = sock;
+            w.buffer = std::move(buffered);
+            w.started = !w.buffer.empty();
+            w.deadline = Clock::now()
+                         + std::chrono::seconds(keptAlive && !w.started ? m_limits.keepAliveSeconds
+                                                                        : m_limits.headerSeconds);
+            m_incoming.push_back(std::move(w));
+        }
+        wake();
+    }
+
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            m_stopping = true;
+        }
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+        for (int fd : m_wake) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+private:
+    struct Waiting {
+        int sock = -1;
+        std::string buffer;
+        bool started = false; // a byte of the request has come
+        Clock::time_point deadline;
+    };
+    enum class Head { Partial, Complete, UriTooLong, TooLarge };
+
+    void wake()
+    {
+        const char byte = 1;
+        if (m_wake[1] >= 0) [[maybe_unused]]
+            auto n = ::write(m_wake[1], &byte, 1);
+    }
+
+    Head headOf(const Waiting& w) const
+    {
+        const std::string& b = w.buffer;
+        const size_t end = std::min(b.find("\r\n\r\n"), b.find("\n\n"));
+        const size_t lineEnd = b.find('\n');
+        const size_t line = lineEnd == std::string::npos ? b.size() : lineEnd;
+        if (line > m_limits.maxRequestLineBytes)
+            return Head::UriTooLong;
+        if (end != std::string::npos)
+            return end > m_limits.maxHeaderBytes ? Head::TooLarge : Head::Complete;
+        return b.size() > m_limits.maxHeaderBytes ? Head::TooLarge : Head::Partial;
+    }
+
+    void watch()
+    {
+        std::vector<Waiting> waiting;
+        std::vector<pollfd> fds;
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    break;
+                for (Waiting& w : m_incoming)
+                    waiting.push_back(std::move(w));
+                m_incoming.clear();
+                m_count = waiting.size();
+            }
+            // Whoever is already whole goes on at once (a pipelined request, say).
+            for (size_t i = 0; i < waiting.size();) {
+                if (settle(waiting[i], headOf(waiting[i]))) {
+                    waiting[i] = std::move(waiting.back());
+                    waiting.pop_back();
+                } else {
+                    ++i;
+                }
+            }
+            fds.assign(1, pollfd{m_wake[0], POLLIN, 0});
+            auto next = Clock::now() + std::chrono::seconds(1);
+            for (const Waiting& w : waiting) {
+                fds.push_back(pollfd{w.sock, POLLIN, 0});
+                next = std::min(next, w.deadline);
+            }
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            const int r = ::poll(fds.data(), nfds_t(fds.size()), int(std::clamp<qint64>(ms + 1, 0, 1000)));
+            if (r < 0 && errno != EINTR)
+                break;
+            if (fds[0].revents & POLLIN) {
+                char drain[64];
+                while (::read(m_wake[0], drain, sizeof drain) > 0) {
+                }
+            }
+            const auto now = Clock::now();
+            std::vector<Waiting> still;
+            still.reserve(waiting.size());
+            for (size_t i = 0; i < waiting.size(); ++i) {
+                Waiting& w = waiting[i];
+                if (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                    if (!receive(w)) {
+                        ::close(w.sock);
+                        continue;
+                    }
+                    if (settle(w, headOf(w)))
+                        continue;
+                } else if (now >= w.deadline) {
+                    if (w.started)
+                        answerAndClose(w.sock, 408, "Request Timeout");
+                    else
+                        ::close(w.sock); // an idle connection simply ends
+                    continue;
+                }
+                still.push_back(std::move(w));
+            }
+            waiting = std::move(still);
+        }
+        for (Waiting& w : waiting)
+            ::close(w.sock);
+        std::lock_guard lock(m_mutex);
+        for (Waiting& w : m_incoming)
+            ::close(w.sock);
+        m_incoming.clear();
+    }
+
+    // False when the client has gone.
+    bool receive(Waiting& w)
+    {
+        char chunk[4096];
+        const ssize_t n = ::recv(w.sock, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n == 0)
+            return false;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (!w.started) {
+            w.started = true;
+            w.deadline = Clock::now() + std::chrono::seconds(m_limits.headerSeconds);
+        }
+        w.buffer.append(chunk, size_t(n));
+        return true;
+    }
+
+    // Hands on or answers a connection whose head is known; false while it is still coming.
+    bool settle(Waiting& w, Head head)
+    {
+        switch (head) {
+        case Head::Partial:
+            return false;
+        case Head::Complete:
+            m_ready(w.sock, std::move(w.buffer));
+            return true;
+        case Head::UriTooLong:
+            answerAndClose(w.sock, 414, "URI Too Long");
+            return true;
+        case Head::TooLarge:
+            answerAndClose(w.sock, 431, "Request Header Fields Too Large");
+            return true;
+        }
+        return false;
+    }
+
+    const ServerLimits& m_limits;
+    Ready m_ready;
+    int m_wake[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::vector<Waiting> m_incoming;
+    size_t m_count = 0;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+namespace {
+
+// The library's accepting thread hands each new connection straight to the gate.
+class AcceptedToGate final : public httplib::TaskQueue {
+public:
+    explicit AcceptedToGate(std::function<void()> onShutdown)
+        : m_onShutdown(std::move(onShutdown))
+    {
+    }
+    void enqueue(std::function<void()> fn) override { fn(); }
+    void shutdown() override { m_onShutdown(); }
+
+private:
+    std::function<void()> m_onShutdown;
+};
 
 } // namespace
 
@@ -277,7 +474,17 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
     , m_limits(limits)
 {
-    new_task_queue = [this] { return new ConnectionQueue(m_limits.maxConnections); };
+    m_workers = std::make_unique<WorkerPool>(m_limits.workers);
+    m_gate = std::make_unique<ConnectionGate>(m_limits, [this](int sock, std::string buffered) {
+        auto job = std::make_shared<std::string>(std::move(buffered));
+        m_workers->enqueue([this, sock, job] { serveConnection(sock, std::move(*job)); });
+    });
+    new_task_queue = [this] {
+        return new AcceptedToGate([this] {
+            m_gate->stop();
+            m_workers->shutdown();
+        });
+    };
     set_keep_alive_max_count(1000);
     set_keep_alive_timeout(m_limits.keepAliveSeconds);
     set_read_timeout(m_limits.readTimeoutSeconds);
@@ -285,14 +492,20 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     set_payload_max_length(m_limits.maxBodyBytes);
     // Without SO_REUSEPORT: a second server on the same port must fail, not share the port.
     set_socket_options([](socket_t sock) {
-        const int yes = 1;
+        const int yes = 1, no = 0;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        // One socket on "::" takes IPv4 clients too (as ::ffff:a.b.c.d).
+        setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
     });
     set_default_headers({{"Server", serverName}, {"X-Content-Type-Options", "nosniff"}});
 
     Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}); });
     Post(".*", [this](const httplib::Request& req, httplib::Response& res,
                       const httplib::ContentReader& reader) {
+        if (!refuseUnreadableForm(req, res)) {
+            res.set_header("Connection", "close"); // the body is left unread
+            return;
+        }
         std::string body;
         const bool read = reader([&](const char* data, size_t length) {
             body.append(data, length);
@@ -326,21 +539,62 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     });
 }
 
+namespace {
+
+// Whether this computer can listen on IPv6 at all (a kernel may have it switched off).
+bool hasIpv6()
+{
+    const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (probe < 0)
+        return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(probe);
+    return ok;
+}
+
+// Binds a socket of our own the way the server will, to learn why binding fails.
+int probeBind(const std::string& host, int port)
+{
+    sockaddr_storage addr{};
+    socklen_t length = 0;
+    int family = AF_INET;
+    if (host.find(':') != std::string::npos) {
+        family = AF_INET6;
+        auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(quint16(port));
+        inet_pton(AF_INET6, host.c_str(), &a->sin6_addr);
+        length = sizeof *a;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&addr);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(quint16(port));
+        inet_pton(AF_INET, host.c_str(), &a->sin_addr);
+        length = sizeof *a;
+    }
+    const int probe = ::socket(family, SOCK_STREAM, 0);
+    const int yes = 1, no = 0;
+    setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (family == AF_INET6)
+        setsockopt(probe, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    const int rc = ::bind(probe, reinterpret_cast<sockaddr*>(&addr), length);
+    const int error = errno;
+    ::close(probe);
+    return rc == 0 ? 0 : error;
+}
+
+} // namespace
+
 SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* reason)
 {
+    // "All addresses" means IPv6 ones too, where the computer has IPv6.
+    const std::string address = host == u"0.0.0.0" && hasIpv6() ? std::string("::") : host.toStdString();
     if (port != 0) {
         // The library only says that binding failed; a socket of our own says why.
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int yes = 1;
-        setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(quint16(port));
-        inet_pton(AF_INET, host.toLatin1().constData(), &addr.sin_addr);
-        const int rc = ::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        const int error = errno;
-        ::close(probe);
-        if (rc != 0) {
+        if (const int error = probeBind(address, port); error != 0) {
             if (reason)
                 *reason = QString::fromLocal8Bit(strerror(error));
             if (error == EADDRINUSE)
@@ -349,83 +603,51 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
                 return BindError::NoPermission;
             return BindError::Other;
         }
-        if (!bind_to_port(host.toStdString(), port)) {
+        if (!bind_to_port(address, port)) {
             if (reason)
                 *reason = QStringLiteral("无法监听端口 %1").arg(port);
             return BindError::Other;
         }
         m_port = port;
-        return BindError::None;
+    } else {
+        m_port = bind_to_any_port(address);
+        if (m_port < 0) {
+            if (reason)
+                *reason = QStringLiteral("没有空闲的端口");
+            return BindError::Other;
+        }
     }
-    m_port = bind_to_any_port(host.toStdString());
-    if (m_port < 0) {
-        if (reason)
-            *reason = QStringLiteral("没有空闲的端口");
-        return BindError::Other;
-    }
+    // The library listens with a backlog of 5: a room of browsers opening their connections at
+    // once would see theirs dropped and retried a second later. Listening again enlarges it.
+    ::listen(svr_sock_, SOMAXCONN);
     return BindError::None;
 }
 
-bool SiteServer::admit(const std::string& address)
+SiteServer::~SiteServer()
 {
-    std::lock_guard lock(m_mutex);
-    size_t& count = m_connections[address];
-    if (count >= m_limits.maxConnectionsPerAddress)
-        return false;
-    ++count;
-    return true;
-}
-
-void SiteServer::release(const std::string& address)
-{
-    std::lock_guard lock(m_mutex);
-    if (--m_connections[address] == 0)
-        m_connections.erase(address);
+    m_gate->stop();
+    m_workers->shutdown();
 }
 
 bool SiteServer::process_and_close_socket(socket_t sock)
 {
-    if (turningAway) {
-        answerBusyAndClose(sock);
-        return false;
-    }
-    ConnectionStream stream(sock, m_limits);
-    if (!admit(stream.remoteAddress())) {
-        answerBusyAndClose(sock);
-        return false;
-    }
     const int yes = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    m_gate->add(sock, {}, false);
+    return true;
+}
 
-    // Waits for the next request of a kept-alive connection, a little at a time, so the
-    // server stops at once when asked to.
-    auto nextRequest = [&] {
-        if (stream.hasBuffered())
-            return true;
-        const auto deadline = Clock::now() + std::chrono::seconds(m_limits.keepAliveSeconds);
-        while (svr_sock_ != INVALID_SOCKET && Clock::now() < deadline) {
-            pollfd p{sock, POLLIN, 0};
-            const int r = ::poll(&p, 1, 100);
-            if (r > 0)
-                return true;
-            if (r < 0 && errno != EINTR)
-                return false;
-        }
-        return false;
-    };
-
-    bool ok = false;
-    for (size_t left = 1000; left > 0 && svr_sock_ != INVALID_SOCKET && nextRequest(); --left) {
-        stream.startRequest();
-        bool closed = false;
-        ok = process_request(stream, left == 1, closed, nullptr);
-        if (!ok || closed || stream.headersUnfinished())
-            break;
+void SiteServer::serveConnection(int sock, std::string buffered)
+{
+    ConnectionStream stream(sock, m_limits, std::move(buffered));
+    bool closed = false;
+    const bool ok = svr_sock_ != INVALID_SOCKET && process_request(stream, false, closed, nullptr);
+    if (ok && !closed && svr_sock_ != INVALID_SOCKET) {
+        m_gate->add(sock, stream.leftover(), true);
+        return;
     }
-    release(stream.remoteAddress());
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
-    return ok;
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)
@@ -471,6 +693,24 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     }
 }
 
+// The site's forms post their fields urlencoded; a body of files or parts in another form
+// would reach the page as no fields at all, so the sender is told why instead.
+bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Response& res)
+{
+    const std::string type = req.get_header_value("Content-Type");
+    if (type.rfind("multipart/", 0) != 0)
+        return true;
+    res.status = 415;
+    res.set_content(
+        messagePage(QStringLiteral("415 不支持这种提交方式"),
+                    QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
+                                   "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
+                                   "直接提交表单。"))
+            .toStdString(),
+        "text/html; charset=GBK");
+    return false;
+}
+
 void SiteServer::servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
                            httplib::Response& res, const std::string& body)
 {
@@ -487,8 +727,9 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
     request.serverPort = m_port;
 
     const bool post = req.method == "POST";
+    const QString throttleKey = request.remoteAddress + u'\n' + sitePath;
     if (post)
-        std::this_thread::sleep_until(m_throttle.admit(request.remoteAddress));
+        std::this_thread::sleep_until(m_throttle.admit(throttleKey));
 
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
@@ -497,9 +738,9 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
         res.status = 404;
         return;
     }
-    const QByteArray cookie = lease.finish();
+    const QByteArray cookie = lease.finish(post);
     if (post && page.status == 403)
-        m_throttle.refused(request.remoteAddress);
+        m_throttle.refused(throttleKey);
 
     res.status = page.status;
     bool cacheControl = false;

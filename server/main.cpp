@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -96,6 +97,12 @@ int main(int argc, char* argv[])
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Every waiting client holds a descriptor: a computer room's browsers open hundreds.
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     SiteServer server(root);
     QString reason;

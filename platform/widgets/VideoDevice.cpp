@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/widgets/VideoDevice.h"
 
+#include "platform/Picture.h"
+
 #include <QCamera>
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
@@ -8,6 +10,7 @@
 #include <QPointer>
 #include <QVideoSink>
 
+#include <algorithm>
 #include <utility>
 
 VideoDevice::VideoDevice(QWidget* parent)
@@ -106,14 +109,29 @@ void VideoDevice::showFrame(const QVideoFrame& frame)
     update();
 }
 
+QString VideoDevice::statusText() const
+{
+    if (m_stillImage.isNull() && !m_camera)
+        return QStringLiteral("没有找到摄像头");
+    return {};
+}
+
 void VideoDevice::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
     const QImage frame = grabFrame();
     if (frame.isNull()) {
-        painter.fillRect(rect(), Qt::black);
+        // A black area alone looks like a camera with its cap on.
+        painter.setPen(Qt::white);
+        QFont font = painter.font();
+        font.setPixelSize(std::max(12, height() / 12));
+        painter.setFont(font);
+        painter.drawText(rect(), Qt::AlignCenter, statusText());
         return;
     }
+    // The same proportions as the crop area shows, so the picture is where the operator saw it.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(rect(), frame);
+    painter.setClipRect(rect());
+    painter.drawImage(Picture::coverRect(frame.size(), size()), frame);
 }

@@ -14,7 +14,7 @@ class QVideoSink;
 // environment names a picture file in QINGHE_CAMERA_IMAGE, that picture stands in for the
 // camera, so the program can be tried and tested on machines without one.
 //
-// A camera that fails or is unplugged leaves an empty picture and the program carries on;
+// A camera that fails or is unplugged leaves the words "没有找到摄像头" and the program carries on;
 // one plugged in later is taken up. Nothing here waits for a camera: frames arrive as the
 // camera delivers them.
 class VideoDevice : public QWidget {
@@ -26,6 +26,8 @@ public:
     void switchOn();
     // The picture on show now; a null image when there is none.
     QImage grabFrame() const;
+    // What the area says instead of a picture: that there is no camera, or nothing.
+    QString statusText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

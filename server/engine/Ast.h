@@ -51,6 +51,9 @@ struct Expr {
         Unary,   // op base
         Binary,  // base op rhs
         Is,      // base Is rhs
+        With,    // the object of the innermost With, before a leading dot
+        Me,      // the object whose method runs
+        New,     // New name
     };
     Kind kind = Kind::Literal;
     Op op = Op::Add;
@@ -62,6 +65,7 @@ struct Expr {
     ExprPtr rhs;
     std::vector<ExprPtr> args;
     bool hasArgs = false; // parentheses were written, maybe empty
+    bool omitted = false; // an argument left out, as in Mid(s, , 2) or InStr(, a, b)
 };
 
 struct DimItem {
@@ -69,6 +73,7 @@ struct DimItem {
     QString spelling;
     std::vector<ExprPtr> bounds;
     bool isArray = false;
+    bool isPublic = true; // of a class's fields
 };
 
 struct Branch {
@@ -91,9 +96,11 @@ struct Stmt {
         ForEach,
         Select,
         Exit,
-        OnError
+        OnError,
+        With,
+        Erase
     };
-    enum class Exit { Do, For, Sub, Function };
+    enum class Exit { Do, For, Sub, Function, Property };
     Kind kind = Kind::Call;
     quint16 file = 0;
     int line = 0;
@@ -126,15 +133,29 @@ struct Param {
 };
 
 struct Procedure {
+    enum class Kind { Sub, Function, Get, Let, Set };
     QString name;
     QString spelling;
-    bool isFunction = false;
+    bool isFunction = false; // also a Property Get: it answers a value
+    Kind kind = Kind::Sub;
+    bool isPublic = true;
+    bool isDefault = false;
     std::vector<Param> params;
     std::vector<QString> locals; // declared with Dim inside, made when the procedure is called
     std::vector<std::pair<QString, ExprPtr>> constants;
     Block body;
     quint16 file = 0;
     int line = 0;
+};
+
+// A Class … End Class: its fields and its members by lower-case name.
+struct ClassDef {
+    QString name;
+    QString spelling;
+    std::vector<DimItem> fields;
+    std::unordered_map<QString, std::unique_ptr<Procedure>> methods; // Sub and Function
+    std::unordered_map<QString, std::unique_ptr<Procedure>> getters, letters, setters;
+    QString defaultMember; // Public Default, lower case
 };
 
 // A page parsed once and run by many requests at the same time: nothing in it changes
@@ -144,6 +165,7 @@ struct Program {
     std::vector<QByteArray> html; // literal blocks
     Block body;
     std::unordered_map<QString, std::unique_ptr<Procedure>> procedures;
+    std::unordered_map<QString, std::unique_ptr<ClassDef>> classes;
     std::vector<QString> globals; // declared with Dim at page level
     std::vector<std::pair<QString, ExprPtr>> constants;
     bool optionExplicit = false;

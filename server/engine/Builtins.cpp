@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/Builtins.h"
 
+#include "server/engine/DateText.h"
 #include "server/engine/PageText.h"
 #include "server/engine/ScriptError.h"
 
@@ -102,12 +103,11 @@ Value inStr(const Args& a)
         return Value::null();
     const QString haystack = text(a[first]);
     const QString needle = text(a[first + 1]);
-    if (haystack.isEmpty())
+    // An empty text has nothing, not even an empty text; past the end nothing is found.
+    if (haystack.isEmpty() || start > haystack.size())
         return Value::fromLong(0);
     if (needle.isEmpty())
         return Value::fromLong(start);
-    if (start > haystack.size())
-        return Value::fromLong(0);
     const qsizetype at = haystack.indexOf(needle, start - 1, compareMode(a, first + 2));
     return Value::fromLong(qint32(at + 1));
 }
@@ -123,10 +123,10 @@ Value inStrRev(const Args& a)
         throw invalidArgument(QStringLiteral("InStrRev"));
     if (start == -1)
         start = qint32(haystack.size());
+    if (haystack.isEmpty() || start > haystack.size())
+        return Value::fromLong(0);
     if (needle.isEmpty())
         return Value::fromLong(start);
-    if (start > haystack.size())
-        return Value::fromLong(0);
     const qsizetype from = start - needle.size();
     if (from < 0)
         return Value::fromLong(0);
@@ -368,7 +368,8 @@ Value split(const Args& a)
     if (source.isNull())
         throw invalidUseOfNull();
     const QString s = source.toString();
-    const QString delimiter = a.size() > 1 && !scalar(a[1]).isEmpty() ? text(a[1]) : QStringLiteral(" ");
+    // A delimiter given, even Empty, is used as it is; only one left out is a space.
+    const QString delimiter = a.size() > 1 ? text(a[1]) : QStringLiteral(" ");
     const qint32 limit = a.size() > 2 && !scalar(a[2]).isEmpty() ? scalar(a[2]).toLong() : -1;
     std::vector<Value> parts;
     if (!s.isEmpty()) {
@@ -399,7 +400,7 @@ Value join(const Args& a)
 {
     if (!a[0].isArray())
         throw typeMismatch(QStringLiteral("Join"));
-    const QString delimiter = a.size() > 1 && !scalar(a[1]).isEmpty() ? text(a[1]) : QStringLiteral(" ");
+    const QString delimiter = a.size() > 1 ? text(a[1]) : QStringLiteral(" ");
     QStringList parts;
     for (const Value& v : a[0].array()->items) {
         const Value s = scalar(v);
@@ -460,17 +461,19 @@ std::optional<double> daysOf(const Value& v0)
     if (v.type() != Value::Type::String)
         return v.toDouble();
     const QString t = v.string().trimmed();
-    for (const char* format : {"yyyy/M/d H:m:s", "yyyy-M-d H:m:s", "yyyy/M/d H:m", "yyyy-M-d H:m"}) {
-        const QDateTime dt = QDateTime::fromString(t, QLatin1String(format));
-        if (dt.isValid())
-            return oleDate(dt);
-    }
-    for (const char* format : {"yyyy/M/d", "yyyy-M-d"}) {
-        const QDate d = QDate::fromString(t, QLatin1String(format));
-        if (d.isValid())
-            return double(QDate(1899, 12, 30).daysTo(d));
-    }
+    if (const auto days = parseDateText(t))
+        return days;
+    if (const auto number = parseNumber(t))
+        return number;
     throw typeMismatch(QStringLiteral("[string: \"") + t.left(40) + QStringLiteral("\"]"));
+}
+
+double requiredDays(const Value& v)
+{
+    const auto days = daysOf(v);
+    if (!days)
+        throw invalidUseOfNull();
+    return *days;
 }
 
 template <int Part> Value datePart(const Args& a)
@@ -478,11 +481,8 @@ template <int Part> Value datePart(const Args& a)
     const auto days = daysOf(a[0]);
     if (!days)
         return Value::null();
-    const double whole = std::floor(*days);
-    const qint64 seconds = std::llround((*days - whole) * 86400.0);
-    const QDate d = QDate(1899, 12, 30).addDays(qint64(whole) + seconds / 86400);
-    const qint64 s = seconds % 86400;
-    const int parts[] = {d.year(), d.month(), d.day(), int(s / 3600), int(s / 60 % 60), int(s % 60)};
+    const DateParts p = dateParts(*days);
+    const int parts[] = {p.year, p.month, p.day, p.hour, p.minute, p.second};
     return Value::fromInteger(qint16(parts[Part]));
 }
 
@@ -548,6 +548,414 @@ Value round(const Args& a)
     return Value::fromDouble((scaled - std::remainder(scaled, 1.0)) / scale);
 }
 
+// An optional argument: left out or Empty gives the default.
+qint32 optionalLong(const Args& a, size_t i, qint32 fallback)
+{
+    if (a.size() <= i || scalar(a[i]).isEmpty())
+        return fallback;
+    return scalar(a[i]).toLong();
+}
+
+Value dateValueOf(double days)
+{
+    if (days < -657434 || days >= 2958466) // 100/1/1 to 9999/12/31
+        throw overflow();
+    return Value::fromDate(days);
+}
+
+Value cDate(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        throw invalidUseOfNull();
+    if (v.isString()) {
+        if (const auto days = parseDateText(v.string()))
+            return dateValueOf(*days);
+        throw typeMismatch(QStringLiteral("CDate"));
+    }
+    return dateValueOf(v.toDouble());
+}
+
+Value isDate(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.type() == Value::Type::Date)
+        return Value::fromBool(true);
+    return Value::fromBool(v.isString() && parseDateText(v.string()).has_value());
+}
+
+Value dateValue(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        return v;
+    const double days = requiredDays(v);
+    return dateValueOf(days < 0 ? std::ceil(days) : std::floor(days));
+}
+
+Value timeValue(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        return v;
+    const double days = requiredDays(v);
+    return Value::fromDate(std::fabs(days - std::trunc(days)));
+}
+
+// Two-digit years as Windows reads them: 0 to 29 are 2000 to 2029, 30 to 99 are 1930 to 1999.
+int windowedYear(qint32 year)
+{
+    if (year >= 0 && year < 30)
+        return 2000 + year;
+    if (year >= 30 && year < 100)
+        return 1900 + year;
+    return year;
+}
+
+Value dateSerial(const Args& a)
+{
+    if (anyNull(a, 3))
+        throw invalidUseOfNull();
+    const auto days =
+        serialDate(windowedYear(scalar(a[0]).toLong()), scalar(a[1]).toLong(), scalar(a[2]).toLong());
+    if (!days)
+        throw invalidArgument(QStringLiteral("DateSerial"));
+    return dateValueOf(*days);
+}
+
+qint64 secondsOf(double days)
+{
+    const double whole = std::trunc(days);
+    const qint64 seconds = std::llround(std::fabs(days - whole) * 86400.0);
+    return qint64(whole) * 86400 + seconds;
+}
+
+double fromSeconds(qint64 seconds)
+{
+    const qint64 days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const qint64 rest = seconds - days * 86400;
+    return joinDateTime(double(days), double(rest) / 86400.0);
+}
+
+Value timeSerial(const Args& a)
+{
+    if (anyNull(a, 3))
+        throw invalidUseOfNull();
+    const qint64 seconds =
+        qint64(scalar(a[0]).toLong()) * 3600 + qint64(scalar(a[1]).toLong()) * 60 + scalar(a[2]).toLong();
+    return Value::fromDate(fromSeconds(seconds));
+}
+
+int weekdayOf(double days, int firstDay)
+{
+    const DateParts p = dateParts(days);
+    const int sundayBased = QDate(p.year, p.month, p.day).dayOfWeek() % 7 + 1; // Sunday is 1
+    return (sundayBased - firstDay + 7) % 7 + 1;
+}
+
+int firstDayOf(const Args& a, size_t i)
+{
+    const qint32 first = optionalLong(a, i, 1);
+    if (first < 0 || first > 7)
+        throw invalidArgument(QStringLiteral("firstdayofweek"));
+    return first == 0 ? 1 : first; // the system's first day is Sunday
+}
+
+Value weekday(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        return v;
+    return Value::fromInteger(qint16(weekdayOf(requiredDays(v), firstDayOf(a, 1))));
+}
+
+Value weekdayName(const Args& a)
+{
+    static const char16_t* full[] = {u"星期日", u"星期一", u"星期二", u"星期三",
+                                     u"星期四", u"星期五", u"星期六"};
+    static const char16_t* brief[] = {u"周日", u"周一", u"周二", u"周三", u"周四", u"周五", u"周六"};
+    const qint32 n = scalar(a[0]).toLong();
+    if (n < 1 || n > 7)
+        throw invalidArgument(QStringLiteral("WeekdayName"));
+    const bool abbreviate = a.size() > 1 && !scalar(a[1]).isEmpty() && scalar(a[1]).toBool();
+    const int index = (n - 1 + firstDayOf(a, 2) - 1) % 7;
+    return Value::fromString(QString::fromUtf16(abbreviate ? brief[index] : full[index]));
+}
+
+Value monthName(const Args& a)
+{
+    static const char16_t* names[] = {u"一月", u"二月", u"三月", u"四月", u"五月",   u"六月",
+                                      u"七月", u"八月", u"九月", u"十月", u"十一月", u"十二月"};
+    const qint32 n = scalar(a[0]).toLong();
+    if (n < 1 || n > 12)
+        throw invalidArgument(QStringLiteral("MonthName"));
+    const bool abbreviate = a.size() > 1 && !scalar(a[1]).isEmpty() && scalar(a[1]).toBool();
+    return Value::fromString(abbreviate ? QString::number(n) + u'月' : QString::fromUtf16(names[n - 1]));
+}
+
+Value timer(const Args&)
+{
+    const QTime t = QTime::currentTime();
+    return Value::fromDouble(std::floor(t.msecsSinceStartOfDay() / 10.0) / 100.0);
+}
+
+enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour, Minute, Second };
+
+Interval intervalOf(const Value& v)
+{
+    static const QHash<QString, Interval> names = {
+        {"yyyy", Interval::Year},   {"q", Interval::Quarter}, {"m", Interval::Month},
+        {"y", Interval::DayOfYear}, {"d", Interval::Day},     {"w", Interval::Weekday},
+        {"ww", Interval::Week},     {"h", Interval::Hour},    {"n", Interval::Minute},
+        {"s", Interval::Second},
+    };
+    const auto it = names.constFind(scalar(v).toString().toLower());
+    if (it == names.cend())
+        throw invalidArgument(QStringLiteral("interval"));
+    return *it;
+}
+
+Value dateAdd(const Args& a)
+{
+    const Interval interval = intervalOf(a[0]);
+    if (anyNull(a, 3))
+        return Value::null();
+    const qint32 n = scalar(a[1]).toLong();
+    const double days = requiredDays(a[2]);
+    const DateParts p = dateParts(days);
+    const double time = std::fabs(days - std::trunc(days));
+    auto addMonths = [&](qint64 months) {
+        const qint64 index = qint64(p.year) * 12 + (p.month - 1) + months;
+        const int year = int(index / 12), month = int(index % 12) + 1;
+        if (year < 100 || year > 9999)
+            throw invalidArgument(QStringLiteral("DateAdd"));
+        const int day = std::min(p.day, QDate(year, month, 1).daysInMonth());
+        return dateValueOf(joinDateTime(*serialDate(year, month, day), time));
+    };
+    switch (interval) {
+    case Interval::Year:
+        return addMonths(qint64(n) * 12);
+    case Interval::Quarter:
+        return addMonths(qint64(n) * 3);
+    case Interval::Month:
+        return addMonths(n);
+    case Interval::DayOfYear:
+    case Interval::Day:
+    case Interval::Weekday:
+        return dateValueOf(fromSeconds(secondsOf(days) + qint64(n) * 86400));
+    case Interval::Week:
+        return dateValueOf(fromSeconds(secondsOf(days) + qint64(n) * 7 * 86400));
+    case Interval::Hour:
+        return dateValueOf(fromSeconds(secondsOf(days) + qint64(n) * 3600));
+    case Interval::Minute:
+        return dateValueOf(fromSeconds(secondsOf(days) + qint64(n) * 60));
+    case Interval::Second:
+        return dateValueOf(fromSeconds(secondsOf(days) + n));
+    }
+    return {};
+}
+
+qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+Value dateDiff(const Args& a)
+{
+    const Interval interval = intervalOf(a[0]);
+    if (anyNull(a, 3))
+        return Value::null();
+    const double d1 = requiredDays(a[1]), d2 = requiredDays(a[2]);
+    const DateParts p1 = dateParts(d1), p2 = dateParts(d2);
+    const qint64 s1 = secondsOf(d1), s2 = secondsOf(d2);
+    const qint64 day1 = floorDiv(s1, 86400), day2 = floorDiv(s2, 86400);
+    switch (interval) {
+    case Interval::Year:
+        return Value::fromInt(p2.year - p1.year);
+    case Interval::Quarter:
+        return Value::fromInt((p2.year * 4 + (p2.month - 1) / 3) - (p1.year * 4 + (p1.month - 1) / 3));
+    case Interval::Month:
+        return Value::fromInt((p2.year * 12 + p2.month) - (p1.year * 12 + p1.month));
+    case Interval::DayOfYear:
+    case Interval::Day:
+        return Value::fromInt(day2 - day1);
+    case Interval::Weekday:
+        return Value::fromInt((day2 - day1) / 7);
+    case Interval::Week: {
+        // Counts the first days of weeks between the two dates.
+        const int first = firstDayOf(a, 3);
+        auto weekStart = [&](qint64 day) { return day - (weekdayOf(double(day), first) - 1); };
+        return Value::fromInt((weekStart(day2) - weekStart(day1)) / 7);
+    }
+    case Interval::Hour:
+        return Value::fromInt(floorDiv(s2, 3600) - floorDiv(s1, 3600));
+    case Interval::Minute:
+        return Value::fromInt(floorDiv(s2, 60) - floorDiv(s1, 60));
+    case Interval::Second:
+        return Value::fromInt(s2 - s1);
+    }
+    return {};
+}
+
+Value datePartOf(const Args& a)
+{
+    const Interval interval = intervalOf(a[0]);
+    if (anyNull(a, 2))
+        return Value::null();
+    const double days = requiredDays(a[1]);
+    const DateParts p = dateParts(days);
+    const QDate date(p.year, p.month, p.day);
+    switch (interval) {
+    case Interval::Year:
+        return Value::fromInteger(qint16(p.year));
+    case Interval::Quarter:
+        return Value::fromInteger(qint16((p.month - 1) / 3 + 1));
+    case Interval::Month:
+        return Value::fromInteger(qint16(p.month));
+    case Interval::DayOfYear:
+        return Value::fromInteger(qint16(date.dayOfYear()));
+    case Interval::Day:
+        return Value::fromInteger(qint16(p.day));
+    case Interval::Weekday:
+        return Value::fromInteger(qint16(weekdayOf(days, firstDayOf(a, 2))));
+    case Interval::Week: {
+        const qint32 rule = optionalLong(a, 3, 1);
+        if (rule != 0 && rule != 1)
+            throw unsupported(QStringLiteral("的参数：DatePart 的 firstweekofyear ") + QString::number(rule));
+        // The week of 1 January is the first one.
+        const int first = firstDayOf(a, 2);
+        const int jan1 = weekdayOf(*serialDate(p.year, 1, 1), first);
+        return Value::fromInteger(qint16((date.dayOfYear() + jan1 - 2) / 7 + 1));
+    }
+    case Interval::Hour:
+        return Value::fromInteger(qint16(p.hour));
+    case Interval::Minute:
+        return Value::fromInteger(qint16(p.minute));
+    case Interval::Second:
+        return Value::fromInteger(qint16(p.second));
+    }
+    return {};
+}
+
+Value formatDateTime(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        throw invalidUseOfNull();
+    const double days = requiredDays(v);
+    switch (optionalLong(a, 1, 0)) {
+    case 0:
+        return Value::fromString(generalDateText(days));
+    case 1:
+        return Value::fromString(longDateText(days));
+    case 2:
+        return Value::fromString(shortDateText(days));
+    case 3:
+        return Value::fromString(longTimeText(days));
+    case 4:
+        return Value::fromString(shortTimeText(days));
+    default:
+        throw invalidArgument(QStringLiteral("FormatDateTime"));
+    }
+}
+
+// Tristate arguments: -1 true, 0 false, -2 (or left out) the regional default.
+bool tristate(const Args& a, size_t i, bool fallback)
+{
+    const qint32 v = optionalLong(a, i, -2);
+    return v == -2 ? fallback : v != 0;
+}
+
+// Numbers as a Chinese Windows shows them: two decimals, groups of three, halves away from zero.
+QString formattedNumber(const Args& a, double scale, const char* name)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        throw invalidUseOfNull();
+    const double number = v.toDouble() * scale;
+    const qint32 digits = optionalLong(a, 1, 2) == -1 ? 2 : optionalLong(a, 1, 2);
+    if (digits < 0 || digits > 255)
+        throw invalidArgument(QString::fromLatin1(name));
+    const bool leadingDigit = tristate(a, 2, true);
+    const bool parens = tristate(a, 3, false);
+    const bool group = tristate(a, 4, true);
+
+    const double magnitude = std::fabs(number);
+    const double rounded = std::round(magnitude * std::pow(10.0, std::min(digits, 15)));
+    QString whole = QString::number(std::floor(rounded / std::pow(10.0, std::min(digits, 15))), 'f', 0);
+    QString fraction = QString::number(rounded, 'f', 0)
+                           .right(std::min(digits, 15))
+                           .rightJustified(std::min(digits, 15), u'0');
+    fraction += QString(qMax(0, digits - 15), u'0');
+    if (group) {
+        for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
+            whole.insert(i, u',');
+    }
+    if (!leadingDigit && whole == u"0" && digits > 0)
+        whole.clear();
+    QString text = digits > 0 ? whole + u'.' + fraction : whole;
+    if (number < 0 && rounded != 0)
+        text = parens ? u'(' + text + u')' : u'-' + text;
+    return text;
+}
+
+Value formatNumber(const Args& a) { return Value::fromString(formattedNumber(a, 1, "FormatNumber")); }
+Value formatPercent(const Args& a)
+{
+    return Value::fromString(formattedNumber(a, 100, "FormatPercent") + u'%');
+}
+
+Value escape(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        return v;
+    const QString s = v.toString();
+    static const QByteArray kept = "@*_+-./";
+    QString out;
+    for (const QChar c : s) {
+        const ushort u = c.unicode();
+        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+            || (u < 0x80 && kept.contains(char(u))))
+            out += c;
+        else if (u < 0x100)
+            out += QStringLiteral("%%1").arg(u, 2, 16, QChar(u'0')).toUpper();
+        else
+            out += QStringLiteral("%u%1")
+                       .arg(u, 4, 16, QChar(u'0'))
+                       .toUpper()
+                       .replace(QLatin1String("%U"), QLatin1String("%u"));
+    }
+    return Value::fromString(out);
+}
+
+Value unescape(const Args& a)
+{
+    const Value v = scalar(a[0]);
+    if (v.isNull())
+        return v;
+    const QString s = v.toString();
+    QString out;
+    auto hexAt = [&](qsizetype from, qsizetype count, ushort& value) {
+        if (from + count > s.size())
+            return false;
+        bool ok = false;
+        value = QStringView(s).mid(from, count).toUShort(&ok, 16);
+        return ok && QStringView(s).mid(from, count).indexOf(u'+') < 0
+               && QStringView(s).mid(from, count).indexOf(u'-') < 0;
+    };
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        ushort code = 0;
+        if (s[i] == u'%' && i + 5 < s.size() + 0 && s[i + 1] == u'u' && hexAt(i + 2, 4, code)) {
+            out += QChar(code);
+            i += 5;
+        } else if (s[i] == u'%' && hexAt(i + 1, 2, code)) {
+            out += QChar(code);
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return Value::fromString(out);
+}
+
 const QHash<QString, Builtin>& builtins()
 {
     static const QHash<QString, Builtin> table = {
@@ -608,6 +1016,24 @@ const QHash<QString, Builtin>& builtins()
         {"abs", {absFn, 1, 1}},
         {"sgn", {sgn, 1, 1}},
         {"round", {round, 1, 2}},
+        {"cdate", {cDate, 1, 1}},
+        {"isdate", {isDate, 1, 1}},
+        {"datevalue", {dateValue, 1, 1}},
+        {"timevalue", {timeValue, 1, 1}},
+        {"dateserial", {dateSerial, 3, 3}},
+        {"timeserial", {timeSerial, 3, 3}},
+        {"weekday", {weekday, 1, 2}},
+        {"weekdayname", {weekdayName, 1, 3}},
+        {"monthname", {monthName, 1, 2}},
+        {"timer", {timer, 0, 0}},
+        {"dateadd", {dateAdd, 3, 3}},
+        {"datediff", {dateDiff, 3, 5}},
+        {"datepart", {datePartOf, 2, 4}},
+        {"formatdatetime", {formatDateTime, 1, 2}},
+        {"formatnumber", {formatNumber, 1, 5}},
+        {"formatpercent", {formatPercent, 1, 5}},
+        {"escape", {escape, 1, 1}},
+        {"unescape", {unescape, 1, 1}},
     };
     return table;
 }
@@ -645,6 +1071,21 @@ const Value* findConstant(const QString& name)
         {"vbobject", Value::fromInteger(9)},
         {"vbboolean", Value::fromInteger(11)},
         {"vbarray", Value::fromInteger(8192)},
+        {"vbgeneraldate", Value::fromInteger(0)},
+        {"vblongdate", Value::fromInteger(1)},
+        {"vbshortdate", Value::fromInteger(2)},
+        {"vblongtime", Value::fromInteger(3)},
+        {"vbshorttime", Value::fromInteger(4)},
+        {"vbusesystemdayofweek", Value::fromInteger(0)},
+        {"vbsunday", Value::fromInteger(1)},
+        {"vbmonday", Value::fromInteger(2)},
+        {"vbtuesday", Value::fromInteger(3)},
+        {"vbwednesday", Value::fromInteger(4)},
+        {"vbthursday", Value::fromInteger(5)},
+        {"vbfriday", Value::fromInteger(6)},
+        {"vbsaturday", Value::fromInteger(7)},
+        {"vbfirstjan1", Value::fromInteger(1)},
+        {"vbusedefault", Value::fromInteger(-2)},
     };
     const auto it = constants.constFind(name);
     return it == constants.cend() ? nullptr : &*it;
@@ -653,7 +1094,6 @@ const Value* findConstant(const QString& name)
 bool isUnsupportedName(const QString& name)
 {
     static const QSet<QString> names = {
-        "application",
         "objectcontext",
         "asperror",
         "createobject",
@@ -662,21 +1102,7 @@ bool isUnsupportedName(const QString& name)
         "execute",
         "executeglobal",
         "getref",
-        "formatdatetime",
-        "formatnumber",
         "formatcurrency",
-        "formatpercent",
-        "dateadd",
-        "datediff",
-        "datepart",
-        "dateserial",
-        "datevalue",
-        "timeserial",
-        "timevalue",
-        "weekday",
-        "weekdayname",
-        "monthname",
-        "timer",
         "rnd",
         "randomize",
         "rgb",
@@ -688,11 +1114,7 @@ bool isUnsupportedName(const QString& name)
         "inputbox",
         "msgbox",
         "filter",
-        "escape",
-        "unescape",
         "ccur",
-        "cdate",
-        "isdate",
         "oct",
         "sqr",
         "exp",

@@ -63,7 +63,8 @@ bool Engine::run(const QString& sitePath, const PageRequest& request, SessionPro
     const auto& program = std::get<std::shared_ptr<const Program>>(*entry);
     Interpreter interpreter(*program, response.body);
     interpreter.setDeadline(QDeadlineTimer(m_timeLimit));
-    PageContext context{request, response, sessions, m_cache.siteRoot(), sitePath, interpreter, {}, {}, {}};
+    PageContext context{
+        request, response, sessions, &m_application, m_cache.siteRoot(), sitePath, interpreter, {}, {}, {}};
     defineIntrinsics(interpreter, context);
     try {
         interpreter.run();

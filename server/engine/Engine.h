@@ -23,6 +23,7 @@ public:
 
 private:
     PageCache m_cache;
+    ApplicationState m_application;
     int m_timeLimit = 30000;
 };
 

@@ -34,6 +34,55 @@ Interpreter::Interpreter(const Program& program, QByteArray& output)
         m_page.locals.try_emplace(name);
 }
 
+Interpreter::~Interpreter() { *m_running = false; }
+
+ClassInstance::~ClassInstance()
+{
+    if (!terminated && m_pageRunning.lock() && *m_pageRunning.lock())
+        m_interpreter.released(def, std::move(fields));
+}
+
+Value ClassInstance::get(const QString& name, const Args& args)
+{
+    if (!m_pageRunning.lock() || !*m_pageRunning.lock())
+        throw unsupported(QStringLiteral("的用法：在网页结束后使用 Class 的对象"));
+    return m_interpreter.memberGet(*this, name, args);
+}
+
+void ClassInstance::set(const QString& name, const Args& args, const Value& value)
+{
+    if (!m_pageRunning.lock() || !*m_pageRunning.lock())
+        throw unsupported(QStringLiteral("的用法：在网页结束后使用 Class 的对象"));
+    m_interpreter.memberSet(*this, name, args, value);
+}
+
+void Interpreter::released(const ClassDef& def, std::unordered_map<QString, Value> fields)
+{
+    m_released.push_back({&def, std::move(fields)});
+}
+
+void Interpreter::runTerminators(bool unwinding)
+{
+    while (!m_released.empty()) {
+        Released r = std::move(m_released.front());
+        m_released.erase(m_released.begin());
+        const auto it = r.def->methods.find(QStringLiteral("class_terminate"));
+        if (it == r.def->methods.end())
+            continue;
+        auto self = std::make_shared<ClassInstance>(*r.def, *this, m_running);
+        self->fields = std::move(r.fields);
+        self->terminated = true;
+        if (!unwinding) {
+            invoke(*it->second, self.get(), {}, it->second->spelling);
+            continue;
+        }
+        try {
+            invoke(*it->second, self.get(), {}, it->second->spelling);
+        } catch (...) {
+        }
+    }
+}
+
 void Interpreter::define(const QString& name, Value value)
 {
     m_page.locals[name] = std::move(value);
@@ -42,8 +91,28 @@ void Interpreter::define(const QString& name, Value value)
 
 void Interpreter::run()
 {
-    defineConstants(m_page, m_program.constants);
-    execBlock(m_program.body);
+    // The page's variables go when it ends, so the objects in them see Class_Terminate.
+    auto release = [this](bool unwinding) {
+        m_with.clear();
+        std::vector<Value> values;
+        for (auto& [name, value] : m_page.locals) {
+            if (!m_page.constants.count(name))
+                values.push_back(std::move(value));
+        }
+        values.clear();
+        runTerminators(unwinding);
+    };
+    try {
+        defineConstants(m_page, m_program.constants);
+        execBlock(m_program.body);
+    } catch (const PageEnd&) {
+        release(true);
+        throw;
+    } catch (...) {
+        release(true);
+        throw;
+    }
+    release(false);
 }
 
 void Interpreter::defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants)
@@ -65,6 +134,8 @@ Interpreter::Flow Interpreter::execBlock(const Block& block)
     for (const auto& s : block) {
         try {
             const Flow flow = exec(*s);
+            if (!m_released.empty())
+                runTerminators(false);
             if (flow != Flow::Normal)
                 return flow;
         } catch (ScriptError& e) {
@@ -138,6 +209,21 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
         m_frame->resumeNext = s.resumeNext;
         m_err.clear();
         return Flow::Normal;
+    case Stmt::Kind::With: {
+        Value object = eval(*s.value);
+        if (!object.isObject() || !object.object())
+            throw objectRequired(s.value->spelling);
+        m_with.push_back(std::move(object));
+        struct Pop {
+            std::vector<Value>& with;
+            size_t depth;
+            ~Pop() { with.resize(depth); }
+        } pop{m_with, m_with.size() - 1};
+        return execBlock(s.body);
+    }
+    case Stmt::Kind::Erase:
+        execErase(s);
+        return Flow::Normal;
     }
     return Flow::Normal;
 }
@@ -185,9 +271,11 @@ Interpreter::Flow Interpreter::execDo(const Stmt& s)
 
 Interpreter::Flow Interpreter::execFor(const Stmt& s)
 {
-    const Value start = scalar(eval(*s.from));
+    // Bounds given as texts count as numbers: For i = "1" To "2" runs twice.
+    auto number = [](const Value& v) { return v.isString() ? Value::fromDouble(v.toDouble()) : v; };
+    const Value start = number(scalar(eval(*s.from)));
     const double end = scalar(eval(*s.to)).toDouble();
-    const Value step = s.step ? scalar(eval(*s.step)) : Value::fromInteger(1);
+    const Value step = s.step ? number(scalar(eval(*s.step))) : Value::fromInteger(1);
     const double stepSize = step.toDouble();
     start.toDouble(); // a counter that is no number fails here, as in VBScript
     Value* counter = variableForWrite(s.variable, s.variableSpelling);
@@ -255,15 +343,36 @@ void Interpreter::execDim(const Stmt& s)
         Value* slot = variableForWrite(item.name, item.spelling);
         if (s.kind == Stmt::Kind::Dim && slot->isArray())
             continue;
+        if (s.kind == Stmt::Kind::ReDim && slot->isArray() && slot->array() && slot->array()->fixed)
+            throw runtimeError(10, QStringLiteral("该数组为定长的或临时被锁定: '") + item.spelling + u'\'');
         auto array = Array::make(bounds);
+        array->fixed = s.kind == Stmt::Kind::Dim && !item.bounds.empty();
         if (s.preserve && slot->isArray() && slot->array()) {
+            // Only the last dimension may change; the elements are kept in an order where
+            // that keeps each of them in its place.
             const Array& old = *slot->array();
-            if (old.upper.size() != 1 || bounds.size() != 1)
-                throw unsupported(QStringLiteral("的语句：多维数组的 ReDim Preserve"));
+            if (old.upper.size() != bounds.size())
+                throw subscriptOutOfRange();
+            if (old.upper.size() > 1 && !std::equal(old.upper.begin(), old.upper.end() - 1, bounds.begin()))
+                throw subscriptOutOfRange();
             const size_t n = std::min(old.items.size(), array->items.size());
             std::copy(old.items.begin(), old.items.begin() + qsizetype(n), array->items.begin());
         }
         *slot = Value::fromArray(std::move(array));
+    }
+}
+
+void Interpreter::execErase(const Stmt& s)
+{
+    Value* slot = findVariable(s.variable);
+    if (!slot || !slot->isArray())
+        throw typeMismatch(QStringLiteral("Erase"));
+    if (slot->array()->fixed) {
+        auto fresh = Array::make(slot->array()->upper);
+        fresh->fixed = true;
+        *slot = Value::fromArray(std::move(fresh));
+    } else {
+        *slot = Value::fromArray(Array::make({-1}));
     }
 }
 
@@ -274,14 +383,25 @@ bool Interpreter::isConstant(const QString& name) const
     return !m_frame->locals.count(name) && !m_frame->refs.count(name) && m_page.constants.count(name);
 }
 
+Value* Interpreter::findFrameVariable(const QString& name)
+{
+    if (m_frame == &m_page)
+        return nullptr;
+    if (auto r = m_frame->refs.find(name); r != m_frame->refs.end())
+        return r->second;
+    if (auto l = m_frame->locals.find(name); l != m_frame->locals.end())
+        return &l->second;
+    if (m_frame->self) {
+        if (auto f = m_frame->self->fields.find(name); f != m_frame->self->fields.end())
+            return &f->second;
+    }
+    return nullptr;
+}
+
 Value* Interpreter::findVariable(const QString& name)
 {
-    if (m_frame != &m_page) {
-        if (auto r = m_frame->refs.find(name); r != m_frame->refs.end())
-            return r->second;
-        if (auto l = m_frame->locals.find(name); l != m_frame->locals.end())
-            return &l->second;
-    }
+    if (Value* v = findFrameVariable(name))
+        return v;
     if (auto g = m_page.locals.find(name); g != m_page.locals.end())
         return &g->second;
     return nullptr;
@@ -315,6 +435,12 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
 
     switch (target.kind) {
     case Expr::Kind::Name: {
+        if (m_frame->self && !findFrameVariable(target.name)
+            && (m_frame->self->def.letters.count(target.name)
+                || m_frame->self->def.setters.count(target.name))) {
+            memberSet(*m_frame->self, target.name, evalArgs(target.args), stored);
+            return;
+        }
         if (!target.hasArgs || target.args.empty()) {
             *variableForWrite(target.name, target.spelling) = std::move(stored);
             return;
@@ -340,7 +466,9 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
         throw typeMismatch(target.spelling);
     }
     case Expr::Kind::Member: {
-        const Value base = eval(*target.base);
+        const Value base = target.base->kind == Expr::Kind::Me && m_frame->self
+                               ? Value::fromObject(m_frame->self->shared_from_this())
+                               : eval(*target.base);
         if (!base.isObject() || !base.object())
             throw objectRequired(target.base->spelling);
         const Args args = evalArgs(target.args);
@@ -402,6 +530,14 @@ Value Interpreter::eval(const Expr& e)
             throw objectRequired();
         return Value::fromBool(a.object() == b.object());
     }
+    case Expr::Kind::With:
+        return m_with.back();
+    case Expr::Kind::Me:
+        if (!m_frame->self)
+            throw objectRequired(QStringLiteral("Me"));
+        return Value::fromObject(m_frame->self->shared_from_this());
+    case Expr::Kind::New:
+        return newObject(e);
     }
     return {};
 }
@@ -481,18 +617,43 @@ Value Interpreter::evalName(const Expr& e)
 {
     const bool recursion = e.hasArgs && m_frame->procedure && m_frame->procedure->name == e.name;
     if (!recursion) {
-        if (const Value* v = findVariable(e.name)) {
+        if (const Value* v = findFrameVariable(e.name)) {
             if (!e.hasArgs)
                 return *v;
             return indexInto(*v, evalArgs(e.args), e.spelling);
         }
     }
+    // Inside a class its own members come before the page's names.
+    if (m_frame->self) {
+        if (const Procedure* p = memberProcedure(*m_frame->self, e.name, true))
+            return callProcedure(*p, e.args, e.spelling, m_frame->self);
+    }
+    if (!recursion) {
+        if (auto g = m_page.locals.find(e.name); g != m_page.locals.end()) {
+            if (!e.hasArgs)
+                return g->second;
+            return indexInto(g->second, evalArgs(e.args), e.spelling);
+        }
+    }
     if (auto p = m_program.procedures.find(e.name); p != m_program.procedures.end())
         return callProcedure(*p->second, e.args, e.spelling);
     if (const Builtin* b = findBuiltin(e.name)) {
-        if (int(e.args.size()) < b->minArgs || int(e.args.size()) > b->maxArgs)
+        // A left-out argument at the end is as if not written; one that a function needs is
+        // an error, as VBScript answers.
+        size_t count = e.args.size();
+        while (count > 0 && e.args[count - 1]->omitted)
+            --count;
+        if (int(count) < b->minArgs || int(count) > b->maxArgs)
             throw wrongArgumentCount(e.spelling);
-        return b->call(evalArgs(e.args));
+        for (size_t i = 0; i < size_t(b->minArgs); ++i) {
+            if (e.args[i]->omitted)
+                throw wrongArgumentCount(e.spelling);
+        }
+        Args values;
+        values.reserve(count);
+        for (size_t i = 0; i < count; ++i)
+            values.push_back(eval(*e.args[i]));
+        return b->call(values);
     }
     if (const Value* c = findConstant(e.name)) {
         if (e.hasArgs && !e.args.empty())
@@ -510,6 +671,13 @@ Value Interpreter::evalName(const Expr& e)
 
 Value Interpreter::evalMember(const Expr& e)
 {
+    // Me.x reaches the private members too.
+    if (e.base->kind == Expr::Kind::Me && m_frame->self) {
+        if (const Procedure* p = memberProcedure(*m_frame->self, e.name, true))
+            return callProcedure(*p, e.args, e.spelling, m_frame->self);
+        if (auto f = m_frame->self->fields.find(e.name); f != m_frame->self->fields.end())
+            return e.hasArgs ? indexInto(f->second, evalArgs(e.args), e.spelling) : f->second;
+    }
     const Value base = eval(*e.base);
     if (!base.isObject())
         throw objectRequired(e.base->spelling);
@@ -524,7 +692,7 @@ Value Interpreter::evalMember(const Expr& e)
 }
 
 Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
-                                 const QString& spelling)
+                                 const QString& spelling, ClassInstance* self)
 {
     if (args.size() != procedure.params.size())
         throw wrongArgumentCount(spelling);
@@ -534,21 +702,57 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
 
     Frame frame;
     frame.procedure = &procedure;
+    frame.self = self;
     for (size_t i = 0; i < args.size(); ++i) {
         const Param& param = procedure.params[i];
         const Expr& arg = *args[i];
-        if (param.byRef && arg.kind == Expr::Kind::Name && !arg.hasArgs && !isConstant(arg.name)) {
-            Value* variable = findVariable(arg.name);
-            if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name)
-                && !findBuiltin(arg.name) && !findConstant(arg.name))
-                variable = &m_frame->locals[arg.name];
-            if (variable) {
-                frame.refs[param.name] = variable;
+        if (param.byRef && arg.kind == Expr::Kind::Name && !isConstant(arg.name)) {
+            if (!arg.hasArgs) {
+                Value* variable = findVariable(arg.name);
+                if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name)
+                    && !findBuiltin(arg.name) && !findConstant(arg.name)
+                    && !(m_frame->self && memberProcedure(*m_frame->self, arg.name, true)))
+                    variable = &m_frame->locals[arg.name];
+                if (variable) {
+                    frame.refs[param.name] = variable;
+                    continue;
+                }
+            } else if (Value* variable = findVariable(arg.name);
+                       variable && variable->isArray() && !arg.args.empty()) {
+                // An element of an array is passed by reference too; the array stays alive
+                // while the procedure runs, even if it is given a new one meanwhile.
+                std::vector<qint32> indexes;
+                for (const Value& index : evalArgs(arg.args))
+                    indexes.push_back(scalar(index).toLong());
+                std::shared_ptr<Array> array = variable->array();
+                frame.refs[param.name] = array->at(indexes);
+                frame.pinned.push_back(std::move(array));
                 continue;
             }
         }
-        frame.locals[param.name] = eval(arg).copied();
+        frame.locals[param.name] = arg.omitted ? Value() : eval(arg).copied();
     }
+    return runProcedure(procedure, frame);
+}
+
+Value Interpreter::invoke(const Procedure& procedure, ClassInstance* self, const Args& args,
+                          const QString& spelling)
+{
+    if (args.size() != procedure.params.size())
+        throw wrongArgumentCount(spelling);
+    if (m_depth >= maxCallDepth)
+        throw limitReached(QStringLiteral("堆栈溢出：过程调用太深"));
+    tick();
+    Frame frame;
+    frame.procedure = &procedure;
+    frame.self = self;
+    for (size_t i = 0; i < args.size(); ++i)
+        frame.locals[procedure.params[i].name] = args[i].copied();
+    return runProcedure(procedure, frame);
+}
+
+Value Interpreter::runProcedure(const Procedure& procedure, Frame& frame)
+{
     for (const QString& name : procedure.locals)
         frame.locals.try_emplace(name);
     if (procedure.isFunction)
@@ -571,6 +775,97 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
     if (!procedure.isFunction)
         return {};
     return std::move(frame.locals[procedure.name]);
+}
+
+const Procedure* Interpreter::memberProcedure(const ClassInstance& self, const QString& name,
+                                              bool inside) const
+{
+    for (const auto* table : {&self.def.getters, &self.def.methods}) {
+        if (auto it = table->find(name); it != table->end() && (inside || it->second->isPublic))
+            return it->second.get();
+    }
+    return nullptr;
+}
+
+Value Interpreter::newObject(const Expr& e)
+{
+    const auto it = m_program.classes.find(e.name);
+    if (it == m_program.classes.end())
+        throw runtimeError(506, QStringLiteral("未定义类: '") + e.spelling + u'\'');
+    const ClassDef& def = *it->second;
+    auto object = std::make_shared<ClassInstance>(def, *this, m_running);
+    for (const DimItem& field : def.fields) {
+        Value& slot = object->fields[field.name];
+        if (!field.isArray)
+            continue;
+        std::vector<int> bounds;
+        for (const ExprPtr& b : field.bounds)
+            bounds.push_back(scalar(eval(*b)).toLong());
+        if (bounds.empty())
+            bounds.push_back(-1);
+        auto array = Array::make(bounds);
+        array->fixed = !field.bounds.empty();
+        slot = Value::fromArray(std::move(array));
+    }
+    if (auto init = def.methods.find(QStringLiteral("class_initialize")); init != def.methods.end())
+        invoke(*init->second, object.get(), {}, init->second->spelling);
+    return Value::fromObject(std::move(object));
+}
+
+Value Interpreter::memberGet(ClassInstance& self, const QString& name, const Args& args)
+{
+    const QString member = name.isEmpty() ? self.def.defaultMember : name;
+    if (member.isEmpty())
+        throw noSuchMember(self.def.spelling, QStringLiteral("默认属性"));
+    if (const Procedure* p = memberProcedure(self, member, false))
+        return invoke(*p, &self, args, self.def.spelling + u'.' + p->spelling);
+    for (const DimItem& field : self.def.fields) {
+        if (field.name != member || !field.isPublic)
+            continue;
+        Value& v = self.fields[member];
+        return args.empty() ? v : indexInto(v, args, field.spelling);
+    }
+    throw noSuchMember(self.def.spelling, member);
+}
+
+void Interpreter::memberSet(ClassInstance& self, const QString& name, const Args& args, const Value& value)
+{
+    const QString member = name.isEmpty() ? self.def.defaultMember : name;
+    const bool inside = m_frame->self == &self;
+    const auto& setters = self.def.setters;
+    const auto& letters = self.def.letters;
+    const auto setter = setters.find(member);
+    const auto letter = letters.find(member);
+    const Procedure* property = nullptr;
+    if (value.isObject() && setter != setters.end())
+        property = setter->second.get();
+    else if (letter != letters.end())
+        property = letter->second.get();
+    else if (setter != setters.end())
+        property = setter->second.get();
+    if (property && (inside || property->isPublic)) {
+        Args all = args;
+        all.push_back(value);
+        invoke(*property, &self, all, self.def.spelling + u'.' + property->spelling);
+        return;
+    }
+    for (const DimItem& field : self.def.fields) {
+        if (field.name != member || !(field.isPublic || inside))
+            continue;
+        Value& slot = self.fields[member];
+        if (args.empty()) {
+            slot = value;
+            return;
+        }
+        if (!slot.isArray())
+            throw typeMismatch(field.spelling);
+        std::vector<qint32> indexes;
+        for (const Value& a : args)
+            indexes.push_back(scalar(a).toLong());
+        *slot.array()->at(indexes) = value;
+        return;
+    }
+    throw noSuchMember(self.def.spelling, member);
 }
 
 } // namespace asp

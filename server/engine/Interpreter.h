@@ -25,22 +25,56 @@ struct ErrState {
     void clear() { *this = ErrState(); }
 };
 
+class Interpreter;
+
+// An object of a class the page declares. Its members run in the interpreter of the page that
+// made it; once that page has ended it answers nothing.
+class ClassInstance final : public Object, public std::enable_shared_from_this<ClassInstance> {
+public:
+    ClassInstance(const ClassDef& def, Interpreter& interpreter, std::weak_ptr<bool> pageRunning)
+        : def(def)
+        , m_interpreter(interpreter)
+        , m_pageRunning(std::move(pageRunning))
+    {
+    }
+    ~ClassInstance() override;
+    QString typeName() const override { return def.spelling; }
+    Value get(const QString& name, const Args& args) override;
+    void set(const QString& name, const Args& args, const Value& value) override;
+
+    const ClassDef& def;
+    std::unordered_map<QString, Value> fields;
+    bool terminated = false; // Class_Terminate has run or is running
+
+private:
+    Interpreter& m_interpreter;
+    std::weak_ptr<bool> m_pageRunning;
+};
+
 // Runs one parsed page for one request, walking its tree. The program is shared by every
 // request running the page; everything that changes lives here.
 class Interpreter {
 public:
     Interpreter(const Program& program, QByteArray& output);
+    ~Interpreter();
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
     // A built-in object such as Response, before run().
     void define(const QString& name, Value value);
     void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
+    QDeadlineTimer deadline() const { return m_deadline; }
 
     // Throws ScriptError with its file and line, or PageEnd.
     void run();
 
     ErrState& err() { return m_err; }
+
+    // What a page's object does when it is used: its member read, called or assigned.
+    Value memberGet(ClassInstance& self, const QString& name, const Args& args);
+    void memberSet(ClassInstance& self, const QString& name, const Args& args, const Value& value);
+    // An object no longer referenced: its Class_Terminate runs after the current statement.
+    void released(const ClassDef& def, std::unordered_map<QString, Value> fields);
 
 private:
     enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure };
@@ -51,6 +85,12 @@ private:
         std::unordered_map<QString, Value*> refs; // ByRef parameters: the caller's variables
         std::unordered_set<QString> constants;
         bool resumeNext = false;
+        ClassInstance* self = nullptr;              // in a class's member
+        std::vector<std::shared_ptr<Array>> pinned; // arrays whose elements were passed ByRef
+    };
+    struct Released {
+        const ClassDef* def;
+        std::unordered_map<QString, Value> fields;
     };
 
     Flow execBlock(const Block& block);
@@ -74,8 +114,17 @@ private:
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);
 
-    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args,
-                        const QString& spelling);
+    Value callProcedure(const Procedure& procedure, const std::vector<ExprPtr>& args, const QString& spelling,
+                        ClassInstance* self = nullptr);
+    // With values already computed, as an object's members are called.
+    Value invoke(const Procedure& procedure, ClassInstance* self, const Args& args, const QString& spelling);
+    Value runProcedure(const Procedure& procedure, Frame& frame);
+    void enterFrame(const Procedure& procedure, Frame& frame);
+    Value newObject(const Expr& e);
+    void runTerminators(bool unwinding);
+    Value* findFrameVariable(const QString& name);
+    const Procedure* memberProcedure(const ClassInstance& self, const QString& name, bool inside) const;
+    void execErase(const Stmt& s);
     void defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants);
     Value* findVariable(const QString& name);
     Value* variableForWrite(const QString& name, const QString& spelling);
@@ -90,6 +139,9 @@ private:
     unsigned m_ticks = 0;
     QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     ErrState m_err;
+    std::vector<Value> m_with; // the objects of the With blocks being run, innermost last
+    std::vector<Released> m_released;
+    std::shared_ptr<bool> m_running = std::make_shared<bool>(true);
 };
 
 } // namespace asp

@@ -45,6 +45,15 @@ struct SessionState {
     std::unordered_map<QString, Value> values; // by lower-case name
     int timeoutMinutes = 20;
     bool abandoned = false;
+    unsigned writes = 0; // values stored so far, so the server sees a page change them
+};
+
+// The site's Application values, shared by every page of the server. Application.Lock
+// keeps other pages from changing them until UnLock or the end of the page.
+struct ApplicationState {
+    std::mutex values; // guards `data` for each single read or write
+    std::timed_mutex lock;
+    std::unordered_map<QString, Value> data; // by lower-case name; no arrays or objects shared
 };
 
 // Gives a page its session when it first touches Session, so a visitor who only looks up a

@@ -514,7 +514,9 @@ public:
             // a thread the next request may not run on.
             if (value.isObject() && !value.isNothing())
                 throw unsupported(QStringLiteral("在 Session 中保存对象"));
-            session(true)->values[argText(args[0]).toLower()] = value.copied();
+            SessionState* s = session(true);
+            s->values[argText(args[0]).toLower()] = value.copied();
+            ++s->writes;
             return;
         }
         if (name == u"timeout") {
@@ -592,8 +594,90 @@ private:
 
 } // namespace
 
+class ApplicationObject final : public Object {
+public:
+    ApplicationObject(ApplicationState* state, QDeadlineTimer deadline)
+        : m_state(state)
+        , m_deadline(deadline)
+    {
+    }
+    ~ApplicationObject() override
+    {
+        if (m_locked)
+            m_state->lock.unlock();
+    }
+    QString typeName() const override { return QStringLiteral("IApplicationObject"); }
+
+    Value get(const QString& name, const Args& args) override
+    {
+        if (name.isEmpty() || name == u"contents" || name == u"item") {
+            expectArgs(QStringLiteral("Contents"), args, 1, 1);
+            std::lock_guard guard(state().values);
+            const auto it = m_state->data.find(argText(args[0]).toLower());
+            return it == m_state->data.end() ? Value() : it->second.copied();
+        }
+        if (name == u"lock") {
+            expectArgs(QStringLiteral("Lock"), args, 0, 0);
+            if (!m_locked) {
+                if (!state().lock.try_lock_until(deadline()))
+                    throw limitReached(QStringLiteral("Application.Lock 等待太久"));
+                m_locked = true;
+            }
+            return {};
+        }
+        if (name == u"unlock") {
+            expectArgs(QStringLiteral("UnLock"), args, 0, 0);
+            if (m_locked) {
+                m_locked = false;
+                m_state->lock.unlock();
+            }
+            return {};
+        }
+        refuse(name);
+    }
+
+    void set(const QString& name, const Args& args, const Value& value) override
+    {
+        if (!name.isEmpty() && name != u"contents" && name != u"item")
+            refuse(name);
+        expectArgs(QStringLiteral("Contents"), args, 1, 1);
+        // Values outlive the page and are read by other pages' threads at once.
+        if (value.isObject() && !value.isNothing())
+            throw unsupported(QStringLiteral("在 Application 中保存对象"));
+        Value stored = value.copied();
+        const bool mine = m_locked;
+        if (!mine && !state().lock.try_lock_until(deadline()))
+            throw limitReached(QStringLiteral("Application.Lock 等待太久"));
+        {
+            std::lock_guard guard(m_state->values);
+            m_state->data[argText(args[0]).toLower()] = std::move(stored);
+        }
+        if (!mine)
+            m_state->lock.unlock();
+    }
+
+private:
+    ApplicationState& state() const
+    {
+        if (!m_state)
+            throw unsupported(QStringLiteral("的函数或对象：Application"));
+        return *m_state;
+    }
+    std::chrono::steady_clock::time_point deadline() const
+    {
+        return std::chrono::steady_clock::now()
+               + std::chrono::milliseconds(std::max<qint64>(0, m_deadline.remainingTime()));
+    }
+
+    ApplicationState* m_state;
+    QDeadlineTimer m_deadline;
+    bool m_locked = false;
+};
+
 void defineIntrinsics(Interpreter& interpreter, PageContext& context)
 {
+    interpreter.define(QStringLiteral("application"), Value::fromObject(std::make_shared<ApplicationObject>(
+                                                          context.application, interpreter.deadline())));
     interpreter.define(QStringLiteral("request"),
                        Value::fromObject(std::make_shared<RequestObject>(context)));
     interpreter.define(QStringLiteral("response"),

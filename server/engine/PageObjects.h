@@ -14,6 +14,7 @@ struct PageContext {
     const PageRequest& request;
     PageResponse& response;
     SessionProvider* sessions = nullptr;
+    ApplicationState* application = nullptr;
     QString siteRoot; // the folder served, on disk
     QString pagePath; // the page's site path, such as /index.asp
     Interpreter& interpreter;
@@ -26,7 +27,7 @@ struct PageContext {
     std::optional<QString> serverVariable(const QString& name) const;
 };
 
-// Request, Response, Server, Session and Err, as the page's global names.
+// Request, Response, Server, Session, Application and Err, as the page's global names.
 void defineIntrinsics(Interpreter& interpreter, PageContext& context);
 
 // Server.HTMLEncode, also for quotes, so a value is safe inside an attribute.

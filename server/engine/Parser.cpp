@@ -99,8 +99,17 @@ private:
         case Tok::Html:
         case Tok::Write:
             return true;
+        case Tok::Keyword:
+            if (peek().keyword == Kw::End) {
+                // "x = 1 End Sub": a procedure may end on the line of its last statement.
+                const Token& after = peek(1);
+                return (after.kind == Tok::Keyword
+                        && (after.keyword == Kw::Sub || after.keyword == Kw::Function))
+                       || (after.kind == Tok::Identifier && after.text == u"property");
+            }
+            return m_inline > 0 && peek().keyword == Kw::Else;
         default:
-            return m_inline > 0 && atKeyword(Kw::Else);
+            return false;
         }
     }
 
@@ -165,10 +174,16 @@ private:
             return s;
         }
         case Tok::Identifier:
+            if (t.text == u"stop" && peekIsStatementEnd(1)) {
+                next(); // a breakpoint for a debugger; a server runs on
+                return nullptr;
+            }
             return parseAssignmentOrCall();
         case Tok::Dot:
-            failUnsupported(QStringLiteral("的语句：With"));
+            return parseAssignmentOrCall();
         case Tok::Keyword:
+            if (t.keyword == Kw::Me)
+                return parseAssignmentOrCall();
             break;
         default:
             failSyntax(1024, QStringLiteral("缺少语句"));
@@ -183,6 +198,8 @@ private:
             next();
             if (atKeyword(Kw::Sub) || atKeyword(Kw::Function))
                 return parseProcedure();
+            if (atWord("property"))
+                failSyntax(1002, QStringLiteral("Property 只能写在 Class 中"));
             if (atKeyword(Kw::Const))
                 return parseConst();
             return parseDim(Stmt::Kind::Dim);
@@ -237,10 +254,18 @@ private:
             return s;
         }
         case Kw::With:
+            return parseWith();
         case Kw::Class:
+            return parseClass();
+        case Kw::Erase: {
+            auto s = makeStmt(Stmt::Kind::Erase);
+            next();
+            const Token& name = expectIdentifier();
+            s->variable = name.text;
+            s->variableSpelling = name.spelling;
+            return s;
+        }
         case Kw::GoTo:
-        case Kw::Property:
-        case Kw::Erase:
             failUnsupported(QStringLiteral("的语句：") + t.spelling);
         default:
             failSyntax(1024, QStringLiteral("缺少语句"));
@@ -249,9 +274,19 @@ private:
 
     void declare(const QString& name)
     {
+        if (m_class && !m_procedure)
+            return; // a field, made with each object
         auto& list = m_procedure ? m_procedure->locals : m_program->globals;
         if (std::find(list.begin(), list.end(), name) == list.end())
             list.push_back(name);
+    }
+
+    bool isField(const QString& name) const
+    {
+        if (!m_class)
+            return false;
+        return std::any_of(m_class->fields.begin(), m_class->fields.end(),
+                           [&](const DimItem& field) { return field.name == name; });
     }
 
     std::unique_ptr<Stmt> parseDim(Stmt::Kind kind)
@@ -275,7 +310,8 @@ private:
             }
             if (kind == Stmt::Kind::ReDim && item.bounds.empty())
                 failSyntax(1002, QStringLiteral("缺少 '('"));
-            declare(item.name);
+            if (kind == Stmt::Kind::Dim || !isField(item.name))
+                declare(item.name);
             s->dims.push_back(std::move(item));
         } while (at(Tok::Comma));
         return s;
@@ -298,7 +334,22 @@ private:
     std::unique_ptr<Stmt> parseAssignmentOrCall()
     {
         auto s = makeStmt(Stmt::Kind::Call);
+        const size_t start = m_pos;
         ExprPtr target = parsePostfix(true);
+        if (at(Tok::LParen) && peek().spaceBefore) {
+            // "a (1) = 7" assigns an element; "Show (x), y" calls with a grouped argument.
+            const size_t call = m_pos;
+            m_pos = start;
+            ExprPtr element;
+            try {
+                element = parsePostfix(false);
+            } catch (const ScriptError&) {
+            }
+            if (element && at(Tok::Eq))
+                target = std::move(element);
+            else
+                m_pos = call;
+        }
         if (at(Tok::Eq)) {
             next();
             s->kind = Stmt::Kind::Assign;
@@ -325,15 +376,46 @@ private:
                 target->args.push_back(parseArgument());
             }
             target->hasArgs = true;
+        } else if (target->hasArgs
+                   && (target->kind == Expr::Kind::Name || target->kind == Expr::Kind::Member)) {
+            // "inc(k)" without Call: the parentheses make k an expression, passed by value.
+            if (target->args.size() > 1)
+                failSyntax(1044, QStringLiteral("调用 Sub 时不能使用括号"));
+            if (target->args.size() == 1 && !target->args.front()->omitted) {
+                auto group = makeExpr(Expr::Kind::Paren);
+                group->base = std::move(target->args.front());
+                target->args.front() = std::move(group);
+            }
         }
         s->target = std::move(target);
         return s;
     }
 
+    bool peekIsStatementEnd(size_t ahead) const
+    {
+        switch (peek(ahead).kind) {
+        case Tok::Newline:
+        case Tok::Colon:
+        case Tok::End:
+        case Tok::Html:
+        case Tok::Write:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    static ExprPtr omittedArgument()
+    {
+        auto e = literal(Value(), false);
+        e->omitted = true;
+        return e;
+    }
+
     ExprPtr parseArgument()
     {
         if (!m_pending && (at(Tok::Comma) || atStatementEnd()))
-            return literal(Value(), false); // left out: the default of that argument
+            return omittedArgument();
         return parseExpression();
     }
 
@@ -347,7 +429,7 @@ private:
         }
         for (;;) {
             if (at(Tok::Comma) || at(Tok::RParen))
-                args.push_back(literal(Value(), false));
+                args.push_back(omittedArgument());
             else
                 args.push_back(parseExpression());
             if (at(Tok::RParen))
@@ -360,10 +442,25 @@ private:
 
     ExprPtr parsePostfix(bool statement)
     {
-        const Token& first = expectIdentifier();
-        auto e = makeExpr(Expr::Kind::Name);
-        e->name = first.text;
-        e->spelling = first.spelling;
+        ExprPtr e;
+        if (at(Tok::Dot)) {
+            if (m_withDepth == 0)
+                failSyntax(1002, QStringLiteral("语法错误：'.' 不在 With 中"));
+            e = makeExpr(Expr::Kind::With);
+            if (peek(1).kind != Tok::Identifier)
+                failSyntax(1010, QStringLiteral("缺少标识符"));
+        } else if (atKeyword(Kw::Me)) {
+            if (!m_class)
+                failSyntax(1002, QStringLiteral("Me 只能用在 Class 中"));
+            next();
+            e = makeExpr(Expr::Kind::Me);
+            e->spelling = QStringLiteral("Me");
+        } else {
+            const Token& first = expectIdentifier();
+            e = makeExpr(Expr::Kind::Name);
+            e->name = first.text;
+            e->spelling = first.spelling;
+        }
         for (;;) {
             const bool named = e->kind == Expr::Kind::Name || e->kind == Expr::Kind::Member;
             if (at(Tok::LParen)) {
@@ -383,7 +480,10 @@ private:
                 }
                 continue;
             }
-            if (at(Tok::Dot) && peek(1).kind == Tok::Identifier && !peek(1).spaceBefore) {
+            // Inside With, "Response.Write .Count" passes .Count: a dot after a blank starts anew.
+            const bool member = e->kind == Expr::Kind::With
+                                || (!peek(1).spaceBefore && !(m_withDepth > 0 && peek().spaceBefore));
+            if (at(Tok::Dot) && peek(1).kind == Tok::Identifier && member) {
                 next();
                 const Token& member = next();
                 auto m = makeExpr(Expr::Kind::Member);
@@ -553,23 +653,34 @@ private:
 
     ExprPtr parseMultiplicative()
     {
-        ExprPtr l = parseUnary();
+        ExprPtr l = parsePower();
         while (at(Tok::Star) || at(Tok::Slash)) {
             const Op op = next().kind == Tok::Star ? Op::Mul : Op::Div;
-            l = binary(op, std::move(l), parseUnary());
+            l = binary(op, std::move(l), parsePower());
         }
         return l;
     }
 
-    // Negation binds looser than ^, so -2 ^ 2 is -4.
-    ExprPtr parseUnary()
+    ExprPtr parsePower()
+    {
+        ExprPtr l = parseSigned();
+        while (at(Tok::Caret)) {
+            next();
+            l = binary(Op::Pow, std::move(l), parseSigned());
+        }
+        return l;
+    }
+
+    // A sign binds tighter than ^: -3 ^ 2 is 9 in VBScript.
+    ExprPtr parseSigned()
     {
         if (!m_pending && (at(Tok::Minus) || at(Tok::Plus))) {
             const bool minus = next().kind == Tok::Minus;
-            ExprPtr operand = parseUnary();
+            ExprPtr operand = parseSigned();
             if (!minus)
                 return operand;
-            if (operand->kind == Expr::Kind::Literal && operand->value.isNumber()) {
+            if (operand->kind == Expr::Kind::Literal && operand->value.isNumber()
+                && operand->value.type() != Value::Type::Boolean) {
                 operand->value = negate(operand->value);
                 return operand;
             }
@@ -578,26 +689,7 @@ private:
             e->base = std::move(operand);
             return e;
         }
-        return parsePower();
-    }
-
-    ExprPtr parsePower()
-    {
-        ExprPtr l = parsePrimary();
-        while (at(Tok::Caret)) {
-            next();
-            ExprPtr r;
-            if (at(Tok::Minus)) {
-                next();
-                r = makeExpr(Expr::Kind::Unary);
-                r->op = Op::Neg;
-                r->base = parsePrimary();
-            } else {
-                r = parsePrimary();
-            }
-            l = binary(Op::Pow, std::move(l), std::move(r));
-        }
-        return l;
+        return parsePrimary();
     }
 
     ExprPtr parsePrimary()
@@ -618,9 +710,8 @@ private:
             return e;
         }
         case Tok::Identifier:
-            return parsePostfix(false);
         case Tok::Dot:
-            failUnsupported(QStringLiteral("的语句：With"));
+            return parsePostfix(false);
         case Tok::Keyword:
             switch (t.keyword) {
             case Kw::True:
@@ -635,9 +726,16 @@ private:
             case Kw::Nothing:
                 next();
                 return literal(Value::nothing(), false);
-            case Kw::New:
             case Kw::Me:
-                failUnsupported(QStringLiteral("的运算符：") + t.spelling);
+                return parsePostfix(false);
+            case Kw::New: {
+                next();
+                const Token& name = expectIdentifier();
+                auto e = makeExpr(Expr::Kind::New);
+                e->name = name.text;
+                e->spelling = name.spelling;
+                return e;
+            }
             default:
                 break;
             }
@@ -817,6 +915,8 @@ private:
             s->exit = Stmt::Exit::Sub;
         else if (atKeyword(Kw::Function))
             s->exit = Stmt::Exit::Function;
+        else if (atWord("property"))
+            s->exit = Stmt::Exit::Property;
         else
             failSyntax(1002, QStringLiteral("缺少 'Do'、'For'、'Sub' 或 'Function'"));
         next();
@@ -841,14 +941,38 @@ private:
         return s;
     }
 
-    std::unique_ptr<Stmt> parseProcedure()
+    std::unique_ptr<Stmt> parseProcedure() { return parseProcedure(true, false); }
+
+    std::unique_ptr<Stmt> parseProcedure(bool isPublic, bool isDefault)
     {
         if (m_procedure)
             failSyntax(1002, QStringLiteral("语法错误"));
         auto procedure = std::make_unique<Procedure>();
-        procedure->isFunction = atKeyword(Kw::Function);
+        procedure->isPublic = isPublic;
+        procedure->isDefault = isDefault;
         procedure->file = peek().file;
         procedure->line = peek().line;
+        const char* ending = "End Sub";
+        if (atWord("property")) {
+            if (!m_class)
+                failSyntax(1002, QStringLiteral("Property 只能写在 Class 中"));
+            next();
+            if (atWord("get"))
+                procedure->kind = Procedure::Kind::Get;
+            else if (atKeyword(Kw::Let))
+                procedure->kind = Procedure::Kind::Let;
+            else if (atKeyword(Kw::Set))
+                procedure->kind = Procedure::Kind::Set;
+            else
+                failSyntax(1002, QStringLiteral("缺少 'Get'、'Let' 或 'Set'"));
+            procedure->isFunction = procedure->kind == Procedure::Kind::Get;
+            ending = "End Property";
+        } else {
+            procedure->isFunction = atKeyword(Kw::Function);
+            procedure->kind = procedure->isFunction ? Procedure::Kind::Function : Procedure::Kind::Sub;
+            if (procedure->isFunction)
+                ending = "End Function";
+        }
         next();
         const Token& name = expectIdentifier();
         procedure->name = name.text;
@@ -871,15 +995,98 @@ private:
             }
             expect(Tok::RParen, ")");
         }
+        if ((procedure->kind == Procedure::Kind::Let || procedure->kind == Procedure::Kind::Set)
+            && procedure->params.empty())
+            failSyntax(1002, QStringLiteral("Property Let 和 Property Set 至少要有一个参数"));
         m_procedure = procedure.get();
         procedure->body = parseBlock({Kw::End});
         m_procedure = nullptr;
-        expectKeyword(Kw::End, procedure->isFunction ? "End Function" : "End Sub");
-        expectKeyword(procedure->isFunction ? Kw::Function : Kw::Sub,
-                      procedure->isFunction ? "End Function" : "End Sub");
-        if (m_program->procedures.count(procedure->name))
-            failSyntax(1041, QStringLiteral("名称重定义: '") + procedure->spelling + u'\'');
-        m_program->procedures.emplace(procedure->name, std::move(procedure));
+        expectKeyword(Kw::End, ending);
+        if (procedure->kind == Procedure::Kind::Sub || procedure->kind == Procedure::Kind::Function)
+            expectKeyword(procedure->isFunction ? Kw::Function : Kw::Sub, ending);
+        else
+            expectWord("property", ending);
+        if (!m_class) {
+            // As in VBScript, of two procedures of one name the later one is called.
+            m_program->procedures[procedure->name] = std::move(procedure);
+            return nullptr;
+        }
+        if (isDefault)
+            m_class->defaultMember = procedure->name;
+        switch (procedure->kind) {
+        case Procedure::Kind::Get:
+            m_class->getters[procedure->name] = std::move(procedure);
+            break;
+        case Procedure::Kind::Let:
+            m_class->letters[procedure->name] = std::move(procedure);
+            break;
+        case Procedure::Kind::Set:
+            m_class->setters[procedure->name] = std::move(procedure);
+            break;
+        default:
+            m_class->methods[procedure->name] = std::move(procedure);
+        }
+        return nullptr;
+    }
+
+    std::unique_ptr<Stmt> parseWith()
+    {
+        auto s = makeStmt(Stmt::Kind::With);
+        next();
+        s->value = parseExpression();
+        ++m_withDepth;
+        s->body = parseBlock({Kw::End});
+        --m_withDepth;
+        expectKeyword(Kw::End, "End With");
+        expectKeyword(Kw::With, "End With");
+        return s;
+    }
+
+    std::unique_ptr<Stmt> parseClass()
+    {
+        if (m_procedure || m_class)
+            failSyntax(1002, QStringLiteral("语法错误"));
+        next();
+        const Token& name = expectIdentifier();
+        auto def = std::make_unique<ClassDef>();
+        def->name = name.text;
+        def->spelling = name.spelling;
+        m_class = def.get();
+        for (;;) {
+            while (at(Tok::Newline) || at(Tok::Colon))
+                next();
+            if (atKeyword(Kw::End))
+                break;
+            bool isPublic = true, isDefault = false, scoped = false;
+            if (atKeyword(Kw::Public) || atKeyword(Kw::Private)) {
+                isPublic = next().keyword == Kw::Public;
+                scoped = true;
+                if (isPublic && atWord("default")) {
+                    next();
+                    isDefault = true;
+                }
+            }
+            if (atKeyword(Kw::Sub) || atKeyword(Kw::Function) || atWord("property")) {
+                parseProcedure(isPublic, isDefault);
+            } else if (atKeyword(Kw::Dim) || scoped) {
+                if (atKeyword(Kw::Dim))
+                    next();
+                auto fields = parseDim(Stmt::Kind::Dim);
+                for (DimItem& item : fields->dims) {
+                    item.isPublic = isPublic;
+                    def->fields.push_back(std::move(item));
+                }
+            } else if (atKeyword(Kw::Const)) {
+                failUnsupported(QStringLiteral("的语句：Class 中的 Const"));
+            } else {
+                failSyntax(1002, QStringLiteral("Class 中只能有 Dim、Sub、Function 和 Property"));
+            }
+            expectStatementEnd();
+        }
+        m_class = nullptr;
+        expectKeyword(Kw::End, "End Class");
+        expectKeyword(Kw::Class, "End Class");
+        m_program->classes[def->name] = std::move(def);
         return nullptr;
     }
 
@@ -887,6 +1094,8 @@ private:
     size_t m_pos = 0;
     std::unique_ptr<Program> m_program;
     Procedure* m_procedure = nullptr;
+    ClassDef* m_class = nullptr;
+    int m_withDepth = 0;
     int m_inline = 0;
     ExprPtr m_pending; // an operand already read, for "Foo(a) & b" as a statement
 };

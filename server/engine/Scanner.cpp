@@ -2,6 +2,7 @@
 #include "server/engine/Scanner.h"
 
 #include "platform/Gbk.h"
+#include "server/engine/DateText.h"
 #include "server/engine/ScriptError.h"
 
 #include <QHash>
@@ -29,11 +30,10 @@ const QHash<QString, Kw>& keywords()
         {"new", Kw::New},           {"next", Kw::Next},     {"not", Kw::Not},
         {"nothing", Kw::Nothing},   {"null", Kw::Null},     {"on", Kw::On},
         {"option", Kw::Option},     {"or", Kw::Or},         {"private", Kw::Private},
-        {"property", Kw::Property}, {"public", Kw::Public}, {"redim", Kw::ReDim},
-        {"select", Kw::Select},     {"set", Kw::Set},       {"sub", Kw::Sub},
-        {"then", Kw::Then},         {"true", Kw::True},     {"until", Kw::Until},
-        {"wend", Kw::Wend},         {"while", Kw::While},   {"with", Kw::With},
-        {"xor", Kw::Xor},
+        {"public", Kw::Public},     {"redim", Kw::ReDim},   {"select", Kw::Select},
+        {"set", Kw::Set},           {"sub", Kw::Sub},       {"then", Kw::Then},
+        {"true", Kw::True},         {"until", Kw::Until},   {"wend", Kw::Wend},
+        {"while", Kw::While},       {"with", Kw::With},     {"xor", Kw::Xor},
     };
     return table;
 }
@@ -262,19 +262,28 @@ private:
             if (c == u'&' && i + 2 < n
                 && (code[i + 1] == u'h' || code[i + 1] == u'H' || code[i + 1] == u'o'
                     || code[i + 1] == u'O')) {
-                const int base = (code[i + 1] == u'h' || code[i + 1] == u'H') ? 16 : 8;
+                const bool hexadecimal = code[i + 1] == u'h' || code[i + 1] == u'H';
+                auto isDigit = [&](QChar d) {
+                    return hexadecimal ? isAsciiDigit(d) || (d.toLower() >= u'a' && d.toLower() <= u'f')
+                                       : d >= u'0' && d <= u'7';
+                };
                 qsizetype j = i + 2;
-                while (j < n && (base == 16 ? code[j].isLetterOrNumber() : isAsciiDigit(code[j])))
+                while (j < n && isDigit(code[j]))
                     ++j;
-                if (j > i + 2) {
+                // "n=" &hits joins a variable named hits: only digits up to a word's end make
+                // a number.
+                if (j > i + 2 && (j >= n || !isIdentifierPart(code[j]))) {
                     bool ok = false;
-                    const qulonglong v = code.mid(i + 2, j - i - 2).toULongLong(&ok, base);
+                    const qulonglong v = code.mid(i + 2, j - i - 2).toULongLong(&ok, hexadecimal ? 16 : 8);
                     if (!ok || v > 0xffffffffULL)
                         lexFail(syntaxError(1006, QStringLiteral("无效数字")), file, line);
-                    // &HFFFF is the Integer -1, &HFFFFFFFF the Long -1, as VBScript reads them.
+                    // A trailing & makes the number a Long: &HFFFF& is 65535, &HFFFF the Integer -1.
+                    const bool asLong = j < n && code[j] == u'&';
+                    if (asLong)
+                        ++j;
                     Token& t = push(Tok::Number, file, line, space);
-                    t.number = v <= 0xffff ? Value::fromInteger(qint16(quint16(v)))
-                                           : Value::fromLong(qint32(quint32(v)));
+                    t.number = v <= 0xffff && !asLong ? Value::fromInteger(qint16(quint16(v)))
+                                                      : Value::fromLong(qint32(quint32(v)));
                     i = j;
                     space = false;
                     continue;
@@ -302,8 +311,18 @@ private:
                 space = false;
                 continue;
             }
-            if (c == u'#')
-                lexFail(unsupported(QStringLiteral("的日期常量 #…#")), file, line);
+            if (c == u'#') {
+                const qsizetype close = code.indexOf(u'#', i + 1);
+                const auto days =
+                    close < 0 ? std::nullopt : parseDateText(QStringView(code).mid(i + 1, close - i - 1));
+                if (!days)
+                    lexFail(syntaxError(1002, QStringLiteral("语法错误：日期常量")), file, line);
+                Token& t = push(Tok::Number, file, line, space);
+                t.number = Value::fromDate(*days);
+                i = close + 1;
+                space = false;
+                continue;
+            }
 
             Tok kind;
             qsizetype length = 1;
@@ -346,14 +365,16 @@ private:
                 kind = Tok::Amp;
                 break;
             case '=':
-                kind = Tok::Eq;
+                // => and =< are >= and <=, as VBScript reads them.
+                kind = next == u'>' ? Tok::Ge : next == u'<' ? Tok::Le : Tok::Eq;
+                length = kind == Tok::Eq ? 1 : 2;
                 break;
             case '<':
                 kind = next == u'>' ? Tok::Ne : next == u'=' ? Tok::Le : Tok::Lt;
                 length = kind == Tok::Lt ? 1 : 2;
                 break;
             case '>':
-                kind = next == u'=' ? Tok::Ge : Tok::Gt;
+                kind = next == u'=' ? Tok::Ge : next == u'<' ? Tok::Ne : Tok::Gt;
                 length = kind == Tok::Gt ? 1 : 2;
                 break;
             default:
@@ -410,7 +431,10 @@ private:
                 return j;
             }
         }
-        const double d = text.toDouble(&ok);
+        double d = text.toDouble(&ok);
+        // 1e-400 is too small for a double: VBScript reads it as 0.
+        if (!ok && text.contains(QLatin1String("e-"), Qt::CaseInsensitive))
+            d = 0, ok = true;
         if (!ok || !std::isfinite(d))
             lexFail(overflow(), file, line);
         t.number = Value::fromDouble(d);

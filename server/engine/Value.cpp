@@ -2,6 +2,7 @@
 #include "server/engine/Value.h"
 
 #include "platform/Gbk.h"
+#include "server/engine/DateText.h"
 #include "server/engine/Object.h"
 #include "server/engine/ScriptError.h"
 
@@ -261,6 +262,7 @@ Value Value::copied() const
     if (!isArray() || !array())
         return *this;
     auto copy = std::make_shared<Array>(*array());
+    copy->fixed = false;
     for (Value& item : copy->items)
         item = item.copied();
     return fromArray(std::move(copy));
@@ -324,7 +326,7 @@ Value* Array::at(const std::vector<qint32>& indexes)
     if (indexes.size() != upper.size())
         throw subscriptOutOfRange();
     size_t offset = 0;
-    for (size_t d = 0; d < indexes.size(); ++d) {
+    for (size_t d = indexes.size(); d-- > 0;) {
         if (indexes[d] < 0 || indexes[d] > upper[d])
             throw subscriptOutOfRange();
         offset = offset * size_t(upper[d] + 1) + size_t(indexes[d]);
@@ -386,18 +388,7 @@ QString formatDouble(double d)
     return QString::fromLatin1(buffer);
 }
 
-QString formatDate(double days)
-{
-    const double whole = std::floor(days);
-    const qint64 seconds = std::llround((days - whole) * 86400.0);
-    const QDate date = QDate(1899, 12, 30).addDays(qint64(whole) + seconds / 86400);
-    const QTime time = QTime(0, 0).addSecs(int(seconds % 86400));
-    const QString dateText = QStringLiteral("%1/%2/%3").arg(date.year()).arg(date.month()).arg(date.day());
-    const QString timeText = time.toString(QStringLiteral("H:mm:ss"));
-    if (whole == 0 && seconds != 0)
-        return timeText;
-    return seconds % 86400 == 0 ? dateText : dateText + u' ' + timeText;
-}
+QString formatDate(double days) { return generalDateText(days); }
 
 namespace {
 

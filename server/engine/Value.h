@@ -80,7 +80,10 @@ private:
 // A fixed or dynamic array; lower bounds are always 0.
 struct Array {
     std::vector<int> upper; // upper bound of each dimension; -1 for an empty dynamic array
+    // The first index runs fastest, as For Each walks an array and as ReDim Preserve keeps
+    // elements when the last dimension grows.
     std::vector<Value> items;
+    bool fixed = false; // Dim a(3): ReDim refuses it
 
     static std::shared_ptr<Array> make(std::vector<int> upperBounds);
     static std::shared_ptr<Array> fromList(std::vector<Value> items);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
 #include "platform/DatabaseConnection.h"
+#include "platform/IniFile.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/Canvas.h"
 #include "platform/widgets/VideoDevice.h"
 #include "tests/support/Controls.h"
+#include "tests/support/FacePicture.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 
@@ -13,12 +15,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QCameraDevice>
+#include <QMediaDevices>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -57,9 +63,12 @@ struct Station {
     TestServices services;
     std::unique_ptr<MainWindow> window;
 
-    Station()
+    // `prepare` sets up the folder before the window opens.
+    explicit Station(const std::function<void(const TestFolder&)>& prepare = {})
     {
         folder.addClasses({"七(1)班", "七(2)班"});
+        if (prepare)
+            prepare(folder);
         window = std::make_unique<MainWindow>(services.context);
         window->show();
     }
@@ -89,6 +98,27 @@ struct Station {
     QStringList form() const { return {name()->text(), className()->currentText()}; }
 };
 
+// The crop frame as the display canvas shows it: where it differs from the picture beneath.
+QRect shownFrame(const Station& s)
+{
+    const QImage display = s.captureCanvas()->image();
+    const QImage buffer = control<Canvas>(*s.window, "画板2")->image();
+    QRect outline;
+    for (int y = 0; y < display.height(); ++y)
+        for (int x = 0; x < display.width(); ++x)
+            if (display.pixel(x, y) != buffer.pixel(x, y))
+                outline |= QRect(x, y, 1, 1);
+    return outline;
+}
+
+// Sets the stand-in camera picture for the stations made while the guard lives.
+auto standInCamera(const QString& path)
+{
+    const QByteArray previous = qgetenv("QINGHE_CAMERA_IMAGE");
+    qputenv("QINGHE_CAMERA_IMAGE", path.toUtf8());
+    return qScopeGuard([previous] { qputenv("QINGHE_CAMERA_IMAGE", previous); });
+}
+
 const QList<QStringList> threeStudents{
     {"七(1)班", "王一", "2024001"}, {"七(1)班", "王二", "2024002"}, {"七(2)班", "王三", "2024003"}};
 
@@ -113,6 +143,12 @@ private slots:
     void grabbedFrameReplacesThePicture();
     void grabWithoutPictureGivesNoPhoto();
     void entryPhotoFollowsTheMouseAndDiesWithTheWindow();
+    void autoFramingSetting_data();
+    void autoFramingSetting();
+    void framedFaceIsSavedAtPrintSize();
+    void noFaceIsSaidInTheStatusLine();
+    void noCameraIsSaid();
+    void standInCameraIsShownUnsqueezed();
 
 private:
     QTemporaryDir m_pictures;
@@ -358,8 +394,10 @@ void RecordEntryTest::grabbedFrameReplacesThePicture()
     // The frame still spans 100 to 270, across the middle of the picture at 180.
     const QImage photo = QImage::fromData(s.services.context.entryPhoto(), "JPEG");
     QVERIFY(s.services.context.entryPhoto() != placeholderCrop);
-    QVERIFY(near(photo.pixel(40, 100), qRgb(255, 0, 0)));
-    QVERIFY(near(photo.pixel(130, 100), qRgb(0, 0, 255)));
+    // At print size: twice the frame, the camera's pixels being twice the canvas's.
+    QCOMPARE(photo.size(), QSize(340, 420));
+    QVERIFY(near(photo.pixel(80, 200), qRgb(255, 0, 0)));
+    QVERIFY(near(photo.pixel(260, 200), qRgb(0, 0, 255)));
     QVERIFY(!control<QLabel>(*s.window, "图片框1")->pixmap().isNull());
 }
 
@@ -395,6 +433,128 @@ void RecordEntryTest::entryPhotoFollowsTheMouseAndDiesWithTheWindow()
 
     s.window.reset();
     QVERIFY(!s.services.context.entryPhoto);
+}
+
+void RecordEntryTest::autoFramingSetting_data()
+{
+    QTest::addColumn<QString>("setting"); // empty: no such key
+    QTest::addColumn<bool>("framed");
+    QTest::newRow("absent means on") << QString() << true;
+    QTest::newRow("真") << "真" << true;
+    QTest::newRow("假 turns it off") << "假" << false;
+    QTest::newRow("anything else is on") << "0" << true;
+}
+
+void RecordEntryTest::autoFramingSetting()
+{
+    QFETCH(QString, setting);
+    QFETCH(bool, framed);
+    const QPointF eyes(240, 115);
+    const QString camera = m_pictures.filePath("astronaut-frame.png");
+    QVERIFY(FacePicture::frameWithAstronaut(2.8, FacePicture::framePoint(eyes)).save(camera));
+    const auto restore = standInCamera(camera);
+    Station s([&setting](const TestFolder& folder) {
+        if (!setting.isEmpty())
+            IniFile::write(folder.settingsFile(), u"sys", u"自动框选", setting);
+    });
+    QCOMPARE(shownFrame(s), QRect(100, 30, 170, 210));
+    // Read when the window opened: a change now has no effect until the next opening.
+    QVERIFY(IniFile::write(s.folder.settingsFile(), u"sys", u"自动框选", framed ? u"假" : u"真"));
+
+    control<QPushButton>(*s.window, "按钮1")->click();
+    if (framed) {
+        QTRY_VERIFY_WITH_TIMEOUT(shownFrame(s) != QRect(100, 30, 170, 210), 20000);
+        QVERIFY2(qAbs(shownFrame(s).center().x() - eyes.x()) <= 10, qPrintable(QString::number(shownFrame(s).x())));
+    } else {
+        QTest::qWait(300);
+        QCOMPARE(shownFrame(s), QRect(100, 30, 170, 210));
+    }
+    QCOMPARE(control<QStatusBar>(*s.window, "状态条1")->currentMessage(), QString());
+}
+
+void RecordEntryTest::framedFaceIsSavedAtPrintSize()
+{
+    const QString camera = m_pictures.filePath("astronaut-saved.png");
+    QVERIFY(FacePicture::frameWithAstronaut(2.8, FacePicture::framePoint({150, 110})).save(camera));
+    const auto restore = standInCamera(camera);
+    Station s;
+    control<QPushButton>(*s.window, "按钮1")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shownFrame(s) != QRect(100, 30, 170, 210), 20000);
+    const QPixmap shown = control<QLabel>(*s.window, "图片框1")->pixmap();
+    // Fitted into its box with the crop's own shape.
+    QVERIFY2(qAbs(double(shown.width()) / shown.height() - 170.0 / 210) < 0.01,
+             qPrintable(QStringLiteral("%1 × %2").arg(shown.width()).arg(shown.height())));
+
+    s.name()->setText("柯林斯");
+    s.save();
+    QCOMPARE(s.lastMessage().text, QString("保存成功"));
+    const QList<Stored> stored = storedStudents(s.folder);
+    QCOMPARE(stored.size(), 1);
+    const QImage photo = QImage::fromData(stored[0].photo, "JPEG");
+    QCOMPARE(photo.size(), QSize(425, 525));
+    // The face is in the middle: skin, not the grey beside her.
+    const QRgb middle = photo.pixel(212, 250);
+    QVERIFY2(qRed(middle) > qBlue(middle) + 30, qPrintable(QColor(middle).name()));
+}
+
+void RecordEntryTest::noFaceIsSaidInTheStatusLine()
+{
+    const QString camera = m_pictures.filePath("coffee-frame.png");
+    QVERIFY(QImage(FacePicture::file("coffee.png")).scaled(1280, 720).save(camera));
+    const auto restore = standInCamera(camera);
+    Station s;
+    QStatusBar* status = control<QStatusBar>(*s.window, "状态条1");
+    control<QPushButton>(*s.window, "按钮1")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(status->currentMessage(), QString("没有找到人脸，请手动框选"), 20000);
+    QCOMPARE(shownFrame(s), QRect(100, 30, 170, 210));
+    // The operator frames by hand and saves as before.
+    QTest::mouseClick(s.captureCanvas(), Qt::LeftButton, {}, QPoint(200, 130));
+    QCOMPARE(shownFrame(s), QRect(115, 25, 170, 210));
+}
+
+void RecordEntryTest::noCameraIsSaid()
+{
+    if (!QMediaDevices::videoInputs().isEmpty())
+        QSKIP("this machine has a camera");
+    const auto restore = standInCamera({});
+    Station s;
+    auto* video = control<VideoDevice>(*s.window, "视频设备1");
+    QCOMPARE(video->statusText(), QString("没有找到摄像头"));
+    // Said in the area itself, not left black.
+    const QImage shown = video->grab().toImage();
+    int light = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            light += qGray(shown.pixel(x, y)) > 128;
+    QVERIFY2(light > 50, qPrintable(QString::number(light)));
+}
+
+void RecordEntryTest::standInCameraIsShownUnsqueezed()
+{
+    // A 16:9 stand-in: a black disc on white must stay a disc in the live picture.
+    QImage picture(1280, 720, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    {
+        QPainter painter(&picture);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawEllipse(QPointF(640, 360), 300, 300);
+    }
+    const QString camera = m_pictures.filePath("disc.png");
+    QVERIFY(picture.save(camera));
+    const auto restore = standInCamera(camera);
+    Station s;
+    auto* video = control<VideoDevice>(*s.window, "视频设备1");
+    QCOMPARE(video->statusText(), QString());
+    const QImage shown = video->grab().toImage();
+    const auto run = [&shown](bool alongRow) {
+        int dark = 0;
+        const int length = alongRow ? shown.width() : shown.height();
+        for (int i = 0; i < length; ++i)
+            dark += qGray(alongRow ? shown.pixel(i, shown.height() / 2) : shown.pixel(shown.width() / 2, i)) < 128;
+        return dark;
+    };
+    QVERIFY2(qAbs(run(true) - run(false)) <= 3, qPrintable(QStringLiteral("%1 × %2").arg(run(true)).arg(run(false))));
 }
 
 QTEST_MAIN(RecordEntryTest)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/CaptureArea.h"
 
+#include "platform/Picture.h"
+
 #include <QPainter>
 #include <QTest>
 
@@ -70,7 +72,12 @@ private slots:
     void panMovesPictureUnderFrame();
     void frameBeyondTheCanvasCropsBlank();
     void newPictureKeepsFrameAndOffset();
-    void pictureOfAnyShapeFillsTheCanvas();
+    void pictureKeepsItsProportions_data();
+    void pictureKeepsItsProportions();
+    void circleStaysRound();
+    void photoTakesTheCamerasPixels_data();
+    void photoTakesTheCamerasPixels();
+    void photoIsSharperThanTheScreen();
     void noPictureGivesNoPhoto();
 };
 
@@ -206,18 +213,125 @@ void CaptureAreaTest::newPictureKeepsFrameAndOffset()
     QCOMPARE(area.cropCanvas().pixel(80, 50), qRgb(0, 0, 255));
 }
 
-void CaptureAreaTest::pictureOfAnyShapeFillsTheCanvas()
+void CaptureAreaTest::pictureKeepsItsProportions_data()
 {
-    // A 4:3 camera frame is drawn over the whole 360 × 250 canvas, as the video area shows it.
-    QImage frame(640, 480, QImage::Format_RGB32);
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::newRow("16:9 webcam") << QSize(1280, 720);
+    QTest::newRow("4:3 webcam") << QSize(640, 480);
+    QTest::newRow("portrait phone") << QSize(480, 640);
+    QTest::newRow("smaller than the canvas") << QSize(180, 100);
+    QTest::newRow("the canvas's own shape") << QSize(720, 500);
+}
+
+void CaptureAreaTest::pictureKeepsItsProportions()
+{
+    // A square in the middle of the picture stays a square in the middle of the canvas, and
+    // the picture covers the whole canvas.
+    QFETCH(QSize, pictureSize);
+    QImage frame(pictureSize, QImage::Format_RGB32);
     frame.fill(Qt::white);
-    QPainter(&frame).fillRect(200, 120, 240, 240, Qt::black);
-    frame.setPixel(0, 0, qRgb(0, 0, 255));
+    const int side = std::min(pictureSize.width(), pictureSize.height()) / 6 * 2; // even, so truly centred
+    QPainter(&frame).fillRect(QRect(QPoint(0, 0), QSize(side, side)).translated(
+                                  (pictureSize.width() - side) / 2, (pictureSize.height() - side) / 2),
+                              Qt::black);
     CaptureArea area(frame);
-    // Smooth scaling may darken one more pixel at an edge.
-    QVERIFY(qAbs(darkRun(area.bufferCanvas(), true) - 240 * 360 / 640) <= 1);
-    QVERIFY(qAbs(darkRun(area.bufferCanvas(), false) - 240 * 250 / 480) <= 1);
-    QCOMPARE(qBlue(area.bufferCanvas().pixel(0, 0)) > 128, true);
+    area.mousePressed(Qt::LeftButton, {180, 125});
+
+    const QImage& buffer = area.bufferCanvas();
+    const int across = darkRun(buffer, true);
+    const int down = darkRun(buffer, false);
+    QVERIFY2(across > 20, qPrintable(QString::number(across)));
+    QVERIFY2(qAbs(across - down) <= 1, qPrintable(QStringLiteral("%1 × %2").arg(across).arg(down)));
+    // Centred: as much white on either side.
+    const auto firstDark = [&buffer](int from, int step) {
+        int x = from;
+        while (qGray(buffer.pixel(x, 125)) >= 128)
+            x += step;
+        return x;
+    };
+    const int left = firstDark(0, 1);
+    const int right = firstDark(CaptureArea::canvasSize.width() - 1, -1);
+    QVERIFY2(qAbs(left - (CaptureArea::canvasSize.width() - 1 - right)) <= 1, qPrintable(QStringLiteral("%1 to %2").arg(left).arg(right)));
+    // The corners are the picture's white, not the blank beside a squeezed picture.
+    const QRect onCanvas = area.sourceRect();
+    QVERIFY(onCanvas.contains(QRect(QPoint(0, 0), CaptureArea::canvasSize)));
+
+    // The stored photo, made from the picture's own pixels, shows the same square.
+    const QImage photo = QImage::fromData(area.entryPhoto(), "JPEG");
+    const int photoAcross = darkRun(photo, true);
+    const int photoDown = darkRun(photo, false);
+    QVERIFY2(qAbs(photoAcross - photoDown) <= std::max(2, photoAcross / 50),
+             qPrintable(QStringLiteral("%1 × %2").arg(photoAcross).arg(photoDown)));
+    const double scale = double(photo.width()) / CaptureArea::cropSize.width();
+    QVERIFY(qAbs(photoAcross - across * scale) <= 2 * scale + 1);
+}
+
+void CaptureAreaTest::circleStaysRound()
+{
+    // A 16:9 frame with a round plate held up in front of the camera, under the frame.
+    QImage frame(1280, 720, QImage::Format_RGB32);
+    frame.fill(Qt::white);
+    const QRect onCanvas = Picture::coverRect(frame.size(), CaptureArea::canvasSize);
+    const QPointF frameCentre((185.0 - onCanvas.x()) * 1280 / onCanvas.width(), (135.0 - onCanvas.y()) * 720 / onCanvas.height());
+    {
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawEllipse(frameCentre, 150, 150);
+    }
+    CaptureArea area(frame);
+    for (const QImage& image : {area.cropCanvas(), QImage::fromData(area.entryPhoto(), "JPEG")}) {
+        const double across = darkRun(image, true);
+        const double down = darkRun(image, false);
+        QVERIFY2(across > 80, qPrintable(QString::number(across)));
+        QVERIFY2(qAbs(across / down - 1) < 0.02, qPrintable(QStringLiteral("%1 × %2").arg(across).arg(down)));
+    }
+}
+
+void CaptureAreaTest::photoTakesTheCamerasPixels_data()
+{
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<QSize>("photoSize");
+    QTest::newRow("720p: two and a half times the frame") << QSize(1280, 720) << QSize(425, 525);
+    QTest::newRow("1080p: no more than print needs") << QSize(1920, 1080) << QSize(425, 525);
+    QTest::newRow("VGA: what the camera has") << QSize(640, 480) << QSize(302, 373);
+    QTest::newRow("canvas size: the screen crop") << QSize(360, 250) << QSize(170, 210);
+    QTest::newRow("the placeholder: never below the screen crop") << QSize(372, 238) << QSize(170, 210);
+}
+
+void CaptureAreaTest::photoTakesTheCamerasPixels()
+{
+    QFETCH(QSize, pictureSize);
+    QFETCH(QSize, photoSize);
+    QImage frame(pictureSize, QImage::Format_RGB32);
+    frame.fill(Qt::darkCyan);
+    CaptureArea area(frame);
+    QCOMPARE(area.entryPhotoSize(), photoSize);
+    const QByteArray photo = area.entryPhoto();
+    QCOMPARE(QImage::fromData(photo, "JPEG").size(), photoSize);
+    // Asked again without a change, the photo is the same bytes: what was shown is stored.
+    QCOMPARE(area.entryPhoto(), photo);
+}
+
+void CaptureAreaTest::photoIsSharperThanTheScreen()
+{
+    // Fine stripes two camera pixels wide: the screen blurs them to grey, the photo keeps
+    // far more of them than the screen crop could.
+    QImage frame(1280, 720, QImage::Format_RGB32);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, (x / 2) % 2 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    CaptureArea area(frame);
+    const QImage photo = QImage::fromData(area.entryPhoto(), "JPEG");
+    const auto contrast = [](const QImage& image) {
+        int changes = 0;
+        for (int x = 1; x < image.width(); ++x)
+            changes += qAbs(qGray(image.pixel(x, image.height() / 2)) - qGray(image.pixel(x - 1, image.height() / 2))) > 64;
+        return changes;
+    };
+    QVERIFY2(contrast(photo) > 2 * contrast(area.cropCanvas()),
+             qPrintable(QStringLiteral("%1 and %2").arg(contrast(photo)).arg(contrast(area.cropCanvas()))));
 }
 
 void CaptureAreaTest::noPictureGivesNoPhoto()
