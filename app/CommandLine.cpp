@@ -6,6 +6,7 @@
 #include "exchange/AccessImport.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/Fonts.h"
+#include "platform/Picture.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
@@ -105,13 +106,31 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
         return 1;
     }
 
+    // A card of no width or height would make a blank page that passes for the cards.
+    const CardSheet::CardSize size = CardSheet::loadCardSize(appFolder);
+    if (size.width <= 0 || size.height <= 0) {
+        err << "qinghe cards：证件大小是 " << size.width << " × " << size.height
+            << " 像素（sys.ini 的“证件宽度”和“证件高度”），证件画不出来；请在证件预览中设定证件大小\n";
+        return 1;
+    }
+    const CardLayout layout = CardLayout::load(appFolder);
+    if (!layout.background.isEmpty()) {
+        QString reason;
+        if (Picture::decode(layout.background, CardComposer::faceSize, &reason).isNull())
+            err << "qinghe cards：背景图片“background”无法使用（" << reason << "），证件用内置的背景\n";
+    }
+
     AdvancedGrid grid;
     CardSheet::defineGrid(grid);
-    const CardComposer composer(CardLayout::load(appFolder));
-    const int cards = CardSheet::fill(grid, records, composer, CardSheet::loadCardSize(appFolder));
-    const int pages = CardSheet::writePdf(grid, request.pdf);
+    const CardComposer composer(layout);
+    QStringList unreadablePhotos;
+    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos);
+    for (const QString& photo : unreadablePhotos)
+        err << "qinghe cards：" << photo << "，证件上没有照片\n";
+    QString error;
+    const int pages = CardSheet::writePdf(grid, request.pdf, &error);
     if (pages == 0) {
-        err << "qinghe cards：无法写入 PDF 文件 " << request.pdf << '\n';
+        err << "qinghe cards：无法写入 PDF 文件 " << request.pdf << "：" << error << '\n';
         return 1;
     }
     out << "已写出 " << cards << " 张证件，" << pages << " 页：" << request.pdf << '\n';

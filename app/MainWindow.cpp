@@ -8,6 +8,7 @@
 #include "exchange/Roster.h"
 #include "platform/IniFile.h"
 #include "platform/JetDatabase.h"
+#include "platform/OffThread.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "platform/SpreadsheetApp.h"
@@ -294,9 +295,12 @@ void MainWindow::loadChosenRoster()
         return;
     m_chosenRoster = path;
     m_ui->数据列表框->setRowCount(0);
-    const bool opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
-    m_roster.attach(m_rosterWorkbook);
-    m_roster.open(Roster::wholeRoster);
+    bool opened = false;
+    OffThread::run([&] {
+        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
+        m_roster.attach(m_rosterWorkbook);
+        m_roster.open(Roster::wholeRoster);
+    });
     if (Roster::hasRosterHeader(m_roster)) {
         fillRosterList();
         m_rosterWorkbook.close();
@@ -326,12 +330,16 @@ void MainWindow::showFixedRoster(const QString& sql)
 {
     const QString path = Roster::fixedFile(m_context.appFolder);
     m_ui->数据列表框->setRowCount(0);
-    if (m_rosterWorkbook.openConnectionString(Roster::readConnection(path)))
+    bool opened = false;
+    OffThread::run([&] {
+        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
+        m_roster.attach(m_rosterWorkbook);
+        m_roster.open(sql);
+    });
+    if (opened)
         m_ui->状态条1->clearMessage();
     else
         m_ui->状态条1->showMessage(m_rosterWorkbook.lastError());
-    m_roster.attach(m_rosterWorkbook);
-    m_roster.open(sql);
     fillRosterList();
     m_rosterWorkbook.close();
     m_roster.close();
@@ -375,7 +383,9 @@ bool MainWindow::markRosterRowDone(const QString& className, const QString& name
                                    QString* error)
 {
     QString reason;
-    const bool done = Roster::markDone(m_rosterFile, className, name, number, &reason);
+    bool done = false;
+    // Rewriting a large workbook takes a while; the window goes on painting meanwhile.
+    OffThread::run([&] { done = Roster::markDone(m_rosterFile, className, name, number, &reason); });
     if (error)
         *error = reason;
     return done;

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -38,17 +39,32 @@ void startupFigures(const BenchFolder& folder)
 
     const double start = bench::nowMs();
     MainWindow window(context);
+    // Listened to before any event is handled: the check says it is done from the event loop,
+    // and on a fast disk the first events of the window already carry its end.
+    auto* check = window.findChild<StartupCheck*>();
+    if (!check)
+        qFatal("entry: the main window started no check of the archive");
+    bool checked = false;
+    double checkedAt = 0;
+    QEventLoop wait;
+    QObject::connect(check, &StartupCheck::finished, &wait, [&] {
+        checked = true;
+        checkedAt = bench::nowMs();
+        wait.quit();
+    });
     window.show();
     QApplication::processEvents();
     window.repaint();
     bench::report("entry", "startup_ms", bench::nowMs() - start, "ms");
 
     // The look at every page of the archive goes on while the window is in use.
-    auto* check = window.findChild<StartupCheck*>();
-    QEventLoop wait;
-    QObject::connect(check, &StartupCheck::finished, &wait, &QEventLoop::quit);
-    wait.exec();
-    bench::report("entry", "check_ms", bench::nowMs() - start, "ms");
+    if (!checked) {
+        QTimer::singleShot(120000, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    if (!checked)
+        qFatal("entry: the check of the archive did not end within two minutes");
+    bench::report("entry", "check_ms", checkedAt - start, "ms");
     qunsetenv("QINGHE_FOLDER");
     qunsetenv("QINGHE_CAMERA_IMAGE");
 }

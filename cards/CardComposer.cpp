@@ -59,9 +59,9 @@ QSize devicePixels(const QPainter& painter, const QRectF& rect)
 // A picture decoded for `device` pixels, never beyond its own: paper gets the pixels the
 // picture has, the screen no more than it shows. A larger decoding is brought down to the
 // device exactly, so the screen draws it without scaling.
-QImage decodeFor(const QByteArray& bytes, QSize device)
+QImage decodeFor(const QByteArray& bytes, QSize device, QString* error = nullptr)
 {
-    QImage image = Picture::decode(bytes, device);
+    QImage image = Picture::decode(bytes, device, error);
     if (!image.isNull() && image.size() != device && image.width() >= device.width()
         && image.height() >= device.height())
         image = image.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -128,11 +128,27 @@ public:
         painter.restore();
     }
 
+    // Why a photo shows nothing; empty when it shows. A card just composed has its answer in
+    // the photos decoded last.
+    QString photoProblem(const QByteArray& bytes) const
+    {
+        {
+            const QMutexLocker lock(&m_mutex);
+            for (const Decoded& d : m_photos) {
+                if (d.bytes == bytes)
+                    return d.image.isNull() ? d.problem : QString();
+            }
+        }
+        QString problem;
+        return Picture::decode(bytes, QSize(1, 1), &problem).isNull() ? problem : QString();
+    }
+
 private:
     struct Decoded {
         QByteArray bytes; // shares the caller's data, so comparing is mostly a pointer check
         QSize device;
         QImage image;
+        QString problem; // why the image is null
     };
     using Recent = std::deque<Decoded>;
 
@@ -166,9 +182,10 @@ private:
                     return d.image;
             }
         }
-        const QImage image = decodeFor(bytes, device);
+        QString problem;
+        const QImage image = decodeFor(bytes, device, &problem);
         const QMutexLocker lock(&m_mutex);
-        recent.push_front({bytes, device, image});
+        recent.push_front({bytes, device, image, problem});
         if (recent.size() > keep)
             recent.pop_back();
         return image;
@@ -214,6 +231,11 @@ QImage CardComposer::compose(const CardFields& fields) const
 std::shared_ptr<const Card> CardComposer::card(const CardFields& fields) const
 {
     return std::make_shared<const Card>(m_design, fields);
+}
+
+QString CardComposer::photoProblem(const CardFields& fields) const
+{
+    return fields.photo.isEmpty() ? QString() : m_design->photoProblem(fields.photo);
 }
 
 void CardComposer::paint(QPainter& painter, const CardFields& fields, PdfFinisher* file) const

@@ -65,6 +65,9 @@ public:
     QImage compose(const CardFields& fields) const;
     // The same face as a value that can be drawn again at any resolution.
     std::shared_ptr<const Card> card(const CardFields& fields) const;
+    // Why the student's photo cannot be shown ("图片文件已损坏，无法读取"); empty when it can,
+    // and when there is none.
+    QString photoProblem(const CardFields& fields) const;
     // Draws the face onto (0, 0, 400, 260) under the painter's transform, the pictures
     // decoded for the device pixels they cover, at most their own: the one renderer of every
     // surface. Into a PDF file (`file`), JPEG pictures go as they are stored.

@@ -15,7 +15,10 @@
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
+
+#include <optional>
 
 namespace {
 
@@ -82,10 +85,23 @@ QByteArray pngBytes(const QImage& image)
     return bytes;
 }
 
-QByteArray readWhole(const QString& path)
+// The picture file's bytes, or why there are none.
+std::optional<QByteArray> readPicture(const QString& path, QString* error)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("无法读取“%1”：%2")
+                     .arg(QFileInfo(path).fileName(), file.error() == QFileDevice::PermissionsError
+                                                          ? QStringLiteral("没有读取这个文件的权限")
+                                                          : QStringLiteral("文件打不开"));
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("无法读取“%1”：磁盘读写出错").arg(QFileInfo(path).fileName());
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 } // namespace
@@ -151,8 +167,11 @@ void CardDesignerWindow::loadLayout()
 {
     clearSelection();
     const CardLayout layout = CardLayout::load(m_context.appFolder);
-    // A stored file that is no picture is left out, as every card leaves it out.
-    if (!Picture::decode(layout.background, ItemCanvas::canvasSize).isNull()) {
+    // A stored file that is no picture is left out, as every card leaves it out, but stays on
+    // disk until the card is designed again.
+    m_keepStoredBackground = !layout.background.isEmpty()
+                             && Picture::decode(layout.background, ItemCanvas::canvasSize).isNull();
+    if (!layout.background.isEmpty() && !m_keepStoredBackground) {
         m_surfacePicture = layout.background;
         m_ui->动画框1->setBackground(m_surfacePicture);
     }
@@ -178,7 +197,8 @@ void CardDesignerWindow::saveLayout()
         saved = saved && written;
     };
     note(CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error));
-    note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
+    if (!m_keepStoredBackground)
+        note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
     reportFailure(saved, firstError);
@@ -193,6 +213,7 @@ void CardDesignerWindow::preview()
 void CardDesignerWindow::refreshSurface()
 {
     m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
+    m_keepStoredBackground = false;
     m_ui->图片框1->setPicture(m_surfacePicture);
 }
 
@@ -275,8 +296,16 @@ void CardDesignerWindow::chooseBackground()
                                                     QStringLiteral("图片文件 (*.bmp *.jpg *.png *.gif)"));
     if (path.isEmpty())
         return;
+    // A picture that cannot be used never reaches the canvas, so the school's background stays
+    // there and on disk.
+    QString reason;
+    const std::optional<QByteArray> bytes = readPicture(path, &reason);
+    if (!bytes || Picture::decode(*bytes, ItemCanvas::canvasSize, &reason).isNull()) {
+        m_context.dialogs.message(this, reason, {}, MessageIcon::Warning);
+        return;
+    }
     // Only the canvas picture taken below reaches the card, and only once the layout is saved.
-    m_ui->动画框1->setBackground(readWhole(path));
+    m_ui->动画框1->setBackground(*bytes);
     refreshSurface();
 }
 

@@ -56,4 +56,7 @@ private:
     int m_selected = 0; // the selected text on the canvas, 0 for none
     // What the card surface shows and what becomes the file `background`, byte for byte.
     QByteArray m_surfacePicture;
+    // The stored `background` cannot be shown here (too large, damaged): it is not replaced
+    // by what the surface shows until the card is changed on the canvas.
+    bool m_keepStoredBackground = false;
 };

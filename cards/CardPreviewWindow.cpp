@@ -64,11 +64,19 @@ void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
     // A whole school's sheet takes a moment to compose.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_records.open(sql);
-    CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize);
+    QStringList unreadablePhotos;
+    CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize, &unreadablePhotos);
     // The new cards start at the top, not where the last selection was scrolled to.
     m_ui->高级表格1->scrollToTop();
     QGuiApplication::restoreOverrideCursor();
-    m_ui->标签1->setText(title);
+    // A card without its photo is named, so it is not printed unnoticed.
+    QString status = title;
+    if (unreadablePhotos.size() == 1)
+        status += QStringLiteral("　") + unreadablePhotos.front();
+    else if (unreadablePhotos.size() > 1)
+        status += QStringLiteral("　%1 名学生的照片无法显示，如%2").arg(unreadablePhotos.size()).arg(unreadablePhotos.front());
+    m_ui->标签1->setText(status);
+    m_ui->标签1->setToolTip(unreadablePhotos.join(u'\n'));
 }
 
 void CardPreviewWindow::copyCard()

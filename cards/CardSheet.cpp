@@ -5,15 +5,78 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
+#include "platform/SafeFile.h"
 #include "platform/SettingText.h"
 #include "platform/widgets/AdvancedGrid.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QHeaderView>
 #include <QImageWriter>
-#include <QPrinter>
+#include <QPdfWriter>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace CardSheet {
+
+namespace {
+
+// The PDF writer checks none of its writes; this file keeps the first failure and its cause,
+// so a full disk is reported as such instead of leaving a fragment that passes for a file.
+class CheckedFile final : public QIODevice {
+public:
+    explicit CheckedFile(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666))
+    {
+        m_failure = m_fd < 0 ? errno : 0;
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    ~CheckedFile() override { finish(); }
+
+    // Closes the file; the errno of the first failure, 0 when every byte was written.
+    int finish()
+    {
+        if (m_fd >= 0 && ::close(std::exchange(m_fd, -1)) != 0 && m_failure == 0)
+            m_failure = errno;
+        return m_failure;
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        qint64 left = size;
+        while (m_failure == 0 && left > 0) {
+            const ssize_t n = ::write(m_fd, data, size_t(left));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_failure = n < 0 ? errno : ENOSPC;
+                break;
+            }
+            data += n;
+            left -= n;
+        }
+        // The writer goes on regardless; what it writes after a failure is thrown away.
+        return size;
+    }
+
+private:
+    int m_fd = -1;
+    int m_failure = 0;
+};
+
+// The reason alone, without the name of the temporary file it happened to.
+QString reasonOnly(const QString& error)
+{
+    const qsizetype after = error.indexOf(QStringLiteral("”："));
+    return after >= 0 ? error.mid(after + 2) : error;
+}
+
+} // namespace
 
 CardSize loadCardSize(const QString& appFolder)
 {
@@ -47,7 +110,8 @@ int rowCount(int cards)
     return cardRows == 0 ? 0 : 2 * cardRows - 1;
 }
 
-int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size)
+int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size,
+         QStringList* unreadablePhotos)
 {
     const int count = std::max(records.recordCount(), 0);
     grid.setRowCount(0);
@@ -69,18 +133,40 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
             grid.setRowHeight(cell.y(), height);
         const CardFields fields = CardFields::fromRecord(records);
         grid.setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
+        if (unreadablePhotos) {
+            if (const QString problem = composer.photoProblem(fields); !problem.isEmpty())
+                *unreadablePhotos << QStringLiteral("%1（%2）的照片无法显示：%3").arg(fields.name, fields.className, problem);
+        }
         records.moveNext();
     }
     return placed;
 }
 
-int writePdf(const AdvancedGrid& grid, const QString& path)
+int writePdf(const AdvancedGrid& grid, const QString& path, QString* error)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setPageLayout(grid.defaultPageLayout());
-    return grid.paintPages(printer, path);
+    int pages = 0;
+    const auto print = [&grid, &pages](const QString& temporary, QString* reason) {
+        CheckedFile file(temporary);
+        QPdfWriter writer(&file);
+        writer.setResolution(1200);
+        writer.setPageLayout(grid.defaultPageLayout());
+        QString finishing;
+        pages = grid.paintPages(writer, temporary, &finishing);
+        if (const int failure = file.finish(); failure != 0) {
+            *reason = SafeFile::describeError(failure);
+            pages = 0;
+        } else if (pages == 0) {
+            *reason = finishing.isEmpty() ? QStringLiteral("证件页没有画出来") : reasonOnly(finishing);
+        }
+        return pages > 0;
+    };
+    QString failure;
+    if (!SafeFile::writeWith(path, print, &failure)) {
+        if (error)
+            *error = reasonOnly(failure);
+        return 0;
+    }
+    return pages;
 }
 
 QByteArray encode(const QImage& card)

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 class AdvancedGrid;
 class CardComposer;
@@ -46,13 +47,16 @@ int rowCount(int cards);
 
 // Replaces the whole sheet with the cards of `records` from their first record, so no card of
 // an earlier selection (nor a pasted one) stays. Each cell holds the card's screen picture and
-// the card itself, which paper draws again. Answers the number of cards placed.
-int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size);
+// the card itself, which paper draws again. Answers the number of cards placed; a student
+// whose photo cannot be shown is said in `unreadablePhotos` ("张三（七(1)班）的照片无法显示：…").
+int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size,
+         QStringList* unreadablePhotos = nullptr);
 
 // Prints the sheet into a PDF file a print shop takes as it is: on the paper a file starts on,
-// the texts as text and the JPEG pictures as stored. Answers the number of pages, 0 when the
-// file could not be written.
-int writePdf(const AdvancedGrid& grid, const QString& path);
+// the texts as text and the JPEG pictures as stored. The file is replaced whole or not at all
+// (a full disk leaves the old one). Answers the number of pages, 0 with the reason alone ("磁盘已满")
+// when the file could not be written.
+int writePdf(const AdvancedGrid& grid, const QString& path, QString* error = nullptr);
 
 // A card's screen picture as the grid holds it: JPEG bytes, about a tenth of the picture in
 // memory. Paper draws the card itself, never these.

@@ -7,10 +7,14 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 
+#include <cerrno>
 #include <optional>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -116,6 +120,45 @@ QByteArray readAll(const QString& path)
     return file.readAll();
 }
 
+QString readReason(int errorNumber)
+{
+    if (errorNumber == EACCES || errorNumber == EPERM)
+        return QStringLiteral("没有读取这个文件的权限");
+    return SafeFile::describeError(errorNumber);
+}
+
+// The file as it is before a write; nothing when it exists but cannot be read whole, since
+// writing back only the new keys would throw away every other setting.
+std::optional<QByteArray> readForWrite(const QString& path, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return QByteArray();
+        if (error)
+            *error = QStringLiteral("无法读取“%1”：%2").arg(QFileInfo(path).fileName(), readReason(errno));
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (error)
+                *error = QStringLiteral("无法读取“%1”：%2").arg(QFileInfo(path).fileName(), readReason(errno));
+            ::close(fd);
+            return std::nullopt;
+        }
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
 // A value must stay on its own line, whatever was typed.
 QString oneLine(QStringView value)
 {
@@ -187,20 +230,71 @@ QString lockPath(const QString& path)
     return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
 }
 
+// A lock the kernel holds for its holder and drops when the holder ends, however it ends: a
+// writer killed half-way never keeps the next one waiting. The lock file itself stays, empty;
+// removing it would let two writers lock two different files of the same name.
+class WriterLock {
+public:
+    explicit WriterLock(const QString& path)
+    {
+        const QByteArray name = QFile::encodeName(lockPath(path));
+        m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // One left by another user (a run under sudo) still locks when it can only be read.
+        if (m_fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+            m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            m_openError = errno;
+    }
+    ~WriterLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    WriterLock(const WriterLock&) = delete;
+    WriterLock& operator=(const WriterLock&) = delete;
+
+    bool acquire(const QString& path, QString* error)
+    {
+        const QString fileName = QFileInfo(path).fileName();
+        if (m_fd < 0) {
+            if (error)
+                *error = QStringLiteral("无法写入“%1”：%2").arg(fileName, SafeFile::describeError(m_openError));
+            return false;
+        }
+        for (int waited = 0;; waited += pollMs) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                if (error)
+                    *error = QStringLiteral("无法写入“%1”：%2").arg(fileName, SafeFile::describeError(errno));
+                return false;
+            }
+            if (waited >= lockTimeoutMs) {
+                if (error)
+                    *error = QStringLiteral("设置文件正被另一个程序写入，请稍后再试");
+                return false;
+            }
+            ::usleep(pollMs * 1000);
+        }
+    }
+
+private:
+    static constexpr int pollMs = 5;
+    int m_fd = -1;
+    int m_openError = 0;
+};
+
 } // namespace
 
 bool IniFile::write(const QString& path, QStringView section, const Values& values, QString* error)
 {
-    QLockFile lock(lockPath(path));
-    if (!lock.tryLock(lockTimeoutMs)) {
-        if (error) {
-            *error = lock.error() == QLockFile::LockFailedError
-                         ? QStringLiteral("设置文件正被另一个程序写入，请稍后再试")
-                         : QStringLiteral("无法写入“%1”：没有写入这个文件夹的权限").arg(QFileInfo(path).fileName());
-        }
+    WriterLock lock(path);
+    if (!lock.acquire(path, error))
         return false;
-    }
-    std::vector<Line> lines = splitLines(readAll(path));
+    const std::optional<QByteArray> old = readForWrite(path, error);
+    if (!old)
+        return false;
+    std::vector<Line> lines = splitLines(*old);
     for (const auto& [key, value] : values)
         setValue(lines, section, key, value);
     QByteArray bytes;

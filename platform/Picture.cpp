@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace Picture {
 
@@ -20,6 +21,93 @@ QSize decodeSize(QSize own, QSize drawSize)
                                                  double(drawSize.height()) / own.height()));
     return QSize(std::max(1, int(std::ceil(own.width() * factor))), std::max(1, int(std::ceil(own.height() * factor))));
 }
+
+// What a JPEG's header says about the decoder's work, read without decoding anything.
+struct JpegFrame {
+    int components = 0;
+    // Every scan is needed before the first row comes out, so the decoder holds the
+    // coefficients of the whole picture.
+    bool wholeCoefficients = false;
+};
+
+JpegFrame jpegFrame(const QByteArray& bytes)
+{
+    JpegFrame frame;
+    const auto at = [&bytes](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0; };
+    qsizetype i = 2;
+    while (i + 4 <= bytes.size()) {
+        if (at(i) != 0xFF)
+            return frame;
+        const uchar marker = at(i + 1);
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            i += 2;
+            continue;
+        }
+        const int length = at(i + 2) << 8 | at(i + 3);
+        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
+                                  && marker != 0xCC;
+        if (startOfFrame) {
+            frame.components = at(i + 9);
+            // Progressive (and lossless or arithmetic-coded hierarchical) frames come in many scans.
+            frame.wholeCoefficients = marker != 0xC0 && marker != 0xC1 && marker != 0xC9;
+        } else if (marker == 0xDA) {
+            // A sequential picture whose first scan leaves components out comes in several scans too.
+            if (at(i + 4) < frame.components)
+                frame.wholeCoefficients = true;
+            return frame;
+        }
+        i += 2 + length;
+    }
+    return frame;
+}
+
+// The bytes a decode of `own` at `target` needs at its peak: the decoder's buffers, the
+// picture it puts out and the scaled copy.
+qint64 decodeCost(const QByteArray& bytes, bool jpeg, QSize own, QSize target)
+{
+    const auto pixels = [](QSize size) { return qint64(size.width()) * size.height(); };
+    if (!jpeg)
+        return 4 * (pixels(own) + (target != own ? pixels(target) : 0));
+    const JpegFrame frame = jpegFrame(bytes);
+    const qint64 coefficients = frame.wholeCoefficients ? pixels(own) * std::max(frame.components, 1) * 2 : 0;
+    // The decoder reduces by 1, 2, 4 or 8 in one step, and the rest is scaling.
+    int reduction = 1;
+    while (reduction < 8 && own.width() / (reduction * 2) >= target.width()
+           && own.height() / (reduction * 2) >= target.height())
+        reduction *= 2;
+    const QSize decoded((own.width() + reduction - 1) / reduction, (own.height() + reduction - 1) / reduction);
+    return coefficients + 4 * (pixels(decoded) + (target != decoded ? pixels(target) : 0));
+}
+
+// The image plugins complain about damaged files in English on standard error, where the
+// user of a Chinese program neither looks nor understands; the caller says what failed, in
+// words of its own, about the student or the file concerned.
+thread_local bool t_decoding = false;
+QtMessageHandler g_nextHandler = nullptr;
+
+void quietWhileDecoding(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (t_decoding && (type == QtWarningMsg || type == QtDebugMsg || type == QtInfoMsg))
+        return;
+    g_nextHandler(type, context, message);
+}
+
+class QuietDecoding {
+public:
+    QuietDecoding()
+    {
+        static std::once_flag installed;
+        std::call_once(installed, [] { g_nextHandler = qInstallMessageHandler(quietWhileDecoding); });
+        t_decoding = true;
+    }
+    ~QuietDecoding() { t_decoding = false; }
+    QuietDecoding(const QuietDecoding&) = delete;
+    QuietDecoding& operator=(const QuietDecoding&) = delete;
+};
 
 bool fail(QString* error, const QString& reason)
 {
@@ -42,6 +130,7 @@ QRect coverRect(QSize picture, QSize area)
 
 QSize sizeOf(const QByteArray& bytes)
 {
+    const QuietDecoding quiet;
     QBuffer buffer;
     buffer.setData(bytes);
     QImageReader reader(&buffer);
@@ -50,6 +139,7 @@ QSize sizeOf(const QByteArray& bytes)
 
 QImage decode(const QByteArray& bytes, QSize drawSize, QString* error)
 {
+    const QuietDecoding quiet;
     if (bytes.isEmpty()) {
         fail(error, QStringLiteral("不是图片文件"));
         return {};
@@ -64,17 +154,17 @@ QImage decode(const QByteArray& bytes, QSize drawSize, QString* error)
     }
     const bool jpeg = reader.format() == "jpeg";
     const qint64 pixels = qint64(own.width()) * own.height();
-    if (pixels > (jpeg ? maxJpegPixels : maxWholePixels)) {
+    const QSize target = decodeSize(own, drawSize);
+    if (pixels > (jpeg ? maxJpegPixels : maxWholePixels) || decodeCost(bytes, jpeg, own, target) > decodeBudgetBytes) {
         fail(error, QStringLiteral("图片太大（%1 × %2 像素），请换一张较小的图片").arg(own.width()).arg(own.height()));
         return {};
     }
 
-    const QSize target = decodeSize(own, drawSize);
     // JPEG decodes straight at a fraction of its size; the rest are decoded whole, then scaled.
     if (jpeg && target != own)
         reader.setScaledSize(target);
     // The limits above are ours; Qt's own (128 MB) would refuse a large photo decoded whole.
-    reader.setAllocationLimit(1024);
+    reader.setAllocationLimit(int(decodeBudgetBytes >> 20));
     QImage image = reader.read();
     if (image.isNull()) {
         fail(error, QStringLiteral("图片文件已损坏，无法读取"));

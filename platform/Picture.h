@@ -18,6 +18,10 @@ namespace Picture {
 
 constexpr qint64 maxJpegPixels = 200'000'000;
 constexpr qint64 maxWholePixels = 1 << 24; // about 16 megapixels, 64 MB decoded
+// What one decode may need at most, the decoder's own buffers included. A progressive JPEG
+// keeps every coefficient of the whole picture whatever size is asked for, so a small file
+// that declares a huge picture would otherwise cost gigabytes.
+constexpr qint64 decodeBudgetBytes = qint64(256) << 20;
 
 // `drawSize` is the size the picture will be drawn at; the picture is decoded no smaller than
 // that in either direction and never larger than its own size. An empty `drawSize` decodes

@@ -351,9 +351,9 @@ PageSource AdvancedGrid::pages() const
             }};
 }
 
-int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile) const
+int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile, QString* error) const
 {
-    return printPages(device, pages(), pdfFile);
+    return printPages(device, pages(), pdfFile, error);
 }
 
 void AdvancedGrid::paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,

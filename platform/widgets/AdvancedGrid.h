@@ -102,7 +102,7 @@ public:
     // many it drew: 0 when the device could not be painted on (no printer, a file that cannot
     // be written). When the device writes the PDF file `pdfFile`, JPEG pictures go into it as
     // they are stored.
-    int paintPages(QPagedPaintDevice& device, const QString& pdfFile = {}) const;
+    int paintPages(QPagedPaintDevice& device, const QString& pdfFile = {}, QString* error = nullptr) const;
     // The grid as pages of any page layout, for printing and the preview.
     PageSource pages() const;
 

@@ -21,7 +21,7 @@
 
 #include <cmath>
 
-int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile)
+int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile, QString* error)
 {
     PdfFinisher finisher;
     PdfFinisher* file = pdfFile.isEmpty() ? nullptr : &finisher;
@@ -43,7 +43,7 @@ int printPages(QPagedPaintDevice& device, const PageSource& source, const QStrin
     }
     if (!painter.end())
         return 0;
-    return !file || finisher.finish(pdfFile) ? pages : 0;
+    return !file || finisher.finish(pdfFile, error) ? pages : 0;
 }
 
 QString pdfFileOf(const QPrinter& printer)

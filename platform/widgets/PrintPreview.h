@@ -31,7 +31,8 @@ struct PageSource {
 // ranges. When the device writes the PDF file `pdfFile`, the file is finished once written
 // (PdfFinisher). Answers how many pages it drew, 0 when the device could not be painted on or
 // the file could not be finished.
-int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile = {});
+int printPages(QPagedPaintDevice& device, const PageSource& source, const QString& pdfFile = {},
+               QString* error = nullptr);
 
 // The PDF file a printer writes ("print to file"), or empty text when it prints on paper.
 QString pdfFileOf(const QPrinter& printer);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QHash>
 #include <QSet>
+#include <QXmlStreamReader>
 
 #include <pugixml.hpp>
 
@@ -45,22 +46,6 @@ template <typename F> void forEachChild(const pugi::xml_node& parent, QLatin1Str
 }
 
 QString text(const char* s) { return QString::fromUtf8(s); }
-
-// The text of a shared or inline string: its own <t>, or the <t> of each run (phonetic
-// guides left out).
-QString stringItemText(const pugi::xml_node& item)
-{
-    QString out;
-    for (pugi::xml_node node = item.first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element)
-            continue;
-        if (localName(node) == QLatin1StringView("t"))
-            out += text(node.child_value());
-        else if (localName(node) == QLatin1StringView("r"))
-            out += text(child(node, QLatin1StringView("t")).child_value());
-    }
-    return out;
-}
 
 bool parse(const QByteArray& bytes, pugi::xml_document* doc)
 {
@@ -137,6 +122,15 @@ template <typename Visit> void forEachCell(const pugi::xml_node& sheetData, Visi
     });
 }
 
+QStringList sharedStrings(const QByteArray& xml);
+
+QString tooLargeReason(const QString& part)
+{
+    return QStringLiteral("工作簿太大：其中的“%1”解压后超过 %2 MB，不像一份名单")
+        .arg(part)
+        .arg(ZipPackage::maxPartBytes >> 20);
+}
+
 struct Package {
     ZipPackage zip;
     QString sheetName;
@@ -188,12 +182,15 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
         return false;
     }
 
-    pugi::xml_document strings;
-    if (const auto bytes = p->zip.read(targetOfType(rels, u"/sharedStrings", QStringLiteral("xl/sharedStrings.xml")));
-        bytes && parse(*bytes, &strings)) {
-        forEachChild(child(strings, QLatin1StringView("sst")), QLatin1StringView("si"),
-                     [&](const pugi::xml_node& si) { p->strings << stringItemText(si); });
+    const QString stringsPart = targetOfType(rels, u"/sharedStrings", QStringLiteral("xl/sharedStrings.xml"));
+    bool tooLarge = false;
+    const auto stringBytes = p->zip.read(stringsPart, &tooLarge);
+    if (tooLarge) {
+        *error = tooLargeReason(stringsPart);
+        return false;
     }
+    if (stringBytes)
+        p->strings = sharedStrings(*stringBytes);
     pugi::xml_document styles;
     if (const auto bytes = p->zip.read(targetOfType(rels, u"/styles", QStringLiteral("xl/styles.xml")));
         bytes && parse(*bytes, &styles)) {
@@ -211,39 +208,52 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
     return true;
 }
 
+std::optional<QByteArray> sheetBytes(const Package& p, QString* error)
+{
+    bool tooLarge = false;
+    const auto bytes = p.zip.read(p.sheetPart, &tooLarge);
+    if (!bytes || bytes->isEmpty()) {
+        *error = tooLarge ? tooLargeReason(p.sheetPart)
+                          : QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p.sheetName);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Package* p, pugi::xml_document* doc,
                QString* error)
 {
     if (!openPackage(file, sheetName, exact, p, error))
         return false;
-    const auto bytes = p->zip.read(p->sheetPart);
-    if (!bytes || !parse(*bytes, doc)) {
+    const auto bytes = sheetBytes(*p, error);
+    if (!bytes)
+        return false;
+    if (!parse(*bytes, doc)) {
         *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p->sheetName);
         return false;
     }
     return true;
 }
 
-QString cellText(const Package& p, const pugi::xml_node& cell)
+// What a cell shows, from its type ("t"), style ("s") and stored value (<v>), or the text of
+// its inline string.
+QString cellText(const Package& p, QStringView type, size_t style, const QString& value, const QString& inlineText)
 {
-    const QLatin1StringView type(cell.attribute("t").value());
-    const QString value = text(child(cell, QLatin1StringView("v")).child_value());
-    if (type == QLatin1StringView("s")) {
+    if (type == u"s") {
         bool ok = false;
         const int index = value.toInt(&ok);
         return ok ? p.strings.value(index) : QString();
     }
-    if (type == QLatin1StringView("inlineStr"))
-        return stringItemText(child(cell, QLatin1StringView("is")));
-    if (type == QLatin1StringView("str") || type == QLatin1StringView("e"))
+    if (type == u"inlineStr")
+        return inlineText;
+    if (type == u"str" || type == u"e")
         return value;
-    if (type == QLatin1StringView("b"))
+    if (type == u"b")
         return value.isEmpty() ? QString() : value == u"1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
 
-    const size_t style = size_t(cell.attribute("s").as_uint(0));
     QString format = style < p.cellFormats.size() ? p.cellFormats[style] : QString();
     double number;
-    if (type == QLatin1StringView("d")) {
+    if (type == u"d") {
         const QDateTime when = QDateTime::fromString(value, Qt::ISODate);
         if (!when.isValid())
             return value;
@@ -258,6 +268,92 @@ QString cellText(const Package& p, const pugi::xml_node& cell)
     return ok ? CellText::number(number, format, p.date1904) : value;
 }
 
+// The text of an inline string at its <is>: its own <t>, or the <t> of each run (phonetic
+// guides left out).
+QString inlineStringText(QXmlStreamReader& reader)
+{
+    QString out;
+    while (reader.readNextStartElement()) {
+        if (reader.name() == u"t") {
+            out += reader.readElementText(QXmlStreamReader::IncludeChildElements);
+        } else if (reader.name() == u"r") {
+            while (reader.readNextStartElement()) {
+                if (reader.name() == u"t")
+                    out += reader.readElementText(QXmlStreamReader::IncludeChildElements);
+                else
+                    reader.skipCurrentElement();
+            }
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    return out;
+}
+
+// The workbook's table of strings, read in one pass: a tree of it would take ten times its size.
+QStringList sharedStrings(const QByteArray& xml)
+{
+    QStringList strings;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == u"si")
+            strings << inlineStringText(reader);
+    }
+    return strings;
+}
+
+// The highest row a worksheet has; what lies beyond is no sheet's content and is not read.
+constexpr int sheetRows = 1 << 20;
+constexpr int sheetColumns = 1 << 14;
+
+// Reads the cells in one pass without building the part's tree, so a large roster costs
+// little more than its texts, and stops at the sheet's last row. Cells without a reference
+// are placed after the one before them, as readers do.
+bool readCells(const Package& p, const QByteArray& xml, WorksheetCells* sheet)
+{
+    QXmlStreamReader reader(xml);
+    int row = -1;
+    int column = -1;
+    bool inData = false;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement && reader.name() == u"sheetData")
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        if (name == u"sheetData") {
+            inData = true;
+        } else if (!inData) {
+            continue;
+        } else if (name == u"row") {
+            const int given = reader.attributes().value(QLatin1StringView("r")).toInt();
+            row = given > 0 ? given - 1 : row + 1;
+            column = -1;
+            if (row >= sheetRows)
+                break;
+        } else if (name == u"c") {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const int referenced = columnOf(attributes.value(QLatin1StringView("r")));
+            column = referenced >= 0 ? referenced : column + 1;
+            const QString type = attributes.value(QLatin1StringView("t")).toString();
+            const size_t style = attributes.value(QLatin1StringView("s")).toUInt();
+            QString value, inlineText;
+            while (reader.readNextStartElement()) {
+                if (reader.name() == u"v")
+                    value = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+                else if (reader.name() == u"is")
+                    inlineText = inlineStringText(reader);
+                else
+                    reader.skipCurrentElement();
+            }
+            if (row >= 0 && column >= 0 && column < sheetColumns)
+                sheet->set(row, column, cellText(p, type, style, value, inlineText));
+        }
+    }
+    return !reader.hasError();
+}
+
 } // namespace
 
 namespace XlsxFile {
@@ -265,16 +361,17 @@ namespace XlsxFile {
 bool readSheet(const QByteArray& file, const QString& preferred, WorksheetCells* sheet, QString* error)
 {
     Package p;
-    pugi::xml_document doc;
-    if (!openSheet(file, preferred, false, &p, &doc, error))
+    if (!openPackage(file, preferred, false, &p, error))
+        return false;
+    const auto bytes = sheetBytes(p, error);
+    if (!bytes)
         return false;
     sheet->sheetName = p.sheetName;
     sheet->rows.clear();
-    forEachCell(child(child(doc, QLatin1StringView("worksheet")), QLatin1StringView("sheetData")),
-                [&](int row, int column, const pugi::xml_node& cell) {
-                    if (row >= 0 && column >= 0 && row < (1 << 20) && column < (1 << 14))
-                        sheet->set(row, column, cellText(p, cell));
-                });
+    if (!readCells(p, *bytes, sheet)) {
+        *error = QStringLiteral("工作表“%1”已损坏，读不出内容").arg(p.sheetName);
+        return false;
+    }
     return true;
 }
 

@@ -38,8 +38,10 @@ bool ZipPackage::open(const QByteArray& bytes, QString* error)
     return archive != nullptr;
 }
 
-std::optional<QByteArray> ZipPackage::read(const QString& name) const
+std::optional<QByteArray> ZipPackage::read(const QString& name, bool* tooLarge) const
 {
+    if (tooLarge)
+        *tooLarge = false;
     if (!m_archive)
         return std::nullopt;
     const QByteArray key = name.toUtf8();
@@ -48,8 +50,14 @@ std::optional<QByteArray> ZipPackage::read(const QString& name) const
         index = zip_name_locate(m_archive.get(), key.constData(), ZIP_FL_NOCASE);
     zip_stat_t stat;
     if (index < 0 || zip_stat_index(m_archive.get(), zip_uint64_t(index), 0, &stat) != 0
-        || !(stat.valid & ZIP_STAT_SIZE) || stat.size > (zip_uint64_t(1) << 30))
+        || !(stat.valid & ZIP_STAT_SIZE))
         return std::nullopt;
+    // The inflated size the package declares is all that is ever read of a part.
+    if (stat.size > zip_uint64_t(maxPartBytes)) {
+        if (tooLarge)
+            *tooLarge = true;
+        return std::nullopt;
+    }
     zip_file_t* file = zip_fopen_index(m_archive.get(), zip_uint64_t(index), 0);
     if (!file)
         return std::nullopt;

@@ -19,8 +19,14 @@ public:
     ZipPackage(const ZipPackage&) = delete;
     ZipPackage& operator=(const ZipPackage&) = delete;
 
+    // No part of a roster comes near this once inflated; a larger one is a file made to
+    // exhaust memory (a few megabytes that inflate to gigabytes) and is not inflated at all.
+    static constexpr qint64 maxPartBytes = qint64(64) << 20;
+
     bool open(const QByteArray& bytes, QString* error);
-    std::optional<QByteArray> read(const QString& name) const;
+    // The part's bytes; nothing when it is missing or cannot be inflated, and when it would
+    // inflate beyond maxPartBytes (then *tooLarge is set).
+    std::optional<QByteArray> read(const QString& name, bool* tooLarge = nullptr) const;
     void replace(const QString& name, const QByteArray& bytes);
     bool save(QByteArray* result, QString* error);
 

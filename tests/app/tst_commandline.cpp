@@ -3,6 +3,9 @@
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
 
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -18,7 +21,7 @@ struct Result {
 };
 
 // Runs the real program as a script would, with no display at all.
-Result qinghe(const QStringList& arguments)
+Result run(const QString& program, const QStringList& arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
@@ -26,12 +29,32 @@ Result qinghe(const QStringList& arguments)
     environment.remove("QT_QPA_PLATFORM");
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QINGHE_EXECUTABLE), arguments);
+    process.start(program, arguments);
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
+
+// A photo that JPEG cannot make small, so a sheet of them is a file of some size.
+QByteArray noisyPhoto(int seed)
+{
+    QImage image(300, 400, QImage::Format_RGB32);
+    quint32 state = quint32(seed) * 2654435761u + 1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            image.setPixel(x, y, state >> 8);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 80);
+    return bytes;
+}
+
+Result qinghe(const QStringList& arguments) { return run(QStringLiteral(QINGHE_EXECUTABLE), arguments); }
 
 } // namespace
 
@@ -47,6 +70,11 @@ private slots:
     void nothingToPrintIsAnError_data();
     void nothingToPrintIsAnError();
     void unwritableFileIsAnError();
+    void fullDiskKeepsTheOldFile();
+    void cardOfNoSizeIsRefused_data();
+    void cardOfNoSizeIsRefused();
+    void unusableBackgroundIsReported();
+    void undecodablePhotoNamesTheStudent();
 };
 
 void CommandLineTest::helpListsTheCardsCommand()
@@ -154,13 +182,100 @@ void CommandLineTest::unwritableFileIsAnError()
     folder.addStudents({{"甲", "七(1)班", "1", {}}});
     const Result missingFolder = qinghe({"cards", "--pdf", "/nonexistent-folder/x.pdf"});
     QCOMPARE(missingFolder.exitCode, 1);
-    QVERIFY2(missingFolder.err.contains("无法写入 PDF 文件 /nonexistent-folder/x.pdf"), qPrintable(missingFolder.err));
+    QVERIFY2(missingFolder.err.contains("无法写入 PDF 文件 /nonexistent-folder/x.pdf：文件夹不存在"),
+             qPrintable(missingFolder.err));
 
     TestFolder noDatabase(false);
     QTemporaryDir dir;
     const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("打不开学生数据库"), qPrintable(result.err));
+}
+
+void CommandLineTest::fullDiskKeepsTheOldFile()
+{
+    TestFolder folder;
+    QList<TestFolder::Student> students;
+    for (int i = 0; i < 12; ++i)
+        students.append({QString("学生%1").arg(i), "七(1)班", QString::number(i), noisyPhoto(i)});
+    folder.addStudents(students);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("cards.pdf");
+    QCOMPARE(qinghe({"cards", "--pdf", file}).exitCode, 0);
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray old = written.readAll();
+    written.close();
+    QVERIFY(old.size() > 1024 * 1024);
+
+    // No file of the program may grow past half the old one, as on a disk that fills up on the way.
+    const Result result = run("/bin/sh", {"-c", QString("ulimit -f %1 && exec \"%2\" cards --pdf \"%3\"")
+                                                    .arg(old.size() / 2048)
+                                                    .arg(QStringLiteral(QINGHE_EXECUTABLE), file)});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QString("无法写入 PDF 文件 %1：文件太大").arg(file)), qPrintable(result.err));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cards.pdf"});
+}
+
+void CommandLineTest::cardOfNoSizeIsRefused_data()
+{
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<QString>("height");
+    QTest::newRow("no width") << "0" << "230";
+    QTest::newRow("no height") << "350" << "0";
+    QTest::newRow("negative") << "-5" << "-5";
+    QTest::newRow("not a number") << "宽" << "230";
+}
+
+void CommandLineTest::cardOfNoSizeIsRefused()
+{
+    QFETCH(QString, width);
+    QFETCH(QString, height);
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", {}}});
+    IniFile::write(folder.settingsFile(), u"sys", {{"证件宽度", width}, {"证件高度", height}});
+    QTemporaryDir dir;
+    const QString file = dir.filePath("x.pdf");
+    const Result result = qinghe({"cards", "--pdf", file});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("证件大小是"), qPrintable(result.err));
+    QVERIFY(!result.out.contains("已写出"));
+    QVERIFY(!QFile::exists(file));
+}
+
+void CommandLineTest::unusableBackgroundIsReported()
+{
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    QFile background(folder.path() + "/background");
+    QVERIFY(background.open(QIODevice::WriteOnly));
+    background.write(pngPromising(20000, 20000));
+    background.close();
+    QTemporaryDir dir;
+    const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.contains("背景图片“background”无法使用（图片太大"), qPrintable(result.err));
+}
+
+void CommandLineTest::undecodablePhotoNamesTheStudent()
+{
+    TestFolder folder;
+    QByteArray damaged = jpegBytes(300, 400);
+    damaged.truncate(damaged.size() / 3);
+    folder.addStudents({{"甲", "七(1)班", "1", QByteArray("\xFF\xD8\xFF\xE0 not the rest of a photo")},
+                        {"乙", "七(1)班", "2", damaged},
+                        {"丙", "七(1)班", "3", jpegBytes(30, 40)}});
+    QTemporaryDir dir;
+    const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.contains("qinghe cards：甲（七(1)班）的照片无法显示："), qPrintable(result.err));
+    QVERIFY(!result.err.contains("丙"));
+    // The image decoders' own complaints are not the user's business.
+    for (const char* english : {"JPEG", "Corrupt", "Premature", "libpng", "QImage"})
+        QVERIFY2(!result.err.contains(english), qPrintable(result.err));
+    QVERIFY(result.out.contains("已写出 3 张证件"));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -123,7 +123,9 @@ private slots:
     void savedTextsArePartOfTheBackgroundOnReopening();
 
     void chosenBackground();
-    void unreadableBackgroundClearsTheCanvas();
+    void refusedBackgroundKeepsTheSchoolsBackground_data();
+    void refusedBackgroundKeepsTheSchoolsBackground();
+    void storedBackgroundThatCannotBeShownIsKept();
     void resetKeepsTextsAndShowsTheStoredBackground();
     void resetReplacesAChosenBackground_data();
     void resetReplacesAChosenBackground();
@@ -561,17 +563,53 @@ void CardDesignerTest::chosenBackground()
     QVERIFY(coveredWith(Picture::decode(storedBackground()), Qt::green));
 }
 
-void CardDesignerTest::unreadableBackgroundClearsTheCanvas()
+void CardDesignerTest::refusedBackgroundKeepsTheSchoolsBackground_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such file") << "gone.jpg" << QByteArray() << "无法读取“gone.jpg”";
+    QTest::newRow("no picture") << "broken.png" << QByteArray("PK\x03\x04 not a picture") << "不是图片文件";
+    QTest::newRow("too large to decode") << "huge.png" << pngPromising(20000, 20000) << "图片太大";
+}
+
+void CardDesignerTest::refusedBackgroundKeepsTheSchoolsBackground()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QByteArray school = pngOf(Qt::blue);
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), school);
+    const QString file = QDir(m_folder->path()).filePath(name);
+    if (!bytes.isEmpty())
+        writeFile(file, bytes);
     open();
     const QImage shown = surface()->picture();
     click("按钮5"); // cancelled
     QCOMPARE(surface()->picture(), shown);
 
-    m_services->dialogs.pathAnswers.enqueue(QDir(m_folder->path()).filePath("gone.jpg"));
+    m_services->dialogs.pathAnswers.enqueue(file);
     click("按钮5");
-    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), Qt::white));
-    QVERIFY(coveredWith(surface()->picture(), Qt::white));
+    const QString message = m_services->dialogs.messages().value(0);
+    QVERIFY2(message.startsWith(reason), qPrintable(message));
+    QVERIFY(coveredWith(canvas()->takePicture(wholeCanvas), Qt::blue));
+    QVERIFY(coveredWith(surface()->picture(), Qt::blue));
+    m_window->close();
+    QCOMPARE(storedBackground(), school);
+}
+
+void CardDesignerTest::storedBackgroundThatCannotBeShownIsKept()
+{
+    const QByteArray stored = pngPromising(20000, 20000);
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), stored);
+    open();
+    m_window->close();
+    QCOMPARE(storedBackground(), stored);
+    // Designing the card again replaces it with what the canvas shows.
+    open();
+    addText();
+    m_window->close();
+    QVERIFY(!Picture::decode(storedBackground()).isNull());
 }
 
 void CardDesignerTest::resetKeepsTextsAndShowsTheStoredBackground()

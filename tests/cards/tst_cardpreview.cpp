@@ -83,6 +83,7 @@ private slots:
     void printsTheSheetToPdf();
     void cancelledPrintWritesNothing();
     void printPreviewShowsTheSameSheet();
+    void undecodablePhotoNamesTheStudent();
 
 private:
     std::unique_ptr<CardPreviewWindow> openWindow();
@@ -428,6 +429,26 @@ void CardPreviewTest::printPreviewShowsTheSameSheet()
     click("按钮2");
     QCOMPARE(m_services->dialogs.previewCount, 1);
     QCOMPARE(pdf::text(dir.filePath("preview.pdf")).count("学生"), 3);
+}
+
+void CardPreviewTest::undecodablePhotoNamesTheStudent()
+{
+    m_folder->addStudents({{"甲", "七(1)班", "1", QByteArray("\xFF\xD8\xFF\xE0 not the rest of a photo")},
+                           {"乙", "七(1)班", "2", jpegBytes(30, 40)},
+                           {"丙", "七(1)班", "3", QByteArray("GIF89a broken")}});
+    m_services->context.classList = {"七(1)班"};
+    m_window = openWindow();
+    QVERIFY2(title().startsWith("七(1)班的证件"), qPrintable(title()));
+    QVERIFY2(title().contains("2 名学生的照片无法显示，如甲（七(1)班）的照片无法显示："), qPrintable(title()));
+    const QString all = control<QLabel>(*m_window, "标签1")->toolTip();
+    QVERIFY(all.contains("丙（七(1)班）的照片无法显示"));
+    QVERIFY(!all.contains("乙"));
+    // Every card is on the sheet all the same.
+    QCOMPARE(cardCells(*grid()).size(), 3);
+
+    control<QLineEdit>(*m_window, "编辑框1")->setText("乙");
+    click("按钮4");
+    QCOMPARE(title(), QString("个人证件"));
 }
 
 QTEST_MAIN(CardPreviewTest)

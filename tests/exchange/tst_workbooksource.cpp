@@ -3,13 +3,17 @@
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
 #include "platform/workbook/CellText.h"
+#include "platform/workbook/ZipPackage.h"
 #include "tests/exchange/WorkbookCheck.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -40,6 +44,48 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A roster .xlsx whose only sheet holds the header and `rows` rows of students, then `tail`
+// (raw XML) before the end of its data.
+QByteArray rosterWorkbook(int rows, const QByteArray& tail = {})
+{
+    QByteArray sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet xmlns=\"http://schemas.openxmlformats."
+                       "org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c t=\"inlineStr\"><is><t>姓名</t></is>"
+                       "</c><c t=\"inlineStr\"><is><t>班级</t></is></c><c t=\"inlineStr\"><is><t>编号</t></is></c></row>";
+    for (int r = 2; r < rows + 2; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        sheet += "<row r=\"" + n + "\"><c t=\"str\"><v>学生" + n + "</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>" + n
+                 + "</v></c></row>";
+    }
+    sheet += tail + "</sheetData></worksheet>";
+    ZipPackage package;
+    QString error;
+    QByteArray result;
+    if (!package.open(contents(QINGHE_TEST_DATA "/three-rows.xlsx"), &error))
+        return {};
+    package.replace("xl/worksheets/sheet1.xml", sheet);
+    package.save(&result, &error);
+    return result;
+}
+
+struct Opened {
+    bool opened = false;
+    int rows = -1;
+    QString error;
+};
+
+Opened openRoster(const QString& path)
+{
+    DatabaseConnection workbook;
+    Opened result;
+    result.opened = workbook.openConnectionString(Roster::readConnection(path));
+    result.error = workbook.lastError();
+    Recordset roster;
+    roster.attach(workbook);
+    if (roster.open(Roster::wholeRoster))
+        result.rows = roster.recordCount();
+    return result;
+}
+
 } // namespace
 
 class WorkbookSourceTest : public QObject {
@@ -60,6 +106,8 @@ private slots:
     void unreadableSourcesFailSoftly();
     void numbersReadAsTheirCellShows_data();
     void numbersReadAsTheirCellShows();
+    void inflatingWorkbookRefusedWithinBounds();
+    void rowsBeyondTheSheetAreNotRead();
 };
 
 void WorkbookSourceTest::readsWorkbooksOfEveryWriter_data()
@@ -347,6 +395,63 @@ void WorkbookSourceTest::numbersReadAsTheirCellShows()
     QFETCH(QString, format);
     QFETCH(QString, text);
     QCOMPARE(CellText::number(value, format, false), text);
+}
+
+void WorkbookSourceTest::inflatingWorkbookRefusedWithinBounds()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("名单.xlsx");
+    {
+        // About 100 MB of rows once inflated, a megabyte or so as stored.
+        const QByteArray row = "<row><c t=\"str\"><v>学生</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>1</v></c></row>";
+        QByteArray padding;
+        padding.reserve(row.size() * 1'300'000);
+        for (int i = 0; i < 1'300'000; ++i)
+            padding += row;
+        const QByteArray bomb = rosterWorkbook(2, padding);
+        QVERIFY(bomb.size() < 4 * 1024 * 1024);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bomb);
+    }
+    // In a process of its own, so its peak is the refusal's.
+    const int code = runInChild([&path] {
+        const Opened result = openRoster(path);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const double cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                                  + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        const long peakMb = usage.ru_maxrss / 1024;
+        if (result.opened || !result.error.contains(QStringLiteral("工作簿太大")) || cpuSeconds > 3 || peakMb > 600) {
+            qWarning("opened %d in %.1f s of processor time, peak %ld MB: %s", int(result.opened), cpuSeconds, peakMb,
+                     qPrintable(result.error));
+            return false;
+        }
+        return true;
+    });
+    QCOMPARE(code, 0);
+}
+
+void WorkbookSourceTest::rowsBeyondTheSheetAreNotRead()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("名单.xlsx");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // Rows past the last one a sheet can have (1,048,576) are no sheet's content.
+    file.write(rosterWorkbook(3, "<row r=\"300\"><c t=\"str\"><v>末行</v></c></row>"
+                                 "<row r=\"1048577\"><c t=\"str\"><v>多余</v></c></row>"
+                                 "<row r=\"99999999\"><c t=\"str\"><v>多余</v></c></row>"));
+    file.close();
+    DatabaseConnection workbook;
+    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path)), qPrintable(workbook.lastError()));
+    Recordset roster;
+    roster.attach(workbook);
+    QVERIFY(roster.open(QStringLiteral("select * from [Sheet1$]")));
+    const QStringList names = column(roster, u"姓名");
+    QCOMPARE(names.mid(0, 3), QStringList({"学生2", "学生3", "学生4"}));
+    QCOMPARE(names.last(), QString("末行"));
+    QVERIFY(!names.contains("多余"));
 }
 
 QTEST_GUILESS_MAIN(WorkbookSourceTest)

@@ -2,10 +2,22 @@
 #include "platform/Gbk.h"
 #include "platform/IniFile.h"
 #include "platform/SettingText.h"
+#include "tests/support/ChildProcess.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 QByteArray readFile(const QString& path)
@@ -39,6 +51,11 @@ private slots:
     void integers_data();
     void integers();
     void flagsAndColours();
+    void endedWriterNeverDelaysTheNext_data();
+    void endedWriterNeverDelaysTheNext();
+    void liveWriterIsWaitedFor();
+    void fullDiskGivesTheTrueReason();
+    void unreadableFileIsLeftIntact();
 
 private:
     QTemporaryDir m_dir;
@@ -164,6 +181,169 @@ void IniFileTest::flagsAndColours()
     QCOMPARE(SettingText::toColor(u"16711680"), QColor(0, 0, 255));
     QCOMPARE(SettingText::fromColor(QColor(1, 2, 3)), QString::number(1 + 2 * 256 + 3 * 65536));
     QCOMPARE(SettingText::toColor(u"abc"), QColor(0, 0, 0));
+}
+
+
+
+namespace {
+
+// A process that takes the settings lock and then, once the lock is surely held, is killed.
+void killWhileHoldingLock(const QString& lockFile)
+{
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const pid_t holder = startChild([&] {
+        const int fd = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT, 0666);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            return false;
+        if (::write(ready[1], "x", 1) != 1)
+            return false;
+        for (;;)
+            ::pause();
+    });
+    char byte = 0;
+    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::kill(holder, SIGKILL);
+    QCOMPARE(waitForChild(holder), -1);
+}
+
+} // namespace
+
+void IniFileTest::endedWriterNeverDelaysTheNext_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("killed holding the lock") << "kill";
+    QTest::newRow("empty lock file left behind") << "empty";
+    QTest::newRow("killed writers at random moments") << "random";
+}
+
+void IniFileTest::endedWriterNeverDelaysTheNext()
+{
+    QFETCH(QString, how);
+    const QString lockFile = m_dir.filePath(".sys.ini.lock");
+    writeFile(m_path, "[sys]\n左边=16\n");
+    if (how == u"kill") {
+        killWhileHoldingLock(lockFile);
+    } else if (how == u"empty") {
+        writeFile(lockFile, {});
+    } else {
+        for (int round = 0; round < 20; ++round) {
+            const pid_t writer = startChild([this]() -> bool {
+                for (int i = 0;; i = (i + 1) % 1000)
+                    IniFile::write(m_path, u"sys", u"顶边", QString::number(i));
+            });
+            ::usleep(useconds_t(2000 + (round * 7919) % 15000));
+            ::kill(writer, SIGKILL);
+            waitForChild(writer);
+        }
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    QVERIFY2(IniFile::write(m_path, u"sys", u"左边", u"20", &error), qPrintable(error));
+    // A live writer holds the lock for milliseconds; waiting out a dead one took seconds.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(IniFile::readInteger(m_path, u"sys", u"左边", 0), 20);
+}
+
+void IniFileTest::liveWriterIsWaitedFor()
+{
+    const QByteArray lockFile = QFile::encodeName(m_dir.filePath(".sys.ini.lock"));
+    const int fd = ::open(lockFile.constData(), O_RDWR | O_CREAT, 0666);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX), 0);
+    // Another open of the file is another holder, as another program's would be.
+    QString error;
+    QVERIFY(!IniFile::write(m_path, u"sys", u"左边", u"1", &error));
+    QCOMPARE(error, QString("设置文件正被另一个程序写入，请稍后再试"));
+    QVERIFY(!QFile::exists(m_path));
+
+    ::close(fd);
+
+    // A writer that holds the lock a while is waited for.
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const pid_t holder = startChild([&] {
+        const int own = ::open(lockFile.constData(), O_RDWR);
+        if (own < 0 || ::flock(own, LOCK_EX) != 0 || ::write(ready[1], "x", 1) != 1)
+            return false;
+        ::usleep(300 * 1000);
+        return true;
+    });
+    char byte = 0;
+    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+    ::close(ready[0]);
+    ::close(ready[1]);
+    QVERIFY2(IniFile::write(m_path, u"sys", u"左边", u"2", &error), qPrintable(error));
+    QCOMPARE(waitForChild(holder), 0);
+    QCOMPARE(IniFile::readInteger(m_path, u"sys", u"左边", 0), 2);
+}
+
+void IniFileTest::fullDiskGivesTheTrueReason()
+{
+    const QString folder = m_dir.filePath("small");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + "/sys.ini";
+    const QByteArray old = gbk::encode(u"[sys]\r\n左边=16\r\n");
+    const int code = runInChild([&] {
+        // A disk of its own, seen only by this child and gone with it.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") != 0)
+            return false;
+        writeFile(path, old);
+        QFile filler(folder + "/filler");
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        QString error;
+        const bool written = IniFile::write(path, u"sys", u"左边", u"20", &error);
+        const bool intact = readFile(path) == old;
+        if (written || !intact || error != QStringLiteral("无法写入“sys.ini”：磁盘已满")) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        return true;
+    });
+    if (code == 1 && ::geteuid() != 0)
+        QSKIP("mounting a small disk needs root");
+    QCOMPARE(code, 0);
+}
+
+void IniFileTest::unreadableFileIsLeftIntact()
+{
+    const QByteArray old = "[sys]\n左边=16\n[姓名设置]\n字体名称=黑体\n";
+    writeFile(m_path, old);
+    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0600) == 0);
+    QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0777) == 0);
+    // As root the file is another user's, as a run under sudo leaves it; otherwise it is
+    // the test's own file with reading taken away.
+    const auto write = [this] {
+        QString error;
+        const bool written = IniFile::write(m_path, u"sys", u"左边", u"20", &error);
+        if (written || error != QStringLiteral("无法读取“sys.ini”：没有读取这个文件的权限")) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        return true;
+    };
+    int code = 0;
+    if (::geteuid() == 0) {
+        code = runWithoutPrivileges(write);
+    } else {
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0200) == 0);
+        code = write() ? 0 : 1;
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0600) == 0);
+    }
+    QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0700) == 0);
+    QCOMPARE(code, 0);
+    QCOMPARE(readFile(m_path), old);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
 }
 
 QTEST_GUILESS_MAIN(IniFileTest)

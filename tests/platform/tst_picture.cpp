@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Picture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QTest>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -19,6 +22,34 @@ QByteArray encoded(const QImage& image, const char* format)
     return bytes;
 }
 
+QByteArray progressiveJpeg(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    return bytes;
+}
+
+// A small progressive JPEG whose frame header declares `side` × `side` pixels, as a file made
+// to exhaust memory does: its data is only enough for a thumbnail.
+QByteArray progressiveBomb(int side, QImage::Format format)
+{
+    QImage small(64, 64, format);
+    small.fill(Qt::gray);
+    QByteArray bytes = progressiveJpeg(small);
+    const qsizetype frame = bytes.indexOf("\xFF\xC2");
+    if (frame < 0)
+        return {};
+    bytes[frame + 5] = char(side >> 8);
+    bytes[frame + 6] = char(side & 0xFF);
+    bytes[frame + 7] = char(side >> 8);
+    bytes[frame + 8] = char(side & 0xFF);
+    return bytes;
+}
+
 } // namespace
 
 class PictureTest : public QObject {
@@ -30,6 +61,9 @@ private slots:
     void phonePhotoOf48MegapixelsLoads();
     void bombIsRefusedFromItsHeader();
     void bytesThatAreNoPicture();
+    void progressiveJpegWithinTheBudget_data();
+    void progressiveJpegWithinTheBudget();
+    void progressiveBombRefusedQuicklyInLittleMemory();
 };
 
 void PictureTest::decodesAtTheSizeItIsDrawn_data()
@@ -92,6 +126,58 @@ void PictureTest::bytesThatAreNoPicture()
     QCOMPARE(error, QString("不是图片文件"));
     QVERIFY(Picture::decode({}, {}, &error).isNull());
     QVERIFY(!Picture::sizeOf("plain text").isValid());
+}
+
+void PictureTest::progressiveJpegWithinTheBudget_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("refused");
+    QImage photo(1600, 1200, QImage::Format_RGB32);
+    photo.fill(QColor(30, 90, 200));
+    QTest::newRow("colour photo") << progressiveJpeg(photo) << false;
+    QTest::newRow("colour, 14100 square") << progressiveBomb(14100, QImage::Format_RGB32) << true;
+    // One component still needs 14100 × 14100 × 2 bytes of coefficients, about 400 MB.
+    QTest::newRow("grey, 14100 square") << progressiveBomb(14100, QImage::Format_Grayscale8) << true;
+}
+
+void PictureTest::progressiveJpegWithinTheBudget()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, refused);
+    QVERIFY(!bytes.isEmpty());
+    QString error;
+    // Asked small: the decoder would still hold every coefficient of the whole picture.
+    const QImage image = Picture::decode(bytes, QSize(400, 260), &error);
+    QCOMPARE(image.isNull(), refused);
+    QCOMPARE(error.startsWith(u"图片太大"), refused);
+    if (!refused)
+        QVERIFY(qAbs(image.pixelColor(10, 10).blue() - 200) < 8);
+}
+
+void PictureTest::progressiveBombRefusedQuicklyInLittleMemory()
+{
+    const QByteArray bomb = progressiveBomb(14100, QImage::Format_RGB32);
+    QVERIFY(bomb.size() < 40 * 1024);
+    // In a process of its own, so the peak is the refusal's and nobody else's.
+    const int code = runInChild([&bomb] {
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        for (int i = 0; i < 3; ++i) {
+            if (!Picture::decode(bomb, QSize(128, 160)).isNull())
+                return false;
+        }
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+        const double cpuMs = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
+        const long peakMb = after.ru_maxrss / 1024;
+        if (cpuMs > 200 || peakMb > 300) {
+            qWarning("three refusals took %.0f ms of processor time and a peak of %ld MB", cpuMs, peakMb);
+            return false;
+        }
+        return true;
+    });
+    QCOMPARE(code, 0);
 }
 
 QTEST_GUILESS_MAIN(PictureTest)

@@ -26,9 +26,12 @@ void writePlain(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
+// What a write leaves beside its file; the settings writers' lock file stays by design.
 QStringList folderEntries(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    entries.removeAll(QStringLiteral(".sys.ini.lock"));
+    return entries;
 }
 
 // The pid of a process that has certainly ended.
