@@ -4,6 +4,7 @@
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
 #include "exchange/AccessImport.h"
+#include "platform/ArchiveCopy.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/Fonts.h"
 #include "platform/Picture.h"
@@ -234,6 +235,23 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     for (const QString& table : result.skippedTables)
         out << "表“" << table << "”现有数据库里已有，没有导入\n";
     out << "数据库：" << archive << '\n';
+// `archive copy FROM TO`: a file path or a postgresql:// address on either side.
+int runArchive(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    if (args.size() != 4 || args[1] != u"copy") {
+        err << "用法：qinghe archive copy 从哪里 到哪里（数据库文件或 postgresql:// 地址）\n";
+        return 2;
+    }
+    ArchiveCopy::Counts counts;
+    QString error;
+    if (!ArchiveCopy::copy(args[2], args[3], &counts, &error)) {
+        err << "qinghe archive copy：没有复制：" << error << '\n';
+        return 1;
+    }
+    QStringList parts;
+    for (const auto& [table, rows] : counts)
+        parts << QStringLiteral("%1 %2 条").arg(table).arg(rows);
+    out << "已复制到 " << args[3] << "：" << parts.join(QStringLiteral("，")) << '\n';
     return 0;
 }
 
@@ -250,23 +268,30 @@ bool wantsCommandLine(int argc, char* argv[])
 
 QString usage()
 {
-    return QStringLiteral("用法：\n"
-                          "  qinghe                 打开青禾名录主窗口\n"
-                          "  qinghe cards [--class 班级] --pdf 文件\n"
-                          "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
-                          "                         写成 PDF 文件，不打开窗口\n"
-                          "  qinghe import-access 文件 [--append]\n"
-                          "                         把 Windows 上的 Access 学生数据库（学生信息.mdb）转换成\n"
-                          "                         本程序的数据库 DB/学生信息.mdb；已有学生时要加 --append，\n"
-                          "                         学生加在后面，班级和密码不变\n"
-                          "  qinghe import-access 文件 --copy-to 新文件\n"
-                          "                         把任何 Access 数据库的全部表复制到一个新的 SQLite 文件\n"
-                          "  qinghe --help          显示本说明\n"
-                          "  qinghe --version       显示版本\n"
-                          "\n"
-                          "环境变量：\n"
-                          "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
-                          "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n");
+    return QStringLiteral(
+        "用法：\n"
+        "  qinghe                 打开青禾名录主窗口\n"
+        "  qinghe cards [--class 班级] --pdf 文件\n"
+        "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
+        "                         写成 PDF 文件，不打开窗口\n"
+        "  qinghe archive copy 从哪里 到哪里\n"
+        "                         把整个数据库复制到另一处：数据库文件或\n"
+        "                         postgresql://主机/数据库名 的服务器数据库，\n"
+        "                         目标里不能已有记录\n"
+        "  qinghe import-access 文件 [--append]\n"
+        "                         把 Windows 上的 Access 学生数据库（学生信息.mdb）转换成\n"
+        "                         本程序的数据库 DB/学生信息.mdb；已有学生时要加 --append，\n"
+        "                         学生加在后面，班级和密码不变\n"
+        "  qinghe import-access 文件 --copy-to 新文件\n"
+        "                         把任何 Access 数据库的全部表复制到一个新的 SQLite 文件\n"
+        "  qinghe --help          显示本说明\n"
+        "  qinghe --version       显示版本\n"
+        "\n"
+        "环境变量：\n"
+        "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
+        "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n"
+        "  QINGHE_DATABASE        使用服务器上的数据库（postgresql://主机/数据库名），\n"
+        "                         优先于 sys.ini 的“数据库”；密码写在 ~/.pgpass\n");
 }
 
 int run(int argc, char* argv[])
@@ -285,6 +310,8 @@ int run(int argc, char* argv[])
     }
     if (command == u"import-access")
         return importAccess(args, out, err);
+    if (command == u"archive")
+        return runArchive(args, out, err);
     if (command == u"--version") {
         out << "qinghe " << QStringLiteral(QINGHE_VERSION) << '\n';
         return 0;

@@ -17,6 +17,17 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
     , m_window(window)
 {
     const QString file = context.databaseFile();
+    if (database.isServer()) {
+        // A server looks after its own pages. One that cannot be reached is said once; every
+        // action tries it again and says why it cannot.
+        const QString reason = database.lastError();
+        QTimer::singleShot(0, this, [this, opened, reason] {
+            if (!opened)
+                report(reason, false);
+            emit finished();
+        });
+        return;
+    }
     if (!opened) {
         // A missing archive is the empty start of a new folder, not a fault.
         const QString reason = database.lastError();

@@ -5,6 +5,7 @@
 
 #include "exchange/DatabaseBackup.h"
 #include "exchange/ListExport.h"
+#include "platform/ArchiveLocation.h"
 #include "platform/SpreadsheetApp.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AppContext.h"
@@ -28,6 +29,63 @@ DatabaseAdminWindow::DatabaseAdminWindow(AppContext& context, QWidget* parent)
     connect(m_ui->按钮1, &QPushButton::clicked, this, &DatabaseAdminWindow::exportToSpreadsheet);
     connect(m_ui->按钮2, &QPushButton::clicked, this, &DatabaseAdminWindow::rebuildDatabase);
     connect(m_ui->按钮3, &QPushButton::clicked, this, &DatabaseAdminWindow::changePassword);
+    connect(m_ui->按钮4, &QPushButton::clicked, this, &DatabaseAdminWindow::chooseArchive);
+    showArchive();
+}
+
+void DatabaseAdminWindow::showArchive()
+{
+    const QString location = m_database.isServer() || !m_database.location().isEmpty()
+                                 ? m_database.location()
+                                 : m_context.databaseFile();
+    m_ui->标签6->setText(
+        (m_database.isServer() ? QStringLiteral("数据库（服务器）：") : QStringLiteral("数据库（文件）："))
+        + QDir::toNativeSeparators(location));
+    m_ui->标签6->setToolTip(m_ui->标签6->text());
+}
+
+// A server is taken only once a connection to it finds the archive's tables there, so a
+// mistyped address never leaves every window without its data.
+void DatabaseAdminWindow::chooseArchive()
+{
+    if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("密码："), windowTitle())))
+        return;
+    const auto entry =
+        m_context.dialogs.input(this,
+                                QStringLiteral("数据库服务器地址（postgresql://主机/数据库名，密码写在 "
+                                               "~/.pgpass 里）\n留空则使用DB目录下的数据库文件"),
+                                windowTitle(), ArchiveLocation::configuredServer(m_context.appFolder));
+    if (!entry)
+        return;
+    const QString uri = entry->trimmed();
+    QString error;
+    if (!uri.isEmpty()) {
+        if (!ArchiveLocation::isServerAddress(uri) || ArchiveLocation::carriesPassword(uri)) {
+            ArchiveLocation::setServer(m_context.appFolder, uri, &error);
+            tell(QStringLiteral("没有更换数据库：") + error);
+            return;
+        }
+        DatabaseConnection test;
+        if (!test.openLocation(uri, QStringLiteral("学生"))) {
+            tell(QStringLiteral("没有更换数据库：") + test.lastError()
+                 + (test.lastError().contains(u"学生")
+                        ? QStringLiteral("\n请先用 qinghe-initdb --server 建立数据表，"
+                                         "或用 qinghe archive copy 把数据库复制过去。")
+                        : QString()));
+            return;
+        }
+    }
+    if (!ArchiveLocation::setServer(m_context.appFolder, uri, &error)) {
+        tell(QStringLiteral("没有更换数据库：") + error);
+        return;
+    }
+    QString text = uri.isEmpty() ? QStringLiteral("已改用数据库文件：")
+                                       + QDir::toNativeSeparators(m_context.databaseFile())
+                                 : QStringLiteral("连接成功，已改用服务器数据库：") + uri;
+    text += QStringLiteral("\n重新启动程序后，所有窗口和网页服务器都使用它。");
+    if (!qEnvironmentVariableIsEmpty("QINGHE_DATABASE"))
+        text += QStringLiteral("\n注意：环境变量 QINGHE_DATABASE 已设置，它优先于这里的设置。");
+    tell(text);
 }
 
 DatabaseAdminWindow::~DatabaseAdminWindow() = default;

@@ -14,8 +14,9 @@ namespace Ui {
 class DatabaseAdminWindow;
 }
 
-// Export of every record to a spreadsheet, rebuilding the student table, and the
-// administrator password that guards the rebuild.
+// Export of every record to a spreadsheet, rebuilding the student table, the administrator
+// password that guards the rebuild, and which archive the program uses: the file in DB or a
+// database on a server.
 class DatabaseAdminWindow : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +27,8 @@ private:
     void exportToSpreadsheet();
     void rebuildDatabase();
     void changePassword();
+    void chooseArchive();
+    void showArchive();
     bool passwordAccepted(const std::optional<QString>& entry);
     void tell(const QString& text);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/DatabaseBackup.h"
 
+#include "platform/ArchiveCopy.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/SafeFile.h"
 #include "platform/SqlText.h"
@@ -25,6 +26,11 @@ bool DatabaseBackup::write(DatabaseConnection& database, const QString& backupFi
     return SafeFile::writeWith(
         backupFile,
         [&database](const QString& temporary, QString* reason) {
+            // An archive on a server is kept as an archive file, which the program can open.
+            if (database.isServer()) {
+                ArchiveCopy::Counts counts;
+                return ArchiveCopy::copy(database.location(), temporary, &counts, reason);
+            }
             // VACUUM INTO reads one snapshot of the database, whoever writes meanwhile.
             if (database.execute(QStringLiteral("VACUUM INTO '") + sqlQuoted(temporary) + u'\''))
                 return true;

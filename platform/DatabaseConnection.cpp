@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/DatabaseConnection.h"
 
+#include "platform/ArchiveLocation.h"
 #include "platform/DatabaseSession.h"
 #include "platform/JetDatabase.h"
+#include "platform/PostgresSession.h"
 #include "platform/WorkbookSource.h"
 
 #include <QFile>
@@ -51,7 +53,7 @@ QString describeSqliteError(int code, const char* message)
     }
 }
 
-void DatabaseSession::close()
+void SqliteSession::close()
 {
     if (db) {
         sqlite3_close_v2(db);
@@ -63,26 +65,20 @@ void DatabaseSession::close()
     afterChange = nullptr;
 }
 
-QString DatabaseSession::describe(int code)
+QString SqliteSession::describe(int code)
 {
     if (isDamageCode(code) && damage.isEmpty())
         damage = damagedReason;
     return describeSqliteError(code, db ? sqlite3_errmsg(db) : nullptr);
 }
 
-bool DatabaseSession::fail(int code)
+bool SqliteSession::fail(int code)
 {
     lastError = describe(code);
     return false;
 }
 
-bool DatabaseSession::fail(const QString& message)
-{
-    lastError = message;
-    return false;
-}
-
-bool DatabaseSession::mayWrite()
+bool SqliteSession::mayWrite()
 {
     if (!db)
         return fail(closedReason);
@@ -98,7 +94,7 @@ bool DatabaseSession::mayWrite()
     return true;
 }
 
-void DatabaseSession::endWait()
+void SqliteSession::endWait()
 {
     if (waiting) {
         waiting = false;
@@ -107,7 +103,9 @@ void DatabaseSession::endWait()
     }
 }
 
-bool DatabaseSession::exec(const QString& sql)
+bool SqliteSession::execute(const QString& sql) { return mayWrite() && exec(translateTableStatement(sql)); }
+
+bool SqliteSession::exec(const QString& sql)
 {
     if (!db)
         return fail(closedReason);
@@ -116,7 +114,7 @@ bool DatabaseSession::exec(const QString& sql)
     return rc == SQLITE_OK || fail(rc);
 }
 
-Statement::Statement(DatabaseSession& session, const QString& sql)
+Statement::Statement(SqliteSession& session, const QString& sql)
     : m_session(&session)
 {
     if (!session.db) {
@@ -214,7 +212,7 @@ int waitForLock(void* data, int count)
         waited += (count - steps) * delay;
     if (waited + delay > lockTimeoutMs)
         return 0;
-    auto* session = static_cast<DatabaseSession*>(data);
+    auto* session = static_cast<SqliteSession*>(data);
     if (!session->waiting) {
         session->waiting = true;
         if (session->lockWait)
@@ -261,17 +259,67 @@ bool canWrite(const QString& path)
 } // namespace
 
 DatabaseConnection::DatabaseConnection()
-    : m_session(std::make_shared<DatabaseSession>())
+    : m_session(std::make_shared<SqliteSession>())
 {
 }
 
-DatabaseConnection::~DatabaseConnection() = default;
+std::shared_ptr<DatabaseSession> DatabaseConnection::session() const
+{
+    if (m_server)
+        return m_server;
+    return m_session;
+}
+
+bool DatabaseConnection::isServerLocation(const QString& location)
+{
+    return ArchiveLocation::isServerAddress(location);
+}
+
+bool DatabaseConnection::openLocation(const QString& location, const QString& requiredTable)
+{
+    if (isServerLocation(location))
+        return openServer(location.trimmed(), requiredTable);
+    return openFile(location, requiredTable);
+}
 
 bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*password*/,
                                           const QString& requiredTable)
 {
+    if (const QString server = ArchiveLocation::serverFor(path); !server.isEmpty())
+        return openServer(server, requiredTable);
+    return openFile(path, requiredTable);
+}
+
+bool DatabaseConnection::openServer(const QString& uri, const QString& requiredTable)
+{
     close();
-    DatabaseSession& s = *m_session;
+    auto server = std::make_shared<PostgresSession>();
+    m_server = server;
+    if (!server->connect(uri))
+        return false;
+    if (!requiredTable.isEmpty() && !server->tables().contains(requiredTable, Qt::CaseInsensitive)) {
+        const QString reason = QStringLiteral("数据库里没有“%1”表").arg(requiredTable);
+        server->close();
+        server->closedReason = reason;
+        return server->fail(reason);
+    }
+    return true;
+}
+
+QString DatabaseConnection::location() const { return session()->location(); }
+
+bool DatabaseConnection::isServer() const { return m_server != nullptr; }
+
+QStringList DatabaseConnection::tables() const { return session()->tables(); }
+
+DatabaseConnection::~DatabaseConnection() = default;
+
+bool DatabaseConnection::openFile(const QString& path, const QString& requiredTable)
+{
+    close();
+    m_server.reset();
+    SqliteSession& s = *m_session;
+    s.path = path;
     const auto refuse = [&s](const QString& reason) {
         s.close();
         s.closedReason = reason;
@@ -329,6 +377,7 @@ bool DatabaseConnection::openDatabaseFile(const QString& path, const QString& /*
 bool DatabaseConnection::createInMemory()
 {
     close();
+    m_server.reset();
     const int rc = sqlite3_open_v2(":memory:", &m_session->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         m_session->fail(rc);
@@ -359,11 +408,11 @@ QByteArray DatabaseConnection::fileBytes() const
 
 bool DatabaseConnection::isReadOnly() const { return m_session->db && m_session->readOnly; }
 
-bool DatabaseConnection::isDamaged() const { return !m_session->damage.isEmpty(); }
+bool DatabaseConnection::isDamaged() const { return !session()->damage.isEmpty(); }
 
 void DatabaseConnection::markDamaged(const QString& reason)
 {
-    m_session->damage = reason.isEmpty() ? damagedReason : reason;
+    session()->damage = reason.isEmpty() ? damagedReason : reason;
 }
 
 void DatabaseConnection::setLockWaitHandler(std::function<void(bool waiting)> handler)
@@ -378,7 +427,7 @@ bool DatabaseConnection::fileHoldsData(const QString& path)
         return false;
     if (!info.isFile())
         return true;
-    DatabaseSession s;
+    SqliteSession s;
     if (sqlite3_open_v2(fileUri(path, "?mode=ro").constData(), &s.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
                         nullptr)
         != SQLITE_OK)
@@ -391,7 +440,7 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
 {
     if (const QString refusal = fileRefusal(path); !refusal.isEmpty())
         return refusal;
-    DatabaseSession s;
+    SqliteSession s;
     int rc = SQLITE_OK;
     QStringList findings;
     for (const char* parameters : {"?mode=ro", "?mode=ro&immutable=1"}) {
@@ -426,76 +475,33 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
 bool DatabaseConnection::openConnectionString(const QString& connectionString)
 {
     close();
+    m_server.reset();
     if (WorkbookSource::open(*m_session, connectionString))
         return true;
     m_session->closedReason = m_session->lastError; // what later calls on it say
     return false;
 }
 
-bool DatabaseConnection::execute(const QString& sql)
-{
-    return m_session->mayWrite() && m_session->exec(translateTableStatement(sql));
-}
+bool DatabaseConnection::execute(const QString& sql) { return session()->execute(sql); }
 
 void DatabaseConnection::close()
 {
+    if (m_server)
+        m_server->close();
     if (m_session->db)
         m_session->closedReason = QStringLiteral("数据库已关闭");
     m_session->close();
 }
 
-bool DatabaseConnection::isOpen() const { return m_session->db != nullptr; }
+bool DatabaseConnection::isOpen() const { return session()->isOpen(); }
 
-QString DatabaseConnection::lastError() const { return m_session->lastError; }
+QString DatabaseConnection::lastError() const { return session()->lastError; }
 
-namespace {
+bool DatabaseConnection::beginTransaction() { return session()->begin(); }
 
-constexpr int autoCheckpointPages = 1000; // SQLite's own default
+bool DatabaseConnection::commitTransaction() { return session()->commit(); }
 
-// Copies the write-ahead log into the database file on a connection of its own, so a large
-// commit does not keep the window waiting for it. Readers and writers go on meanwhile.
-void checkpointInBackground(const QByteArray& file)
-{
-    QThreadPool::globalInstance()->start([file] {
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 5000);
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        }
-        sqlite3_close(db);
-    });
-}
-
-} // namespace
-
-bool DatabaseConnection::beginTransaction()
-{
-    if (!m_session->mayWrite() || !m_session->exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
-    // A transaction may rewrite a whole school's photos; the commit must not also copy them
-    // all into the database file before it returns.
-    sqlite3_wal_autocheckpoint(m_session->db, 0);
-    return true;
-}
-
-bool DatabaseConnection::commitTransaction()
-{
-    const bool committed = m_session->exec(QStringLiteral("COMMIT"));
-    if (m_session->db) {
-        sqlite3_wal_autocheckpoint(m_session->db, autoCheckpointPages);
-        if (committed)
-            checkpointInBackground(QByteArray(sqlite3_db_filename(m_session->db, "main")));
-    }
-    return committed;
-}
-
-void DatabaseConnection::rollbackTransaction()
-{
-    if (m_session->db && !sqlite3_get_autocommit(m_session->db))
-        sqlite3_exec(m_session->db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (m_session->db)
-        sqlite3_wal_autocheckpoint(m_session->db, autoCheckpointPages);
-}
+void DatabaseConnection::rollbackTransaction() { session()->rollback(); }
 
 DatabaseTransaction::DatabaseTransaction(DatabaseConnection& connection)
     : m_connection(connection)

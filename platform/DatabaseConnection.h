@@ -2,16 +2,19 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 
-struct DatabaseSession;
+class DatabaseSession;
+class PostgresSession;
+class SqliteSession;
 
-// One window's connection to the student database (an SQLite 3 file) or to another data
-// source. Nothing here throws or ends the program: every operation answers whether it
-// worked and keeps the reason of the last failure in lastError().
+// One window's connection to the student archive (an SQLite 3 file or a database on a
+// PostgreSQL server) or to another data source. Nothing here throws or ends the program: every operation
+// answers whether it worked and keeps the reason of the last failure in lastError().
 class DatabaseConnection {
 public:
     DatabaseConnection();
@@ -25,7 +28,17 @@ public:
     // cannot be written is opened read-only, so a CD or a shared folder still lists its
     // students, and every write then says why it cannot. The password of the original file
     // format has no meaning for SQLite and is ignored.
+    //
+    // The archive of a program folder (DB/学生信息.mdb) may live on a server instead: where
+    // QINGHE_DATABASE or sys.ini says so, that server's database is opened in its place.
     bool openDatabaseFile(const QString& path, const QString& password = {}, const QString& requiredTable = {});
+    // Exactly the archive at `location`: a file path, or a postgresql:// address.
+    bool openLocation(const QString& location, const QString& requiredTable = {});
+    static bool isServerLocation(const QString& location);
+    // Where the open archive is: its file or its server address.
+    QString location() const;
+    bool isServer() const;
+    QStringList tables() const;
     bool openConnectionString(const QString& connectionString);
     // A new, empty database in memory, written to a file whole from fileBytes: the set-up
     // tool builds the archive this way, so no half-made file is ever seen under its name.
@@ -68,7 +81,12 @@ public:
 private:
     friend class Recordset;
     friend class TableWriter;
-    std::shared_ptr<DatabaseSession> m_session;
+    std::shared_ptr<DatabaseSession> session() const;
+    bool openServer(const QString& uri, const QString& requiredTable);
+    bool openFile(const QString& path, const QString& requiredTable);
+
+    std::shared_ptr<SqliteSession> m_session;
+    std::shared_ptr<PostgresSession> m_server; // set while the archive is on a server
 };
 
 // Commits on commit(); rolls back when it goes out of scope before that.

@@ -1,53 +1,134 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ResultRows.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include <sqlite3.h>
 
-// The open SQLite handle shared by a connection and the recordsets attached to it. A
-// recordset keeps only a weak reference, so a closed or destroyed connection makes its
-// recordsets fail softly instead of using a dangling handle.
-struct DatabaseSession {
-    sqlite3* db = nullptr;
+// The open archive shared by a connection and the recordsets attached to it: one
+// implementation per back end (an SQLite file, a PostgreSQL server). A recordset keeps only a
+// weak reference, so a closed or destroyed connection makes its recordsets fail softly.
+// Every call that fails answers so and leaves the reason in lastError.
+class DatabaseSession {
+public:
+    DatabaseSession() = default;
+    DatabaseSession(const DatabaseSession&) = delete;
+    DatabaseSession& operator=(const DatabaseSession&) = delete;
+    virtual ~DatabaseSession() = default;
+
     QString lastError;
-    // Why there is no handle: the reason the open failed, so later calls say it too.
+    // Why there is no connection: the reason the open failed, so later calls say it too.
     QString closedReason = QStringLiteral("数据库未打开");
-    // Set once SQLite found the file damaged: nothing more is written into it.
+    // Set once the archive was found damaged: nothing more is written into it.
     QString damage;
+
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+    virtual QString location() const = 0;
+    virtual bool isServer() const = 0;
+    // False, with the reason, when nothing may be written.
+    virtual bool mayWrite() = 0;
+    // A statement that returns no rows, in the words of the original format.
+    virtual bool execute(const QString& sql) = 0;
+    virtual QStringList tables() = 0;
+
+    // "select * from <table><rest>": false when it is not a table that can be written back.
+    virtual bool openTable(const QString& table, const QString& rest, ResultRows& rows) = 0;
+    // Any other query, read whole and read-only.
+    virtual bool openQuery(const QString& sql, ResultRows& rows) = 0;
+    virtual void readDeferred(ResultRows&, qsizetype /*row*/) {}
+    // One row of an updatable result, as openTable gives it; nothing when it is gone.
+    virtual std::optional<std::vector<QVariant>> fetchRow(const ResultRows& rows, qint64 key) = 0;
+    virtual std::optional<QByteArray> readBytes(const ResultRows& rows, int column, qint64 key) = 0;
+    // The new row's key.
+    virtual std::optional<qint64> insert(const ResultRows& rows,
+                                         const std::vector<std::pair<int, QVariant>>& values) = 0;
+    // How many rows changed; -1 on failure.
+    virtual int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+                       qint64 key) = 0;
+    virtual bool remove(const ResultRows& rows, qint64 key) = 0;
+
+    // A run of new records stored together: a savepoint, or a transaction of its own when
+    // none is open. endRun keeps or drops what the run stored.
+    virtual bool beginRun(const QString& name) = 0;
+    virtual bool endRun(const QString& name, bool keep) = 0;
+    virtual bool begin() = 0;
+    virtual bool commit() = 0;
+    virtual void rollback() = 0;
+
+    bool fail(const QString& message)
+    {
+        lastError = message;
+        return false;
+    }
+};
+
+// The SQLite handle of a file archive or of a workbook loaded into memory.
+class SqliteSession final : public DatabaseSession {
+public:
+    ~SqliteSession() override { close(); }
+
+    sqlite3* db = nullptr;
+    QString path;
     bool readOnly = false;
     bool walChecked = false; // WAL is switched on at the first write, never by opening
     std::function<void(bool waiting)> lockWait;
     bool waiting = false;
     // Set by a source whose data lives outside SQLite (a workbook): run after each committed
     // change so that the change reaches that file too. False, with lastError, when it did not.
-    std::function<bool(DatabaseSession&)> afterChange;
+    std::function<bool(SqliteSession&)> afterChange;
 
-    DatabaseSession() = default;
-    DatabaseSession(const DatabaseSession&) = delete;
-    DatabaseSession& operator=(const DatabaseSession&) = delete;
-    ~DatabaseSession() { close(); }
+    bool isOpen() const override { return db != nullptr; }
+    void close() override;
+    QString location() const override { return path; }
+    bool isServer() const override { return false; }
+    bool mayWrite() override;
+    bool execute(const QString& sql) override;
+    QStringList tables() override;
 
-    void close();
+    bool openTable(const QString& table, const QString& rest, ResultRows& rows) override;
+    bool openQuery(const QString& sql, ResultRows& rows) override;
+    void readDeferred(ResultRows& rows, qsizetype row) override;
+    std::optional<std::vector<QVariant>> fetchRow(const ResultRows& rows, qint64 key) override;
+    std::optional<QByteArray> readBytes(const ResultRows& rows, int column, qint64 key) override;
+    std::optional<qint64> insert(const ResultRows& rows,
+                                 const std::vector<std::pair<int, QVariant>>& values) override;
+    int update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+               qint64 key) override;
+    bool remove(const ResultRows& rows, qint64 key) override;
+
+    bool beginRun(const QString& name) override;
+    bool endRun(const QString& name, bool keep) override;
+    bool begin() override;
+    bool commit() override;
+    void rollback() override;
+
     bool exec(const QString& sql);
+    using DatabaseSession::fail;
     // Records the failure of the last call on `db` and returns false.
     bool fail(int code);
-    bool fail(const QString& message);
     // The words for a failed call on `db`; notes a damaged file on the way.
     QString describe(int code);
-    // False, with the reason, when nothing may be written: the file was found damaged.
-    bool mayWrite();
     void endWait();
+
+private:
+    bool changed();
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.
 class Statement {
 public:
-    Statement(DatabaseSession& session, const QString& sql);
+    Statement(SqliteSession& session, const QString& sql);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -61,7 +142,7 @@ public:
     QVariant column(int index) const;
 
 private:
-    DatabaseSession* m_session = nullptr;
+    SqliteSession* m_session = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     int m_code = SQLITE_OK;
 };

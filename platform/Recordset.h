@@ -6,12 +6,14 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "platform/ResultRows.h"
+
 #include <memory>
 #include <optional>
 #include <vector>
 
 class DatabaseConnection;
-struct DatabaseSession;
+class DatabaseSession;
 
 // An updatable query result held in memory. `open` fetches the whole result, so no lock
 // outlives it and a table can be dropped while a window still shows its rows. Byte columns
@@ -83,7 +85,6 @@ private:
     int column(QStringView field) const;
     bool hasCurrentRecord() const;
     QVariant cell(int column) const;
-    void readDeferred(qsizetype row) const;
     const QVariant* pendingValue(int column) const;
     bool write(QStringView field, const QVariant& value);
     bool commitPending();
@@ -92,28 +93,13 @@ private:
     bool beginRun(const std::shared_ptr<DatabaseSession>& session);
     void dropRowsFrom(qsizetype row);
     QString notOpenReason() const;
-    std::optional<std::vector<QVariant>> fetchRow(qint64 rowid) const;
     bool openQuery(const QString& sql);
-    bool openUpdatable(const std::shared_ptr<DatabaseSession>& session, const QString& table,
-                       const QString& rest);
-    bool openReadOnly(const std::shared_ptr<DatabaseSession>& session, const QString& sql);
     void reset();
 
     std::weak_ptr<DatabaseSession> m_session;
     mutable QString m_lastError;
 
-    // The open result.
-    QString m_table;                 // empty when the result cannot be written back
-    QString m_selectList;            // every column, to (re)read one row of m_table
-    QStringList m_columns;
-    std::vector<bool> m_lazy;        // byte columns: the cell holds the length only
-    // Columns stored after a byte column: reading them means walking the photo's overflow
-    // pages, so they are fetched per record, when first read.
-    std::vector<bool> m_deferred;
-    QString m_deferredList;
-    std::vector<qint64> m_rowids;
-    mutable std::vector<QVariant> m_cells;    // row-major, m_columns.size() per row
-    mutable std::vector<bool> m_deferredRead; // per row
+    mutable ResultRows m_rows; // the open result; deferred cells are filled in when read
     qsizetype m_current = 0;
     bool m_onDeletedRecord = false;  // the current record was just deleted
     std::optional<Pending> m_pending;

@@ -17,7 +17,7 @@ bool TableWriter::createTable(DatabaseConnection& connection, const QString& tab
     QStringList definitions;
     for (const Column& column : columns)
         definitions << sqlIdentifier(column.name) + u' ' + column.type;
-    DatabaseSession& session = *connection.m_session;
+    SqliteSession& session = *connection.m_session;
     // Not through execute(): its translation of the original format's type words would
     // also touch a column that happens to be named "memo".
     if (session.mayWrite()
@@ -32,7 +32,7 @@ bool TableWriter::createTable(DatabaseConnection& connection, const QString& tab
 bool TableWriter::addColumn(DatabaseConnection& connection, const QString& table, const Column& column,
                             QString* error)
 {
-    DatabaseSession& session = *connection.m_session;
+    SqliteSession& session = *connection.m_session;
     if (session.mayWrite()
         && session.exec(QStringLiteral("ALTER TABLE ") + sqlIdentifier(table) + QStringLiteral(" ADD COLUMN ")
                         + sqlIdentifier(column.name) + u' ' + column.type))
@@ -44,7 +44,7 @@ bool TableWriter::addColumn(DatabaseConnection& connection, const QString& table
 
 namespace {
 
-QStringList firstColumn(DatabaseSession& session, const QString& sql, int column)
+QStringList firstColumn(SqliteSession& session, const QString& sql, int column)
 {
     QStringList values;
     Statement statement(session, sql);
@@ -77,7 +77,7 @@ TableWriter::TableWriter(DatabaseConnection& connection, const QString& table, c
         names << sqlIdentifier(column);
         marks << QStringLiteral("?");
     }
-    DatabaseSession& session = *connection.m_session;
+    SqliteSession& session = *connection.m_session;
     if (!session.mayWrite()) {
         m_lastError = session.lastError;
         return;

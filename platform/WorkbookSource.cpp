@@ -94,7 +94,7 @@ struct Source {
     std::set<sqlite3_int64> changedRows;
     bool rowsAddedOrRemoved = false;
 
-    bool writeBack(DatabaseSession& session);
+    bool writeBack(SqliteSession& session);
 };
 
 void recordChange(void* source, int operation, const char*, const char*, sqlite3_int64 row)
@@ -106,7 +106,7 @@ void recordChange(void* source, int operation, const char*, const char*, sqlite3
         s->rowsAddedOrRemoved = true;
 }
 
-bool Source::writeBack(DatabaseSession& session)
+bool Source::writeBack(SqliteSession& session)
 {
     const std::set<sqlite3_int64> rows = std::exchange(changedRows, {});
     if (std::exchange(rowsAddedOrRemoved, false))
@@ -153,7 +153,7 @@ bool Source::writeBack(DatabaseSession& session)
     return true;
 }
 
-bool loadTable(DatabaseSession& session, const Source& source)
+bool loadTable(SqliteSession& session, const Source& source)
 {
     QStringList columns, marks;
     for (const QString& name : source.layout.names) {
@@ -184,7 +184,7 @@ bool loadTable(DatabaseSession& session, const Source& source)
 
 namespace WorkbookSource {
 
-bool open(DatabaseSession& session, const QString& connectionString)
+bool open(SqliteSession& session, const QString& connectionString)
 {
     session.close();
     const QHash<QString, QString> fields = connectionFields(connectionString);
@@ -222,7 +222,7 @@ bool open(DatabaseSession& session, const QString& connectionString)
     const bool writable = fields.value(QStringLiteral("readonly"), QStringLiteral("1")) == u"0";
     if (writable) {
         sqlite3_update_hook(session.db, recordChange, source.get());
-        session.afterChange = [source](DatabaseSession& s) { return source->writeBack(s); };
+        session.afterChange = [source](SqliteSession& s) { return source->writeBack(s); };
     } else {
         session.exec(QStringLiteral("PRAGMA query_only=1"));
     }

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-struct DatabaseSession;
+class SqliteSession;
 
 // A workbook as a data source, the way the spreadsheet driver of the office's SQL texts
 // presents it: the sheet named Sheet1 (or the first worksheet when none is) is the table
@@ -13,6 +13,6 @@ struct DatabaseSession;
 namespace WorkbookSource {
 
 // Opens the workbook named by DBQ in `connectionString` on the session's handle.
-bool open(DatabaseSession& session, const QString& connectionString);
+bool open(SqliteSession& session, const QString& connectionString);
 
 } // namespace WorkbookSource

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/Ado.h"
 
+#include "platform/ArchiveLocation.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
 #include "server/engine/PageText.h"
@@ -94,6 +95,9 @@ private:
 
     static std::optional<Identity> fileIdentity(const QString& path)
     {
+        // An archive on a server is the same archive for as long as it is chosen.
+        if (const QString server = ArchiveLocation::serverFor(path); !server.isEmpty())
+            return Identity(0, ino_t(qHash(server)));
         struct stat info {};
         if (::stat(QFile::encodeName(path).constData(), &info) != 0)
             return std::nullopt;

@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+class DatabaseConnection;
+
+// Moving a whole archive between a file and a server, either way: the tables 学生, 设置 and
+// 管理员 with every row, ids kept and photos byte for byte. A server receives it in one
+// transaction and a file is written whole, so a copy that fails leaves nothing behind. Never
+// copies over an archive that holds records.
+namespace ArchiveCopy {
+
+using Counts = QList<std::pair<QString, int>>; // table, rows copied
+
+bool copy(const QString& from, const QString& to, Counts* counts, QString* error);
+
+// The three tables and the administrator row with the default password, in one
+// transaction; a database that has any of the tables is left untouched (false, with why).
+bool createTables(DatabaseConnection& server, QString* error, bool* alreadyThere = nullptr);
+
+} // namespace ArchiveCopy

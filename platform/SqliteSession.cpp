@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
+#include "platform/DatabaseSession.h"
+
+#include <QThreadPool>
+
+namespace {
+
+QString quotedIdentifier(const QString& name)
+{
+    QString text = name;
+    text.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + text + u'"';
+}
+
+bool isByteColumn(const QString& declaredType)
+{
+    const QString type = declaredType.toUpper();
+    return type.contains(u"BLOB") || type.contains(u"OLE") || type.contains(u"BINARY");
+}
+
+constexpr int autoCheckpointPages = 1000; // SQLite's own default
+
+// Copies the write-ahead log into the database file on a connection of its own, so a large
+// commit does not keep the window waiting for it. Readers and writers go on meanwhile.
+void checkpointInBackground(const QByteArray& file)
+{
+    QThreadPool::globalInstance()->start([file] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 5000);
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        sqlite3_close(db);
+    });
+}
+
+} // namespace
+
+QStringList SqliteSession::tables()
+{
+    QStringList names;
+    if (!db)
+        return names;
+    Statement query(
+        *this,
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'"));
+    while (query.isValid() && query.step() == SQLITE_ROW)
+        names << query.column(0).toString();
+    return names;
+}
+
+bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
+{
+    QStringList columns;
+    std::vector<bool> lazy;
+    {
+        Statement info(*this, QStringLiteral("PRAGMA table_info(") + table + u')');
+        while (info.isValid() && info.step() == SQLITE_ROW) {
+            columns << info.column(1).toString();
+            lazy.push_back(isByteColumn(info.column(2).toString()));
+        }
+    }
+    if (columns.isEmpty())
+        return false;
+
+    QStringList all, eager, deferred;
+    std::vector<bool> isDeferred;
+    bool afterBytes = false;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const QString name = quotedIdentifier(columns[i]);
+        const QString item = lazy[size_t(i)] ? QStringLiteral("length(") + name + u')' : name;
+        // A byte column's length comes from the record header; a text column after it does
+        // not: reading it means walking the photo's overflow pages, so it waits until read.
+        isDeferred.push_back(afterBytes && !lazy[size_t(i)]);
+        afterBytes = afterBytes || lazy[size_t(i)];
+        all << item;
+        (isDeferred.back() ? deferred : eager) << item;
+    }
+
+    Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ")
+                               + table + rest);
+    if (!query.isValid())
+        return false;
+    const int n = int(columns.size());
+    int rc;
+    while ((rc = query.step()) == SQLITE_ROW) {
+        rows.keys.push_back(sqlite3_column_int64(query.handle(), 0));
+        for (int c = 0, e = 1; c < n; ++c)
+            rows.cells.push_back(isDeferred[size_t(c)] ? QVariant() : query.column(e++));
+    }
+    if (rc != SQLITE_DONE)
+        return fail(sqlite3_extended_errcode(db));
+    rows.deferredRead.assign(rows.keys.size(), deferred.isEmpty());
+    rows.selectList = QStringLiteral("rowid, ") + all.join(u", ");
+    rows.deferredList = deferred.join(u", ");
+    rows.deferred = std::move(isDeferred);
+    rows.table = table;
+    rows.keyColumn = QStringLiteral("rowid");
+    rows.columns = columns;
+    rows.bytes = std::move(lazy);
+    return true;
+}
+
+bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
+{
+    Statement query(*this, sql);
+    if (!query.isValid())
+        return fail(sqlite3_extended_errcode(db));
+    const int n = sqlite3_column_count(query.handle());
+    for (int c = 0; c < n; ++c)
+        rows.columns << QString::fromUtf8(sqlite3_column_name(query.handle(), c));
+    rows.bytes.assign(size_t(n), false);
+    rows.deferred.assign(size_t(n), false);
+    int rc;
+    while ((rc = query.step()) == SQLITE_ROW) {
+        rows.keys.push_back(0);
+        for (int c = 0; c < n; ++c)
+            rows.cells.push_back(query.column(c));
+    }
+    rows.deferredRead.assign(rows.keys.size(), true);
+    return rc == SQLITE_DONE || fail(sqlite3_extended_errcode(db));
+}
+
+void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
+{
+    rows.deferredRead[size_t(row)] = true;
+    Statement query(*this, QStringLiteral("SELECT ") + rows.deferredList + QStringLiteral(" FROM ")
+                               + rows.table + QStringLiteral(" WHERE rowid=?"));
+    if (!query.isValid()) {
+        fail(sqlite3_extended_errcode(db));
+        return;
+    }
+    query.bind(1, rows.keys[size_t(row)]);
+    if (query.step() != SQLITE_ROW)
+        return;
+    const size_t n = size_t(rows.columns.size());
+    for (size_t c = 0, d = 0; c < n; ++c) {
+        if (rows.deferred[c])
+            rows.cells[size_t(row) * n + c] = query.column(int(d++));
+    }
+}
+
+std::optional<std::vector<QVariant>> SqliteSession::fetchRow(const ResultRows& rows, qint64 key)
+{
+    Statement query(*this, QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + rows.table
+                               + QStringLiteral(" WHERE rowid=?"));
+    if (!query.isValid())
+        return std::nullopt;
+    query.bind(1, key);
+    if (query.step() != SQLITE_ROW)
+        return std::nullopt;
+    std::vector<QVariant> row;
+    for (qsizetype c = 0; c < rows.columns.size(); ++c)
+        row.push_back(query.column(int(c) + 1));
+    return row;
+}
+
+std::optional<QByteArray> SqliteSession::readBytes(const ResultRows& rows, int column, qint64 key)
+{
+    Statement query(*this, QStringLiteral("SELECT ") + quotedIdentifier(rows.columns[column])
+                               + QStringLiteral(" FROM ") + rows.table + QStringLiteral(" WHERE rowid=?"));
+    if (!query.isValid()) {
+        fail(sqlite3_extended_errcode(db));
+        return std::nullopt;
+    }
+    query.bind(1, key);
+    if (query.step() != SQLITE_ROW)
+        return std::nullopt;
+    const QVariant bytes = query.column(0);
+    return bytes.typeId() == QMetaType::QByteArray ? bytes.toByteArray() : bytes.toString().toUtf8();
+}
+
+bool SqliteSession::changed() { return !afterChange || afterChange(*this); }
+
+std::optional<qint64> SqliteSession::insert(const ResultRows& rows,
+                                            const std::vector<std::pair<int, QVariant>>& values)
+{
+    QStringList names, marks;
+    for (const auto& [c, value] : values) {
+        names << quotedIdentifier(rows.columns[c]);
+        marks << QStringLiteral("?");
+    }
+    const QString sql =
+        names.isEmpty() ? QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" DEFAULT VALUES")
+                        : QStringLiteral("INSERT INTO ") + rows.table + QStringLiteral(" (")
+                              + names.join(u", ") + QStringLiteral(") VALUES (") + marks.join(u", ") + u')';
+    Statement statement(*this, sql);
+    if (!statement.isValid()) {
+        fail(sqlite3_extended_errcode(db));
+        return std::nullopt;
+    }
+    int index = 1;
+    for (const auto& [c, value] : values)
+        statement.bind(index++, value);
+    if (statement.step() != SQLITE_DONE) {
+        fail(sqlite3_extended_errcode(db));
+        return std::nullopt;
+    }
+    if (!changed())
+        return std::nullopt;
+    return sqlite3_last_insert_rowid(db);
+}
+
+int SqliteSession::update(const ResultRows& rows, const std::vector<std::pair<int, QVariant>>& values,
+                          qint64 key)
+{
+    QStringList names;
+    for (const auto& [c, value] : values)
+        names << quotedIdentifier(rows.columns[c]);
+    Statement statement(*this, QStringLiteral("UPDATE ") + rows.table + QStringLiteral(" SET ")
+                                   + names.join(QStringLiteral("=?, ")) + QStringLiteral("=? WHERE rowid=?"));
+    if (!statement.isValid())
+        return fail(sqlite3_extended_errcode(db)), -1;
+    int index = 1;
+    for (const auto& [c, value] : values)
+        statement.bind(index++, value);
+    statement.bind(index, key);
+    if (statement.step() != SQLITE_DONE)
+        return fail(sqlite3_extended_errcode(db)), -1;
+    const int count = sqlite3_changes(db);
+    if (count > 0 && !changed())
+        return -1;
+    return count;
+}
+
+bool SqliteSession::remove(const ResultRows& rows, qint64 key)
+{
+    Statement statement(*this,
+                        QStringLiteral("DELETE FROM ") + rows.table + QStringLiteral(" WHERE rowid=?"));
+    if (!statement.isValid())
+        return fail(sqlite3_extended_errcode(db));
+    statement.bind(1, key);
+    if (statement.step() != SQLITE_DONE)
+        return fail(sqlite3_extended_errcode(db));
+    return changed();
+}
+
+bool SqliteSession::beginRun(const QString& name)
+{
+    return mayWrite() && exec(QStringLiteral("SAVEPOINT ") + name);
+}
+
+bool SqliteSession::endRun(const QString& name, bool keep)
+{
+    if (keep && exec(QStringLiteral("RELEASE ") + name))
+        return true;
+    const QString reason = lastError;
+    exec(QStringLiteral("ROLLBACK TO ") + name);
+    exec(QStringLiteral("RELEASE ") + name);
+    lastError = reason;
+    return false;
+}
+
+bool SqliteSession::begin()
+{
+    if (!mayWrite() || !exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    // A transaction may rewrite a whole school's photos; the commit must not also copy them
+    // all into the database file before it returns.
+    sqlite3_wal_autocheckpoint(db, 0);
+    return true;
+}
+
+bool SqliteSession::commit()
+{
+    const bool committed = exec(QStringLiteral("COMMIT"));
+    if (db) {
+        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
+        if (committed)
+            checkpointInBackground(QByteArray(sqlite3_db_filename(db, "main")));
+    }
+    return committed;
+}
+
+void SqliteSession::rollback()
+{
+    if (db && !sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (db)
+        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
+}
