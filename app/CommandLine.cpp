@@ -235,6 +235,9 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     for (const QString& table : result.skippedTables)
         out << "表“" << table << "”现有数据库里已有，没有导入\n";
     out << "数据库：" << archive << '\n';
+    return 0;
+}
+
 // `archive copy FROM TO`: a file path or a postgresql:// address on either side.
 int runArchive(const QStringList& args, QTextStream& out, QTextStream& err)
 {
