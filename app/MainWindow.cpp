@@ -118,8 +118,13 @@ void MainWindow::connectEntry()
 void MainWindow::grabFrame()
 {
     m_capture.replaceSourceImage(m_ui->视频设备1->grabFrame());
+    if (m_capture.sourceImage().isNull()) {
+        // Said where the operator looks after pressing, not only in the video area.
+        showFramingHint(m_ui->视频设备1->statusText());
+        return;
+    }
     m_ui->状态条1->clearMessage();
-    if (m_autoFraming && !m_capture.sourceImage().isNull())
+    if (m_autoFraming)
         m_capture.frameFace();
 }
 
