@@ -2,6 +2,7 @@
 #include "app/StartupCheck.h"
 
 #include "platform/DatabaseConnection.h"
+#include "platform/JetDatabase.h"
 #include "platform/widgets/AppContext.h"
 
 #include <QFileInfo>
@@ -31,7 +32,8 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
         // A missing archive is the empty start of a new folder, not a fault.
         const QString reason = database.lastError();
         QTimer::singleShot(0, this, [this, file, reason] {
-            if (QFileInfo::exists(file))
+            // The offer to convert an Access archive has said all there is to say.
+            if (QFileInfo::exists(file) && reason != JetDatabase::notConverted)
                 report(reason, false);
             emit finished();
         });

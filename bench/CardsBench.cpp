@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A large school's card sheet: compose and place 1,000 cards, each with a photo of its own,
 // print them to a PDF a print shop accepts (text as text, pictures at their own pixels), and
-// open the print preview of the whole sheet.
+// open the print preview of the whole sheet; the same sheet with a QR code on every card.
 //
 // QINGHE_BENCH_PICTURES=folder also writes the background and one photo there, for running
 // another card program on the same pictures (PHOTO= and BG= of the gLabels anchor).
@@ -84,6 +84,21 @@ void cardsScenario()
     bench::report("cards", "photos_mb", photosMb(records), "MB");
     if (qEnvironmentVariableIsSet("QINGHE_BENCH_KEEP_PDF"))
         QFile::copy(file, qEnvironmentVariable("QINGHE_BENCH_KEEP_PDF"));
+
+    // The same sheet with every student's number as a QR code, drawn as shapes.
+    {
+        if (!CardLayout::saveBarcode(folder.path(), {BarcodeType::QR, QRect(320, 16, 70, 70)}))
+            qFatal("the settings file cannot be written");
+        AdvancedGrid coded;
+        CardSheet::defineGrid(coded);
+        const CardComposer codedComposer(CardLayout::load(folder.path()));
+        CardSheet::fill(coded, records, codedComposer, CardSheet::loadCardSize(folder.path()));
+        const QString codedFile = output.filePath(QStringLiteral("codes.pdf"));
+        const double codedStart = bench::nowMs();
+        if (CardSheet::writePdf(coded, codedFile) != pages)
+            qFatal("the PDF with codes has another number of pages");
+        bench::report("cards", "pdf_barcode_ms", bench::nowMs() - codedStart, "ms");
+    }
 
     // The preview of the whole sheet, until its first page is on the screen.
     const double heapBefore = bench::heapMb();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
+#include "cards/BarcodeSymbol.h"
 #include "platform/PdfFinisher.h"
 #include "platform/Picture.h"
 #include "platform/Recordset.h"
@@ -81,6 +82,15 @@ void drawCardText(QPainter& painter, const CardText& text, const QString& value)
     painter.drawText(QPointF(at.x(), at.y() + ideographAscent(font) * font.pixelSize()), value);
 }
 
+void drawCardBarcode(QPainter& painter, const CardBarcode& barcode, const QString& number)
+{
+    if (barcode.type == BarcodeType::None || number.isEmpty())
+        return;
+    const QSizeF size(std::clamp(barcode.box.width(), 0, drawLimit),
+                      std::clamp(barcode.box.height(), 0, drawLimit));
+    BarcodeSymbol::encode(barcode.type, number).paint(painter, QRectF(drawable(barcode.box.topLeft()), size));
+}
+
 CardFields CardFields::fromRecord(const Recordset& records)
 {
     return {records.readText(u"姓名"), records.readText(u"班级"), records.readText(u"编号"),
@@ -114,9 +124,13 @@ public:
         // A PDF keeps the decoded pixels as they are instead of compressing them as JPEG again.
         painter.setRenderHint(QPainter::LosslessImageRendering);
         const QRectF face(QPointF(), CardComposer::faceSize);
+        // What is placed past the edge is cut there, as the screen shows it, rather than
+        // printed across the cut line onto the next card.
+        painter.setClipRect(face, Qt::IntersectClip);
         drawPicture(painter, face, m_backgrounds, m_layout.background, file, 2);
         if (!fields.photo.isEmpty())
-            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos, fields.photo, file, 16);
+            drawPicture(painter, QRectF(drawable(m_layout.photo), CardLayout::photoSize), m_photos,
+                        fields.photo, file, 16);
         if (file) {
             const QMutexLocker lock(&m_mutex);
             for (const CardText* text : {&m_layout.name, &m_layout.className, &m_layout.number})
@@ -125,6 +139,7 @@ public:
         drawCardText(painter, m_layout.name, fields.name);
         drawCardText(painter, m_layout.className, fields.className);
         drawCardText(painter, m_layout.number, fields.number);
+        drawCardBarcode(painter, m_layout.barcode, fields.number);
         painter.restore();
     }
 
@@ -209,7 +224,8 @@ void Card::paint(QPainter& painter, const QRectF& target, PdfFinisher* file) con
 {
     painter.save();
     painter.translate(target.topLeft());
-    painter.scale(target.width() / CardComposer::faceSize.width(), target.height() / CardComposer::faceSize.height());
+    painter.scale(target.width() / CardComposer::faceSize.width(),
+                  target.height() / CardComposer::faceSize.height());
     m_design->paint(painter, m_fields, file);
     painter.restore();
 }

@@ -20,6 +20,10 @@ class Recordset;
 // The card, the sheet, paper and the designer all place texts through here.
 void drawCardText(QPainter& painter, const CardText& text, const QString& value);
 
+// Draws the student's number as the layout's code, in its box; nothing without a number or a
+// code type.
+void drawCardBarcode(QPainter& painter, const CardBarcode& barcode, const QString& number);
+
 // The parts of a student record that a card shows.
 struct CardFields {
     QString name;
@@ -52,9 +56,9 @@ private:
 };
 
 // Composes student cards from a card layout: background stretched over the 400 × 260 face,
-// the photo scaled into its frame, then name, class and number in their styles, each
-// covering what came before. Needs no window; one composer may compose cards on several
-// threads at once.
+// the photo scaled into its frame, then name, class and number in their styles and the
+// number's code, each covering what came before; nothing past the face's edge.
+// Needs no window; one composer may compose cards on several threads at once.
 class CardComposer {
 public:
     static constexpr QSize faceSize{400, 260};

@@ -44,7 +44,8 @@ TextStyle textStyle(const FontChoice& choice)
     const QFont& font = choice.font;
     const int points =
         font.pointSize() > 0 ? font.pointSize() : qRound(Length::pixels(font.pixelSize()).toPoints());
-    return {font.family(), points, font.bold(), font.italic(), choice.color.isValid() ? choice.color : Qt::black};
+    return {font.family(), points, font.bold(), font.italic(),
+            choice.color.isValid() ? choice.color : Qt::black};
 }
 
 // The canvas gives back an item's text and colour but not its font, so each item carries its
@@ -60,7 +61,8 @@ TextStyle fromItemFontTag(const QString& tag)
 {
     const QStringList fields = tag.split(u',');
     const auto field = [&fields](int i) { return i < fields.size() ? fields[i] : QString(); };
-    return {field(0), SettingText::toInteger(field(1)), SettingText::toFlag(field(2)), SettingText::toFlag(field(3))};
+    return {field(0), SettingText::toInteger(field(1)), SettingText::toFlag(field(2)),
+            SettingText::toFlag(field(3))};
 }
 
 // A font chooser's face, size, weight and slant over the canvas's own font, which gives the
@@ -69,7 +71,7 @@ QFont itemFont(const ItemCanvas& canvas, const TextStyle& style)
 {
     const QFont chosen = style.font();
     QFont font = canvas.defaultFont();
-    font.setFamily(chosen.family());
+    font.setFamilies(chosen.families());
     font.setPixelSize(chosen.pixelSize());
     font.setBold(chosen.bold());
     font.setItalic(chosen.italic());
@@ -120,7 +122,14 @@ CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
     surface->addElement(CardElement::Photo, m_ui->图片框2);
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         surface->addElement(element, label(element));
+    surface->addElement(CardElement::Barcode, m_ui->条码1, true);
     connect(surface, &CardSurface::elementReleased, this, &CardDesignerWindow::saveElementPosition);
+    connect(surface, &CardSurface::elementResized, this, [this] { saveBarcode(); });
+    for (const BarcodeType type : {BarcodeType::None, BarcodeType::Code128, BarcodeType::QR}) {
+        const QString name = CardBarcode::typeName(type);
+        m_ui->组合框1->addItem(QStringLiteral("条码：") + name, name);
+    }
+    connect(m_ui->组合框1, &QComboBox::activated, this, &CardDesignerWindow::chooseBarcodeType);
 
     connect(m_ui->动画框1, &ItemCanvas::itemClicked, this, &CardDesignerWindow::selectText);
     connect(m_ui->动画框1, &ItemCanvas::itemDropped, this, &CardDesignerWindow::moveText);
@@ -156,6 +165,7 @@ CardTextLabel* CardDesignerWindow::label(CardElement element) const
     case CardElement::Number:
         return m_ui->透明标签3;
     case CardElement::Photo:
+    case CardElement::Barcode:
         break;
     }
     return nullptr;
@@ -173,9 +183,11 @@ void CardDesignerWindow::loadLayout()
                              && Picture::decode(layout.background, ItemCanvas::canvasSize).isNull();
     if (!layout.background.isEmpty() && !m_keepStoredBackground) {
         m_surfacePicture = layout.background;
+        m_canvasPictureShown = false;
         m_ui->动画框1->setBackground(m_surfacePicture);
     }
-    m_ui->图片框1->setPicture(m_surfacePicture);
+    if (!m_canvasPictureShown)
+        m_ui->图片框1->setPicture(m_surfacePicture);
     m_ui->图片框2->move(layout.photo);
     for (const auto& [element, text] : {std::pair{CardElement::Name, layout.name},
                                         {CardElement::Class, layout.className},
@@ -183,6 +195,35 @@ void CardDesignerWindow::loadLayout()
         label(element)->move(text.position);
         label(element)->setStyle(text.style);
     }
+    showBarcode(layout.barcode);
+}
+
+void CardDesignerWindow::showBarcode(const CardBarcode& barcode)
+{
+    CardBarcodeLabel& code = *m_ui->条码1;
+    code.setGeometry(barcode.box);
+    code.setType(barcode.type);
+    code.setVisible(barcode.type != BarcodeType::None);
+    m_ui->组合框1->setCurrentIndex(m_ui->组合框1->findData(CardBarcode::typeName(barcode.type)));
+}
+
+CardBarcode CardDesignerWindow::shownBarcode() const
+{
+    return {m_ui->条码1->type(), m_ui->条码1->geometry()};
+}
+
+void CardDesignerWindow::chooseBarcodeType()
+{
+    CardBarcode barcode = shownBarcode();
+    barcode.type = CardBarcode::typeNamed(m_ui->组合框1->currentData().toString());
+    showBarcode(barcode);
+    saveBarcode();
+}
+
+void CardDesignerWindow::saveBarcode()
+{
+    QString error;
+    reportFailure(CardLayout::saveBarcode(m_context.appFolder, shownBarcode(), &error), error);
 }
 
 void CardDesignerWindow::saveLayout()
@@ -197,10 +238,20 @@ void CardDesignerWindow::saveLayout()
         saved = saved && written;
     };
     note(CardLayout::savePosition(folder, CardElement::Photo, m_ui->图片框2->pos(), &error));
+    if (m_canvasPictureShown) {
+        // Drawn again for paper from the fixed texts and the chosen picture's own pixels, not
+        // enlarged from the screen's picture.
+        m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize),
+                                                               CardLayout::backgroundPrintSize));
+        m_canvasPictureShown = false;
+    }
     if (!m_keepStoredBackground)
         note(CardLayout::saveBackground(folder, m_surfacePicture, &error));
     for (const CardElement element : {CardElement::Name, CardElement::Class, CardElement::Number})
         note(CardLayout::savePosition(folder, element, label(element)->pos(), &error));
+    // A layout that never had a code keeps no code section.
+    if (shownBarcode().type != BarcodeType::None)
+        note(CardLayout::saveBarcode(folder, shownBarcode(), &error));
     reportFailure(saved, firstError);
 }
 
@@ -212,9 +263,9 @@ void CardDesignerWindow::preview()
 
 void CardDesignerWindow::refreshSurface()
 {
-    m_surfacePicture = pngBytes(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
+    m_ui->图片框1->setPicture(m_ui->动画框1->takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize)));
+    m_canvasPictureShown = true;
     m_keepStoredBackground = false;
-    m_ui->图片框1->setPicture(m_surfacePicture);
 }
 
 void CardDesignerWindow::clearSelection()
@@ -320,6 +371,10 @@ void CardDesignerWindow::chooseElementFont(CardElement element)
 
 void CardDesignerWindow::saveElementPosition(CardElement element, QPoint position)
 {
+    if (element == CardElement::Barcode) {
+        saveBarcode();
+        return;
+    }
     QString error;
     reportFailure(CardLayout::savePosition(m_context.appFolder, element, position, &error), error);
 }
@@ -333,5 +388,6 @@ TextStyle CardDesignerWindow::askFont(const TextStyle& initial)
 void CardDesignerWindow::reportFailure(bool saved, const QString& error)
 {
     if (!saved)
-        m_context.dialogs.message(this, QStringLiteral("证件设置保存失败：") + error, {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("证件设置保存失败：") + error, {},
+                                  MessageIcon::Warning);
 }

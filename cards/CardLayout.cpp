@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardLayout.h"
 
+#include "platform/Fonts.h"
 #include "platform/IniFile.h"
 #include "platform/Length.h"
 #include "platform/Picture.h"
@@ -26,6 +27,8 @@ Section sectionOf(CardElement element)
         return {QStringLiteral("班级设置"), CardLayout().className.position};
     case CardElement::Number:
         return {QStringLiteral("编号设置"), CardLayout().number.position};
+    case CardElement::Barcode:
+        return {QStringLiteral("条码设置"), CardLayout().barcode.box.topLeft()};
     case CardElement::Photo:
         break;
     }
@@ -51,6 +54,18 @@ CardText readText(const QString& file, CardElement element)
     return {readPosition(file, element), style};
 }
 
+CardBarcode readBarcode(const QString& file)
+{
+    const QString section = sectionOf(CardElement::Barcode).name;
+    const QSize size = CardLayout().barcode.box.size();
+    CardBarcode barcode;
+    barcode.type = CardBarcode::typeNamed(IniFile::read(file, section, u"类型"));
+    barcode.box = QRect(readPosition(file, CardElement::Barcode),
+                        QSize(IniFile::readInteger(file, section, u"宽度", size.width()),
+                              IniFile::readInteger(file, section, u"高度", size.height())));
+    return barcode;
+}
+
 QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -61,11 +76,12 @@ QByteArray readAll(const QString& path)
 
 QFont TextStyle::font() const
 {
-    QFont font(face.isEmpty() ? defaultFace : face);
+    QFont font = chineseFont(face.isEmpty() ? defaultFace : face);
     // A stored size near the integer limit would overflow the conversion; nothing larger than
     // this fits on a card anyway.
     constexpr int largestPoints = 2000;
-    font.setPixelSize(qRound(Length::points(points > 0 ? std::min(points, largestPoints) : defaultPoints).toPixels()));
+    font.setPixelSize(
+        qRound(Length::points(points > 0 ? std::min(points, largestPoints) : defaultPoints).toPixels()));
     font.setBold(bold);
     font.setItalic(italic);
     return font;
@@ -79,6 +95,7 @@ CardLayout CardLayout::load(const QString& appFolder)
     layout.name = readText(file, CardElement::Name);
     layout.className = readText(file, CardElement::Class);
     layout.number = readText(file, CardElement::Number);
+    layout.barcode = readBarcode(file);
     layout.background = readAll(ProgramFolder::backgroundFile(appFolder));
     return layout;
 }
@@ -94,7 +111,7 @@ bool CardLayout::savePosition(const QString& appFolder, CardElement element, QPo
 bool CardLayout::saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style,
                                QString* error)
 {
-    if (element == CardElement::Photo)
+    if (element == CardElement::Photo || element == CardElement::Barcode)
         return false;
     return IniFile::write(ProgramFolder::settingsFile(appFolder), sectionOf(element).name,
                           {{QStringLiteral("字体名称"), style.face},
@@ -103,6 +120,39 @@ bool CardLayout::saveTextStyle(const QString& appFolder, CardElement element, co
                            {QStringLiteral("字体大小"), SettingText::fromInteger(style.points)},
                            {QStringLiteral("字体颜色"), SettingText::fromColor(style.colour)}},
                           error);
+}
+
+bool CardLayout::saveBarcode(const QString& appFolder, const CardBarcode& barcode, QString* error)
+{
+    return IniFile::write(ProgramFolder::settingsFile(appFolder), sectionOf(CardElement::Barcode).name,
+                          {{QStringLiteral("类型"), CardBarcode::typeName(barcode.type)},
+                           {QStringLiteral("左边"), SettingText::fromInteger(barcode.box.left())},
+                           {QStringLiteral("顶边"), SettingText::fromInteger(barcode.box.top())},
+                           {QStringLiteral("宽度"), SettingText::fromInteger(barcode.box.width())},
+                           {QStringLiteral("高度"), SettingText::fromInteger(barcode.box.height())}},
+                          error);
+}
+
+QString CardBarcode::typeName(BarcodeType type)
+{
+    switch (type) {
+    case BarcodeType::Code128:
+        return QStringLiteral("Code128");
+    case BarcodeType::QR:
+        return QStringLiteral("QR");
+    case BarcodeType::None:
+        break;
+    }
+    return QStringLiteral("无");
+}
+
+BarcodeType CardBarcode::typeNamed(const QString& name)
+{
+    if (name == u"Code128")
+        return BarcodeType::Code128;
+    if (name == u"QR")
+        return BarcodeType::QR;
+    return BarcodeType::None;
 }
 
 bool CardLayout::saveBackground(const QString& appFolder, const QByteArray& bytes, QString* error)

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -26,7 +27,20 @@ struct TextStyle {
     bool operator==(const TextStyle&) const = default;
 };
 
-enum class CardElement { Photo, Name, Class, Number };
+enum class CardElement { Photo, Name, Class, Number, Barcode };
+
+// The student's number as a symbol a scanner reads; none in layouts made before there were codes.
+enum class BarcodeType { None, Code128, QR };
+
+struct CardBarcode {
+    BarcodeType type = BarcodeType::None;
+    QRect box{248, 210, 140, 34}; // where the code and its white quiet zone go, in card pixels
+    bool operator==(const CardBarcode&) const = default;
+
+    // "无", "Code128" or "QR", as the settings file stores it; anything else reads as none.
+    static QString typeName(BarcodeType type);
+    static BarcodeType typeNamed(const QString& name);
+};
 
 struct CardText {
     QPoint position; // top-left corner of the text as drawn
@@ -44,6 +58,7 @@ struct CardLayout {
     CardText name{{264, 105}, {}};
     CardText className{{268, 148}, {}};
     CardText number{{248, 187}, {}};
+    CardBarcode barcode;
     // The bytes of `background`; empty when the file is absent or empty.
     QByteArray background;
 
@@ -57,11 +72,17 @@ struct CardLayout {
                              QString* error = nullptr);
     static bool saveTextStyle(const QString& appFolder, CardElement element, const TextStyle& style,
                               QString* error = nullptr);
+    // The code's type, place and size, in one go.
+    static bool saveBarcode(const QString& appFolder, const CardBarcode& barcode, QString* error = nullptr);
     static bool saveBackground(const QString& appFolder, const QByteArray& bytes, QString* error = nullptr);
 
     // The background file's picture, or the built-in one when there is none, it is no picture
     // or it is too large; decoded for drawing at `drawSize` (empty: its own size).
     QImage backgroundPicture(QSize drawSize = {}) const;
+    // The size of a background the designer draws from its canvas (416 × 264 on the screen):
+    // at least 300 pixels per inch on the largest card printed, a 400-pixel card on a sheet
+    // (4.17 inches across) or a card-printer card with its bleed (87.6 mm).
+    static constexpr QSize backgroundPrintSize{1300, 825};
     // The built-in background, a 1024 × 707 JPEG.
     static QByteArray builtInBackground();
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardSurface.h"
 
+#include "cards/BarcodeSymbol.h"
 #include "cards/CardComposer.h"
 #include "platform/Picture.h"
 
@@ -9,6 +10,12 @@
 #include <QPainter>
 
 #include <cmath>
+
+namespace {
+
+constexpr int minimumCodeSide = 24;
+
+} // namespace
 
 CardTextLabel::CardTextLabel(QWidget* parent)
     : QWidget(parent)
@@ -47,23 +54,45 @@ void CardTextLabel::paintEvent(QPaintEvent*)
     drawCardText(painter, {QPoint(0, 0), m_style}, m_text);
 }
 
+CardBarcodeLabel::CardBarcodeLabel(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void CardBarcodeLabel::setType(BarcodeType type)
+{
+    m_type = type;
+    update();
+}
+
+void CardBarcodeLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    BarcodeSymbol::encode(m_type, sampleNumber).paint(painter, rect());
+    const QRect grip(width() - gripSize, height() - gripSize, gripSize, gripSize);
+    painter.fillRect(grip, palette().color(QPalette::Highlight));
+}
+
 CardSurface::CardSurface(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CardSurface::setPicture(const QByteArray& picture)
+void CardSurface::setPicture(const QByteArray& picture) { setPicture(Picture::decode(picture, size())); }
+
+void CardSurface::setPicture(const QImage& picture)
 {
-    m_picture = Picture::decode(picture, size());
-    if (!m_picture.isNull())
-        m_picture = m_picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    m_picture =
+        picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     update();
 }
 
-void CardSurface::addElement(CardElement element, QWidget* widget)
+void CardSurface::addElement(CardElement element, QWidget* widget, bool sizeable)
 {
     m_elements.insert(widget, element);
+    if (sizeable)
+        m_sizeable.append(widget);
     widget->installEventFilter(this);
 }
 
@@ -86,7 +115,11 @@ bool CardSurface::eventFilter(QObject* watched, QEvent* event)
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             return false;
-        m_drag = {widget, mouse->position()};
+        const QPointF at = mouse->position();
+        const bool grip = m_sizeable.contains(widget)
+                          && at.x() >= widget->width() - CardBarcodeLabel::gripSize
+                          && at.y() >= widget->height() - CardBarcodeLabel::gripSize;
+        m_drag = {widget, grip ? at - QPointF(widget->width(), widget->height()) : at, grip};
         return true;
     }
     case QEvent::MouseMove: {
@@ -94,15 +127,25 @@ bool CardSurface::eventFilter(QObject* watched, QEvent* event)
             return false;
         // As a window dragged by its caption: the pointer is held on the surface.
         const QPointF at = widget->mapTo(this, static_cast<QMouseEvent*>(event)->position());
-        const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1), std::clamp<qreal>(at.y(), 0, height() - 1));
-        widget->move((grip - m_drag.grab).toPoint());
+        const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1),
+                           std::clamp<qreal>(at.y(), 0, height() - 1));
+        if (m_drag.sizing) {
+            // Never smaller than a scanner could still read at the card's size.
+            const QPointF corner = grip - m_drag.grab - QPointF(widget->pos());
+            widget->resize(std::max(int(corner.x()), minimumCodeSide),
+                           std::max(int(corner.y()), minimumCodeSide));
+        } else {
+            widget->move((grip - m_drag.grab).toPoint());
+        }
         return true;
     }
     case QEvent::MouseButtonRelease: {
         if (m_drag.widget != widget || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
             return false;
-        m_drag = {};
-        emit elementReleased(*element, widget->pos());
+        if (std::exchange(m_drag, {}).sizing)
+            emit elementResized(*element, widget->size());
+        else
+            emit elementReleased(*element, widget->pos());
         return true;
     }
     default:

@@ -33,6 +33,26 @@ private:
     TextStyle m_style;
 };
 
+// The number's code on the designer's card surface, a sample drawn as cards draw it, filling
+// the widget; a small square at the bottom-right corner is the grip that sizes it.
+class CardBarcodeLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit CardBarcodeLabel(QWidget* parent = nullptr);
+
+    BarcodeType type() const { return m_type; }
+    void setType(BarcodeType type);
+
+    static constexpr int gripSize = 7;
+    static inline const QString sampleNumber = QStringLiteral("000000");
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    BarcodeType m_type = BarcodeType::None;
+};
+
 // The designer's card surface: a background picture stretched over it, and the card's
 // elements over that, each dragged into place with the left button and kept with its grip on
 // the surface.
@@ -43,14 +63,18 @@ public:
 
     // Any picture file's bytes; no picture shows a blank card.
     void setPicture(const QByteArray& picture);
+    void setPicture(const QImage& picture);
     const QImage& picture() const { return m_picture; }
 
-    // Lets the user drag a child widget of the surface as the given element.
-    void addElement(CardElement element, QWidget* widget);
+    // Lets the user drag a child widget of the surface as the given element; a sizeable one
+    // is sized by dragging its bottom-right corner.
+    void addElement(CardElement element, QWidget* widget, bool sizeable = false);
 
 signals:
     // The button was let go over an element, moved or not: `position` is its top-left corner.
     void elementReleased(CardElement element, QPoint position);
+    // The user has sized a sizeable element.
+    void elementResized(CardElement element, QSize size);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -59,8 +83,10 @@ protected:
 private:
     QImage m_picture;
     QHash<QWidget*, CardElement> m_elements;
+    QList<QWidget*> m_sizeable;
     struct Drag {
         QPointer<QWidget> widget;
         QPointF grab; // where the element was taken, from its top-left corner
+        bool sizing = false;
     } m_drag;
 };

@@ -3,6 +3,7 @@
 
 #include "platform/ArchiveLocation.h"
 #include "platform/DatabaseSession.h"
+#include "platform/JetDatabase.h"
 #include "platform/PostgresSession.h"
 #include "platform/WorkbookSource.h"
 
@@ -241,7 +242,10 @@ QString fileRefusal(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("没有读取数据库文件的权限");
     static const QByteArray magic("SQLite format 3\0", 16);
-    if (file.read(magic.size()) != magic)
+    const QByteArray head = file.read(20);
+    if (JetDatabase::hasJetSignature(head))
+        return JetDatabase::notConverted;
+    if (!head.startsWith(magic))
         return QStringLiteral("这个文件不是数据库文件");
     return {};
 }

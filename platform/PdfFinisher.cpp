@@ -5,8 +5,8 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRawFont>
 #include <QImageReader>
+#include <QRawFont>
 #include <QtEndian>
 
 #include <algorithm>
@@ -129,7 +129,8 @@ QByteArray ideographsForRadicals(QByteArray body, const Ideographs& ideographs)
     if (!body.contains("/CIDInit /ProcSet findresource begin"))
         return body;
     // The map comes in blocks of at most a hundred runs.
-    for (qsizetype begin = body.indexOf("beginbfrange"); begin >= 0; begin = body.indexOf("beginbfrange", begin + 1)) {
+    for (qsizetype begin = body.indexOf("beginbfrange"); begin >= 0;
+         begin = body.indexOf("beginbfrange", begin + 1)) {
         const qsizetype end = body.indexOf("endbfrange", begin);
         if (end < 0)
             break;
@@ -141,13 +142,61 @@ QByteArray ideographsForRadicals(QByteArray body, const Ideographs& ideographs)
     return body;
 }
 
+// Qt tags the name of an embedded subset in its font descriptor ("QOAAAA+Face") but not in the
+// fonts that use it, so preflight tools take the subset for a whole face. Every font dictionary
+// gets the tag of its descriptor's name.
+class SubsetTags {
+public:
+    void note(const QByteArray& body)
+    {
+        if (!body.contains("/Type /FontDescriptor"))
+            return;
+        const QByteArray name = nameAfter(body, "/FontName /");
+        if (name.size() > 7 && name[6] == '+' && isTag(name.left(6)))
+            m_tags.insert(name.mid(7), name.left(7));
+    }
+
+    QByteArray apply(QByteArray body) const
+    {
+        static const QByteArray key = "/BaseFont /";
+        if (m_tags.isEmpty() || !body.contains(key))
+            return body;
+        for (qsizetype at = body.indexOf(key); at >= 0; at = body.indexOf(key, at + 1)) {
+            const QByteArray name = nameAfter(body.mid(at), key);
+            if (const auto tag = m_tags.constFind(name); tag != m_tags.cend())
+                body.insert(at + key.size(), *tag);
+        }
+        return body;
+    }
+
+private:
+    static bool isTag(const QByteArray& text)
+    {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    }
+
+    static QByteArray nameAfter(const QByteArray& body, const QByteArray& key)
+    {
+        const qsizetype start = body.indexOf(key);
+        if (start < 0)
+            return {};
+        qsizetype end = start + key.size();
+        while (end < body.size() && !QByteArrayView(" \n\r\t/<>[]()").contains(body[end]))
+            ++end;
+        return body.mid(start + key.size(), end - start - key.size());
+    }
+
+    QHash<QByteArray, QByteArray> m_tags; // face name → "ABCDEF+"
+};
+
 QByteArray imageObject(int number, const QByteArray& jpeg, const PdfFinisher::JpegFrame& frame)
 {
     const QByteArray space = frame.components == 1 ? "/DeviceGray" : "/DeviceRGB";
     return QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width "
            + QByteArray::number(frame.width) + "\n/Height " + QByteArray::number(frame.height)
-           + "\n/BitsPerComponent 8\n/ColorSpace " + space + "\n/Interpolate true\n/Filter /DCTDecode\n/Length "
-           + QByteArray::number(jpeg.size()) + "\n>>\nstream\n" + jpeg + "\nendstream\nendobj\n";
+           + "\n/BitsPerComponent 8\n/ColorSpace " + space
+           + "\n/Interpolate true\n/Filter /DCTDecode\n/Length " + QByteArray::number(jpeg.size())
+           + "\n>>\nstream\n" + jpeg + "\nendstream\nendobj\n";
 }
 
 } // namespace
@@ -248,18 +297,24 @@ bool PdfFinisher::finish(const QString& path, QString* error) const
             return fail(error, QStringLiteral("PDF 文件的结构不认识"));
         objects.push_back({number, entry[0].toLongLong(), {}});
     }
-    std::sort(objects.begin(), objects.end(), [](const Object& a, const Object& b) { return a.offset < b.offset; });
+    std::sort(objects.begin(), objects.end(),
+              [](const Object& a, const Object& b) { return a.offset < b.offset; });
     const Ideographs ideographs = ideographsOf(m_fonts);
     for (size_t i = 0; i < objects.size(); ++i) {
         const qsizetype end = i + 1 < objects.size() ? objects[i + 1].offset : xref;
         if (objects[i].offset <= 0 || end < objects[i].offset || end > pdf.size())
             return fail(error, QStringLiteral("PDF 文件的结构不认识"));
         objects[i].body = pdf.mid(objects[i].offset, end - objects[i].offset);
-        const qsizetype picture = standInNumber(objects[i].body);
+    }
+    SubsetTags tags;
+    for (const Object& object : objects)
+        tags.note(object.body);
+    for (Object& object : objects) {
+        const qsizetype picture = standInNumber(object.body);
         if (picture >= 0 && picture < m_entries.size())
-            objects[i].body = imageObject(objects[i].number, m_entries[picture].bytes, m_entries[picture].frame);
+            object.body = imageObject(object.number, m_entries[picture].bytes, m_entries[picture].frame);
         else
-            objects[i].body = ideographsForRadicals(objects[i].body, ideographs);
+            object.body = tags.apply(ideographsForRadicals(object.body, ideographs));
     }
 
     QByteArray out = pdf.left(objects.empty() ? xref : objects.front().offset);

@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QString>
 
-// Finishes a PDF file that Qt has written, mending two things a print shop notices.
+// Finishes a PDF file that Qt has written, mending what a print shop notices.
 //
 // Pictures: Qt's PDF writer compresses every picture again, as JPEG or losslessly, so a photo
 // comes out either a second time lossy or several times its stored size. Instead, a tiny
@@ -18,7 +18,8 @@
 // Text: Qt maps each glyph of an embedded face back to the lowest code point that shows it, and
 // CJK faces show the radicals with the glyphs of the ideographs, so 生, 黄 or 一 would be
 // copied and searched as ⽣, ⻩ or ⼀. Those are mapped back to the ideographs, through the
-// faces themselves where they were noted and through Unicode's compatibility forms.
+// faces themselves where they were noted and through Unicode's compatibility forms. An
+// embedded face, always a subset, is named as one ("ABCDEF+Face") wherever a font names it.
 class PdfFinisher {
 public:
     // The stand-in to draw in place of the JPEG `bytes`; a null image when they cannot be

@@ -36,8 +36,8 @@ bool isPicture(const QTableWidgetItem* item)
 // Screen and paper place it alike.
 QRect pictureRect(QSize picture, const QRect& cell)
 {
-    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, picture.scaled(cell.size(), Qt::KeepAspectRatio),
-                               cell);
+    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                               picture.scaled(cell.size(), Qt::KeepAspectRatio), cell);
 }
 
 Drawing drawingOf(const QTableWidgetItem* item) { return item->data(drawingRole).value<Drawing>(); }
@@ -67,7 +67,8 @@ QRectF paintPicture(QPainter& painter, const QTableWidgetItem* item, const QRect
     }
     const QByteArray bytes = item->data(pictureRole).toByteArray();
     const PdfFinisher::JpegFrame frame = PdfFinisher::jpegFrame(bytes);
-    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage(); !standIn.isNull()) {
+    if (const QImage standIn = file && frame.components ? file->standIn(bytes) : QImage();
+        !standIn.isNull()) {
         const QRect target = pictureRect(QSize(frame.width, frame.height), cell);
         painter.drawImage(target, standIn);
         return target;
@@ -93,7 +94,8 @@ public:
         const Drawing drawing = index.data(drawingRole).value<Drawing>();
         if ((bytes.isEmpty() && !drawing) || option.rect.isEmpty())
             return;
-        const QPixmap pixmap = bytes.isEmpty() ? drawn(*drawing, option.rect.size()) : shown(bytes, option.rect.size());
+        const QPixmap pixmap =
+            bytes.isEmpty() ? drawn(*drawing, option.rect.size()) : shown(bytes, option.rect.size());
         if (pixmap.isNull())
             return;
         painter->drawPixmap(pictureRect(pixmap.size(), option.rect), pixmap);
@@ -131,10 +133,8 @@ private:
 
     static QPixmap shown(const QByteArray& bytes, QSize cell)
     {
-        const QString key = QStringLiteral("advanced-grid:%1:%2x%3")
-                                .arg(qHash(bytes))
-                                .arg(cell.width())
-                                .arg(cell.height());
+        const QString key =
+            QStringLiteral("advanced-grid:%1:%2x%3").arg(qHash(bytes)).arg(cell.width()).arg(cell.height());
         QPixmap pixmap;
         if (!QPixmapCache::find(key, &pixmap)) {
             pixmap = QPixmap::fromImage(decode(bytes, cell));
@@ -200,7 +200,8 @@ void AdvancedGrid::formatRange(int firstRow, int firstColumn, int rows, int /*bo
 
 Qt::Alignment AdvancedGrid::columnAlignment(int column) const
 {
-    const bool centred = size_t(column) < m_columnStyles.size() && m_columnStyles[size_t(column)] == centredStyle;
+    const bool centred =
+        size_t(column) < m_columnStyles.size() && m_columnStyles[size_t(column)] == centredStyle;
     return centred ? Qt::Alignment(Qt::AlignCenter) : Qt::AlignLeft | Qt::AlignVCenter;
 }
 
@@ -272,11 +273,9 @@ void AdvancedGrid::printPreview(Dialogs& dialogs)
 QPageLayout AdvancedGrid::defaultPageLayout() const
 {
     const double margin = pageMargin.toMillimetres();
-    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin),
-                       QPageLayout::Millimeter);
-    double width = 0;
-    for (int column = 0; column < columnCount(); ++column)
-        width += shownColumnWidth(column);
+    QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
+    const double width = printedColumns().second + 2 * cutMarkReach;
     const auto across = [&layout] { return Length::millimetres(layout.paintRect().width()).toPixels(); };
     if (width > across()) {
         layout.setOrientation(QPageLayout::Landscape);
@@ -308,18 +307,20 @@ AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
     PageLayout layout;
     const double across = Length::inches(area.width()).toPixels();
     const double down = Length::inches(area.height()).toPixels() - 2 * cutMarkReach;
-    double width = 0;
-    for (int column = 0; column < columnCount(); ++column)
-        width += shownColumnWidth(column);
+    const auto [contentLeft, width] = printedColumns();
     int tallest = 0;
     for (int row = 0; row < rowCount(); ++row)
         tallest = std::max(tallest, shownRowHeight(row));
-    // Scaled evenly, so that the widest sheet and the tallest row still fit one page whole.
-    if (width > across && width > 0)
-        layout.scale = across / width;
+    // Scaled evenly, so that the widest sheet and the tallest row still fit one page whole,
+    // the cut marks beside the outer cards included.
+    const double marked = width + 2 * cutMarkReach;
+    if (marked > across && across > 0)
+        layout.scale = across / marked;
     if (tallest * layout.scale > down && down > 0)
         layout.scale = down / tallest;
-    layout.left = std::max(0.0, (across / layout.scale - width) / 2);
+    // What is printed is centred, not the grid: an empty spacer column at one side would
+    // leave a wider white margin there. Every page is placed alike, so backs and fronts match.
+    layout.left = (across / layout.scale - width) / 2 - contentLeft;
 
     const double available = down / layout.scale;
     double used = 0;
@@ -343,12 +344,44 @@ AdvancedGrid::PageLayout AdvancedGrid::layOut(QSizeF area) const
     return layout;
 }
 
+std::pair<double, double> AdvancedGrid::printedColumns() const
+{
+    // A picture column counts even when empty: a sheet of one card puts it where a full
+    // sheet would, as cards printed on pre-cut card stock need.
+    std::vector<bool> used(size_t(std::max(columnCount(), 0)), false);
+    for (int column = 0; column < columnCount(); ++column)
+        used[size_t(column)] =
+            size_t(column) < m_columnKinds.size() && m_columnKinds[size_t(column)] == GridCell::Kind::Picture;
+    for (int row = 0; row < rowCount(); ++row) {
+        for (int column = 0; column < columnCount(); ++column) {
+            const QTableWidgetItem* it = item(row, column);
+            if (it && (isPicture(it) ? picturePresent(it) : !it->text().isEmpty()))
+                used[size_t(column)] = true;
+        }
+    }
+    const auto first = std::find(used.begin(), used.end(), true);
+    const int firstColumn = first == used.end() ? 0 : int(first - used.begin());
+    const int lastColumn = first == used.end()
+                               ? columnCount() - 1
+                               : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
+    double left = 0;
+    for (int column = 0; column < firstColumn; ++column)
+        left += shownColumnWidth(column);
+    double width = 0;
+    for (int column = firstColumn; column <= lastColumn; ++column)
+        width += shownColumnWidth(column);
+    return {left, width};
+}
+
 PageSource AdvancedGrid::pages() const
 {
-    return {[this](const QPageLayout& page) { return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size()); },
-            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
-                paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
-            }};
+    return {
+        [this](const QPageLayout& page) {
+            return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size());
+        },
+        [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
+            paintPage(painter, layOut(page.paintRect(QPageLayout::Inch).size()), index, dotsPerInch, file);
+        }};
 }
 
 int AdvancedGrid::paintPages(QPagedPaintDevice& device, const QString& pdfFile, QString* error) const
@@ -411,12 +444,14 @@ void AdvancedGrid::paintCutMarks(QPainter& painter, const std::vector<QRectF>& p
     constexpr double gap = 2; // between a corner and its marks, so no mark touches the card
     const auto onAPicture = [&pictures](const QLineF& mark) {
         const QRectF box = QRectF(mark.p1(), mark.p2()).normalized().adjusted(-0.5, -0.5, 0.5, 0.5);
-        return std::any_of(pictures.begin(), pictures.end(), [&box](const QRectF& p) { return p.intersects(box); });
+        return std::any_of(pictures.begin(), pictures.end(),
+                           [&box](const QRectF& p) { return p.intersects(box); });
     };
     // 0.2 mm: visible to the cutter, too thin to show beside a card that is cut a little wide.
     painter.setPen(QPen(Qt::black, Length::millimetres(0.2).toPixels(), Qt::SolidLine, Qt::FlatCap));
     for (const QRectF& picture : pictures) {
-        for (const QPointF corner : {picture.topLeft(), picture.topRight(), picture.bottomLeft(), picture.bottomRight()}) {
+        for (const QPointF corner :
+             {picture.topLeft(), picture.topRight(), picture.bottomLeft(), picture.bottomRight()}) {
             const double outX = corner.x() == picture.left() ? -1 : 1;
             const double outY = corner.y() == picture.top() ? -1 : 1;
             const QLineF across(corner + QPointF(outX * gap, 0), corner + QPointF(outX * cutMarkReach, 0));

@@ -59,8 +59,9 @@ Q_DECLARE_METATYPE(std::shared_ptr<const GridDrawing>)
 // On paper the grid fills the page area the printer reports, margins included: one grid
 // pixel is 1/96 inch when the grid fits across, and the whole grid is scaled down evenly when
 // it does not. Columns are never split and rows are never cut: a row that does not fit goes to
-// the next page, and a page never starts with an empty row. The grid is centred across the
-// page, and pictures get thin cut marks at their corners, outside every picture.
+// the next page, and a page never starts with an empty row. What the grid holds is centred
+// across the page, and pictures get thin cut marks at their corners, outside every picture
+// and inside the page area.
 class AdvancedGrid : public QTableWidget {
     Q_OBJECT
 public:
@@ -108,8 +109,9 @@ public:
 
     // How the grid falls onto pages whose paint area is `area` (in inches).
     struct PageLayout {
-        double scale = 1;          // paper size of a grid pixel, in 1/96 inch
-        double left = 0;           // grid pixels from the area's left edge to the grid
+        double scale = 1;                      // paper size of a grid pixel, in 1/96 inch
+        double left = 0;                       // grid pixels from the area's left edge to the grid (less
+                                               // than 0 when an empty column lies outside the area)
         std::vector<std::pair<int, int>> rows; // [first, last] rows of each page
     };
     PageLayout layOut(QSizeF area) const;
@@ -124,6 +126,10 @@ private:
     void paintPage(QPainter& painter, const PageLayout& layout, int page, double dotsPerInch,
                    PdfFinisher* file = nullptr) const;
     void paintCutMarks(QPainter& painter, const std::vector<QRectF>& pictures) const;
+    // Where the picture columns and the columns that hold anything start, in grid pixels
+    // from the grid's left edge, and how wide they are together; the whole grid when there
+    // are none.
+    std::pair<double, double> printedColumns() const;
     int shownRowHeight(int row) const;
     int shownColumnWidth(int column) const;
     bool rowIsEmpty(int row) const;

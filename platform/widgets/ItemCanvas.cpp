@@ -53,8 +53,9 @@ public:
     {
         // Shifting the background behind the text too keeps the mark visible on black text.
         if (m_brightness != 0)
-            painter->fillRect(boundingRect(), m_brightness < 0 ? QColor(0, 0, 0, std::min(-m_brightness, 255))
-                                                               : QColor(255, 255, 255, std::min(m_brightness, 255)));
+            painter->fillRect(boundingRect(), m_brightness < 0
+                                                  ? QColor(0, 0, 0, std::min(-m_brightness, 255))
+                                                  : QColor(255, 255, 255, std::min(m_brightness, 255)));
         const auto shift = [this](int channel) { return std::clamp(channel + m_brightness, 0, 255); };
         painter->setFont(m_font);
         painter->setPen(QColor(shift(m_colour.red()), shift(m_colour.green()), shift(m_colour.blue())));
@@ -189,18 +190,25 @@ void ItemCanvas::setBackground(const QByteArray& picture)
 {
     QImage image = Picture::decode(picture, canvasSize);
     if (image.isNull()) {
+        m_background.clear();
         m_scene->setBackgroundBrush(Qt::white);
         return;
     }
+    // Kept as given, so a larger picture is taken from its own pixels.
+    m_background = picture;
     // One tile the size of the scene, laid from the scene's origin, covers it exactly once.
     image = image.scaled(canvasSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     m_scene->setBackgroundBrush(QBrush(image));
 }
 
-QImage ItemCanvas::takePicture(const QRect& area) const
+QImage ItemCanvas::takePicture(const QRect& area, QSize size) const
 {
-    QImage picture(area.size(), QImage::Format_RGB32);
+    if (size.isEmpty())
+        size = area.size();
+    QImage picture(size, QImage::Format_RGB32);
     picture.fill(Qt::white);
+    if (area.isEmpty())
+        return picture;
     QList<std::pair<TextItem*, int>> marked;
     for (TextItem* text : m_items) {
         if (text->brightness() != 0) {
@@ -211,7 +219,19 @@ QImage ItemCanvas::takePicture(const QRect& area) const
     {
         QPainter painter(&picture);
         painter.setRenderHints(renderHints());
+        const double sx = double(size.width()) / area.width();
+        const double sy = double(size.height()) / area.height();
+        // The background from the picture's own pixels and the texts as outlines, each at the
+        // size asked for, rather than the screen's picture enlarged.
+        const QRectF canvas(-area.x() * sx, -area.y() * sy, canvasSize.width() * sx,
+                            canvasSize.height() * sy);
+        const QImage background = Picture::decode(m_background, canvas.size().toSize());
+        if (!background.isNull())
+            painter.drawImage(canvas, background);
+        const QBrush brush = m_scene->backgroundBrush();
+        m_scene->setBackgroundBrush(Qt::NoBrush);
         m_scene->render(&painter, QRectF(picture.rect()), QRectF(area), Qt::IgnoreAspectRatio);
+        m_scene->setBackgroundBrush(brush);
     }
     for (const auto& [text, amount] : marked)
         text->setBrightness(amount);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
 #include <QGraphicsView>
@@ -49,8 +50,9 @@ public:
     // Any picture file's bytes, stretched over the canvas; empty bytes or no picture show none.
     void setBackground(const QByteArray& picture);
     // What the area shows, background and items, without the marks of brightness: those
-    // belong to the screen, not to the picture.
-    QImage takePicture(const QRect& area) const;
+    // belong to the screen, not to the picture. At `size` (empty: the area's own), drawn
+    // again at that size, so a picture for paper is as sharp as its background allows.
+    QImage takePicture(const QRect& area, QSize size = {}) const;
 
     // Fonts built for items start from this one, so they share its underline, strike-out and
     // the rest of what a font chooser does not set.
@@ -72,6 +74,7 @@ private:
     TextItem* item(int id) const;
 
     QGraphicsScene* m_scene;
+    QByteArray m_background;
     QHash<int, TextItem*> m_items;
     int m_lastId = 0;
     struct Drag {

@@ -2,13 +2,13 @@
 #include "platform/workbook/XlsxFile.h"
 
 #include "platform/workbook/CellText.h"
+#include "platform/workbook/XmlScanner.h"
 #include "platform/workbook/ZipPackage.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QHash>
 #include <QSet>
-#include <QXmlStreamReader>
 
 #include <pugixml.hpp>
 
@@ -268,36 +268,38 @@ QString cellText(const Package& p, QStringView type, size_t style, const QString
     return ok ? CellText::number(number, format, p.date1904) : value;
 }
 
-// The text of an inline string at its <is>: its own <t>, or the <t> of each run (phonetic
-// guides left out).
-QString inlineStringText(QXmlStreamReader& reader)
+// The text of a string item (an inline string's <is>, a shared string's <si>): its own <t>,
+// or the <t> of each run, phonetic guides left out.
+QString stringItemText(XmlScanner& xml)
 {
     QString out;
-    while (reader.readNextStartElement()) {
-        if (reader.name() == u"t") {
-            out += reader.readElementText(QXmlStreamReader::IncludeChildElements);
-        } else if (reader.name() == u"r") {
-            while (reader.readNextStartElement()) {
-                if (reader.name() == u"t")
-                    out += reader.readElementText(QXmlStreamReader::IncludeChildElements);
-                else
-                    reader.skipCurrentElement();
-            }
-        } else {
-            reader.skipCurrentElement();
+    if (xml.isEmptyElement())
+        return out;
+    int depth = 1;
+    while (depth > 0 && xml.next()) {
+        if (!xml.isStart()) {
+            --depth;
+        } else if (xml.name() == "rPh") {
+            xml.skipElement();
+        } else if (xml.name() == "t") {
+            out += xml.text();
+            if (!xml.isEmptyElement())
+                ++depth;
+        } else if (!xml.isEmptyElement()) {
+            ++depth;
         }
     }
     return out;
 }
 
 // The workbook's table of strings, read in one pass: a tree of it would take ten times its size.
-QStringList sharedStrings(const QByteArray& xml)
+QStringList sharedStrings(const QByteArray& bytes)
 {
     QStringList strings;
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == u"si")
-            strings << inlineStringText(reader);
+    XmlScanner xml(bytes);
+    while (xml.next()) {
+        if (xml.isStart() && xml.name() == "si")
+            strings << stringItemText(xml);
     }
     return strings;
 }
@@ -306,52 +308,62 @@ QStringList sharedStrings(const QByteArray& xml)
 constexpr int sheetRows = 1 << 20;
 constexpr int sheetColumns = 1 << 14;
 
+int number(QByteArrayView text)
+{
+    bool ok = false;
+    const int value = text.toByteArray().toInt(&ok);
+    return ok ? value : 0;
+}
+
 // Reads the cells in one pass without building the part's tree, so a large roster costs
 // little more than its texts, and stops at the sheet's last row. Cells without a reference
 // are placed after the one before them, as readers do.
-bool readCells(const Package& p, const QByteArray& xml, WorksheetCells* sheet)
+bool readCells(const Package& p, const QByteArray& bytes, WorksheetCells* sheet)
 {
-    QXmlStreamReader reader(xml);
+    XmlScanner xml(bytes);
     int row = -1;
     int column = -1;
     bool inData = false;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement && reader.name() == u"sheetData")
-            break;
-        if (token != QXmlStreamReader::StartElement)
+    while (xml.next()) {
+        const QByteArrayView name = xml.name();
+        if (!xml.isStart()) {
+            if (name == "sheetData")
+                break;
             continue;
-        const QStringView name = reader.name();
-        if (name == u"sheetData") {
+        }
+        if (name == "sheetData") {
             inData = true;
         } else if (!inData) {
             continue;
-        } else if (name == u"row") {
-            const int given = reader.attributes().value(QLatin1StringView("r")).toInt();
+        } else if (name == "row") {
+            const int given = number(xml.attribute("r"));
             row = given > 0 ? given - 1 : row + 1;
             column = -1;
             if (row >= sheetRows)
                 break;
-        } else if (name == u"c") {
-            const QXmlStreamAttributes attributes = reader.attributes();
-            const int referenced = columnOf(attributes.value(QLatin1StringView("r")));
+        } else if (name == "c") {
+            const int referenced = columnOf(QString::fromLatin1(xml.attribute("r")));
             column = referenced >= 0 ? referenced : column + 1;
-            const QString type = attributes.value(QLatin1StringView("t")).toString();
-            const size_t style = attributes.value(QLatin1StringView("s")).toUInt();
+            const QString type = QString::fromLatin1(xml.attribute("t"));
+            const size_t style = size_t(std::max(number(xml.attribute("s")), 0));
             QString value, inlineText;
-            while (reader.readNextStartElement()) {
-                if (reader.name() == u"v")
-                    value = reader.readElementText(QXmlStreamReader::IncludeChildElements);
-                else if (reader.name() == u"is")
-                    inlineText = inlineStringText(reader);
-                else
-                    reader.skipCurrentElement();
+            for (int depth = xml.isEmptyElement() ? 0 : 1; depth > 0 && xml.next();) {
+                if (!xml.isStart()) {
+                    --depth;
+                } else if (xml.name() == "v" && !xml.isEmptyElement()) {
+                    value = xml.text();
+                    ++depth; // its end tag comes next
+                } else if (xml.name() == "is") {
+                    inlineText = stringItemText(xml);
+                } else {
+                    xml.skipElement();
+                }
             }
             if (row >= 0 && column >= 0 && column < sheetColumns)
                 sheet->set(row, column, cellText(p, type, style, value, inlineText));
         }
     }
-    return !reader.hasError();
+    return !xml.failed();
 }
 
 } // namespace

@@ -94,16 +94,20 @@ bool ZipPackage::save(QByteArray* result, QString* error)
     zip_source_keep(source); // it receives the new package when the archive closes
     bool ok = true;
     for (auto it = m_replacements.cbegin(); ok && it != m_replacements.cend(); ++it) {
-        const QByteArray name = it.key().toUtf8();
+        QByteArray name = it.key().toUtf8();
         zip_source_t* part = zip_source_buffer(archive, it.value().constData(), zip_uint64_t(it.value().size()), 0);
-        zip_int64_t index = zip_name_locate(archive, name.constData(), ZIP_FL_NOCASE);
-        ok = part
-             && (index >= 0 ? zip_file_replace(archive, zip_uint64_t(index), part, ZIP_FL_ENC_UTF_8) == 0
-                            : (index = zip_file_add(archive, name.constData(), part, ZIP_FL_ENC_UTF_8)) >= 0);
+        // Removed and added again rather than replaced: libzip 1.7 deflates a replaced entry
+        // at its slowest level whatever is asked, seconds for a large sheet.
+        const zip_int64_t old = zip_name_locate(archive, name.constData(), ZIP_FL_NOCASE);
+        if (const char* stored = old >= 0 ? zip_get_name(archive, zip_uint64_t(old), ZIP_FL_ENC_RAW) : nullptr)
+            name = stored; // the part keeps its name as the package spells it
+        zip_int64_t index = -1;
+        ok = part && (old < 0 || zip_delete(archive, zip_uint64_t(old)) == 0)
+             && (index = zip_file_add(archive, name.constData(), part, ZIP_FL_ENC_UTF_8)) >= 0;
         if (!ok && part)
             zip_source_free(part);
         if (ok)
-            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 0);
+            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1);
     }
     if (!ok || zip_close(archive) != 0) {
         zip_discard(archive);

@@ -21,9 +21,11 @@ struct Result {
 };
 
 // Runs the real program as a script would, with no display at all.
-Result run(const QString& program, const QStringList& arguments)
+Result run(const QString& program, const QStringList& arguments, const QStringList& settings = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : settings)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
@@ -54,7 +56,10 @@ QByteArray noisyPhoto(int seed)
     return bytes;
 }
 
-Result qinghe(const QStringList& arguments) { return run(QStringLiteral(QINGHE_EXECUTABLE), arguments); }
+Result qinghe(const QStringList& arguments, const QStringList& settings = {})
+{
+    return run(QStringLiteral(QINGHE_EXECUTABLE), arguments, settings);
+}
 
 } // namespace
 
@@ -75,6 +80,8 @@ private slots:
     void cardOfNoSizeIsRefused();
     void unusableBackgroundIsReported();
     void undecodablePhotoNamesTheStudent();
+    void simplifiedFormsUnderAnyLocale_data();
+    void simplifiedFormsUnderAnyLocale();
 };
 
 void CommandLineTest::helpListsTheCardsCommand()
@@ -276,6 +283,46 @@ void CommandLineTest::undecodablePhotoNamesTheStudent()
     for (const char* english : {"JPEG", "Corrupt", "Premature", "libpng", "QImage"})
         QVERIFY2(!result.err.contains(english), qPrintable(result.err));
     QVERIFY(result.out.contains("已写出 3 张证件"));
+}
+
+void CommandLineTest::simplifiedFormsUnderAnyLocale_data()
+{
+    QTest::addColumn<QString>("face");
+    QTest::addColumn<QString>("locale");
+    for (const char* face : {"楷体_GB2312", "仿宋_GB2312", "方正姚体", "Arial", "Times New Roman", "宋体"}) {
+        for (const char* locale : {"C.UTF-8", "en_US.UTF-8"})
+            QTest::addRow("%s, %s", face, locale) << QString::fromUtf8(face) << QString::fromLatin1(locale);
+    }
+}
+
+// Over SSH, in cron or on an English desktop the locale names no language; 令, 骨 and 直 must
+// still print in their Simplified Chinese forms, from a Simplified Chinese face.
+void CommandLineTest::simplifiedFormsUnderAnyLocale()
+{
+    QFETCH(QString, face);
+    QFETCH(QString, locale);
+    TestFolder folder;
+    folder.addStudents({{"令骨直", "七(1)班", "2014001", {}}});
+    for (const char* section : {"姓名设置", "班级设置", "编号设置"})
+        IniFile::write(folder.settingsFile(), QString::fromUtf8(section), u"字体名称", face);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("forms.pdf");
+    const Result result = qinghe({"cards", "--pdf", file},
+                                 {"LANG=" + locale, "LC_ALL=" + locale, "LANGUAGE=", "LC_CTYPE=" + locale});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(pdf::text(file).contains("令骨直"));
+    const QRegularExpression otherForms("CJK ?(JP|KR|TC|HK)", QRegularExpression::CaseInsensitiveOption);
+    QStringList names;
+    bool simplified = false;
+    for (const pdf::Font& font : pdf::fonts(file)) {
+        names << font.name;
+        simplified |= QRegularExpression("CJK ?SC", QRegularExpression::CaseInsensitiveOption)
+                          .match(font.name)
+                          .hasMatch();
+    }
+    for (const QString& name : names)
+        QVERIFY2(!otherForms.match(name).hasMatch(), qPrintable(names.join(", ")));
+    QVERIFY2(simplified, qPrintable(names.join(", ")));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -410,6 +410,7 @@ void RecordEntryTest::grabWithoutPictureGivesNoPhoto()
     control<QPushButton>(*s.window, "按钮1")->click();
     QVERIFY(s.services.context.entryPhoto().isEmpty());
     QVERIFY(control<QLabel>(*s.window, "图片框1")->pixmap().isNull());
+    QCOMPARE(control<QStatusBar>(*s.window, "状态条1")->currentMessage(), QString("没有找到摄像头"));
 
     s.name()->setText("张三");
     s.save();

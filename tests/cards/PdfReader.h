@@ -6,10 +6,13 @@
 #include <QImage>
 #include <QList>
 #include <QProcess>
+#include <QRect>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // Reads a PDF file back with poppler's tools, as a print shop's software would see it.
 namespace pdf {
@@ -26,8 +29,9 @@ inline QString run(const QString& program, const QStringList& arguments)
 // 0 when the file is missing or not a PDF.
 inline int pageCount(const QString& file)
 {
-    const auto match = QRegularExpression(QStringLiteral("^Pages:\\s+(\\d+)"), QRegularExpression::MultilineOption)
-                           .match(run(QStringLiteral("pdfinfo"), {file}));
+    const auto match =
+        QRegularExpression(QStringLiteral("^Pages:\\s+(\\d+)"), QRegularExpression::MultilineOption)
+            .match(run(QStringLiteral("pdfinfo"), {file}));
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
@@ -59,7 +63,8 @@ inline QList<QByteArray> jpegs(const QString& file)
     QTemporaryDir dir;
     run(QStringLiteral("pdfimages"), {QStringLiteral("-j"), file, dir.filePath(QStringLiteral("image"))});
     QList<QByteArray> list;
-    for (const QString& name : QDir(dir.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
+    for (const QString& name :
+         QDir(dir.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
         QFile jpeg(dir.filePath(name));
         if (jpeg.open(QIODevice::ReadOnly) && !list.contains(jpeg.peek(1 << 30)))
             list.append(jpeg.readAll());
@@ -82,7 +87,8 @@ inline QString text(const QString& file, int page = 0)
 {
     QStringList arguments{QStringLiteral("-layout")};
     if (page > 0)
-        arguments << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
+        arguments << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
+                  << QString::number(page);
     return run(QStringLiteral("pdftotext"), arguments << file << QStringLiteral("-"));
 }
 
@@ -114,6 +120,56 @@ inline QImage page(const QString& file, int number, int dpi)
                                      QString::number(number), QStringLiteral("-l"), QString::number(number),
                                      QStringLiteral("-singlefile"), QStringLiteral("-png"), file, prefix});
     return QImage(prefix + QStringLiteral(".png"));
+}
+
+// The cards of a page on white paper, as rectangles of `image`: the long runs of ink across the
+// middle of each row of cards and down the middle of each column.
+inline QList<QRect> cardsOn(const QImage& image)
+{
+    const auto ink = [&image](int x, int y) { return qGray(image.pixel(x, y)) < 235; };
+    const auto runs = [](int length, const std::function<bool(int)>& inked) {
+        QList<std::pair<int, int>> found;
+        int start = -1;
+        for (int i = 0; i <= length; ++i) {
+            const bool on = i < length && inked(i);
+            if (on && start < 0)
+                start = i;
+            if (!on && start >= 0) {
+                if (i - start > length / 10)
+                    found.append({start, i - 1});
+                start = -1;
+            }
+        }
+        return found;
+    };
+    QList<QRect> cards;
+    // Down a line a quarter of the way across, through the left column of cards.
+    const int across = image.width() / 4;
+    for (const auto& [top, bottom] : runs(image.height(), [&](int y) { return ink(across, y); })) {
+        const int middle = (top + bottom) / 2;
+        for (const auto& [left, right] : runs(image.width(), [&](int x) { return ink(x, middle); }))
+            cards.append(QRect(QPoint(left, top), QPoint(right, bottom)));
+    }
+    return cards;
+}
+
+// The codes an independent decoder (zbarimg) reads from each card of one page rendered at
+// `dpi`, card by card in reading order, as "QR-Code:…" or "CODE-128:…"; a card with no code
+// gives an empty list.
+inline QList<QStringList> barcodes(const QString& file, int number, int dpi = 300)
+{
+    const QImage image = page(file, number, dpi);
+    QList<QStringList> codes;
+    QTemporaryDir dir;
+    for (const QRect& card : cardsOn(image)) {
+        const QString name = dir.filePath(QStringLiteral("card%1.png").arg(codes.size()));
+        image.copy(card.adjusted(-8, -8, 8, 8)).save(name);
+        QProcess process;
+        process.start(QStringLiteral("zbarimg"), {QStringLiteral("-q"), name});
+        process.waitForFinished(60000);
+        codes.append(QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts));
+    }
+    return codes;
 }
 
 } // namespace pdf

@@ -125,7 +125,8 @@ void AdvancedGridTest::cursorIsTheClickedCell()
     grid.resize(400, 300);
     grid.show();
     QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(grid.model()->index(2, 1)).center());
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                      grid.visualRect(grid.model()->index(2, 1)).center());
     QCOMPARE(grid.cursorRow(), 2);
     QCOMPARE(grid.cursorColumn(), 1);
 }
@@ -162,14 +163,17 @@ void AdvancedGridTest::layOut_data()
     QTest::addColumn<QSizeF>("area"); // inches
     QTest::addColumn<double>("scale");
     QTest::addColumn<Bands>("pages");
-    const std::vector<int> sheet{30, 350, 30, 350}; // 760 pixels, 7.92 inches
+    // The card columns with the spacer between them are 730 pixels, 750 with the cut marks
+    // beside them: 7.81 inches.
+    const std::vector<int> sheet{30, 350, 30, 350};
     QTest::newRow("fits at screen size") << sheet << std::vector<int>{230, 40, 230} << std::vector<int>{1}
                                          << QSizeF(8.0, 11) << 1.0 << Bands{{0, 2}};
     // A4 less 6.35 mm on each side is 7.77 inches: both columns stay, a little smaller.
-    QTest::newRow("wide driver margins") << sheet << std::vector<int>{230} << std::vector<int>{}
-                                         << QSizeF(8.27 - 0.5, 11) << (8.27 - 0.5) * 96 / 760 << Bands{{0, 0}};
+    QTest::newRow("wide driver margins")
+        << sheet << std::vector<int>{230} << std::vector<int>{} << QSizeF(8.27 - 0.5, 11)
+        << (8.27 - 0.5) * 96 / 750 << Bands{{0, 0}};
     QTest::newRow("too wide") << std::vector<int>{30, 2000, 30, 2000} << std::vector<int>{230}
-                              << std::vector<int>{} << QSizeF(8.0, 11) << 8.0 * 96 / 4060 << Bands{{0, 0}};
+                              << std::vector<int>{} << QSizeF(8.0, 11) << 8.0 * 96 / 4050 << Bands{{0, 0}};
     // 13 cards 235 high: four card rows fill the page, the fourth spacer row starts no page.
     QTest::newRow("spacer row at a page break")
         << sheet << std::vector<int>{235, 40, 235, 40, 235, 40, 235, 40, 235, 40, 235, 40, 235}
@@ -194,6 +198,8 @@ void AdvancedGridTest::layOut()
     define(grid, int(widths.size()), int(heights.size()));
     for (int column = 0; column < int(widths.size()); ++column)
         grid.setColumnWidth(column, widths[size_t(column)]);
+    for (int column : {1, 3})
+        grid.setColumnKind(column, GridCell::Kind::Picture);
     for (int row = 0; row < int(heights.size()); ++row) {
         grid.setRowHeight(row, heights[size_t(row)]);
         if (std::find(emptyRows.begin(), emptyRows.end(), row) == emptyRows.end())
@@ -202,10 +208,11 @@ void AdvancedGridTest::layOut()
     const AdvancedGrid::PageLayout layout = grid.layOut(area);
     QVERIFY2(std::abs(layout.scale - scale) < 1e-9, qPrintable(QString::number(layout.scale)));
     QCOMPARE(layout.rows, pages);
-    // Centred across: as much room on the left of the grid as on its right.
+    // Centred across: as much room on the left of the card columns as on their right; the
+    // empty spacer column before them is not printed.
     const double across = area.width() * 96 / layout.scale;
-    const double width = std::accumulate(widths.begin(), widths.end(), 0.0);
-    QVERIFY(std::abs(layout.left - std::max(0.0, (across - width) / 2)) < 1e-9);
+    const double width = std::accumulate(widths.begin() + 1, widths.end(), 0.0);
+    QVERIFY(std::abs(layout.left + widths[0] - (across - width) / 2) < 1e-9);
 }
 
 void AdvancedGridTest::paperTurnsForWideGrids()
@@ -214,7 +221,10 @@ void AdvancedGridTest::paperTurnsForWideGrids()
     define(grid, 4, 1);
     grid.setColumnWidth(1, 350);
     grid.setColumnWidth(3, 350);
-    QCOMPARE(grid.defaultPageLayout().orientation(), QPageLayout::Portrait); // 760 pixels fit across A4
+    for (int column : {1, 3})
+        grid.setColumnKind(column, GridCell::Kind::Picture);
+    // 730 pixels with the cut marks beside them fit across A4.
+    QCOMPARE(grid.defaultPageLayout().orientation(), QPageLayout::Portrait);
     QCOMPARE(grid.defaultPageLayout().pageSize().id(), QPageSize::A4);
     grid.setColumnWidth(3, 400);
     QCOMPARE(grid.defaultPageLayout().orientation(), QPageLayout::Landscape);
@@ -229,6 +239,8 @@ void AdvancedGridTest::printsRowsWholeAtScreenSize()
     define(grid, 4, 9);
     grid.setColumnWidth(1, 350);
     grid.setColumnWidth(3, 350);
+    for (int column : {1, 3})
+        grid.setColumnKind(column, GridCell::Kind::Picture);
     const QByteArray card = jpegBytes(400, 260, Qt::darkGreen);
     for (int row = 0; row < 9; row += 2) {
         grid.setRowHeight(row, 300);
@@ -250,11 +262,10 @@ void AdvancedGridTest::printsRowsWholeAtScreenSize()
     for (const pdf::Image& image : pdf::images(file))
         QCOMPARE(image.xPpi, 110);
 
-    // On the page at 96 dpi the sheet is centred between the 4 mm margins; the first card
-    // starts 30 pixels of spacer further.
+    // On the page at 96 dpi the card columns are centred between the 4 mm margins.
     const QImage page = pdf::page(file, 1, 96);
     const double margin = 4 / 25.4 * 96;
-    const int left = qRound(margin + (page.width() - 2 * margin - 760) / 2) + 30;
+    const int left = qRound(margin + (page.width() - 2 * margin - 730) / 2);
     const int top = qRound(margin) + AdvancedGrid::cutMarkReach;
     const auto isCard = [&page](int x, int y) { return page.pixelColor(x, y).green() < 160; };
     QVERIFY(!isCard(left - 3, 100));
@@ -271,8 +282,10 @@ void AdvancedGridTest::cutMarksBesideEveryCorner()
     AdvancedGrid grid;
     define(grid, 4, 3);
     grid.setShowGrid(false);
-    for (int column : {1, 3})
+    for (int column : {1, 3}) {
         grid.setColumnWidth(column, 350);
+        grid.setColumnKind(column, GridCell::Kind::Picture);
+    }
     const QByteArray card = jpegBytes(350, 230, Qt::white); // white: only the marks are dark
     for (int row : {0, 2}) {
         grid.setRowHeight(row, 230);
@@ -288,7 +301,7 @@ void AdvancedGridTest::cutMarksBesideEveryCorner()
     // At 192 dpi a grid pixel is two page pixels.
     const QImage page = pdf::page(file, 1, 192);
     const double margin = 4 / 25.4 * 192;
-    const double left = margin + (page.width() - 2 * margin - 2 * 760) / 2;
+    const double left = margin + (page.width() - 2 * margin - 2 * 730) / 2 - 2 * 30;
     const double top = margin + 2 * AdvancedGrid::cutMarkReach;
     const auto darkNear = [&page](QPointF at) {
         for (int dy = -2; dy <= 2; ++dy) {

@@ -13,6 +13,7 @@
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -88,7 +89,8 @@ int reddish(const QImage& image, const QRect& area)
 // The colour that covers most of the picture, as a stored background should.
 bool coveredWith(const QImage& picture, const QColor& colour)
 {
-    return !picture.isNull() && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
+    return !picture.isNull()
+           && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
 }
 
 struct Element {
@@ -123,6 +125,7 @@ private slots:
     void savedTextsArePartOfTheBackgroundOnReopening();
 
     void chosenBackground();
+    void storedBackgroundFromThePicturesOwnPixels();
     void refusedBackgroundKeepsTheSchoolsBackground_data();
     void refusedBackgroundKeepsTheSchoolsBackground();
     void storedBackgroundThatCannotBeShownIsKept();
@@ -136,6 +139,7 @@ private slots:
     void surfaceAgreesWithTheComposedCard();
     void previewSavesFirstAndLeavesTheDesignerAsItWas();
     void failedSaveIsReported();
+    void codePlacedAndSizedOnTheCard();
 
 private:
     void open();
@@ -278,8 +282,10 @@ void CardDesignerTest::opensWithNeitherSettingsNorBackground()
 
     m_window->close();
     QCOMPARE(storedBackground(), CardLayout::builtInBackground());
-    const QList<std::tuple<QString, QString, QString>> positions{
-        {"sys", "16", "80"}, {"姓名设置", "264", "105"}, {"班级设置", "268", "148"}, {"编号设置", "248", "187"}};
+    const QList<std::tuple<QString, QString, QString>> positions{{"sys", "16", "80"},
+                                                                 {"姓名设置", "264", "105"},
+                                                                 {"班级设置", "268", "148"},
+                                                                 {"编号设置", "248", "187"}};
     for (const auto& [section, left, top] : positions) {
         QCOMPARE(stored(section, "左边"), left);
         QCOMPARE(stored(section, "顶边"), top);
@@ -293,8 +299,13 @@ void CardDesignerTest::opensOnTheStoredLayout()
     const QString ini = m_folder->settingsFile();
     IniFile::write(ini, u"sys", {{"左边", "30"}, {"顶边", "-20"}});
     IniFile::write(ini, u"班级设置",
-                   {{"左边", "12.9"}, {"顶边", "abc"}, {"字体名称", "黑体"}, {"加粗", "真"}, {"倾斜", "1"},
-                    {"字体大小", "20"}, {"字体颜色", "255"}});
+                   {{"左边", "12.9"},
+                    {"顶边", "abc"},
+                    {"字体名称", "黑体"},
+                    {"加粗", "真"},
+                    {"倾斜", "1"},
+                    {"字体大小", "20"},
+                    {"字体颜色", "255"}});
     writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::blue));
     open();
     QCOMPARE(control<QLabel>(*m_window, "图片框2")->pos(), QPoint(30, -20));
@@ -312,13 +323,25 @@ void CardDesignerTest::draggedElementWrittenAtRelease_data()
     QTest::addColumn<QPoint>("by");
     QTest::addColumn<QString>("left");
     QTest::addColumn<QString>("top");
-    QTest::newRow("photo") << "图片框2" << "sys" << QPoint(40, -30) << "56" << "50";
-    QTest::newRow("name") << "透明标签1" << "姓名设置" << QPoint(-100, 20) << "164" << "125";
-    QTest::newRow("class") << "透明标签2" << "班级设置" << QPoint(3, 4) << "271" << "152";
-    QTest::newRow("number") << "透明标签3" << "编号设置" << QPoint(-50, 50) << "198" << "237";
-    QTest::newRow("pressed, not moved") << "透明标签1" << "姓名设置" << QPoint(0, 0) << "264" << "105";
+    QTest::newRow("photo") << "图片框2"
+                           << "sys" << QPoint(40, -30) << "56"
+                           << "50";
+    QTest::newRow("name") << "透明标签1"
+                          << "姓名设置" << QPoint(-100, 20) << "164"
+                          << "125";
+    QTest::newRow("class") << "透明标签2"
+                           << "班级设置" << QPoint(3, 4) << "271"
+                           << "152";
+    QTest::newRow("number") << "透明标签3"
+                            << "编号设置" << QPoint(-50, 50) << "198"
+                            << "237";
+    QTest::newRow("pressed, not moved") << "透明标签1"
+                                        << "姓名设置" << QPoint(0, 0) << "264"
+                                        << "105";
     // The grip stays on the surface, 408 pixels wide; the label was taken 5 pixels in.
-    QTest::newRow("past the right edge") << "透明标签3" << "编号设置" << QPoint(500, 0) << "402" << "187";
+    QTest::newRow("past the right edge") << "透明标签3"
+                                         << "编号设置" << QPoint(500, 0) << "402"
+                                         << "187";
 }
 
 void CardDesignerTest::draggedElementWrittenAtRelease()
@@ -344,9 +367,12 @@ void CardDesignerTest::refusalsWithoutASelectedText_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
-    QTest::newRow("编辑文字") << "按钮9" << "请选择需要编辑的文字！";
-    QTest::newRow("删除文字") << "按钮8" << "请选择需要删除的文字！";
-    QTest::newRow("字体设置") << "按钮10" << "请选择需要编辑的文字";
+    QTest::newRow("编辑文字") << "按钮9"
+                              << "请选择需要编辑的文字！";
+    QTest::newRow("删除文字") << "按钮8"
+                              << "请选择需要删除的文字！";
+    QTest::newRow("字体设置") << "按钮10"
+                              << "请选择需要编辑的文字";
 }
 
 void CardDesignerTest::refusalsWithoutASelectedText()
@@ -379,9 +405,10 @@ void CardDesignerTest::newTextFromTheTemplate()
     QCOMPARE(canvas()->brightness(id), 0);
     // The surface now shows the canvas picture, the new text in it.
     QVERIFY(surface()->picture() != before);
-    QCOMPARE(surface()->picture(), canvas()
-                                       ->takePicture(wholeCanvas)
-                                       .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QCOMPARE(surface()->picture(),
+             canvas()
+                 ->takePicture(wholeCanvas)
+                 .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 
     // More texts lie on top of each other at the same place.
     const int second = addText();
@@ -525,11 +552,18 @@ void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
     m_window->close();
 
     const QImage stored = Picture::decode(storedBackground());
-    QCOMPARE(stored.size(), QSize(416, 264));
+    // At least 300 pixels per inch on the largest card a sheet prints: 400 × 260 grid pixels,
+    // 4.17 × 2.71 inches.
+    QVERIFY2(stored.width() >= 1250 && stored.height() >= 813,
+             qPrintable(QString("%1 × %2").arg(stored.width()).arg(stored.height())));
+    const double sx = stored.width() / 416.0;
+    const double sy = stored.height() / 264.0;
     const QRect text(50, 20, 180, 50);
-    QVERIFY(countOf(stored, Qt::red, text) > 200);
+    const QRect storedText = QRectF(50 * sx, 20 * sy, 180 * sx, 50 * sy).toRect();
+    QVERIFY(countOf(stored, Qt::red, storedText) > 200 * sx * sy);
     // Stored as selected, yet without the mark of the selection.
-    QCOMPARE(countOf(stored, Qt::red, text), countOf(canvas()->takePicture(wholeCanvas), Qt::red, text));
+    QCOMPARE(countOf(stored, Qt::red, storedText),
+             countOf(canvas()->takePicture(wholeCanvas, stored.size()), Qt::red, storedText));
 
     open();
     QVERIFY(canvas()->items().isEmpty());
@@ -537,6 +571,35 @@ void CardDesignerTest::savedTextsArePartOfTheBackgroundOnReopening()
     QTest::mouseClick(canvas()->viewport(), Qt::LeftButton, {}, {70, 35});
     click("按钮8");
     QCOMPARE(m_services->dialogs.messages().last(), QString("请选择需要删除的文字！"));
+}
+
+// A school's artwork with fine lines, chosen on the canvas: the stored background is drawn
+// from the artwork itself, so lines one pixel apart at print size stay apart rather than
+// coming out as the grey of a picture enlarged from the canvas.
+void CardDesignerTest::storedBackgroundFromThePicturesOwnPixels()
+{
+    QImage artwork(CardLayout::backgroundPrintSize, QImage::Format_RGB32);
+    for (int x = 0; x < artwork.width(); ++x) {
+        for (int y = 0; y < artwork.height(); ++y)
+            artwork.setPixel(x, y, (x / 2) % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    }
+    const QString file = QDir(m_folder->path()).filePath("学校.png");
+    QVERIFY(artwork.save(file, "PNG"));
+    open();
+    m_services->dialogs.pathAnswers.enqueue(file);
+    click("按钮5");
+    addText();
+    m_window->close();
+
+    const QImage stored = Picture::decode(storedBackground());
+    QCOMPARE(stored.size(), CardLayout::backgroundPrintSize);
+    // Far from the text at (200, 100), the lines are as they were drawn.
+    int sharp = 0;
+    for (int x = 0; x + 2 < 200; x += 4) {
+        const int y = stored.height() - 40;
+        sharp += qGray(stored.pixel(x, y)) < 60 && qGray(stored.pixel(x + 2, y)) > 195 ? 1 : 0;
+    }
+    QVERIFY2(sharp >= 45, qPrintable(QString::number(sharp)));
 }
 
 void CardDesignerTest::chosenBackground()
@@ -662,10 +725,18 @@ void CardDesignerTest::cancelledFontDialogRewritesTheSameValues_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("label");
     QTest::addColumn<bool>("storedBefore");
-    QTest::newRow("姓名设置, nothing stored") << "按钮2" << "姓名设置" << "透明标签1" << false;
-    QTest::newRow("单位设置, nothing stored") << "按钮3" << "班级设置" << "透明标签2" << false;
-    QTest::newRow("编号设置, nothing stored") << "按钮4" << "编号设置" << "透明标签3" << false;
-    QTest::newRow("单位设置, a stored style") << "按钮3" << "班级设置" << "透明标签2" << true;
+    QTest::newRow("姓名设置, nothing stored") << "按钮2"
+                                              << "姓名设置"
+                                              << "透明标签1" << false;
+    QTest::newRow("单位设置, nothing stored") << "按钮3"
+                                              << "班级设置"
+                                              << "透明标签2" << false;
+    QTest::newRow("编号设置, nothing stored") << "按钮4"
+                                              << "编号设置"
+                                              << "透明标签3" << false;
+    QTest::newRow("单位设置, a stored style") << "按钮3"
+                                              << "班级设置"
+                                              << "透明标签2" << true;
 }
 
 void CardDesignerTest::cancelledFontDialogRewritesTheSameValues()
@@ -677,7 +748,11 @@ void CardDesignerTest::cancelledFontDialogRewritesTheSameValues()
     const QString ini = m_folder->settingsFile();
     if (storedBefore)
         IniFile::write(ini, section,
-                       {{"字体名称", "宋体"}, {"加粗", "真"}, {"倾斜", "假"}, {"字体大小", "14"}, {"字体颜色", "65280"}});
+                       {{"字体名称", "宋体"},
+                        {"加粗", "真"},
+                        {"倾斜", "假"},
+                        {"字体大小", "14"},
+                        {"字体颜色", "65280"}});
     open();
     const TextStyle before = this->label(label.toUtf8().constData())->style();
     click(button.toUtf8().constData());
@@ -731,19 +806,25 @@ void CardDesignerTest::chosenClassStyleReachesThePreviewCard()
 void CardDesignerTest::surfaceAgreesWithTheComposedCard()
 {
     writeFile(ProgramFolder::backgroundFile(m_folder->path()), pngOf(Qt::white));
-    IniFile::write(m_folder->settingsFile(), u"姓名设置",
-                   {{"左边", "201"}, {"顶边", "33"}, {"字体名称", "黑体"}, {"字体大小", "22"}, {"字体颜色", "255"}});
+    IniFile::write(
+        m_folder->settingsFile(), u"姓名设置",
+        {{"左边", "201"}, {"顶边", "33"}, {"字体名称", "黑体"}, {"字体大小", "22"}, {"字体颜色", "255"}});
     IniFile::write(m_folder->settingsFile(), u"编号设置",
-                   {{"左边", "170"}, {"顶边", "200"}, {"字体名称", "宋体"}, {"加粗", "真"}, {"字体大小", "15"},
+                   {{"左边", "170"},
+                    {"顶边", "200"},
+                    {"字体名称", "宋体"},
+                    {"加粗", "真"},
+                    {"字体大小", "15"},
                     {"字体颜色", "16711680"}});
     open();
     drag(label("透明标签1"), {-11, 7}); // to (190, 40)
     QCOMPARE(label("透明标签1")->pos(), QPoint(190, 40));
 
     const QImage shown = surface()->grab().toImage();
-    const QImage card = CardComposer(CardLayout::load(m_folder->path()))
-                            .compose({label("透明标签1")->text(), label("透明标签2")->text(),
-                                      label("透明标签3")->text(), {}});
+    const QImage card =
+        CardComposer(CardLayout::load(m_folder->path()))
+            .compose(
+                {label("透明标签1")->text(), label("透明标签2")->text(), label("透明标签3")->text(), {}});
     const QRect right(160, 0, 240, 260); // clear of the photo
     for (const QColor& colour : {QColor(Qt::red), QColor(Qt::blue)}) {
         const QRect onSurface = inkOf(shown, colour, right);
@@ -769,10 +850,11 @@ void CardDesignerTest::previewSavesFirstAndLeavesTheDesignerAsItWas()
     QCOMPARE(stored("sys", "左边"), QString("40"));
     QCOMPARE(stored("sys", "顶边"), QString("60"));
     QCOMPARE(stored("编号设置", "左边"), QString("248"));
-    QCOMPARE(Picture::decode(storedBackground()).size(), QSize(416, 264));
+    QCOMPARE(Picture::decode(storedBackground()).size(), CardLayout::backgroundPrintSize);
     QCOMPARE(m_services->navigator.openings.size(), 1);
     QVERIFY(m_services->navigator.openings[0].modal);
-    QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(), m_window->windowHandle());
+    QCOMPARE(m_services->navigator.openings[0].window->windowHandle()->transientParent(),
+             m_window->windowHandle());
 
     QVERIFY(m_window->isVisible());
     QCOMPARE(canvas()->items(), QList<int>({id}));
@@ -793,6 +875,55 @@ void CardDesignerTest::failedSaveIsReported()
     QVERIFY2(messages[0].startsWith("证件设置保存失败："), qPrintable(messages[0]));
     // What could be written still was.
     QCOMPARE(stored("编号设置", "左边"), QString("248"));
+}
+
+void CardDesignerTest::codePlacedAndSizedOnTheCard()
+{
+    open();
+    auto* code = control<CardBarcodeLabel>(*m_window, "条码1");
+    auto* types = control<QComboBox>(*m_window, "组合框1");
+    QVERIFY(!code->isVisible());
+    QCOMPARE(types->currentText(), QString("条码：无"));
+    QCOMPARE(types->count(), 3);
+
+    types->setCurrentIndex(types->findData("QR"));
+    emit types->activated(types->currentIndex());
+    QVERIFY(code->isVisible());
+    QCOMPARE(code->type(), BarcodeType::QR);
+    QCOMPARE(stored("条码设置", "类型"), QString("QR"));
+    QCOMPARE(stored("条码设置", "左边"), QString("248"));
+
+    drag(code, {-40, -100});
+    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+    QCOMPARE(stored("条码设置", "顶边"), QString("110"));
+    // Sized with the grip at its bottom-right corner.
+    const QPoint corner(code->width() - 3, code->height() - 3);
+    QTest::mousePress(code, Qt::LeftButton, {}, corner);
+    QTest::mouseMove(code, corner + QPoint(-60, 10));
+    QTest::mouseRelease(code, Qt::LeftButton, {}, corner + QPoint(-60, 10));
+    QCOMPARE(stored("条码设置", "宽度"), QString("80"));
+    QCOMPARE(stored("条码设置", "高度"), QString("44"));
+    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+
+    reopen();
+    code = control<CardBarcodeLabel>(*m_window, "条码1");
+    QCOMPARE(code->geometry(), QRect(208, 110, 80, 44));
+    QCOMPARE(control<QComboBox>(*m_window, "组合框1")->currentText(), QString("条码：QR"));
+    // The card composed from the stored layout has its code where the designer showed it.
+    const QImage card =
+        CardComposer(CardLayout::load(m_folder->path())).compose({"张三", "七(1)班", "2014001", {}});
+    QCOMPARE(card.pixelColor(208 + 2, 110 + 2), QColor(Qt::white)); // the quiet zone
+    int dark = 0;
+    for (int x = 208; x < 288; ++x)
+        dark += card.pixelColor(x, 110 + 22).lightness() < 100 ? 1 : 0;
+    QVERIFY2(dark > 5, qPrintable(QString::number(dark)));
+
+    // Back to none: the code leaves the card surface, and the stored type says so.
+    types = control<QComboBox>(*m_window, "组合框1");
+    types->setCurrentIndex(types->findData("无"));
+    emit types->activated(types->currentIndex());
+    QVERIFY(!code->isVisible());
+    QCOMPARE(stored("条码设置", "类型"), QString("无"));
 }
 
 QTEST_MAIN(CardDesignerTest)

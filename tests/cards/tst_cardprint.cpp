@@ -7,6 +7,7 @@
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
 #include "platform/widgets/AdvancedGrid.h"
+#include "platform/widgets/PrintPreview.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
 
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,7 +80,8 @@ int lastColumn(const QImage& image, bool (*test)(QRgb))
 
 QPageLayout a4(double margin, QPageLayout::Orientation orientation = QPageLayout::Portrait)
 {
-    return {QPageSize(QPageSize::A4), orientation, QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter};
+    return {QPageSize(QPageSize::A4), orientation, QMarginsF(margin, margin, margin, margin),
+            QPageLayout::Millimeter};
 }
 
 // A program folder with a layout of a plain blue background and red texts, so a card and its
@@ -99,14 +102,14 @@ public:
     {
         QList<TestFolder::Student> list;
         for (int i = 1; i <= count; ++i)
-            list.append({QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"), QStringLiteral("2014%1").arg(i), photo});
+            list.append({QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"),
+                         QStringLiteral("2014%1").arg(i), photo});
         m_folder.addStudents(list);
     }
 
     // The sheet of every student printed on paper of that layout (the default one when none);
     // answers the number of pages.
-    int print(const QString& file, std::optional<QPageLayout> page = {},
-              CardSheet::CardSize size = {})
+    int print(const QString& file, std::optional<QPageLayout> page = {}, CardSheet::CardSize size = {})
     {
         DatabaseConnection connection;
         connection.openDatabaseFile(m_folder.databaseFile());
@@ -147,6 +150,15 @@ private slots:
     void noPageStartsWithASpacerRow();
     void extremeValuesDrawSafely_data();
     void extremeValuesDrawSafely();
+    void elementsPastTheEdgeAreCut();
+    void sheetCentredWithMarksInside_data();
+    void sheetCentredWithMarksInside();
+    void fontNamesCarrySubsetTags();
+    void canvasPictureOfEarlierDesignersPrints();
+    void codesReadBackFromThePage_data();
+    void codesReadBackFromThePage();
+    void settingsWithoutCodesPrintNone_data();
+    void settingsWithoutCodesPrintNone();
 
 private:
     QTemporaryDir m_dir;
@@ -261,11 +273,12 @@ void CardPrintTest::wideDriverMarginsKeepBothColumns()
     const QString text = pdf::text(file);
     for (int i = 1; i <= 4; ++i)
         QVERIFY2(text.contains(QString("学生%1").arg(i)), qPrintable(text));
-    // Within the printable area, centred.
+    // Within the printable area with room for the cut marks, centred.
     const QImage page = pdf::page(file, 1, 96);
     const double margin = 6.35 / 25.4 * 96;
-    QVERIFY(firstColumn(page, isBlue) >= margin + 25); // the spacer column, a little smaller
-    QVERIFY(lastColumn(page, isBlue) <= page.width() - margin);
+    QVERIFY(firstColumn(page, isBlue) >= margin + 9);
+    QVERIFY(lastColumn(page, isBlue) <= page.width() - margin - 9);
+    QVERIFY(std::abs(firstColumn(page, isBlue) - (page.width() - 1 - lastColumn(page, isBlue))) <= 2);
 }
 
 void CardPrintTest::sheetTooWideIsScaledToFit()
@@ -300,7 +313,8 @@ void CardPrintTest::noPageStartsWithASpacerRow()
     for (int number : {1, 2}) {
         const QImage page = pdf::page(file, number, 96);
         const double expected = 4 / 25.4 * 96 + AdvancedGrid::cutMarkReach + 3.75;
-        QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5, qPrintable(QString::number(firstRow(page, isBlue))));
+        QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5,
+                 qPrintable(QString::number(firstRow(page, isBlue))));
     }
 }
 
@@ -326,7 +340,8 @@ void CardPrintTest::extremeValuesDrawSafely()
     QFETCH(int, width);
     QFETCH(int, height);
     PrintFolder folder;
-    for (CardElement element : {CardElement::Photo, CardElement::Name, CardElement::Class, CardElement::Number})
+    for (CardElement element :
+         {CardElement::Photo, CardElement::Name, CardElement::Class, CardElement::Number})
         CardLayout::savePosition(folder.path(), element, position);
     CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", points, false, false, Qt::red});
     folder.addStudents(3, jpegBytes(60, 75));
@@ -339,6 +354,204 @@ void CardPrintTest::extremeValuesDrawSafely()
     // What is stored stays as entered.
     QCOMPARE(CardLayout::load(folder.path()), layout);
     QCOMPARE(layout.photo, position);
+}
+
+// A long name at the right of the card and a photo over its bottom edge: on paper and in the
+// file they end at the card's edge, as the screen shows them, and never reach the next card.
+void CardPrintTest::elementsPastTheEdgeAreCut()
+{
+    PrintFolder folder;
+    CardLayout::savePosition(folder.path(), CardElement::Name, {264, 105});
+    CardLayout::saveTextStyle(folder.path(), CardElement::Name, {"", 16, false, false, Qt::red});
+    CardLayout::savePosition(folder.path(), CardElement::Photo, {16, 200});
+    folder.folder().addStudents({{"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)},
+                                 {"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)},
+                                 {"阿卜杜热合曼·买买提江", "", "", pngBytes(128, 160, Qt::green)}});
+    const QString file = m_dir.filePath("edge.pdf");
+    QCOMPARE(folder.print(file, a4(4, QPageLayout::Landscape), {400, 260}), 1);
+    const auto isGreen = [](QRgb p) { return qGreen(p) > 160 && qRed(p) < 100 && qBlue(p) < 100; };
+
+    // Cards of 400 × 260 in cells of the same size, 30 pixels apart across and 40 down.
+    const auto check = [&](const QImage& page, double perPixel, const char* surface) {
+        QVERIFY2(!page.isNull(), surface);
+        QVERIFY2(firstRow(page, isRed) >= 0, surface);
+        // The right edge of the left card: nothing red from its name in the gap beyond it.
+        const int right = lastColumn(page.copy(0, 0, page.width() / 2, page.height()), isBlue);
+        int spilt = 0;
+        for (int y = 0; y < page.height(); ++y) {
+            for (int x = right + 2; x < right + int(30 * perPixel) - 2; ++x)
+                spilt += isRed(page.pixel(x, y)) || isGreen(page.pixel(x, y)) ? 1 : 0;
+        }
+        QVERIFY2(spilt == 0, qPrintable(QString("%1: %2 pixels past the edge").arg(surface).arg(spilt)));
+        // Below the first row of cards, in the spacer row: no photo.
+        const int bottom = firstRow(page, isBlue) + int(260 * perPixel);
+        int below = 0;
+        for (int y = bottom + 2; y < bottom + int(40 * perPixel) - 2; ++y) {
+            for (int x = 0; x < page.width(); ++x)
+                below += isGreen(page.pixel(x, y)) ? 1 : 0;
+        }
+        QVERIFY2(below == 0,
+                 qPrintable(QString("%1: %2 photo pixels below the card").arg(surface).arg(below)));
+    };
+    check(pdf::page(file, 1, 150), 150.0 / 96, "PDF");
+
+    // Paper and the print preview get the pages the same way: drawn by the grid's pages.
+    DatabaseConnection connection;
+    connection.openDatabaseFile(folder.folder().databaseFile());
+    Recordset records;
+    records.attach(connection);
+    records.open(StudentTable::selectAll);
+    AdvancedGrid grid;
+    CardSheet::defineGrid(grid);
+    CardSheet::fill(grid, records, CardComposer(CardLayout::load(folder.path())), {400, 260});
+    const QPageLayout page = a4(4, QPageLayout::Landscape);
+    QImage paper(page.fullRectPixels(150).size(), QImage::Format_RGB32);
+    paper.fill(Qt::white);
+    QPainter painter(&paper);
+    painter.translate(page.paintRectPixels(150).topLeft());
+    grid.pages().paint(painter, page, 0, 150, nullptr);
+    painter.end();
+    check(paper, 150.0 / 96, "paper");
+}
+
+void CardPrintTest::sheetCentredWithMarksInside_data()
+{
+    QTest::addColumn<QPageSize::PageSizeId>("paper");
+    QTest::addColumn<int>("cardWidth");
+    QTest::newRow("A4") << QPageSize::A4 << 350;
+    QTest::newRow("Letter") << QPageSize::Letter << 350;
+    QTest::newRow("A4, narrow cards") << QPageSize::A4 << 300;
+}
+
+// Equal white at the left and the right of the cards, and every cut mark within the area the
+// printer can print.
+void CardPrintTest::sheetCentredWithMarksInside()
+{
+    QFETCH(QPageSize::PageSizeId, paper);
+    QFETCH(int, cardWidth);
+    PrintFolder folder;
+    folder.addStudents(4);
+    const QString file = m_dir.filePath("centred.pdf");
+    const double margin = 4;
+    const QPageLayout layout(QPageSize(paper), QPageLayout::Portrait,
+                             QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
+    QCOMPARE(folder.print(file, layout, {cardWidth, 230}), 1);
+    const int dpi = 300;
+    const QImage page = pdf::page(file, 1, dpi);
+    const double perMm = dpi / 25.4;
+    const double left = firstColumn(page, isBlue) / perMm;
+    const double right = (page.width() - 1 - lastColumn(page, isBlue)) / perMm;
+    QVERIFY2(std::abs(left - right) <= 0.5,
+             qPrintable(QString("left %1 mm, right %2 mm").arg(left).arg(right)));
+    const auto isInk = [](QRgb p) { return qGray(p) < 128; };
+    int leftMark = -1;
+    int rightMark = -1;
+    for (int x = 0; x < page.width() && leftMark < 0; ++x) {
+        for (int y = 0; y < page.height() && leftMark < 0; ++y)
+            leftMark = isInk(page.pixel(x, y)) ? x : -1;
+    }
+    for (int x = page.width() - 1; x >= 0 && rightMark < 0; --x) {
+        for (int y = 0; y < page.height() && rightMark < 0; ++y)
+            rightMark = isInk(page.pixel(x, y)) ? x : -1;
+    }
+    QVERIFY(leftMark >= 0 && rightMark >= 0);
+    QVERIFY2(leftMark / perMm >= margin, qPrintable(QString::number(leftMark / perMm)));
+    QVERIFY2((page.width() - 1 - rightMark) / perMm >= margin,
+             qPrintable(QString::number((page.width() - 1 - rightMark) / perMm)));
+}
+
+// Preflight tools expect an embedded subset to be named as one: six capitals and a plus sign.
+void CardPrintTest::fontNamesCarrySubsetTags()
+{
+    PrintFolder folder;
+    CardLayout::saveTextStyle(folder.path(), CardElement::Class, {"黑体", 12, true, false, Qt::red});
+    folder.addStudents(3);
+    const QString file = m_dir.filePath("tags.pdf");
+    QCOMPARE(folder.print(file), 1);
+    const QList<pdf::Font> fonts = pdf::fonts(file);
+    QVERIFY(!fonts.isEmpty());
+    for (const pdf::Font& font : fonts) {
+        QVERIFY2(font.embedded && font.subset, qPrintable(font.name));
+        QVERIFY2(QRegularExpression("^[A-Z]{6}\\+").match(font.name).hasMatch(), qPrintable(font.name));
+    }
+    // The file is still one a reader takes: its text reads back.
+    QVERIFY(pdf::text(file).contains("学生3"));
+}
+
+// Designers before the print-size background stored the 416 × 264 canvas picture as it was.
+void CardPrintTest::canvasPictureOfEarlierDesignersPrints()
+{
+    PrintFolder folder;
+    CardLayout::saveBackground(folder.path(), solid({416, 264}, Qt::blue));
+    folder.addStudents(2);
+    const QString file = m_dir.filePath("old.pdf");
+    QCOMPARE(folder.print(file), 1);
+    QList<QSize> sizes;
+    for (const pdf::Image& image : pdf::images(file))
+        sizes << QSize(image.width, image.height);
+    QCOMPARE(sizes, QList<QSize>({QSize(416, 264), QSize(416, 264)}));
+    const QImage page = pdf::page(file, 1, 96);
+    QVERIFY(firstColumn(page, isBlue) > 0 && firstRow(page, isRed) > firstRow(page, isBlue));
+}
+
+void CardPrintTest::codesReadBackFromThePage_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QRect>("box");
+    QTest::addColumn<QString>("symbology");
+    QTest::newRow("Code 128") << "Code128" << QRect(240, 205, 150, 40) << "CODE-128";
+    QTest::newRow("QR") << "QR" << QRect(320, 16, 70, 70) << "QR-Code";
+    QTest::newRow("QR, small") << "QR" << QRect(340, 200, 48, 48) << "QR-Code";
+}
+
+// Every card with a number carries its number as the code, read back by a scanner's decoder
+// from the page as a 300 dpi printer prints it; a student without a number gets no code.
+void CardPrintTest::codesReadBackFromThePage()
+{
+    QFETCH(QString, type);
+    QFETCH(QRect, box);
+    QFETCH(QString, symbology);
+    PrintFolder folder;
+    QVERIFY(CardLayout::saveBarcode(folder.path(), {CardBarcode::typeNamed(type), box}));
+    QList<TestFolder::Student> students;
+    QList<QStringList> expected;
+    for (int i = 1; i <= 9; ++i) {
+        const QString number = i == 5 ? QString() : QString("2014%1").arg(i, 4, 10, QChar('0'));
+        students.append({QString("学生%1").arg(i), "七(1)班", number, {}});
+        if (i <= 8)
+            expected.append(number.isEmpty() ? QStringList() : QStringList{symbology + ":" + number});
+    }
+    folder.folder().addStudents(students);
+    const QString file = m_dir.filePath("codes.pdf");
+    QCOMPARE(folder.print(file), 2);
+    QCOMPARE(pdf::barcodes(file, 1), expected);
+    QCOMPARE(pdf::barcodes(file, 2), QList<QStringList>({{symbology + ":20140009"}}));
+    // Drawn as shapes: no picture beyond the backgrounds.
+    QCOMPARE(pdf::images(file).size(), 9);
+}
+
+void CardPrintTest::settingsWithoutCodesPrintNone_data()
+{
+    QTest::addColumn<QString>("type"); // empty: no section at all
+    QTest::newRow("no section") << "";
+    QTest::newRow("无") << "无";
+    QTest::newRow("unknown type") << "code128";
+}
+
+void CardPrintTest::settingsWithoutCodesPrintNone()
+{
+    QFETCH(QString, type);
+    PrintFolder folder;
+    if (!type.isEmpty()) {
+        IniFile::write(folder.folder().settingsFile(), u"条码设置", u"类型", type);
+        IniFile::write(folder.folder().settingsFile(), u"条码设置", u"左边", u"240");
+    }
+    folder.addStudents(4);
+    QCOMPARE(CardLayout::load(folder.path()).barcode.type, BarcodeType::None);
+    const QString file = m_dir.filePath("nocodes.pdf");
+    QCOMPARE(folder.print(file), 1);
+    QCOMPARE(pdf::barcodes(file, 1), QList<QStringList>(4));
+    QCOMPARE(pdf::text(file).count("学生"), 4);
 }
 
 QTEST_MAIN(CardPrintTest)

@@ -108,6 +108,8 @@ private slots:
     void numbersReadAsTheirCellShows();
     void inflatingWorkbookRefusedWithinBounds();
     void rowsBeyondTheSheetAreNotRead();
+    void cellsInEveryFormXmlAllows_data();
+    void cellsInEveryFormXmlAllows();
 };
 
 void WorkbookSourceTest::readsWorkbooksOfEveryWriter_data()
@@ -452,6 +454,45 @@ void WorkbookSourceTest::rowsBeyondTheSheetAreNotRead()
     QCOMPARE(names.mid(0, 3), QStringList({"学生2", "学生3", "学生4"}));
     QCOMPARE(names.last(), QString("末行"));
     QVERIFY(!names.contains("多余"));
+}
+
+void WorkbookSourceTest::cellsInEveryFormXmlAllows_data()
+{
+    QTest::addColumn<QByteArray>("row");
+    QTest::addColumn<QStringList>("cells");
+    QTest::newRow("entities") << QByteArray("<c t=\"str\"><v>甲&amp;乙 &lt;&gt;&quot;&apos;</v></c>"
+                                            "<c t=\"str\"><v>&#19971;&#x73ED;</v></c><c><v>1</v></c>")
+                              << QStringList{"甲&乙 <>\"'", "七班", "1"};
+    QTest::newRow("CDATA and comments") << QByteArray("<c t=\"str\"><v><![CDATA[王<五>]]></v></c><!-- <c><v>x</v></c> -->"
+                                                      "<c t=\"str\"><v>七<!-- n -->班</v></c><c><v>2</v></c>")
+                                        << QStringList{"王<五>", "七班", "2"};
+    QTest::newRow("runs and phonetic guides")
+        << QByteArray("<c t=\"inlineStr\"><is><r><rPr><b/></rPr><t>赵</t></r><r><t xml:space=\"preserve\"> 六</t></r>"
+                      "<rPh sb=\"0\" eb=\"1\"><t>zhao</t></rPh></is></c><c t=\"inlineStr\"><is><t>八班</t></is></c>"
+                      "<c t=\"inlineStr\"><is><t/></is></c>")
+        << QStringList{"赵 六", "八班", ""};
+    QTest::newRow("self-closed and formulas")
+        << QByteArray("<c r=\"A5\" t=\"str\"><f>\"孙\"&amp;\"七\"</f><v>孙七</v></c><c r=\"C5\"><v>4</v></c><c r=\"D5\"/>")
+        << QStringList{"孙七", "", "4"};
+}
+
+void WorkbookSourceTest::cellsInEveryFormXmlAllows()
+{
+    QFETCH(QByteArray, row);
+    QFETCH(QStringList, cells);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("名单.xlsx");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(rosterWorkbook(0, "<row r=\"5\">" + row + "</row>"));
+    file.close();
+    DatabaseConnection workbook;
+    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path)), qPrintable(workbook.lastError()));
+    Recordset roster;
+    roster.attach(workbook);
+    QVERIFY(roster.open(QStringLiteral("select * from [Sheet1$] where 姓名 IS NOT NULL")));
+    QCOMPARE(roster.recordCount(), 1);
+    QCOMPARE((QStringList{roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}), cells);
 }
 
 QTEST_GUILESS_MAIN(WorkbookSourceTest)
