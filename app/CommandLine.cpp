@@ -3,6 +3,7 @@
 
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
+#include "exchange/AccessImport.h"
 #include "platform/ArchiveCopy.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/Fonts.h"
@@ -163,6 +164,82 @@ int runCards(int argc, char* argv[])
     return writeCards(*request, out, err);
 }
 
+struct ImportRequest {
+    QString file;
+    QString copyTo;
+    bool append = false;
+};
+
+std::optional<ImportRequest> parseImport(const QStringList& args, QString* error)
+{
+    ImportRequest request;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        bool matched = false;
+        if (const std::optional<QString> value = optionValue(args, i, QStringLiteral("--copy-to"), &matched);
+            matched) {
+            if (!value || value->isEmpty()) {
+                *error = QStringLiteral("--copy-to 后面缺少文件名");
+                return std::nullopt;
+            }
+            request.copyTo = *value;
+        } else if (args[i] == u"--append") {
+            request.append = true;
+        } else if (args[i].startsWith(u'-') || !request.file.isEmpty()) {
+            *error = QStringLiteral("不认识的参数“%1”").arg(args[i]);
+            return std::nullopt;
+        } else {
+            request.file = args[i];
+        }
+    }
+    if (request.file.isEmpty()) {
+        *error = QStringLiteral("缺少 Access 数据库文件");
+        return std::nullopt;
+    }
+    if (request.append && !request.copyTo.isEmpty()) {
+        *error = QStringLiteral("--append 与 --copy-to 不能同时使用");
+        return std::nullopt;
+    }
+    return request;
+}
+
+int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    QString error;
+    const std::optional<ImportRequest> request = parseImport(args, &error);
+    if (!request) {
+        err << "qinghe import-access：" << error << "\n\n" << usage();
+        return 2;
+    }
+    if (!request->copyTo.isEmpty()) {
+        const AccessImport::Result result = AccessImport::copyTo(request->file, request->copyTo);
+        if (!result.ok) {
+            err << "qinghe import-access：" << result.error << '\n';
+            return 1;
+        }
+        out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo << '\n';
+        return 0;
+    }
+    const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
+    const AccessImport::Result result = AccessImport::importArchive(request->file, archive, request->append);
+    if (!result.ok) {
+        err << "qinghe import-access：" << result.error << '\n';
+        return 1;
+    }
+    const AccessImport::Counts& c = result.counts;
+    if (result.appended)
+        out << "已追加：学生 " << c.students << " 名，照片 " << c.photos << " 张；班级和帐号沿用现有数据库：班级 "
+            << c.classes << " 个，帐号 " << c.accounts << " 个\n";
+    else
+        out << "已转换：学生 " << c.students << " 名，照片 " << c.photos << " 张，班级 " << c.classes << " 个，帐号 "
+            << c.accounts << " 个\n";
+    if (!result.keptOriginal.isEmpty())
+        out << "原来的 Access 文件保存在 " << result.keptOriginal << '\n';
+    for (const QString& table : result.skippedTables)
+        out << "表“" << table << "”现有数据库里已有，没有导入\n";
+    out << "数据库：" << archive << '\n';
+    return 0;
+}
+
 // `archive copy FROM TO`: a file path or a postgresql:// address on either side.
 int runArchive(const QStringList& args, QTextStream& out, QTextStream& err)
 {
@@ -206,6 +283,12 @@ QString usage()
         "                         把整个数据库复制到另一处：数据库文件或\n"
         "                         postgresql://主机/数据库名 的服务器数据库，\n"
         "                         目标里不能已有记录\n"
+        "  qinghe import-access 文件 [--append]\n"
+        "                         把 Windows 上的 Access 学生数据库（学生信息.mdb）转换成\n"
+        "                         本程序的数据库 DB/学生信息.mdb；已有学生时要加 --append，\n"
+        "                         学生加在后面，班级和密码不变\n"
+        "  qinghe import-access 文件 --copy-to 新文件\n"
+        "                         把任何 Access 数据库的全部表复制到一个新的 SQLite 文件\n"
         "  qinghe --help          显示本说明\n"
         "  qinghe --version       显示版本\n"
         "\n"
@@ -230,6 +313,8 @@ int run(int argc, char* argv[])
         out << usage();
         return 0;
     }
+    if (command == u"import-access")
+        return importAccess(args, out, err);
     if (command == u"archive")
         return runArchive(args, out, err);
     if (command == u"--version") {

@@ -4,8 +4,10 @@
 #include "ui_MainWindow.h"
 
 #include "app/StartupCheck.h"
+#include "exchange/AccessConversion.h"
 #include "exchange/Roster.h"
 #include "platform/IniFile.h"
+#include "platform/JetDatabase.h"
 #include "platform/OffThread.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -35,6 +37,10 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_ui->透明标签5->installEventFilter(this);
 
     m_context.appFolder = ProgramFolder::locate();
+    // An archive copied across from Windows is still an Access file: offered for conversion
+    // before anything opens it.
+    if (JetDatabase::isJetFile(m_context.databaseFile()))
+        AccessConversion::offer(m_context, this);
     showWaitCursorWhileLocked(m_database);
     const bool opened = StudentTable::openArchive(m_database, m_context.databaseFile());
     new StartupCheck(m_context, m_database, opened, this);

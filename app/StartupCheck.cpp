@@ -3,6 +3,7 @@
 
 #include "exchange/DatabaseBackup.h"
 #include "platform/DatabaseConnection.h"
+#include "platform/JetDatabase.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 
@@ -34,7 +35,8 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
         // A missing archive is the empty start of a new folder, not a fault.
         const QString reason = database.lastError();
         QTimer::singleShot(0, this, [this, file, reason] {
-            if (QFileInfo::exists(file))
+            // The offer to convert an Access archive has said all there is to say.
+            if (QFileInfo::exists(file) && reason != JetDatabase::notConverted)
                 report(reason, false);
             emit finished();
         });

@@ -17,6 +17,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -82,12 +87,59 @@ Load hammer(int port, const std::function<std::string(int client, int i)>& targe
     return all;
 }
 
+QProcess* phpPeer = nullptr;
+
+// php -S on a free port serving the PHP home page; 0 when PHP is not there.
+int startPhpPeer(const QString& databaseFile)
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+        || ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        ::close(probe);
+        return 0;
+    }
+    const int port = ntohs(addr.sin_port);
+    ::close(probe);
+    phpPeer = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QINGHE_PEER_DATABASE"), databaseFile);
+    phpPeer->setProcessEnvironment(env);
+    phpPeer->start(QStringLiteral("php"),
+                   QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port),
+                               QStringLiteral("-t"), QStringLiteral(QINGHE_PHP_PEER_FOLDER)});
+    if (!phpPeer->waitForStarted(5000)) {
+        std::fprintf(stderr, "web: php did not start (install php-cli and php-sqlite3)\n");
+        return 0;
+    }
+    for (int i = 0; i < 50; ++i) {
+        httplib::Client c("127.0.0.1", port);
+        if (c.Get("/index.php"))
+            return port;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+}
+
+void stopPhpPeer()
+{
+    if (!phpPeer)
+        return;
+    phpPeer->terminate();
+    phpPeer->waitForFinished(3000);
+    delete phpPeer;
+    phpPeer = nullptr;
+}
+
 void webScenario()
 {
     // Ten classes of 50; the home page lists the first.
     const BenchFolder folder(500, 30 * 1024, 10);
     const QString site = ProgramFolder::databaseFolder(folder.path());
-    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
+    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js", "nophoto.png"})
         QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
                     site + u'/' + QLatin1String(file));
     SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions);
@@ -116,6 +168,23 @@ void webScenario()
     const Load index = hammer(port, [](int, int) { return std::string("/index.asp"); });
     bench::report("web", "index_rps", index.perSecond(), "requests/s");
     bench::report("web", "index_p99_ms", index.p99(), "ms");
+
+    // The same page in PHP over PDO SQLite, served by php -S, loaded the same way.
+    if (const int phpPort = startPhpPeer(folder.databaseFile()); phpPort > 0) {
+        httplib::Client ours("127.0.0.1", port), theirs("127.0.0.1", phpPort);
+        const auto a = ours.Get("/index.asp");
+        const auto b = theirs.Get("/index.php");
+        const bool identical = a && b && a->body == b->body;
+        if (!identical)
+            std::fprintf(stderr, "web: the PHP page differs from index.asp (%zu and %zu bytes)\n",
+                         a ? a->body.size() : 0, b ? b->body.size() : 0);
+        bench::report("web", "php_identical", identical ? 1 : 0, "");
+        const Load php = hammer(phpPort, [](int, int) { return std::string("/index.php"); });
+        bench::report("web", "php_index_rps", php.perSecond(), "requests/s");
+        bench::report("web", "index_vs_php", php.perSecond() > 0 ? index.perSecond() / php.perSecond() : 0,
+                      "x");
+        stopPhpPeer();
+    }
 
     // The home page's students are ids 1, 11, 21 … (the classes take turns).
     auto photo = [](int c, int i) { return "/show.asp?id=" + std::to_string(1 + 10 * ((c * 7 + i) % 50)); };

@@ -3,6 +3,7 @@
 
 #include "platform/ArchiveLocation.h"
 #include "platform/DatabaseSession.h"
+#include "platform/JetDatabase.h"
 #include "platform/PostgresSession.h"
 #include "platform/WorkbookSource.h"
 
@@ -249,25 +250,27 @@ QString pathRefusal(const QString& path)
     return {};
 }
 
-// Whether the file under an open handle starts as an SQLite file, read through SQLite's own
-// descriptor of it.
-bool hasSqliteHeader(sqlite3* db)
+// The first bytes of the file under an open handle, read through SQLite's own descriptor of
+// it, so no other descriptor of the archive is ever opened or closed.
+QByteArray headerBytes(sqlite3* db)
 {
     sqlite3_file* file = nullptr;
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
         || !file->pMethods)
-        return false;
-    static const char magic[] = "SQLite format 3";
-    char header[sizeof magic] = {};
-    const int rc = file->pMethods->xRead(file, header, int(sizeof header), 0);
-    return rc == SQLITE_OK && std::memcmp(header, magic, sizeof magic) == 0;
+        return {};
+    QByteArray header(20, '\0');
+    return file->pMethods->xRead(file, header.data(), int(header.size()), 0) == SQLITE_OK ? header : QByteArray();
 }
 
-// The words for a failed first read: a file that is no database at all is told apart from a
-// damaged one.
+// The words for a failed first read: an Access file and a file that is no database at all are
+// told apart from a damaged one.
 QString firstReadFailure(SqliteSession& s, int rc)
 {
-    if (isDamageCode(rc) && s.db && !hasSqliteHeader(s.db))
+    static const QByteArray magic("SQLite format 3\0", 16);
+    const QByteArray head = isDamageCode(rc) && s.db ? headerBytes(s.db) : QByteArray();
+    if (JetDatabase::hasJetSignature(head))
+        return JetDatabase::notConverted;
+    if (isDamageCode(rc) && s.db && !head.startsWith(magic))
         return QStringLiteral("这个文件不是数据库文件");
     return s.describe(rc);
 }

@@ -83,6 +83,7 @@ public:
 
 private:
     friend class Recordset;
+    friend class TableWriter;
     std::shared_ptr<DatabaseSession> session() const;
     bool openServer(const QString& uri, const QString& requiredTable);
     bool openFile(const QString& path, const QString& requiredTable);

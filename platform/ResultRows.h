@@ -17,6 +17,7 @@ struct ResultRows {
     std::vector<bool> deferred; // cells fetched per row when first read
     QString selectList;         // the back end's words for one whole row
     QString deferredList;
+    QString condition; // what follows the table in the query (WHERE …), to read deferred cells again
     std::vector<qint64> keys;
     std::vector<QVariant> cells;    // row-major, columns.size() per row
     std::vector<bool> deferredRead; // per row

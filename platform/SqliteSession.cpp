@@ -4,6 +4,8 @@
 
 #include <QThreadPool>
 
+#include <unordered_map>
+
 namespace {
 
 QString quotedIdentifier(const QString& name)
@@ -94,6 +96,7 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
     rows.deferredRead.assign(rows.keys.size(), deferred.isEmpty());
     rows.selectList = QStringLiteral("rowid, ") + all.join(u", ");
     rows.deferredList = deferred.join(u", ");
+    rows.condition = rest;
     rows.deferred = std::move(isDeferred);
     rows.table = table;
     rows.keyColumn = QStringLiteral("rowid");
@@ -124,20 +127,41 @@ bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
 
 void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
 {
+    // Whoever reads one row's late columns reads the next rows' too (a list prints every
+    // student): one query for all rows, with the query's own condition, which an index
+    // holding those columns answers without walking each photo.
+    std::unordered_map<qint64, size_t> pending;
+    for (size_t r = 0; r < rows.keys.size(); ++r) {
+        if (!rows.deferredRead[r])
+            pending.emplace(rows.keys[r], r);
+    }
     rows.deferredRead[size_t(row)] = true;
-    Statement query(*this, QStringLiteral("SELECT ") + rows.deferredList + QStringLiteral(" FROM ")
-                               + rows.table + QStringLiteral(" WHERE rowid=?"));
+    const bool all =
+        pending.size() > 1 && !rows.condition.contains(QLatin1String("limit"), Qt::CaseInsensitive);
+    Statement query(*this, all ? QStringLiteral("SELECT rowid, ") + rows.deferredList
+                                     + QStringLiteral(" FROM ") + rows.table + rows.condition
+                               : QStringLiteral("SELECT rowid, ") + rows.deferredList
+                                     + QStringLiteral(" FROM ") + rows.table
+                                     + QStringLiteral(" WHERE rowid=?"));
     if (!query.isValid()) {
         fail(sqlite3_extended_errcode(db));
         return;
     }
-    query.bind(1, rows.keys[size_t(row)]);
-    if (query.step() != SQLITE_ROW)
-        return;
+    if (!all)
+        query.bind(1, rows.keys[size_t(row)]);
     const size_t n = size_t(rows.columns.size());
-    for (size_t c = 0, d = 0; c < n; ++c) {
-        if (rows.deferred[c])
-            rows.cells[size_t(row) * n + c] = query.column(int(d++));
+    while (query.step() == SQLITE_ROW) {
+        const auto it = all ? pending.find(sqlite3_column_int64(query.handle(), 0)) : pending.end();
+        const size_t r = all ? (it == pending.end() ? rows.keys.size() : it->second) : size_t(row);
+        if (r >= rows.keys.size())
+            continue;
+        rows.deferredRead[r] = true;
+        for (size_t c = 0, d = 1; c < n; ++c) {
+            if (rows.deferred[c])
+                rows.cells[r * n + c] = query.column(int(d++));
+        }
+        if (!all)
+            break;
     }
 }
 

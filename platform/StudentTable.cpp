@@ -39,7 +39,7 @@ bool createDatabaseFile(const QString& path, QString* error)
     DatabaseConnection connection;
     if (!connection.createInMemory())
         return fail(connection.lastError());
-    for (const QString& statement : {createStudents, createClasses, createAdministrator}) {
+    for (const QString& statement : {createStudents, createListIndex, createClasses, createAdministrator}) {
         if (!connection.execute(statement))
             return fail(connection.lastError());
     }

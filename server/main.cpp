@@ -2,7 +2,9 @@
 // asp [--port N] [--root FOLDER] [--background]: the site's web server. It serves the folder
 // it lies in (the program folder's DB/) on every local address, at [sys] WEB端口 of the
 // program folder's sys.ini (80 when unset), until SIGTERM.
+#include "platform/DatabaseConnection.h"
 #include "platform/ProgramFolder.h"
+#include "platform/StudentTable.h"
 #include "server/SiteServer.h"
 
 #include <QDir>
@@ -102,6 +104,14 @@ int main(int argc, char* argv[])
     if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
+    }
+
+    // Archives made before the class list had its index get it now (a no-op once there).
+    {
+        DatabaseConnection archive;
+        if (archive.openDatabaseFile(QDir(root).filePath(QStringLiteral("学生信息.mdb")),
+                                     StudentTable::databasePassword))
+            archive.execute(StudentTable::createListIndex);
     }
 
     SiteServer server(root);

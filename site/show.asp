@@ -1,5 +1,5 @@
 <%
-'学生照片：show.asp?id=学生的 id，按照片开头的字节给出图片类型；没有照片时回答 404
+'学生照片：show.asp?id=学生的 id，按照片开头的字节给出图片类型；学生没有照片时给出“无照片”图片，没有这个学生时回答 404
 Function ZhengShu(s)
 	ZhengShu=False
 	If Len(s)=0 Or Len(s)>9 Then Exit Function
@@ -11,6 +11,7 @@ End Function
 
 id=Request.QueryString("id")
 zp=""
+youxuesheng=False
 If ZhengShu(id) Then
 	db="学生信息.mdb"
 	Set conn = Server.CreateObject("ADODB.Connection")
@@ -19,11 +20,22 @@ If ZhengShu(id) Then
 	Set rs=Server.CreateObject("ADODB.recordset")
 	rs.Open "Select * from 学生 where id=" & id,conn,2,2
 	If Not rs.EOF Then
+		youxuesheng=True
 		zp=rs("照片")
 		If IsNull(zp) Then zp=""
 	End If
 	rs.Close
 	conn.Close
+End If
+If LenB(zp)<4 And youxuesheng Then
+	Set st=Server.CreateObject("ADODB.Stream")
+	st.Type=1
+	st.Open
+	st.LoadFromFile Server.MapPath("nophoto.png")
+	Response.ContentType="image/png"
+	Response.BinaryWrite st.Read
+	st.Close
+	Response.End
 End If
 If LenB(zp)<4 Then
 	Response.Status="404 Not Found"

@@ -7,6 +7,8 @@
 #include "server/engine/ScriptError.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 
 namespace asp {
 
@@ -418,6 +420,93 @@ private:
     PageContext& m_context;
 };
 
+// ADODB.Stream as pages use it to send a picture of the site: Type = 1, Open, LoadFromFile,
+// Read, Close. Only picture files inside the site are read, so a page cannot hand out the
+// database or the pages themselves.
+class PictureStream final : public Object {
+public:
+    explicit PictureStream(QString siteRoot)
+        : m_siteRoot(std::move(siteRoot))
+    {
+    }
+    QString typeName() const override { return QStringLiteral("Stream"); }
+
+    Value get(const QString& name, const Args& args) override
+    {
+        if (name == u"open" || name == u"close") {
+            m_open = name == u"open";
+            if (!m_open)
+                m_bytes.clear();
+            return {};
+        }
+        if (name == u"type")
+            return Value::fromLong(m_type);
+        if (name == u"size")
+            return Value::fromLong(qint32(m_bytes.size()));
+        if (name == u"eos")
+            return Value::fromBool(m_position >= m_bytes.size());
+        if (name == u"position")
+            return Value::fromLong(qint32(m_position));
+        if (name == u"loadfromfile") {
+            expectArgs(QStringLiteral("LoadFromFile"), args, 1, 1);
+            load(argText(args[0]));
+            return {};
+        }
+        if (name == u"read") {
+            expectArgs(QStringLiteral("Read"), args, 0, 1);
+            if (m_type != 1)
+                throw unsupported(QStringLiteral("的用法：文本方式的 ADODB.Stream"));
+            const qint32 count = args.empty() || scalar(args[0]).isEmpty() ? -1 : scalar(args[0]).toLong();
+            const QByteArray part = m_bytes.mid(m_position, count < 0 ? -1 : count);
+            m_position += part.size();
+            return Value::fromBytes(part);
+        }
+        refuse(name);
+    }
+
+    void set(const QString& name, const Args&, const Value& value) override
+    {
+        if (name == u"type") {
+            m_type = scalar(value).toLong();
+            return;
+        }
+        if (name == u"position") {
+            m_position = std::clamp<qsizetype>(scalar(value).toLong(), 0, m_bytes.size());
+            return;
+        }
+        refuse(name);
+    }
+
+private:
+    void load(const QString& path)
+    {
+        if (!m_open)
+            throw ScriptError(ScriptError::Kind::Runtime, 3704, QStringLiteral("ADODB.Stream"),
+                              QStringLiteral("对象关闭时，不允许操作。"));
+        static const QStringList pictures = {"png", "jpg", "jpeg", "gif", "bmp"};
+        const QFileInfo file(path);
+        const QString real = file.canonicalFilePath();
+        const QString root = QFileInfo(m_siteRoot).canonicalFilePath();
+        if (real.isEmpty() || !real.startsWith(root + u'/')
+            || !pictures.contains(QFileInfo(real).suffix().toLower())
+            || !pictures.contains(file.suffix().toLower()))
+            throw ScriptError(ScriptError::Kind::Runtime, 3002, QStringLiteral("ADODB.Stream"),
+                              QStringLiteral("无法打开文件（只能读取网站中的图片文件）：") + path);
+        QFile f(real);
+        if (f.size() > (16 << 20) || !f.open(QIODevice::ReadOnly))
+            throw ScriptError(ScriptError::Kind::Runtime, 3002, QStringLiteral("ADODB.Stream"),
+                              QStringLiteral("无法打开文件：") + path);
+        m_bytes = f.readAll();
+        m_position = 0;
+    }
+
+    QString m_siteRoot;
+    QByteArray m_bytes;
+    qsizetype m_position = 0;
+    qint32 m_type = 2;
+    bool m_open = false;
+};
+
 class ServerObject final : public Object {
 public:
     explicit ServerObject(PageContext& context)
@@ -448,6 +537,8 @@ public:
         }
         if (name == u"createobject") {
             expectArgs(name, args, 1, 1);
+            if (argText(args[0]).trimmed().compare(u"ADODB.Stream", Qt::CaseInsensitive) == 0)
+                return Value::fromObject(std::make_shared<PictureStream>(m_context.siteRoot));
             return createAdoObject(argText(args[0]));
         }
         if (name == u"scripttimeout")

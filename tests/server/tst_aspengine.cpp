@@ -539,6 +539,10 @@ void AspEngineTest::refusals_data()
     QTest::newRow("an object kept in Application")
         << "<% Set Application(\"conn\") = Server.CreateObject(\"ADODB.Connection\") %>"
         << QStringLiteral("在 Application 中保存对象");
+    QTest::newRow("a stream reading a page instead of a picture")
+        << "<% Set st = Server.CreateObject(\"ADODB.Stream\")\r\nst.Type = 1 : st.Open\r\n"
+           "st.LoadFromFile Server.MapPath(\"p1.asp\") %>"
+        << QStringLiteral("只能读取网站中的图片文件");
     QTest::newRow("a date past the calendar")
         << "<% x = DateAdd(\"yyyy\", 9000, #2024-1-1#) %>" << QStringLiteral("无效的过程调用或参数");
 }

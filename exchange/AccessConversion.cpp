@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "exchange/AccessConversion.h"
+
+#include "exchange/AccessImport.h"
+#include "platform/widgets/AppContext.h"
+#include "platform/widgets/Dialogs.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace AccessConversion {
+
+namespace {
+
+QString shown(const AppContext& context, const QString& path)
+{
+    return QDir(context.appFolder).relativeFilePath(path);
+}
+
+} // namespace
+
+bool offer(AppContext& context, QWidget* parent)
+{
+    const QString archive = context.databaseFile();
+    if (!context.dialogs.confirm(parent, offerText, QStringLiteral("青禾名录")))
+        return false;
+
+    // libmdb may take its time over a damaged file where the window cannot stop it: the work
+    // owns its state, so the window can stop waiting for it and leave it to end on its own.
+    struct Work {
+        std::atomic<qint64> done = 0;
+        std::atomic<qint64> total = 0;
+        std::atomic<bool> cancelled = false;
+        std::atomic<bool> finished = false;
+        AccessImport::Result result;
+    };
+    const auto work = std::make_shared<Work>();
+    std::thread([work, archive] {
+        work->result = AccessImport::importArchive(archive, archive, false, [&work](qint64 rows, qint64 all) {
+            work->done = rows;
+            work->total = all;
+            return !work->cancelled.load();
+        });
+        work->finished = true;
+    }).detach();
+
+    // A small archive is done before the progress window would appear.
+    QProgressDialog progress(QStringLiteral("正在转换 Access 数据库，请稍候……"), QStringLiteral("取消"), 0,
+                             1000, parent);
+    progress.setWindowTitle(QStringLiteral("青禾名录"));
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(700);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (work->finished || progress.wasCanceled()) {
+            loop.quit();
+            return;
+        }
+        if (work->total > 0)
+            progress.setValue(int(std::min<qint64>(999, work->done * 1000 / work->total)));
+    });
+    tick.start(50);
+    loop.exec();
+    tick.stop();
+    progress.close();
+    if (!work->finished) {
+        work->cancelled = true;
+        context.dialogs.message(
+            parent,
+            QStringLiteral("已取消转换。原来的 Access 文件没有改动，仍在 %1。").arg(shown(context, archive)),
+            QStringLiteral("青禾名录"), MessageIcon::Information);
+        return false;
+    }
+    const AccessImport::Result& result = work->result;
+    if (result.ok) {
+        const AccessImport::Counts& c = result.counts;
+        context.dialogs.message(parent,
+                                QStringLiteral("转换完成：学生 %1 名，照片 %2 张，班级 %3 个，帐号 %4 个。\n"
+                                               "原来的 Access 文件保存在 %5。")
+                                    .arg(c.students)
+                                    .arg(c.photos)
+                                    .arg(c.classes)
+                                    .arg(c.accounts)
+                                    .arg(shown(context, result.keptOriginal)),
+                                QStringLiteral("青禾名录"), MessageIcon::Information);
+        return true;
+    }
+    QString text = QStringLiteral("没有转换：%1。\n原来的 Access 文件没有改动，仍在 %2。")
+                       .arg(result.error, shown(context, archive));
+    if (!result.keptOriginal.isEmpty())
+        text += QStringLiteral("另有一份副本保存在 %1。").arg(shown(context, result.keptOriginal));
+    context.dialogs.message(parent, text, QStringLiteral("错误信息"), MessageIcon::Warning);
+    return false;
+}
+
+} // namespace AccessConversion
