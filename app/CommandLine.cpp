@@ -216,7 +216,8 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
             err << "qinghe import-access：" << result.error << '\n';
             return 1;
         }
-        out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo << '\n';
+        out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo
+            << '\n';
         return 0;
     }
     const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
@@ -227,11 +228,11 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     }
     const AccessImport::Counts& c = result.counts;
     if (result.appended)
-        out << "已追加：学生 " << c.students << " 名，照片 " << c.photos << " 张；班级和帐号沿用现有数据库：班级 "
-            << c.classes << " 个，帐号 " << c.accounts << " 个\n";
+        out << "已追加：学生 " << c.students << " 名，照片 " << c.photos
+            << " 张；班级和帐号沿用现有数据库：班级 " << c.classes << " 个，帐号 " << c.accounts << " 个\n";
     else
-        out << "已转换：学生 " << c.students << " 名，照片 " << c.photos << " 张，班级 " << c.classes << " 个，帐号 "
-            << c.accounts << " 个\n";
+        out << "已转换：学生 " << c.students << " 名，照片 " << c.photos << " 张，班级 " << c.classes
+            << " 个，帐号 " << c.accounts << " 个\n";
     if (!result.keptOriginal.isEmpty())
         out << "原来的 Access 文件保存在 " << result.keptOriginal << '\n';
     for (const QString& table : result.skippedTables)

@@ -24,5 +24,5 @@ double peakRssMb();
 
 } // namespace bench
 
-#define BENCH_SCENARIO(name, function) \
+#define BENCH_SCENARIO(name, function)                                                                       \
     static const bool benchRegistered_##function = bench::registerScenario(name, function)

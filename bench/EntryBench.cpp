@@ -79,8 +79,8 @@ void saveFigures(const BenchFolder& folder)
     constexpr int saves = 50;
     std::vector<double> times;
     for (int i = 0; i < saves; ++i) {
-        const NewStudent student{QStringLiteral("新生%1").arg(i), BenchFolder::className(0), {},
-                                 benchPhoto(30 * 1024, i)};
+        const NewStudent student{
+            QStringLiteral("新生%1").arg(i), BenchFolder::className(0), {}, benchPhoto(30 * 1024, i)};
         QString error;
         const double start = bench::nowMs();
         if (!RecordEntry::append(students, student, &error))

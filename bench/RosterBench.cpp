@@ -26,7 +26,8 @@ void rosterRun(MainWindow& window, const QString& folder, const char* format)
     const QString fixed = folder + QStringLiteral("/学生名单.") + QString::fromLatin1(format);
     QFile::remove(folder + QStringLiteral("/学生名单.xls"));
     QFile::remove(folder + QStringLiteral("/学生名单.xlsx"));
-    if (!QFile::copy(QStringLiteral(QINGHE_BENCH_ROSTERS "/roster-2000.") + QString::fromLatin1(format), fixed))
+    if (!QFile::copy(QStringLiteral(QINGHE_BENCH_ROSTERS "/roster-2000.") + QString::fromLatin1(format),
+                     fixed))
         qFatal("cannot copy the 2,000-row roster");
     auto* list = window.findChild<QTableWidget*>(QStringLiteral("数据列表框"));
 
@@ -99,7 +100,8 @@ void largeRosterRun(MainWindow& window, const QString& folder)
     bool marked = false;
     start = bench::nowMs();
     const double blocked = longestBlockMs([&] {
-        marked = window.markRosterRowDone(list->item(row, 0)->text(), name, list->item(row, 2)->text(), &error);
+        marked =
+            window.markRosterRowDone(list->item(row, 0)->text(), name, list->item(row, 2)->text(), &error);
     });
     const double markMs = bench::nowMs() - start;
     if (!marked)

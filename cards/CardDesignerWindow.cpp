@@ -179,8 +179,8 @@ void CardDesignerWindow::loadLayout()
     const CardLayout layout = CardLayout::load(m_context.appFolder);
     // A stored file that is no picture is left out, as every card leaves it out, but stays on
     // disk until the card is designed again.
-    m_keepStoredBackground = !layout.background.isEmpty()
-                             && Picture::decode(layout.background, ItemCanvas::canvasSize).isNull();
+    m_keepStoredBackground =
+        !layout.background.isEmpty() && Picture::decode(layout.background, ItemCanvas::canvasSize).isNull();
     if (!layout.background.isEmpty() && !m_keepStoredBackground) {
         m_surfacePicture = layout.background;
         m_canvasPictureShown = false;

@@ -74,7 +74,9 @@ void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
     if (unreadablePhotos.size() == 1)
         status += QStringLiteral("　") + unreadablePhotos.front();
     else if (unreadablePhotos.size() > 1)
-        status += QStringLiteral("　%1 名学生的照片无法显示，如%2").arg(unreadablePhotos.size()).arg(unreadablePhotos.front());
+        status += QStringLiteral("　%1 名学生的照片无法显示，如%2")
+                      .arg(unreadablePhotos.size())
+                      .arg(unreadablePhotos.front());
     m_ui->标签1->setText(status);
     m_ui->标签1->setToolTip(unreadablePhotos.join(u'\n'));
 }

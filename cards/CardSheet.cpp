@@ -132,10 +132,12 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
         if (cell.x() == 1)
             grid.setRowHeight(cell.y(), height);
         const CardFields fields = CardFields::fromRecord(records);
-        grid.setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
+        grid.setCell(cell.y(), cell.x(),
+                     GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
         if (unreadablePhotos) {
             if (const QString problem = composer.photoProblem(fields); !problem.isEmpty())
-                *unreadablePhotos << QStringLiteral("%1（%2）的照片无法显示：%3").arg(fields.name, fields.className, problem);
+                *unreadablePhotos << QStringLiteral("%1（%2）的照片无法显示：%3")
+                                         .arg(fields.name, fields.className, problem);
         }
         records.moveNext();
     }

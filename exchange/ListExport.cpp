@@ -43,7 +43,8 @@ NewWorkbook ListExport::studentList(Recordset& students)
             const Column& column = columns[size_t(c)];
             const QStringView field(column.field);
             // Remarks are stored as the GBK bytes of their text.
-            const QString text = field == u"简介" ? gbk::decode(students.readBytes(field)) : students.readText(field);
+            const QString text =
+                field == u"简介" ? gbk::decode(students.readBytes(field)) : students.readText(field);
             book.setCell(k, c, text, column.centred);
         }
         students.moveNext();

@@ -22,13 +22,17 @@ QString classRoster(QStringView className)
 
 QString studentRow(QStringView className, QStringView name, QStringView number)
 {
-    return QStringLiteral("select  * from [Sheet1$] where 班级='") + sqlQuoted(className) + QStringLiteral("' and 姓名='")
-           + sqlQuoted(name) + QStringLiteral("'and 编号='") + sqlQuoted(number) + u'\'';
+    return QStringLiteral("select  * from [Sheet1$] where 班级='") + sqlQuoted(className)
+           + QStringLiteral("' and 姓名='") + sqlQuoted(name) + QStringLiteral("'and 编号='")
+           + sqlQuoted(number) + u'\'';
 }
 
 QString readConnection(const QString& path) { return QStringLiteral("DBQ=") + path + excelDriver; }
 
-QString writeConnection(const QString& path) { return QStringLiteral("ReadOnly=0;DBQ=") + path + excelDriver; }
+QString writeConnection(const QString& path)
+{
+    return QStringLiteral("ReadOnly=0;DBQ=") + path + excelDriver;
+}
 
 QString fixedFile(const QString& appFolder)
 {
@@ -78,7 +82,8 @@ bool markDone(const QString& path, const QString& className, const QString& name
         *error = QStringLiteral("名单中已经没有这名学生（%1 %2 %3）").arg(className, name, number);
         return false;
     }
-    if (!row.writeText(u"姓名", {}) || !row.writeText(u"班级", {}) || !row.writeText(u"编号", {}) || !row.update()) {
+    if (!row.writeText(u"姓名", {}) || !row.writeText(u"班级", {}) || !row.writeText(u"编号", {})
+        || !row.update()) {
         *error = row.lastError();
         return false;
     }

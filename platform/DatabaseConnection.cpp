@@ -259,7 +259,8 @@ QByteArray headerBytes(sqlite3* db)
         || !file->pMethods)
         return {};
     QByteArray header(20, '\0');
-    return file->pMethods->xRead(file, header.data(), int(header.size()), 0) == SQLITE_OK ? header : QByteArray();
+    return file->pMethods->xRead(file, header.data(), int(header.size()), 0) == SQLITE_OK ? header
+                                                                                          : QByteArray();
 }
 
 // The words for a failed first read: an Access file and a file that is no database at all are

@@ -19,12 +19,12 @@
 namespace {
 
 struct Line {
-    QByteArray bytes;      // without the line ending
-    QByteArray ending;     // "\n", "\r\n" or empty for an unterminated last line
+    QByteArray bytes;  // without the line ending
+    QByteArray ending; // "\n", "\r\n" or empty for an unterminated last line
 };
 
 struct Entry {
-    QString name;          // section name for a header, key for a key line
+    QString name; // section name for a header, key for a key line
     QString value;
 };
 
@@ -72,7 +72,8 @@ std::optional<Entry> keyLine(const QString& text)
     if (eq <= 0)
         return std::nullopt;
     QString value = t.mid(eq + 1).trimmed();
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'')
+        && value.back() == value.front())
         value = value.mid(1, value.size() - 2);
     return Entry{t.left(eq).trimmed(), value};
 }
@@ -149,7 +150,8 @@ std::optional<QByteArray> readForWrite(const QString& path, QString* error)
             continue;
         if (n < 0) {
             if (error)
-                *error = QStringLiteral("无法读取“%1”：%2").arg(QFileInfo(path).fileName(), readReason(errno));
+                *error =
+                    QStringLiteral("无法读取“%1”：%2").arg(QFileInfo(path).fileName(), readReason(errno));
             ::close(fd);
             return std::nullopt;
         }
@@ -258,7 +260,8 @@ public:
         const QString fileName = QFileInfo(path).fileName();
         if (m_fd < 0) {
             if (error)
-                *error = QStringLiteral("无法写入“%1”：%2").arg(fileName, SafeFile::describeError(m_openError));
+                *error =
+                    QStringLiteral("无法写入“%1”：%2").arg(fileName, SafeFile::describeError(m_openError));
             return false;
         }
         for (int waited = 0;; waited += pollMs) {
@@ -303,7 +306,8 @@ bool IniFile::write(const QString& path, QStringView section, const Values& valu
     return SafeFile::write(path, bytes, error);
 }
 
-bool IniFile::write(const QString& path, QStringView section, QStringView key, QStringView value, QString* error)
+bool IniFile::write(const QString& path, QStringView section, QStringView key, QStringView value,
+                    QString* error)
 {
     return write(path, section, Values{{key.toString(), value.toString()}}, error);
 }

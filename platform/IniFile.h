@@ -22,7 +22,8 @@ public:
     // programs writing the same file wait for each other. False, with the reason, when the
     // file could not be written; the old file is then left untouched.
     using Values = QList<std::pair<QString, QString>>;
-    static bool write(const QString& path, QStringView section, const Values& values, QString* error = nullptr);
+    static bool write(const QString& path, QStringView section, const Values& values,
+                      QString* error = nullptr);
     static bool write(const QString& path, QStringView section, QStringView key, QStringView value,
                       QString* error = nullptr);
 };

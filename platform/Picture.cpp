@@ -17,9 +17,10 @@ QSize decodeSize(QSize own, QSize drawSize)
 {
     if (drawSize.isEmpty() || (own.width() <= drawSize.width() && own.height() <= drawSize.height()))
         return own;
-    const double factor = std::min(1.0, std::max(double(drawSize.width()) / own.width(),
-                                                 double(drawSize.height()) / own.height()));
-    return QSize(std::max(1, int(std::ceil(own.width() * factor))), std::max(1, int(std::ceil(own.height() * factor))));
+    const double factor = std::min(
+        1.0, std::max(double(drawSize.width()) / own.width(), double(drawSize.height()) / own.height()));
+    return QSize(std::max(1, int(std::ceil(own.width() * factor))),
+                 std::max(1, int(std::ceil(own.height() * factor))));
 }
 
 // What a JPEG's header says about the decoder's work, read without decoding anything.
@@ -48,8 +49,8 @@ JpegFrame jpegFrame(const QByteArray& bytes)
             continue;
         }
         const int length = at(i + 2) << 8 | at(i + 3);
-        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
-                                  && marker != 0xCC;
+        const bool startOfFrame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             frame.components = at(i + 9);
             // Progressive (and lossless or arithmetic-coded hierarchical) frames come in many scans.
@@ -79,7 +80,8 @@ qint64 decodeCost(const QByteArray& bytes, bool jpeg, QSize own, QSize target)
     while (reduction < 8 && own.width() / (reduction * 2) >= target.width()
            && own.height() / (reduction * 2) >= target.height())
         reduction *= 2;
-    const QSize decoded((own.width() + reduction - 1) / reduction, (own.height() + reduction - 1) / reduction);
+    const QSize decoded((own.width() + reduction - 1) / reduction,
+                        (own.height() + reduction - 1) / reduction);
     return coefficients + 4 * (pixels(decoded) + (target != decoded ? pixels(target) : 0));
 }
 
@@ -122,10 +124,12 @@ QRect coverRect(QSize picture, QSize area)
 {
     if (picture.isEmpty() || area.isEmpty())
         return {};
-    const double scale = std::max(double(area.width()) / picture.width(), double(area.height()) / picture.height());
+    const double scale =
+        std::max(double(area.width()) / picture.width(), double(area.height()) / picture.height());
     const QSize covering(std::max(area.width(), int(std::lround(picture.width() * scale))),
                          std::max(area.height(), int(std::lround(picture.height() * scale))));
-    return QRect(QPoint((area.width() - covering.width()) / 2, (area.height() - covering.height()) / 2), covering);
+    return QRect(QPoint((area.width() - covering.width()) / 2, (area.height() - covering.height()) / 2),
+                 covering);
 }
 
 QSize sizeOf(const QByteArray& bytes)
@@ -155,8 +159,11 @@ QImage decode(const QByteArray& bytes, QSize drawSize, QString* error)
     const bool jpeg = reader.format() == "jpeg";
     const qint64 pixels = qint64(own.width()) * own.height();
     const QSize target = decodeSize(own, drawSize);
-    if (pixels > (jpeg ? maxJpegPixels : maxWholePixels) || decodeCost(bytes, jpeg, own, target) > decodeBudgetBytes) {
-        fail(error, QStringLiteral("图片太大（%1 × %2 像素），请换一张较小的图片").arg(own.width()).arg(own.height()));
+    if (pixels > (jpeg ? maxJpegPixels : maxWholePixels)
+        || decodeCost(bytes, jpeg, own, target) > decodeBudgetBytes) {
+        fail(error, QStringLiteral("图片太大（%1 × %2 像素），请换一张较小的图片")
+                        .arg(own.width())
+                        .arg(own.height()));
         return {};
     }
 

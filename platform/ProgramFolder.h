@@ -24,12 +24,12 @@ QString userFolder();
 // out, later starts only add what a newer installation brought.
 bool layOut(const QString& installed, const QString& user, QString* error = nullptr);
 
-QString databaseFolder(const QString& appFolder);   // DB
-QString databaseFile(const QString& appFolder);     // DB/学生信息.mdb
-QString settingsFile(const QString& appFolder);     // sys.ini
-QString backgroundFile(const QString& appFolder);   // background
-QString photoFolder(const QString& appFolder);      // 照片
-QString rosterFile(const QString& appFolder);       // 学生名单.xls
+QString databaseFolder(const QString& appFolder); // DB
+QString databaseFile(const QString& appFolder);   // DB/学生信息.mdb
+QString settingsFile(const QString& appFolder);   // sys.ini
+QString backgroundFile(const QString& appFolder); // background
+QString photoFolder(const QString& appFolder);    // 照片
+QString rosterFile(const QString& appFolder);     // 学生名单.xls
 // DB/asp; a program folder laid out from an installed one runs the installed server.
 QString webServerProgram(const QString& appFolder);
 // The port of the web site: [sys] WEB端口 of sys.ini, 80 when it is unset or no port.

@@ -101,7 +101,7 @@ private:
 
     mutable ResultRows m_rows; // the open result; deferred cells are filled in when read
     qsizetype m_current = 0;
-    bool m_onDeletedRecord = false;  // the current record was just deleted
+    bool m_onDeletedRecord = false; // the current record was just deleted
     std::optional<Pending> m_pending;
     std::optional<Run> m_run;
     QString m_openFailure;

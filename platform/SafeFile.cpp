@@ -128,7 +128,7 @@ void syncFolder(const QString& folder)
 
 void keepPermissions(const QByteArray& temporary, const QByteArray& target)
 {
-    struct stat st{};
+    struct stat st {};
     if (::stat(target.constData(), &st) == 0)
         ::chmod(temporary.constData(), st.st_mode & 07777);
 }
@@ -179,7 +179,7 @@ bool commit(const QFileInfo& target, const QString& temporary, QString* error)
 void ignoreFileSizeSignal()
 {
     static const bool ignored = [] {
-        struct sigaction action{};
+        struct sigaction action {};
         sigaction(SIGXFSZ, nullptr, &action);
         if (action.sa_handler == SIG_DFL)
             signal(SIGXFSZ, SIG_IGN);

@@ -23,8 +23,8 @@ bool DesktopShell::startDetached(const QString& program, const QStringList& argu
     return QProcess::startDetached(program, arguments, workingFolder);
 }
 
-ProgramResult DesktopShell::run(const QString& program, const QStringList& arguments, const QString& workingFolder,
-                                int timeoutMs)
+ProgramResult DesktopShell::run(const QString& program, const QStringList& arguments,
+                                const QString& workingFolder, int timeoutMs)
 {
     QProcess process;
     process.setWorkingDirectory(workingFolder);

@@ -22,8 +22,8 @@ public:
     virtual bool startDetached(const QString& program, const QStringList& arguments = {},
                                const QString& workingFolder = {}) = 0;
     // Runs a program and waits for it to end, for programs that only report and return.
-    virtual ProgramResult run(const QString& program, const QStringList& arguments, const QString& workingFolder,
-                              int timeoutMs) = 0;
+    virtual ProgramResult run(const QString& program, const QStringList& arguments,
+                              const QString& workingFolder, int timeoutMs) = 0;
     // The machine's address on the school network, in dotted IPv4 form.
     virtual QString localAddress() = 0;
     // Whether the desktop has a program registered for files of this MIME type.

@@ -32,14 +32,16 @@ QString SpreadsheetApp::workbookFolder()
     // The session's private runtime folder where the desktop has one; else a folder of this
     // user's own under the temporary folder.
     if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
-        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/qinghe-workbooks");
+        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+               + QStringLiteral("/qinghe-workbooks");
     return QDir::tempPath() + QStringLiteral("/qinghe-workbooks-") + QString::number(::getuid());
 }
 
 bool SpreadsheetApp::open(const NewWorkbook& book, const QString& name, QString* error)
 {
     const QString folder = workbookFolder();
-    if (!QDir().mkpath(folder) || QFileInfo(folder).ownerId() != ::getuid() || QFileInfo(folder).isSymLink()) {
+    if (!QDir().mkpath(folder) || QFileInfo(folder).ownerId() != ::getuid()
+        || QFileInfo(folder).isSymLink()) {
         *error = QStringLiteral("无法建立临时文件夹") + folder;
         return false;
     }
@@ -56,7 +58,8 @@ bool SpreadsheetApp::open(const NewWorkbook& book, const QString& name, QString*
                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"))
                          + QStringLiteral(".xltx");
     const bool written = SafeFile::writeWith(
-        path, [&book](const QString& temporary, QString* reason) { return book.writeTemplate(temporary, reason); },
+        path,
+        [&book](const QString& temporary, QString* reason) { return book.writeTemplate(temporary, reason); },
         error);
     if (!written)
         return false;

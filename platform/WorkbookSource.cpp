@@ -117,8 +117,8 @@ bool Source::writeBack(SqliteSession& session)
     for (const QString& name : layout.names)
         list << quoted(name);
     for (const sqlite3_int64 row : rows) {
-        Statement query(session, QStringLiteral("SELECT ") + list.join(u", ") + QStringLiteral(" FROM ") + tableName
-                                     + QStringLiteral(" WHERE rowid=?"));
+        Statement query(session, QStringLiteral("SELECT ") + list.join(u", ") + QStringLiteral(" FROM ")
+                                     + tableName + QStringLiteral(" WHERE rowid=?"));
         query.bind(1, qint64(row));
         if (query.step() != SQLITE_ROW)
             continue;
@@ -146,7 +146,8 @@ bool Source::writeBack(SqliteSession& session)
         return session.fail(QStringLiteral("名单文件打不开：") + file.errorString());
     QByteArray changed;
     QString error;
-    if (!Workbook::blankCells(file.readAll(), sheet, blanks, &changed, &error) || !SafeFile::write(path, changed, &error))
+    if (!Workbook::blankCells(file.readAll(), sheet, blanks, &changed, &error)
+        || !SafeFile::write(path, changed, &error))
         return session.fail(error);
     for (const CellAddress& cell : blanks)
         sheet.set(cell.row, cell.column, QString());
@@ -164,7 +165,8 @@ bool loadTable(SqliteSession& session, const Source& source)
         || !session.exec(QStringLiteral("BEGIN")))
         return false;
     Statement insert(session, QStringLiteral("INSERT INTO ") + tableName + QStringLiteral("(rowid, ")
-                                  + columns.join(u", ") + QStringLiteral(") VALUES (?, ") + marks.join(u", ") + u')');
+                                  + columns.join(u", ") + QStringLiteral(") VALUES (?, ") + marks.join(u", ")
+                                  + u')');
     if (!insert.isValid())
         return session.fail(insert.code());
     for (size_t r = size_t(source.layout.headerRow) + 1; r < source.sheet.rows.size(); ++r) {

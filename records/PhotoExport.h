@@ -13,9 +13,9 @@ class DatabaseConnection;
 QString photoFileName(QStringView className, QStringView name, QStringView number);
 
 struct PhotoExportResult {
-    QString folderError;    // the folder could not be made; nothing was written
+    QString folderError; // the folder could not be made; nothing was written
     int written = 0;
-    int withoutPhoto = 0;   // skipped: an empty file is no picture
+    int withoutPhoto = 0; // skipped: an empty file is no picture
     QStringList failedFiles;
     QString firstFailure;
 

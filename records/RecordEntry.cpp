@@ -3,7 +3,6 @@
 
 #include "platform/Recordset.h"
 
-
 QString RecordEntry::refusal(const NewStudent& student)
 {
     if (student.className.isEmpty() || student.name.isEmpty())
@@ -18,7 +17,8 @@ bool RecordEntry::append(Recordset& students, const NewStudent& student, QString
     // A refused field drops the whole record, so nothing half-filled is left for a later move.
     students.moveLast();
     const bool stored = students.addNew() && students.writeText(u"姓名", student.name)
-                        && students.writeText(u"班级", student.className) && students.writeText(u"编号", student.number)
+                        && students.writeText(u"班级", student.className)
+                        && students.writeText(u"编号", student.number)
                         && students.writeBytes(u"照片", student.photo) && students.update();
     if (!stored && error)
         *error = students.lastError();

@@ -21,8 +21,8 @@ QString databaseOpening()
 {
     return QStringLiteral("db = \"学生信息.mdb\"\n"
                           "Set conn = Server.CreateObject(\"ADODB.Connection\")\n"
-                          "conn.Open \"Provider=Microsoft.Jet.OLEDB.4.0;jet oledb:database password=") +
-           StudentTable::databasePassword + QStringLiteral(";Data Source=\" & Server.MapPath(db)\n");
+                          "conn.Open \"Provider=Microsoft.Jet.OLEDB.4.0;jet oledb:database password=")
+           + StudentTable::databasePassword + QStringLiteral(";Data Source=\" & Server.MapPath(db)\n");
 }
 
 const QString printScript =
@@ -45,12 +45,12 @@ aa = Request.Form("select")
 aa1 = Request.Form("T1")
 %>
 <%
-)") + databaseOpening() +
-           QStringLiteral(R"(Set bj = Server.CreateObject("ADODB.recordset")
+)") + databaseOpening()
+           + QStringLiteral(R"(Set bj = Server.CreateObject("ADODB.recordset")
 bj.Open "Select * from 设置", conn, 2, 2
 %>
-)") + printScript +
-           printStyle + QStringLiteral(R"(<div align="center" class= "Noprint ">
+)") + printScript
+           + printStyle + QStringLiteral(R"(<div align="center" class= "Noprint ">
 	<p>　</p>
 	<p><b><font face="黑体" size="7" color="#FF0000">)");
 }
@@ -120,8 +120,8 @@ Do While Not rs.EOF
 		<td><font size="2" color="#FF0000">出生年月:</font><b><%=Server.HTMLEncode(rs("出生年月") & "")%></b></td>
 	</tr>
 </table>
-)") + studentBlockEnd +
-           QStringLiteral(R"(<%
+)") + studentBlockEnd
+           + QStringLiteral(R"(<%
 	rs.MoveNext
 Loop
 %>
@@ -149,8 +149,8 @@ Function IsWholeNumber(text)
 	IsWholeNumber = True
 End Function
 
-)") + databaseOpening() +
-           QStringLiteral(R"(Set rs = Server.CreateObject("ADODB.recordset")
+)") + databaseOpening()
+           + QStringLiteral(R"(Set rs = Server.CreateObject("ADODB.recordset")
 id = Request.QueryString("id")
 allowed = False
 If IsWholeNumber(id) Then
@@ -198,8 +198,8 @@ QString editTail()
 	</tr>
 	</form>
 </table>
-)") + studentBlockEnd +
-           QStringLiteral(R"(<%
+)") + studentBlockEnd
+           + QStringLiteral(R"(<%
 End If
 %>
 )");
@@ -221,10 +221,7 @@ QByteArray pageBytes(QString text)
 
 } // namespace
 
-QByteArray homePage(const QString& title)
-{
-    return pageBytes(homeHead() + pageText(title) + homeBody());
-}
+QByteArray homePage(const QString& title) { return pageBytes(homeHead() + pageText(title) + homeBody()); }
 
 QByteArray editPage(const QString& options)
 {
@@ -237,8 +234,8 @@ QByteArray editPage(const QString& options)
 bool write(const QString& appFolder, const QString& title, const QString& options, QString* error)
 {
     const QString folder = ProgramFolder::databaseFolder(appFolder);
-    return SafeFile::write(folder + QStringLiteral("/index.asp"), homePage(title), error) &&
-           SafeFile::write(folder + QStringLiteral("/h2.asp"), editPage(options), error);
+    return SafeFile::write(folder + QStringLiteral("/index.asp"), homePage(title), error)
+           && SafeFile::write(folder + QStringLiteral("/h2.asp"), editPage(options), error);
 }
 
 } // namespace SitePages

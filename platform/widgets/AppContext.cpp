@@ -35,10 +35,11 @@ void AppContext::reportDatabaseProblem(QWidget* parent, const QString& reason, b
             QStringLiteral("错误信息"), MessageIcon::Warning);
         return;
     }
-    dialogs.message(parent,
-                    QStringLiteral("无法使用数据库文件：%1。\n%2\n\n"
-                                   "数据库文件已损坏或不是学生数据库。程序没有改动这个文件，也不会往里面写入。"
-                                   "请从备份恢复数据库文件，然后重新启动程序。")
-                        .arg(reason, databaseFile()),
-                    QStringLiteral("错误信息"), MessageIcon::Warning);
+    dialogs.message(
+        parent,
+        QStringLiteral("无法使用数据库文件：%1。\n%2\n\n"
+                       "数据库文件已损坏或不是学生数据库。程序没有改动这个文件，也不会往里面写入。"
+                       "请从备份恢复数据库文件，然后重新启动程序。")
+            .arg(reason, databaseFile()),
+        QStringLiteral("错误信息"), MessageIcon::Warning);
 }

@@ -20,10 +20,7 @@
 #include <QVBoxLayout>
 
 namespace {
-QString captionOr(const QString& title)
-{
-    return title.isEmpty() ? QStringLiteral("青禾名录") : title;
-}
+QString captionOr(const QString& title) { return title.isEmpty() ? QStringLiteral("青禾名录") : title; }
 
 // Qt's font chooser has no colour, and offers bold and italic only for faces that carry such
 // styles, which few CJK faces do; card texts take both from any face. This one adds a colour
@@ -188,14 +185,16 @@ std::optional<QString> DesktopDialogs::input(QWidget* parent, const QString& pro
                                              const QString& initial)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent, captionOr(title), prompt, QLineEdit::Normal, initial, &ok);
+    const QString text =
+        QInputDialog::getText(parent, captionOr(title), prompt, QLineEdit::Normal, initial, &ok);
     return ok ? std::optional<QString>(text) : std::nullopt;
 }
 
 std::optional<QString> DesktopDialogs::password(QWidget* parent, const QString& prompt, const QString& title)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent, captionOr(title), prompt, QLineEdit::Password, {}, &ok);
+    const QString text =
+        QInputDialog::getText(parent, captionOr(title), prompt, QLineEdit::Password, {}, &ok);
     return ok ? std::optional<QString>(text) : std::nullopt;
 }
 
@@ -234,6 +233,7 @@ void DesktopDialogs::showPrintPreview(QWidget* parent, QPrinter& printer, const 
 {
     // Qt's own preview draws every page into memory before it shows the first, which a
     // whole school's sheet cannot afford.
-    PrintPreviewDialog dialog(printer, pages, [this, parent](QPrinter& p) { return setUpPrinter(parent, p); }, parent);
+    PrintPreviewDialog dialog(
+        printer, pages, [this, parent](QPrinter& p) { return setUpPrinter(parent, p); }, parent);
     dialog.exec();
 }

@@ -29,8 +29,8 @@ QPointer<QWidget> Navigator::open(WindowKind kind, QWidget* opener)
     const WindowMode mode = windowMode(kind);
     // An owned window goes with its owner, and the owner can still be brought to the front to
     // work beside it (taking a photo for the record editor); a modal one stands alone.
-    window->setParent(mode.owned ? opener : nullptr,
-                      (window->windowFlags() & ~Qt::WindowType_Mask) | (mode.modal ? Qt::Dialog : Qt::Window));
+    window->setParent(mode.owned ? opener : nullptr, (window->windowFlags() & ~Qt::WindowType_Mask)
+                                                         | (mode.modal ? Qt::Dialog : Qt::Window));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->move(50, 50); // every window opens at the same place, as its definition says
     if (mode.modal) {

@@ -70,7 +70,8 @@ public:
         m_image = {};
         const QRectF full = m_dialog.m_layout.fullRect(QPageLayout::Inch);
         const double dpi = Length::pixelsPerInch * zoom;
-        setFixedSize(QSize(int(std::ceil(full.width() * dpi)) + 2 * border, int(std::ceil(full.height() * dpi)) + 2 * border));
+        setFixedSize(QSize(int(std::ceil(full.width() * dpi)) + 2 * border,
+                           int(std::ceil(full.height() * dpi)) + 2 * border));
         update();
     }
 
@@ -124,7 +125,7 @@ struct ZoomChoice {
     double zoom;
 };
 constexpr ZoomChoice zoomChoices[] = {{"适合页面", 0}, {"适合宽度", -1}, {"50%", 0.5}, {"75%", 0.75},
-                                      {"100%", 1},    {"150%", 1.5},   {"200%", 2}};
+                                      {"100%", 1},     {"150%", 1.5},    {"200%", 2}};
 
 } // namespace
 

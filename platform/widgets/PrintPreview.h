@@ -24,7 +24,8 @@ struct PageSource {
     // Draws page `index` (from 0) of that layout; the painter's origin is the top-left corner
     // of the page's paint area and its unit one device pixel of `dotsPerInch`. `file`, when
     // the pages go into a PDF file, carries JPEG pictures into it as they are stored.
-    std::function<void(QPainter&, const QPageLayout&, int index, double dotsPerInch, PdfFinisher* file)> paint;
+    std::function<void(QPainter&, const QPageLayout&, int index, double dotsPerInch, PdfFinisher* file)>
+        paint;
 };
 
 // Draws the pages onto a printer or a PDF file: all of them, or those of the device's page

@@ -19,10 +19,7 @@ VideoDevice::VideoDevice(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-VideoDevice::~VideoDevice()
-{
-    dropCamera();
-}
+VideoDevice::~VideoDevice() { dropCamera(); }
 
 void VideoDevice::switchOn()
 {

@@ -145,8 +145,9 @@ public:
         char buffer[4] = {};
         if (!read(buffer, bytes))
             return std::nullopt;
-        return bytes == 1 ? quint8(buffer[0]) : bytes == 2 ? qFromLittleEndian<quint16>(buffer)
-                                                           : qFromLittleEndian<quint32>(buffer);
+        return bytes == 1   ? quint8(buffer[0])
+               : bytes == 2 ? qFromLittleEndian<quint16>(buffer)
+                            : qFromLittleEndian<quint32>(buffer);
     }
     std::optional<QString> characters(int count, bool wide)
     {
@@ -334,7 +335,8 @@ bool openSheet(QByteArrayView stream, const QString& name, bool exact, OpenSheet
     const SheetEntry* entry = chooseSheet(open->globals, name, exact);
     const auto range = entry ? sheetRange(open->records, entry->position) : std::nullopt;
     if (!range) {
-        *error = exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(name) : QStringLiteral("工作簿中没有工作表");
+        *error =
+            exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(name) : QStringLiteral("工作簿中没有工作表");
         return false;
     }
     open->name = entry->name;
@@ -483,8 +485,14 @@ private:
     std::vector<qsizetype> m_old, m_new;
 };
 
-void patch32(QByteArray& stream, qsizetype at, quint32 value) { qToLittleEndian<quint32>(value, stream.data() + at); }
-void patch16(QByteArray& stream, qsizetype at, quint16 value) { qToLittleEndian<quint16>(value, stream.data() + at); }
+void patch32(QByteArray& stream, qsizetype at, quint32 value)
+{
+    qToLittleEndian<quint32>(value, stream.data() + at);
+}
+void patch16(QByteArray& stream, qsizetype at, quint16 value)
+{
+    qToLittleEndian<quint16>(value, stream.data() + at);
+}
 
 void movePositions(const std::vector<Record>& records, const std::vector<qsizetype>& newStarts,
                    const PositionMap& moved, QByteArray& stream)
@@ -557,12 +565,16 @@ bool readSheet(QByteArrayView stream, const QString& preferred, WorksheetCells* 
             sheet->set(row, column, numberText(rkValue(u32(r.data, 6)), xf));
             break;
         case MulRk:
-            sheet->set(row, column, numberText(rkValue(u32(r.data, 4 + (column - u16(r.data, 2)) * 6 + 2)), xf));
+            sheet->set(row, column,
+                       numberText(rkValue(u32(r.data, 4 + (column - u16(r.data, 2)) * 6 + 2)), xf));
             break;
         case BoolErr: {
             const int value = r.data.size() > 6 ? quint8(r.data[6]) : 0;
             const bool isError = r.data.size() > 7 && r.data[7];
-            sheet->set(row, column, isError ? errorText(value) : value ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+            sheet->set(row, column,
+                       isError ? errorText(value)
+                       : value ? QStringLiteral("TRUE")
+                               : QStringLiteral("FALSE"));
             break;
         }
         case Formula: {

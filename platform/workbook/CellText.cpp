@@ -158,8 +158,8 @@ QList<Token> tokenize(QStringView code)
             --before;
         while (after < tokens.size() && tokens[after].kind == Kind::Literal)
             ++after;
-        const bool afterHour = before >= 0
-                               && (tokens[before].kind == Kind::Hour || tokens[before].kind == Kind::ElapsedHours);
+        const bool afterHour =
+            before >= 0 && (tokens[before].kind == Kind::Hour || tokens[before].kind == Kind::ElapsedHours);
         const bool beforeSecond = after < tokens.size() && tokens[after].kind == Kind::Second;
         if (afterHour || beforeSecond)
             tokens[i].kind = Kind::Minute;
@@ -234,7 +234,9 @@ QString renderDate(double serial, QStringView code, bool date1904)
             break;
         case Kind::Fraction: {
             const qint64 scale = qint64(std::pow(10, token.length));
-            out += u'.' + padded(std::min(scale - 1, qint64(std::llround(t.fraction * double(scale)))), token.length);
+            out +=
+                u'.'
+                + padded(std::min(scale - 1, qint64(std::llround(t.fraction * double(scale)))), token.length);
             break;
         }
         case Kind::AmPm:

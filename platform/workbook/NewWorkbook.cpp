@@ -35,7 +35,8 @@ bool writeWorkbook(const NewWorkbook& book, const QString& path, QString* error)
         // Remarks of several lines stay one cell, shown with their line breaks.
         const bool lines = text.contains(u'\n');
         lxw_format* format = cell.centred ? (lines ? centredWrapped : centred) : (lines ? wrapped : nullptr);
-        worksheet_write_string(sheet, lxw_row_t(at.first), lxw_col_t(at.second), text.toUtf8().constData(), format);
+        worksheet_write_string(sheet, lxw_row_t(at.first), lxw_col_t(at.second), text.toUtf8().constData(),
+                               format);
     }
     const lxw_error result = workbook_close(workbook);
     if (result != LXW_NO_ERROR) {
@@ -80,7 +81,8 @@ bool NewWorkbook::writeTemplate(const QString& path, QString* error) const
     QByteArray bytes;
     if (!package.save(&bytes, error))
         return false;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
+        || !file.flush()) {
         *error = file.errorString();
         return false;
     }

@@ -45,7 +45,8 @@ bool readAll(GsfInput* input, QByteArray* bytes)
     if (size < 0 || size > (gsf_off_t(1) << 30))
         return false;
     bytes->resize(qsizetype(size));
-    return size == 0 || gsf_input_read(input, size_t(size), reinterpret_cast<guint8*>(bytes->data())) != nullptr;
+    return size == 0
+           || gsf_input_read(input, size_t(size), reinterpret_cast<guint8*>(bytes->data())) != nullptr;
 }
 
 bool copyStorage(GsfInfile* from, GsfOutfile* to, const QByteArray* workbook)
@@ -58,7 +59,8 @@ bool copyStorage(GsfInfile* from, GsfOutfile* to, const QByteArray* workbook)
         GsfPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
         if (!child || !name)
             return false;
-        const bool isStorage = GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0;
+        const bool isStorage =
+            GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0;
         GsfPtr<GsfOutput> copy(gsf_outfile_new_child(to, name, isStorage));
         if (!copy)
             return false;
@@ -69,7 +71,8 @@ bool copyStorage(GsfInfile* from, GsfOutfile* to, const QByteArray* workbook)
             QByteArray bytes;
             const QByteArray* data = workbook && isWorkbookName(name) ? workbook : &bytes;
             ok = (data != &bytes || readAll(child.get(), &bytes))
-                 && gsf_output_write(copy.get(), size_t(data->size()), reinterpret_cast<const guint8*>(data->constData()));
+                 && gsf_output_write(copy.get(), size_t(data->size()),
+                                     reinterpret_cast<const guint8*>(data->constData()));
         }
         ok = gsf_output_close(copy.get()) && ok;
         if (!ok)
@@ -97,12 +100,14 @@ bool readWorkbookStream(const QByteArray& file, QByteArray* stream, QString* err
         return false;
     }
     const GsfPtr<GsfInput> oldWorkbook(gsf_infile_child_by_name(ole.get(), "Book"));
-    *error = oldWorkbook ? QStringLiteral("不支持Excel 95或更早版本的工作簿，请另存为Excel 97-2003或.xlsx格式")
+    *error = oldWorkbook
+                 ? QStringLiteral("不支持Excel 95或更早版本的工作簿，请另存为Excel 97-2003或.xlsx格式")
                  : notAWorkbook;
     return false;
 }
 
-bool replaceWorkbookStream(const QByteArray& file, const QByteArray& stream, QByteArray* result, QString* error)
+bool replaceWorkbookStream(const QByteArray& file, const QByteArray& stream, QByteArray* result,
+                           QString* error)
 {
     const auto ole = openContainer(file, error);
     if (!ole)

@@ -12,6 +12,7 @@ bool readWorkbookStream(const QByteArray& file, QByteArray* stream, QString* err
 
 // The same compound file with its Workbook stream replaced; every other stream and storage
 // (document properties, macros, embedded objects) is copied with its class id.
-bool replaceWorkbookStream(const QByteArray& file, const QByteArray& stream, QByteArray* result, QString* error);
+bool replaceWorkbookStream(const QByteArray& file, const QByteArray& stream, QByteArray* result,
+                           QString* error);
 
 } // namespace OleFile

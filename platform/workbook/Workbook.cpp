@@ -22,7 +22,8 @@ bool sameCells(const WorksheetCells& a, const WorksheetCells& b)
 {
     const size_t rows = std::max(a.rows.size(), b.rows.size());
     for (size_t r = 0; r < rows; ++r) {
-        const size_t columns = std::max(r < a.rows.size() ? a.rows[r].size() : 0, r < b.rows.size() ? b.rows[r].size() : 0);
+        const size_t columns =
+            std::max(r < a.rows.size() ? a.rows[r].size() : 0, r < b.rows.size() ? b.rows[r].size() : 0);
         for (size_t c = 0; c < columns; ++c) {
             if (a.text(int(r), int(c)) != b.text(int(r), int(c)))
                 return false;
@@ -40,7 +41,8 @@ bool readSheet(const QByteArray& file, const QString& preferred, WorksheetCells*
     switch (kindOf(file)) {
     case Kind::Xls: {
         QByteArray stream;
-        return OleFile::readWorkbookStream(file, &stream, error) && Biff8::readSheet(stream, preferred, sheet, error);
+        return OleFile::readWorkbookStream(file, &stream, error)
+               && Biff8::readSheet(stream, preferred, sheet, error);
     }
     case Kind::Xlsx:
         return XlsxFile::readSheet(file, preferred, sheet, error);

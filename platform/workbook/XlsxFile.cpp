@@ -77,13 +77,14 @@ QHash<QString, Relationship> relationships(const ZipPackage& zip, const QString&
     const auto bytes = zip.read(relationshipsOf(part));
     if (!bytes || !parse(*bytes, &doc))
         return out;
-    forEachChild(child(doc, QLatin1StringView("Relationships")), QLatin1StringView("Relationship"),
-                 [&](const pugi::xml_node& r) {
-                     if (QLatin1StringView(r.attribute("TargetMode").value()) == QLatin1StringView("External"))
-                         return;
-                     out.insert(text(r.attribute("Id").value()),
-                                {text(r.attribute("Type").value()), resolve(part, text(r.attribute("Target").value()))});
-                 });
+    forEachChild(
+        child(doc, QLatin1StringView("Relationships")), QLatin1StringView("Relationship"),
+        [&](const pugi::xml_node& r) {
+            if (QLatin1StringView(r.attribute("TargetMode").value()) == QLatin1StringView("External"))
+                return;
+            out.insert(text(r.attribute("Id").value()), {text(r.attribute("Type").value()),
+                                                         resolve(part, text(r.attribute("Target").value()))});
+        });
     return out;
 }
 
@@ -144,8 +145,8 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
 {
     if (!p->zip.open(file, error))
         return false;
-    const QString workbookPart = targetOfType(relationships(p->zip, QString()), u"/officeDocument",
-                                              QStringLiteral("xl/workbook.xml"));
+    const QString workbookPart =
+        targetOfType(relationships(p->zip, QString()), u"/officeDocument", QStringLiteral("xl/workbook.xml"));
     pugi::xml_document workbook;
     const auto workbookBytes = p->zip.read(workbookPart);
     if (!workbookBytes || !parse(*workbookBytes, &workbook)) {
@@ -158,27 +159,29 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
 
     const auto rels = relationships(p->zip, workbookPart);
     bool found = false;
-    forEachChild(child(root, QLatin1StringView("sheets")), QLatin1StringView("sheet"), [&](const pugi::xml_node& s) {
-        if (found)
-            return;
-        QString id;
-        for (const pugi::xml_attribute& a : s.attributes()) {
-            if (QLatin1StringView(a.name()).endsWith(QLatin1StringView(":id")))
-                id = text(a.value());
-        }
-        const auto rel = rels.constFind(id);
-        if (rel == rels.constEnd() || !rel->type.endsWith(u"/worksheet"))
-            return; // chart and dialog sheets hold no roster
-        const QString name = text(s.attribute("name").value());
-        const bool named = exact ? name == sheetName : name.compare(sheetName, Qt::CaseInsensitive) == 0;
-        if (named || (!exact && p->sheetPart.isEmpty())) {
-            p->sheetName = name;
-            p->sheetPart = rel->target;
-        }
-        found = named;
-    });
+    forEachChild(
+        child(root, QLatin1StringView("sheets")), QLatin1StringView("sheet"), [&](const pugi::xml_node& s) {
+            if (found)
+                return;
+            QString id;
+            for (const pugi::xml_attribute& a : s.attributes()) {
+                if (QLatin1StringView(a.name()).endsWith(QLatin1StringView(":id")))
+                    id = text(a.value());
+            }
+            const auto rel = rels.constFind(id);
+            if (rel == rels.constEnd() || !rel->type.endsWith(u"/worksheet"))
+                return; // chart and dialog sheets hold no roster
+            const QString name = text(s.attribute("name").value());
+            const bool named = exact ? name == sheetName : name.compare(sheetName, Qt::CaseInsensitive) == 0;
+            if (named || (!exact && p->sheetPart.isEmpty())) {
+                p->sheetName = name;
+                p->sheetPart = rel->target;
+            }
+            found = named;
+        });
     if (p->sheetPart.isEmpty() || (exact && !found)) {
-        *error = exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(sheetName) : QStringLiteral("工作簿中没有工作表");
+        *error = exact ? QStringLiteral("工作簿中没有工作表“%1”").arg(sheetName)
+                       : QStringLiteral("工作簿中没有工作表");
         return false;
     }
 
@@ -198,12 +201,14 @@ bool openPackage(const QByteArray& file, const QString& sheetName, bool exact, P
         QHash<int, QString> custom;
         forEachChild(child(sheet, QLatin1StringView("numFmts")), QLatin1StringView("numFmt"),
                      [&](const pugi::xml_node& f) {
-                         custom.insert(f.attribute("numFmtId").as_int(), text(f.attribute("formatCode").value()));
+                         custom.insert(f.attribute("numFmtId").as_int(),
+                                       text(f.attribute("formatCode").value()));
                      });
-        forEachChild(child(sheet, QLatin1StringView("cellXfs")), QLatin1StringView("xf"), [&](const pugi::xml_node& xf) {
-            const int id = xf.attribute("numFmtId").as_int();
-            p->cellFormats.push_back(custom.value(id, CellText::builtInFormat(id)));
-        });
+        forEachChild(child(sheet, QLatin1StringView("cellXfs")), QLatin1StringView("xf"),
+                     [&](const pugi::xml_node& xf) {
+                         const int id = xf.attribute("numFmtId").as_int();
+                         p->cellFormats.push_back(custom.value(id, CellText::builtInFormat(id)));
+                     });
     }
     return true;
 }
@@ -220,8 +225,8 @@ std::optional<QByteArray> sheetBytes(const Package& p, QString* error)
     return bytes;
 }
 
-bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Package* p, pugi::xml_document* doc,
-               QString* error)
+bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Package* p,
+               pugi::xml_document* doc, QString* error)
 {
     if (!openPackage(file, sheetName, exact, p, error))
         return false;
@@ -237,7 +242,8 @@ bool openSheet(const QByteArray& file, const QString& sheetName, bool exact, Pac
 
 // What a cell shows, from its type ("t"), style ("s") and stored value (<v>), or the text of
 // its inline string.
-QString cellText(const Package& p, QStringView type, size_t style, const QString& value, const QString& inlineText)
+QString cellText(const Package& p, QStringView type, size_t style, const QString& value,
+                 const QString& inlineText)
 {
     if (type == u"s") {
         bool ok = false;

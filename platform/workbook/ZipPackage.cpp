@@ -27,7 +27,8 @@ bool ZipPackage::open(const QByteArray& bytes, QString* error)
     m_bytes = bytes;
     zip_error_t failure;
     zip_error_init(&failure);
-    zip_source_t* source = zip_source_buffer_create(m_bytes.constData(), zip_uint64_t(m_bytes.size()), 0, &failure);
+    zip_source_t* source =
+        zip_source_buffer_create(m_bytes.constData(), zip_uint64_t(m_bytes.size()), 0, &failure);
     zip* archive = source ? zip_open_from_source(source, ZIP_RDONLY, &failure) : nullptr;
     if (!archive && source)
         zip_source_free(source);
@@ -80,7 +81,8 @@ bool ZipPackage::save(QByteArray* result, QString* error)
     void* copy = std::malloc(size_t(std::max<qsizetype>(m_bytes.size(), 1)));
     if (copy)
         std::memcpy(copy, m_bytes.constData(), size_t(m_bytes.size()));
-    zip_source_t* source = copy ? zip_source_buffer_create(copy, zip_uint64_t(m_bytes.size()), 1, &failure) : nullptr;
+    zip_source_t* source =
+        copy ? zip_source_buffer_create(copy, zip_uint64_t(m_bytes.size()), 1, &failure) : nullptr;
     if (!source)
         std::free(copy);
     zip* archive = source ? zip_open_from_source(source, 0, &failure) : nullptr;
@@ -95,11 +97,13 @@ bool ZipPackage::save(QByteArray* result, QString* error)
     bool ok = true;
     for (auto it = m_replacements.cbegin(); ok && it != m_replacements.cend(); ++it) {
         QByteArray name = it.key().toUtf8();
-        zip_source_t* part = zip_source_buffer(archive, it.value().constData(), zip_uint64_t(it.value().size()), 0);
+        zip_source_t* part =
+            zip_source_buffer(archive, it.value().constData(), zip_uint64_t(it.value().size()), 0);
         // Removed and added again rather than replaced: libzip 1.7 deflates a replaced entry
         // at its slowest level whatever is asked, seconds for a large sheet.
         const zip_int64_t old = zip_name_locate(archive, name.constData(), ZIP_FL_NOCASE);
-        if (const char* stored = old >= 0 ? zip_get_name(archive, zip_uint64_t(old), ZIP_FL_ENC_RAW) : nullptr)
+        if (const char* stored =
+                old >= 0 ? zip_get_name(archive, zip_uint64_t(old), ZIP_FL_ENC_RAW) : nullptr)
             name = stored; // the part keeps its name as the package spells it
         zip_int64_t index = -1;
         ok = part && (old < 0 || zip_delete(archive, zip_uint64_t(old)) == 0)

@@ -53,15 +53,27 @@ void CatalogueTest::mainWindowOpens_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("modal");
-    QTest::newRow("按钮7") << "按钮7" << "RecordEditorWindow" << "数据修改" << QSize(810, 504) << false;
-    QTest::newRow("menu 数据管理") << "数据管理" << "RecordEditorWindow" << "数据修改" << QSize(810, 504) << false;
-    QTest::newRow("按钮8") << "按钮8" << "WebSettingsWindow" << "WEB设置" << QSize(447, 250) << false;
-    QTest::newRow("menu WEB设置") << "WEB设置" << "WebSettingsWindow" << "WEB设置" << QSize(447, 250) << false;
-    QTest::newRow("menu 证件设计") << "证件设计" << "CardDesignerWindow" << "证件设计" << QSize(1010, 454) << true;
-    QTest::newRow("menu 数据库管理") << "数据库管理" << "DatabaseAdminWindow" << "数据库管理" << QSize(321, 248)
-                                  << true;
-    QTest::newRow("menu 班级管理员") << "班级管理员" << "ClassAdminWindow" << "班级管理员" << QSize(325, 302)
-                                  << true;
+    QTest::newRow("按钮7") << "按钮7"
+                           << "RecordEditorWindow"
+                           << "数据修改" << QSize(810, 504) << false;
+    QTest::newRow("menu 数据管理") << "数据管理"
+                                   << "RecordEditorWindow"
+                                   << "数据修改" << QSize(810, 504) << false;
+    QTest::newRow("按钮8") << "按钮8"
+                           << "WebSettingsWindow"
+                           << "WEB设置" << QSize(447, 250) << false;
+    QTest::newRow("menu WEB设置") << "WEB设置"
+                                  << "WebSettingsWindow"
+                                  << "WEB设置" << QSize(447, 250) << false;
+    QTest::newRow("menu 证件设计") << "证件设计"
+                                   << "CardDesignerWindow"
+                                   << "证件设计" << QSize(1010, 454) << true;
+    QTest::newRow("menu 数据库管理") << "数据库管理"
+                                     << "DatabaseAdminWindow"
+                                     << "数据库管理" << QSize(321, 248) << true;
+    QTest::newRow("menu 班级管理员") << "班级管理员"
+                                     << "ClassAdminWindow"
+                                     << "班级管理员" << QSize(325, 302) << true;
 }
 
 void CatalogueTest::mainWindowOpens()
@@ -102,10 +114,12 @@ void CatalogueTest::windowsOpenWindows_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("editor 按钮12") << WindowKind::RecordEditor << "按钮12" << "DatabaseAdminWindow" << "数据库管理"
-                                 << QSize(321, 248);
-    QTest::newRow("designer 按钮6") << WindowKind::CardDesigner << "按钮6" << "CardPreviewWindow" << "证件预览"
-                                  << QSize(969, 702);
+    QTest::newRow("editor 按钮12") << WindowKind::RecordEditor << "按钮12"
+                                   << "DatabaseAdminWindow"
+                                   << "数据库管理" << QSize(321, 248);
+    QTest::newRow("designer 按钮6") << WindowKind::CardDesigner << "按钮6"
+                                    << "CardPreviewWindow"
+                                    << "证件预览" << QSize(969, 702);
 }
 
 void CatalogueTest::windowsOpenWindows()

@@ -5,8 +5,8 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -35,7 +35,8 @@ Result run(const QString& program, const QStringList& arguments, const QStringLi
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 // A photo that JPEG cannot make small, so a sheet of them is a file of some size.
@@ -100,9 +101,10 @@ void CommandLineTest::badArgumentsAreRefused_data()
     QTest::newRow("no --pdf") << QStringList{"cards"} << "缺少 --pdf 文件";
     QTest::newRow("--pdf without file") << QStringList{"cards", "--pdf"} << "--pdf 后面缺少文件名";
     QTest::newRow("--pdf= without file") << QStringList{"cards", "--pdf="} << "--pdf 后面缺少文件名";
-    QTest::newRow("--class without name") << QStringList{"cards", "--pdf", "x.pdf", "--class"}
-                                          << "--class 后面缺少班级名称";
-    QTest::newRow("unknown option") << QStringList{"cards", "--pdf", "x.pdf", "--colour"} << "不认识的参数“--colour”";
+    QTest::newRow("--class without name")
+        << QStringList{"cards", "--pdf", "x.pdf", "--class"} << "--class 后面缺少班级名称";
+    QTest::newRow("unknown option") << QStringList{"cards", "--pdf", "x.pdf", "--colour"}
+                                    << "不认识的参数“--colour”";
     QTest::newRow("stray word") << QStringList{"cards", "x.pdf"} << "不认识的参数“x.pdf”";
     QTest::newRow("two files") << QStringList{"cards", "--pdf", "a.pdf", "--pdf=b.pdf"} << "--pdf 只能给一次";
     QTest::newRow("unknown command") << QStringList{"card"} << "不认识的命令“card”";
@@ -126,7 +128,8 @@ void CommandLineTest::writesTheSheetOfAllStudents()
     TestFolder folder;
     QList<TestFolder::Student> students;
     for (int i = 0; i < 9; ++i)
-        students.append({QString("学生%1").arg(i), i < 5 ? "七(1)班" : "七(2)班", QString::number(i), jpegBytes(30, 40)});
+        students.append(
+            {QString("学生%1").arg(i), i < 5 ? "七(1)班" : "七(2)班", QString::number(i), jpegBytes(30, 40)});
     folder.addStudents(students);
     QTemporaryDir dir;
     const QString file = dir.filePath("全部 证件.pdf");
@@ -146,7 +149,8 @@ void CommandLineTest::writesTheSheetOfAllStudents()
 void CommandLineTest::writesTheSheetOfOneClass()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "O'Neil班", "2", {}}, {"丙", "O'Neil班", "3", {}}});
+    folder.addStudents(
+        {{"甲", "七(1)班", "1", {}}, {"乙", "O'Neil班", "2", {}}, {"丙", "O'Neil班", "3", {}}});
     IniFile::write(folder.settingsFile(), u"sys", u"证件宽度", u"400");
     QTemporaryDir dir;
     const QString file = dir.filePath("class.pdf");
@@ -163,7 +167,8 @@ void CommandLineTest::nothingToPrintIsAnError_data()
     QTest::addColumn<QStringList>("selection");
     QTest::addColumn<bool>("withStudents");
     QTest::addColumn<QString>("message");
-    QTest::newRow("class without students") << QStringList{"--class", "八(3)班"} << true << "班级“八(3)班”没有学生";
+    QTest::newRow("class without students")
+        << QStringList{"--class", "八(3)班"} << true << "班级“八(3)班”没有学生";
     QTest::newRow("empty database") << QStringList{} << false << "数据库里没有学生";
 }
 
@@ -220,7 +225,8 @@ void CommandLineTest::fullDiskKeepsTheOldFile()
                                                     .arg(old.size() / 2048)
                                                     .arg(QStringLiteral(QINGHE_EXECUTABLE), file)});
     QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QString("无法写入 PDF 文件 %1：文件太大").arg(file)), qPrintable(result.err));
+    QVERIFY2(result.err.contains(QString("无法写入 PDF 文件 %1：文件太大").arg(file)),
+             qPrintable(result.err));
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cards.pdf"});
@@ -230,10 +236,14 @@ void CommandLineTest::cardOfNoSizeIsRefused_data()
 {
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("height");
-    QTest::newRow("no width") << "0" << "230";
-    QTest::newRow("no height") << "350" << "0";
-    QTest::newRow("negative") << "-5" << "-5";
-    QTest::newRow("not a number") << "宽" << "230";
+    QTest::newRow("no width") << "0"
+                              << "230";
+    QTest::newRow("no height") << "350"
+                               << "0";
+    QTest::newRow("negative") << "-5"
+                              << "-5";
+    QTest::newRow("not a number") << "宽"
+                                  << "230";
 }
 
 void CommandLineTest::cardOfNoSizeIsRefused()

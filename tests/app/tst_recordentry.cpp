@@ -11,11 +11,11 @@
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 
+#include <QCameraDevice>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QCameraDevice>
 #include <QMediaDevices>
 #include <QPainter>
 #include <QPushButton>
@@ -216,9 +216,12 @@ void RecordEntryTest::refusedWithoutNameOrClass_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
-    QTest::newRow("no name") << "" << "七(1)班";
-    QTest::newRow("no class") << "张三" << "";
-    QTest::newRow("neither") << "" << "";
+    QTest::newRow("no name") << ""
+                             << "七(1)班";
+    QTest::newRow("no class") << "张三"
+                              << "";
+    QTest::newRow("neither") << ""
+                             << "";
 }
 
 void RecordEntryTest::refusedWithoutNameOrClass()
@@ -465,7 +468,8 @@ void RecordEntryTest::autoFramingSetting()
     control<QPushButton>(*s.window, "按钮1")->click();
     if (framed) {
         QTRY_VERIFY_WITH_TIMEOUT(shownFrame(s) != QRect(100, 30, 170, 210), 20000);
-        QVERIFY2(qAbs(shownFrame(s).center().x() - eyes.x()) <= 10, qPrintable(QString::number(shownFrame(s).x())));
+        QVERIFY2(qAbs(shownFrame(s).center().x() - eyes.x()) <= 10,
+                 qPrintable(QString::number(shownFrame(s).x())));
     } else {
         QTest::qWait(300);
         QCOMPARE(shownFrame(s), QRect(100, 30, 170, 210));
@@ -552,10 +556,12 @@ void RecordEntryTest::standInCameraIsShownUnsqueezed()
         int dark = 0;
         const int length = alongRow ? shown.width() : shown.height();
         for (int i = 0; i < length; ++i)
-            dark += qGray(alongRow ? shown.pixel(i, shown.height() / 2) : shown.pixel(shown.width() / 2, i)) < 128;
+            dark += qGray(alongRow ? shown.pixel(i, shown.height() / 2) : shown.pixel(shown.width() / 2, i))
+                    < 128;
         return dark;
     };
-    QVERIFY2(qAbs(run(true) - run(false)) <= 3, qPrintable(QStringLiteral("%1 × %2").arg(run(true)).arg(run(false))));
+    QVERIFY2(qAbs(run(true) - run(false)) <= 3,
+             qPrintable(QStringLiteral("%1 × %2").arg(run(true)).arg(run(false))));
 }
 
 QTEST_MAIN(RecordEntryTest)

@@ -25,7 +25,8 @@ QByteArray halvesBackground()
 
 bool near(QRgb pixel, const QColor& colour, int tolerance)
 {
-    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
+    return std::abs(qRed(pixel) - colour.red()) <= tolerance
+           && std::abs(qGreen(pixel) - colour.green()) <= tolerance
            && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
 }
 
@@ -114,14 +115,15 @@ void CardComposerTest::textsInTheirColoursAtTheirPositions()
         QCOMPARE(count(card, QRect(text.position - QPoint(0, 12), QSize(100, 11)), text.colour), 0);
     }
     // Nothing is written where no text belongs.
-    QCOMPARE(count(card, QRect(220, 60, 170, 30), Qt::red) + count(card, QRect(220, 60, 170, 30), Qt::magenta), 0);
+    QCOMPARE(
+        count(card, QRect(220, 60, 170, 30), Qt::red) + count(card, QRect(220, 60, 170, 30), Qt::magenta), 0);
 }
 
 void CardComposerTest::laterDrawingsCoverEarlierOnes()
 {
     CardLayout layout = testLayout();
-    layout.name.position = {30, 60};    // over the photo
-    layout.number.position = {30, 60};  // over the name
+    layout.name.position = {30, 60};   // over the photo
+    layout.number.position = {30, 60}; // over the name
     layout.number.style.colour = Qt::white;
     const QImage card = CardComposer(layout).compose(student);
     const QRect frame(QPoint(20, 30), CardLayout::photoSize);
@@ -171,8 +173,8 @@ void CardComposerTest::unusableBackgroundShowsTheBuiltIn_data()
     QTest::addColumn<QByteArray>("background");
     QTest::newRow("not a picture") << QByteArray("背景").repeated(50);
     // A PNG header promising 40000 × 40000 pixels: refused before anything is decoded.
-    QByteArray bomb = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") + QByteArray::fromHex("00009c4000009c40")
-                      + QByteArray::fromHex("0802000000");
+    QByteArray bomb = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452")
+                      + QByteArray::fromHex("00009c4000009c40") + QByteArray::fromHex("0802000000");
     QTest::newRow("too large") << bomb;
 }
 

@@ -74,26 +74,45 @@ void CardLayoutTest::storedValuesAreRead_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<CardLayout>("expected");
 
-    QTest::newRow("加粗 1 is not bold") << "姓名设置" << "加粗" << "1" << CardLayout();
-    QTest::newRow("加粗 true is not bold") << "姓名设置" << "加粗" << "true" << CardLayout();
-    QTest::newRow("加粗 真 is bold") << "姓名设置" << "加粗" << "真"
-                                    << changed([](CardLayout& l) { l.name.style.bold = true; });
-    QTest::newRow("倾斜 真 is italic") << "编号设置" << "倾斜" << "真"
-                                     << changed([](CardLayout& l) { l.number.style.italic = true; });
-    QTest::newRow("字体大小 12.9 gives 12") << "班级设置" << "字体大小" << "12.9"
-                                         << changed([](CardLayout& l) { l.className.style.points = 12; });
-    QTest::newRow("左边 of letters gives 0") << "姓名设置" << "左边" << "abc"
-                                         << changed([](CardLayout& l) { l.name.position.setX(0); });
-    QTest::newRow("左边 -20 stays") << "sys" << "左边" << "-20"
-                                  << changed([](CardLayout& l) { l.photo.setX(-20); });
-    QTest::newRow("顶边 -3.5 gives -3") << "编号设置" << "顶边" << "-3.5"
-                                     << changed([](CardLayout& l) { l.number.position.setY(-3); });
-    QTest::newRow("字体颜色 255 is red") << "班级设置" << "字体颜色" << "255"
-                                     << changed([](CardLayout& l) { l.className.style.colour = Qt::red; });
-    QTest::newRow("字体颜色 65536 × blue") << "姓名设置" << "字体颜色" << "16711680"
-                                       << changed([](CardLayout& l) { l.name.style.colour = Qt::blue; });
-    QTest::newRow("字体名称 kept") << "编号设置" << "字体名称" << "黑体"
-                                << changed([](CardLayout& l) { l.number.style.face = "黑体"; });
+    QTest::newRow("加粗 1 is not bold") << "姓名设置"
+                                        << "加粗"
+                                        << "1" << CardLayout();
+    QTest::newRow("加粗 true is not bold") << "姓名设置"
+                                           << "加粗"
+                                           << "true" << CardLayout();
+    QTest::newRow("加粗 真 is bold") << "姓名设置"
+                                     << "加粗"
+                                     << "真" << changed([](CardLayout& l) { l.name.style.bold = true; });
+    QTest::newRow("倾斜 真 is italic")
+        << "编号设置"
+        << "倾斜"
+        << "真" << changed([](CardLayout& l) { l.number.style.italic = true; });
+    QTest::newRow("字体大小 12.9 gives 12")
+        << "班级设置"
+        << "字体大小"
+        << "12.9" << changed([](CardLayout& l) { l.className.style.points = 12; });
+    QTest::newRow("左边 of letters gives 0")
+        << "姓名设置"
+        << "左边"
+        << "abc" << changed([](CardLayout& l) { l.name.position.setX(0); });
+    QTest::newRow("左边 -20 stays") << "sys"
+                                    << "左边"
+                                    << "-20" << changed([](CardLayout& l) { l.photo.setX(-20); });
+    QTest::newRow("顶边 -3.5 gives -3")
+        << "编号设置"
+        << "顶边"
+        << "-3.5" << changed([](CardLayout& l) { l.number.position.setY(-3); });
+    QTest::newRow("字体颜色 255 is red")
+        << "班级设置"
+        << "字体颜色"
+        << "255" << changed([](CardLayout& l) { l.className.style.colour = Qt::red; });
+    QTest::newRow("字体颜色 65536 × blue")
+        << "姓名设置"
+        << "字体颜色"
+        << "16711680" << changed([](CardLayout& l) { l.name.style.colour = Qt::blue; });
+    QTest::newRow("字体名称 kept") << "编号设置"
+                                   << "字体名称"
+                                   << "黑体" << changed([](CardLayout& l) { l.number.style.face = "黑体"; });
 }
 
 void CardLayoutTest::storedValuesAreRead()
@@ -160,9 +179,11 @@ void CardLayoutTest::styleKeysWrittenInOrderAsText()
                                       {"华文琥珀", 14, false, true, QColor(0, 128, 255)}));
     QFile file(folder.settingsFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = gbk::decode(file.readAll()).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
-    const QStringList expected{"[班级设置]", "字体名称=华文琥珀", "加粗=假", "倾斜=真", "字体大小=14",
-                               QString("字体颜色=%1").arg(0 + 256 * 128 + 65536 * 255)};
+    const QStringList lines =
+        gbk::decode(file.readAll()).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
+    const QStringList expected{"[班级设置]",  "字体名称=华文琥珀",
+                               "加粗=假",     "倾斜=真",
+                               "字体大小=14", QString("字体颜色=%1").arg(0 + 256 * 128 + 65536 * 255)};
     QCOMPARE(lines, expected);
 }
 

@@ -252,11 +252,16 @@ void CardPreviewTest::savedCardSize_data()
     QTest::addColumn<QString>("height");
     QTest::addColumn<int>("cardWidth");
     QTest::addColumn<int>("cardHeight");
-    QTest::newRow("above the bounds") << "450" << "320" << 400 << 300;
-    QTest::newRow("at the bounds") << "400" << "300" << 400 << 300;
-    QTest::newRow("fractions cut") << "320.9" << "200.5" << 320 << 200;
-    QTest::newRow("not numbers") << "宽" << "" << 0 << 0;
-    QTest::newRow("negative") << "-5" << "-1" << -5 << -1;
+    QTest::newRow("above the bounds") << "450"
+                                      << "320" << 400 << 300;
+    QTest::newRow("at the bounds") << "400"
+                                   << "300" << 400 << 300;
+    QTest::newRow("fractions cut") << "320.9"
+                                   << "200.5" << 320 << 200;
+    QTest::newRow("not numbers") << "宽"
+                                 << "" << 0 << 0;
+    QTest::newRow("negative") << "-5"
+                              << "-1" << -5 << -1;
 }
 
 void CardPreviewTest::savedCardSize()
@@ -439,7 +444,8 @@ void CardPreviewTest::undecodablePhotoNamesTheStudent()
     m_services->context.classList = {"七(1)班"};
     m_window = openWindow();
     QVERIFY2(title().startsWith("七(1)班的证件"), qPrintable(title()));
-    QVERIFY2(title().contains("2 名学生的照片无法显示，如甲（七(1)班）的照片无法显示："), qPrintable(title()));
+    QVERIFY2(title().contains("2 名学生的照片无法显示，如甲（七(1)班）的照片无法显示："),
+             qPrintable(title()));
     const QString all = control<QLabel>(*m_window, "标签1")->toolTip();
     QVERIFY(all.contains("丙（七(1)班）的照片无法显示"));
     QVERIFY(!all.contains("乙"));

@@ -170,7 +170,8 @@ void DesignerWidgetsTest::pictureHoldsBackgroundAndItems()
     QCOMPARE(picture.pixelColor(0, 0), shown);
     QCOMPARE(picture.pixelColor(415, 263), shown);
     const QRect ink = inkOf(picture, Qt::blue);
-    QVERIFY2(QRect(150, 100, 140, 60).contains(ink) && ink.width() > 80, qPrintable(QString::number(ink.width())));
+    QVERIFY2(QRect(150, 100, 140, 60).contains(ink) && ink.width() > 80,
+             qPrintable(QString::number(ink.width())));
 }
 
 void DesignerWidgetsTest::canvasMouse_data()
@@ -182,7 +183,8 @@ void DesignerWidgetsTest::canvasMouse_data()
     // The text "学生证" in 40-pixel type lies at (150, 100).
     QTest::newRow("click") << QPoint(170, 120) << QPoint(170, 120) << 1 << QPoint();
     QTest::newRow("drag") << QPoint(170, 120) << QPoint(100, 40) << 0 << QPoint(80, 20);
-    QTest::newRow("drag past the right edge") << QPoint(170, 120) << QPoint(900, 120) << 0 << QPoint(395, 100);
+    QTest::newRow("drag past the right edge")
+        << QPoint(170, 120) << QPoint(900, 120) << 0 << QPoint(395, 100);
     QTest::newRow("drag past the top edge") << QPoint(170, 120) << QPoint(170, -70) << 0 << QPoint(150, -20);
     QTest::newRow("beside the text") << QPoint(20, 20) << QPoint(60, 60) << 0 << QPoint();
 }
@@ -265,7 +267,8 @@ void DesignerWidgetsTest::labelIsAsLargeAsItsText()
     label.render(&drawn);
     const QRect ink = inkOf(drawn, Qt::red);
     QVERIFY(!ink.isEmpty());
-    QVERIFY2(label.rect().contains(ink), qPrintable(QStringLiteral("%1 × %2").arg(ink.right()).arg(ink.bottom())));
+    QVERIFY2(label.rect().contains(ink),
+             qPrintable(QStringLiteral("%1 × %2").arg(ink.right()).arg(ink.bottom())));
 }
 
 void DesignerWidgetsTest::fontDialogCancelled()

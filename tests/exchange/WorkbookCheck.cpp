@@ -31,8 +31,8 @@ QJsonObject secondReader(const QString& path)
     QProcess reader;
     reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(QINGHE_SECOND_READER), path});
     if (!reader.waitForFinished(60000) || reader.exitCode() != 0) {
-        qWarning("second reader failed on %s (scripts/install-deps.sh installs python3-xlrd): %s", qPrintable(path),
-                 reader.readAllStandardError().constData());
+        qWarning("second reader failed on %s (scripts/install-deps.sh installs python3-xlrd): %s",
+                 qPrintable(path), reader.readAllStandardError().constData());
         return {};
     }
     return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();

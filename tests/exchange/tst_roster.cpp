@@ -91,7 +91,8 @@ void RosterTest::chosenRosterNeedsItsHeader_data()
     QTest::newRow("no sheet named Sheet1") << "chinese-sheet.xlsx" << 3 << "";
     QTest::newRow("学号 for 编号") << "student-id-header.xlsx" << 0 << headerRefusal;
     QTest::newRow("学生姓名 for 姓名") << "wrong-header.xls" << 0 << headerRefusal;
-    QTest::newRow("not a workbook") << "make-workbooks.sh" << 0 << "名单文件读不出来：不是Excel工作簿（.xls或.xlsx）";
+    QTest::newRow("not a workbook") << "make-workbooks.sh" << 0
+                                    << "名单文件读不出来：不是Excel工作簿（.xls或.xlsx）";
 }
 
 void RosterTest::chosenRosterNeedsItsHeader()
@@ -117,7 +118,7 @@ void RosterTest::loadedRosterFillsTheForm()
     const QStringList rows = s.rows();
     QCOMPARE(rows.size(), 31);
     QCOMPARE(rows.first(), QString("七(1)班/王伟/2014070101"));
-    QVERIFY(rows.contains("/孙芳/2014070112")); // listed without a class
+    QVERIFY(rows.contains("/孙芳/2014070112"));     // listed without a class
     QVERIFY(!rows.contains("七(1)班//2014070199")); // a row without a name is no student
     QCOMPARE(s.roster()->currentRow(), 0);
     QCOMPARE(s.form(), QStringList({"王伟", "七(1)班"}));
@@ -195,9 +196,12 @@ void RosterTest::rosterSaveBlanksTheRow_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("savedAs"); // the fixed roster's name; a chosen file when empty
 
-    QTest::newRow("chosen .xls") << "roster.xls" << "";
-    QTest::newRow("chosen .xlsx") << "roster.xlsx" << "";
-    QTest::newRow("fixed .xls") << "roster-gnumeric.xls" << "学生名单.xls";
+    QTest::newRow("chosen .xls") << "roster.xls"
+                                 << "";
+    QTest::newRow("chosen .xlsx") << "roster.xlsx"
+                                  << "";
+    QTest::newRow("fixed .xls") << "roster-gnumeric.xls"
+                                << "学生名单.xls";
 }
 
 void RosterTest::rosterSaveBlanksTheRow()
@@ -243,7 +247,8 @@ void RosterTest::unwritableRosterIsReportedOnce()
     s.click("按钮2");
     const QStringList messages = s.services.dialogs.messages();
     QCOMPARE(messages.size(), 1);
-    QVERIFY2(messages[0].startsWith("学生已保存，但名单文件无法更新：名单文件是只读的"), qPrintable(messages[0]));
+    QVERIFY2(messages[0].startsWith("学生已保存，但名单文件无法更新：名单文件是只读的"),
+             qPrintable(messages[0]));
     QCOMPARE(s.folder.storedColumn(u"姓名"), QStringList({"王二"}));
     QCOMPARE(s.roster()->rowCount(), 2);
     QCOMPARE(s.form(), QStringList({"王三", "七(2)班"}));
@@ -258,7 +263,8 @@ void RosterTest::templateOpensAsNewWorkbook()
     const QString opened = s.services.shell.openedFiles.first();
     QVERIFY(opened.startsWith(SpreadsheetApp::workbookFolder()));
     QVERIFY(opened.endsWith(".xltx"));
-    QCOMPARE(QFile::permissions(SpreadsheetApp::workbookFolder()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+    QCOMPARE(QFile::permissions(SpreadsheetApp::workbookFolder())
+                 & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
              QFileDevice::Permissions());
 
     QFile file(opened);

@@ -48,13 +48,14 @@ QByteArray contents(const QString& path)
 // (raw XML) before the end of its data.
 QByteArray rosterWorkbook(int rows, const QByteArray& tail = {})
 {
-    QByteArray sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet xmlns=\"http://schemas.openxmlformats."
-                       "org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c t=\"inlineStr\"><is><t>姓名</t></is>"
-                       "</c><c t=\"inlineStr\"><is><t>班级</t></is></c><c t=\"inlineStr\"><is><t>编号</t></is></c></row>";
+    QByteArray sheet =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet xmlns=\"http://schemas.openxmlformats."
+        "org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c t=\"inlineStr\"><is><t>姓名</t></is>"
+        "</c><c t=\"inlineStr\"><is><t>班级</t></is></c><c t=\"inlineStr\"><is><t>编号</t></is></c></row>";
     for (int r = 2; r < rows + 2; ++r) {
         const QByteArray n = QByteArray::number(r);
-        sheet += "<row r=\"" + n + "\"><c t=\"str\"><v>学生" + n + "</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>" + n
-                 + "</v></c></row>";
+        sheet += "<row r=\"" + n + "\"><c t=\"str\"><v>学生" + n
+                 + "</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>" + n + "</v></c></row>";
     }
     sheet += tail + "</sheetData></worksheet>";
     ZipPackage package;
@@ -116,8 +117,8 @@ void WorkbookSourceTest::readsWorkbooksOfEveryWriter_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("students");
-    QTest::addColumn<QStringList>("first");  // 姓名, 班级, 编号 of the first student
-    QTest::addColumn<QString>("born");       // 出生日期 of the first student, where the sheet has it
+    QTest::addColumn<QStringList>("first"); // 姓名, 班级, 编号 of the first student
+    QTest::addColumn<QString>("born");      // 出生日期 of the first student, where the sheet has it
 
     const QStringList wang{"王伟", "七(1)班", "2014070101"};
     QTest::newRow("LibreOffice .xls") << "roster.xls" << 31 << wang << "2011-01-01";
@@ -130,8 +131,8 @@ void WorkbookSourceTest::readsWorkbooksOfEveryWriter_data()
     QTest::newRow("shared strings .xlsx") << "three-rows-sst.xlsx" << 3 << wangYi << QString();
     QTest::newRow("sheet 工作表1 .xls") << "chinese-sheet.xls" << 3 << wangYi << QString();
     QTest::newRow("sheet 工作表1 .xlsx") << "chinese-sheet.xlsx" << 3 << wangYi << QString();
-    QTest::newRow("inline strings, exponent number") << "inline-strings.xlsx" << 2
-                                                     << QStringList{"王五", "七(1)班", "2014070101"} << QString();
+    QTest::newRow("inline strings, exponent number")
+        << "inline-strings.xlsx" << 2 << QStringList{"王五", "七(1)班", "2014070101"} << QString();
 }
 
 void WorkbookSourceTest::readsWorkbooksOfEveryWriter()
@@ -149,7 +150,8 @@ void WorkbookSourceTest::readsWorkbooksOfEveryWriter()
     QVERIFY2(roster.open(Roster::wholeRoster), qPrintable(roster.lastError()));
     QVERIFY(Roster::hasRosterHeader(roster));
     QCOMPARE(roster.recordCount(), students);
-    QCOMPARE(QStringList({roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}), first);
+    QCOMPARE(QStringList({roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}),
+             first);
     if (!born.isEmpty())
         QCOMPARE(roster.readText(u"出生日期"), born);
 }
@@ -169,7 +171,8 @@ void WorkbookSourceTest::rosterQueriesRunAsWritten()
     QCOMPARE(column(roster, u"班级").at(names.indexOf("孙芳")), QString());
 
     QVERIFY(roster.open(Roster::classRoster(u"七(3)班")));
-    QCOMPARE(column(roster, u"姓名"), QStringList({"张娜", "杨丽", "吴洋", "胡静", "高磊", "郑伟", "宋敏", "韩强", "曹艳"}));
+    QCOMPARE(column(roster, u"姓名"),
+             QStringList({"张娜", "杨丽", "吴洋", "胡静", "高磊", "郑伟", "宋敏", "韩强", "曹艳"}));
 
     QVERIFY(roster.open(Roster::studentRow(u"七(2)班", u"陈静", u"2014070105")));
     QCOMPARE(roster.recordCount(), 1);
@@ -186,9 +189,11 @@ void WorkbookSourceTest::headerCellsNameTheFields()
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
     // 备注 spans two merged cells; the covered one has no text of its own.
-    QCOMPARE(fieldNames(roster), QStringList({"序号", "姓名", "班级", "编号", "出生日期", "备注", "F7", "字数"}));
+    QCOMPARE(fieldNames(roster),
+             QStringList({"序号", "姓名", "班级", "编号", "出生日期", "备注", "F7", "字数"}));
 
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile("student-id-header.xlsx"))));
+    QVERIFY(workbook.openConnectionString(
+        Roster::readConnection(WorkbookCheck::dataFile("student-id-header.xlsx"))));
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
     QCOMPARE(fieldNames(roster), QStringList({"姓名", "班级", "学号"}));
@@ -289,12 +294,36 @@ void WorkbookSourceTest::refusedWritesLeaveTheFile_data()
     QTest::addColumn<QString>("change"); // done to the file after it was opened
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("new text") << "roster.xls" << "姓名" << "新名字" << "" << "只能清空";
-    QTest::newRow("a formula cell") << "roster.xlsx" << "字数" << "" << "" << "公式";
-    QTest::newRow("a formula cell .xls") << "roster.xls" << "字数" << "" << "" << "公式";
-    QTest::newRow("file made read-only") << "roster.xls" << "姓名" << "" << "read-only" << "只读";
-    QTest::newRow("file gone") << "roster.xlsx" << "姓名" << "" << "remove" << "找不到";
-    QTest::newRow("another workbook in its place") << "roster.xls" << "姓名" << "" << "replace" << "对不上";
+    QTest::newRow("new text") << "roster.xls"
+                              << "姓名"
+                              << "新名字"
+                              << ""
+                              << "只能清空";
+    QTest::newRow("a formula cell") << "roster.xlsx"
+                                    << "字数"
+                                    << ""
+                                    << ""
+                                    << "公式";
+    QTest::newRow("a formula cell .xls") << "roster.xls"
+                                         << "字数"
+                                         << ""
+                                         << ""
+                                         << "公式";
+    QTest::newRow("file made read-only") << "roster.xls"
+                                         << "姓名"
+                                         << ""
+                                         << "read-only"
+                                         << "只读";
+    QTest::newRow("file gone") << "roster.xlsx"
+                               << "姓名"
+                               << ""
+                               << "remove"
+                               << "找不到";
+    QTest::newRow("another workbook in its place") << "roster.xls"
+                                                   << "姓名"
+                                                   << ""
+                                                   << "replace"
+                                                   << "对不上";
 }
 
 void WorkbookSourceTest::refusedWritesLeaveTheFile()
@@ -336,11 +365,14 @@ void WorkbookSourceTest::unreadableSourcesFailSoftly_data()
 
     QTest::newRow("missing file") << "DBQ=%1/none.xls;DefaultDir=;Driver={Microsoft Excel Driver (*.xls)}"
                                   << QByteArray();
-    QTest::newRow("not a workbook") << Roster::readConnection("%1/text.xls") << QByteArray("姓名,班级,编号\n");
-    QTest::newRow("a broken .xlsx") << Roster::readConnection("%1/broken.xlsx") << QByteArray("PK\x03\x04garbage");
-    QTest::newRow("a broken .xls") << Roster::readConnection("%1/broken.xls")
-                                   << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(600, 'x');
-    QTest::newRow("another driver") << "DBQ=%1/none.mdb;Driver={Microsoft Access Driver (*.mdb)}" << QByteArray();
+    QTest::newRow("not a workbook") << Roster::readConnection("%1/text.xls")
+                                    << QByteArray("姓名,班级,编号\n");
+    QTest::newRow("a broken .xlsx") << Roster::readConnection("%1/broken.xlsx")
+                                    << QByteArray("PK\x03\x04garbage");
+    QTest::newRow("a broken .xls") << Roster::readConnection(
+        "%1/broken.xls") << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(600, 'x');
+    QTest::newRow("another driver") << "DBQ=%1/none.mdb;Driver={Microsoft Access Driver (*.mdb)}"
+                                    << QByteArray();
 }
 
 void WorkbookSourceTest::unreadableSourcesFailSoftly()
@@ -370,25 +402,41 @@ void WorkbookSourceTest::numbersReadAsTheirCellShows_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("student number") << 2014070101.0 << "General" << "2014070101";
-    QTest::newRow("large integral") << 123456789012345.0 << "" << "123456789012345";
-    QTest::newRow("fraction") << 0.1 + 0.2 << "General" << "0.3";
-    QTest::newRow("decimals unformatted") << 3.14159 << "0.00" << "3.14159";
-    QTest::newRow("scientific is no date") << 1234.0 << "0.00E+00" << "1234";
-    QTest::newRow("zero-padded number") << 1234.0 << "000000" << "001234";
-    QTest::newRow("ISO date") << 40544.0 << "YYYY\\-MM\\-DD" << "2011-01-01";
+    QTest::newRow("student number") << 2014070101.0 << "General"
+                                    << "2014070101";
+    QTest::newRow("large integral") << 123456789012345.0 << ""
+                                    << "123456789012345";
+    QTest::newRow("fraction") << 0.1 + 0.2 << "General"
+                              << "0.3";
+    QTest::newRow("decimals unformatted") << 3.14159 << "0.00"
+                                          << "3.14159";
+    QTest::newRow("scientific is no date") << 1234.0 << "0.00E+00"
+                                           << "1234";
+    QTest::newRow("zero-padded number") << 1234.0 << "000000"
+                                        << "001234";
+    QTest::newRow("ISO date") << 40544.0 << "YYYY\\-MM\\-DD"
+                              << "2011-01-01";
     QTest::newRow("built-in short date") << 40544.0 << CellText::builtInFormat(14) << "2011/1/1";
     QTest::newRow("Chinese date") << 40575.0 << CellText::builtInFormat(31) << "2011年2月1日";
-    QTest::newRow("year and month") << 40575.0 << "yyyy\"年\"m\"月\"" << "2011年2月";
-    QTest::newRow("date and time") << 40544.5 << "yyyy/m/d h:mm" << "2011/1/1 12:00";
-    QTest::newRow("minutes after hours") << 0.2604166667 << "hh:mm:ss" << "06:15:00";
-    QTest::newRow("12-hour clock") << 0.75 << "h:mm AM/PM" << "6:00 PM";
+    QTest::newRow("year and month") << 40575.0 << "yyyy\"年\"m\"月\""
+                                    << "2011年2月";
+    QTest::newRow("date and time") << 40544.5 << "yyyy/m/d h:mm"
+                                   << "2011/1/1 12:00";
+    QTest::newRow("minutes after hours") << 0.2604166667 << "hh:mm:ss"
+                                         << "06:15:00";
+    QTest::newRow("12-hour clock") << 0.75 << "h:mm AM/PM"
+                                   << "6:00 PM";
     QTest::newRow("Chinese afternoon") << 0.75 << CellText::builtInFormat(34) << "下午6时00分";
-    QTest::newRow("elapsed hours") << 1.5 << "[h]:mm" << "36:00";
-    QTest::newRow("month name") << 40544.0 << "mmm-yy" << "Jan-11";
-    QTest::newRow("locale and colour skipped") << 40544.0 << "[$-804][Red]yyyy-m-d" << "2011-1-1";
-    QTest::newRow("before the leap day that was not") << 59.0 << "yyyy-mm-dd" << "1900-02-28";
-    QTest::newRow("after it") << 61.0 << "yyyy-mm-dd" << "1900-03-01";
+    QTest::newRow("elapsed hours") << 1.5 << "[h]:mm"
+                                   << "36:00";
+    QTest::newRow("month name") << 40544.0 << "mmm-yy"
+                                << "Jan-11";
+    QTest::newRow("locale and colour skipped") << 40544.0 << "[$-804][Red]yyyy-m-d"
+                                               << "2011-1-1";
+    QTest::newRow("before the leap day that was not") << 59.0 << "yyyy-mm-dd"
+                                                      << "1900-02-28";
+    QTest::newRow("after it") << 61.0 << "yyyy-mm-dd"
+                              << "1900-03-01";
 }
 
 void WorkbookSourceTest::numbersReadAsTheirCellShows()
@@ -405,7 +453,8 @@ void WorkbookSourceTest::inflatingWorkbookRefusedWithinBounds()
     const QString path = folder.filePath("名单.xlsx");
     {
         // About 100 MB of rows once inflated, a megabyte or so as stored.
-        const QByteArray row = "<row><c t=\"str\"><v>学生</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>1</v></c></row>";
+        const QByteArray row =
+            "<row><c t=\"str\"><v>学生</v></c><c t=\"str\"><v>七(1)班</v></c><c><v>1</v></c></row>";
         QByteArray padding;
         padding.reserve(row.size() * 1'300'000);
         for (int i = 0; i < 1'300'000; ++i)
@@ -424,9 +473,10 @@ void WorkbookSourceTest::inflatingWorkbookRefusedWithinBounds()
         const double cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                                   + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         const long peakMb = usage.ru_maxrss / 1024;
-        if (result.opened || !result.error.contains(QStringLiteral("工作簿太大")) || cpuSeconds > 3 || peakMb > 600) {
-            qWarning("opened %d in %.1f s of processor time, peak %ld MB: %s", int(result.opened), cpuSeconds, peakMb,
-                     qPrintable(result.error));
+        if (result.opened || !result.error.contains(QStringLiteral("工作簿太大")) || cpuSeconds > 3
+            || peakMb > 600) {
+            qWarning("opened %d in %.1f s of processor time, peak %ld MB: %s", int(result.opened), cpuSeconds,
+                     peakMb, qPrintable(result.error));
             return false;
         }
         return true;
@@ -463,17 +513,18 @@ void WorkbookSourceTest::cellsInEveryFormXmlAllows_data()
     QTest::newRow("entities") << QByteArray("<c t=\"str\"><v>甲&amp;乙 &lt;&gt;&quot;&apos;</v></c>"
                                             "<c t=\"str\"><v>&#19971;&#x73ED;</v></c><c><v>1</v></c>")
                               << QStringList{"甲&乙 <>\"'", "七班", "1"};
-    QTest::newRow("CDATA and comments") << QByteArray("<c t=\"str\"><v><![CDATA[王<五>]]></v></c><!-- <c><v>x</v></c> -->"
-                                                      "<c t=\"str\"><v>七<!-- n -->班</v></c><c><v>2</v></c>")
-                                        << QStringList{"王<五>", "七班", "2"};
-    QTest::newRow("runs and phonetic guides")
-        << QByteArray("<c t=\"inlineStr\"><is><r><rPr><b/></rPr><t>赵</t></r><r><t xml:space=\"preserve\"> 六</t></r>"
-                      "<rPh sb=\"0\" eb=\"1\"><t>zhao</t></rPh></is></c><c t=\"inlineStr\"><is><t>八班</t></is></c>"
-                      "<c t=\"inlineStr\"><is><t/></is></c>")
-        << QStringList{"赵 六", "八班", ""};
-    QTest::newRow("self-closed and formulas")
-        << QByteArray("<c r=\"A5\" t=\"str\"><f>\"孙\"&amp;\"七\"</f><v>孙七</v></c><c r=\"C5\"><v>4</v></c><c r=\"D5\"/>")
-        << QStringList{"孙七", "", "4"};
+    QTest::newRow("CDATA and comments")
+        << QByteArray("<c t=\"str\"><v><![CDATA[王<五>]]></v></c><!-- <c><v>x</v></c> -->"
+                      "<c t=\"str\"><v>七<!-- n -->班</v></c><c><v>2</v></c>")
+        << QStringList{"王<五>", "七班", "2"};
+    QTest::newRow("runs and phonetic guides") << QByteArray(
+        "<c t=\"inlineStr\"><is><r><rPr><b/></rPr><t>赵</t></r><r><t xml:space=\"preserve\"> 六</t></r>"
+        "<rPh sb=\"0\" eb=\"1\"><t>zhao</t></rPh></is></c><c t=\"inlineStr\"><is><t>八班</t></is></c>"
+        "<c t=\"inlineStr\"><is><t/></is></c>")
+                                              << QStringList{"赵 六", "八班", ""};
+    QTest::newRow("self-closed and formulas") << QByteArray(
+        "<c r=\"A5\" t=\"str\"><f>\"孙\"&amp;\"七\"</f><v>孙七</v></c><c r=\"C5\"><v>4</v></c><c r=\"D5\"/>")
+                                              << QStringList{"孙七", "", "4"};
 }
 
 void WorkbookSourceTest::cellsInEveryFormXmlAllows()
@@ -492,7 +543,8 @@ void WorkbookSourceTest::cellsInEveryFormXmlAllows()
     roster.attach(workbook);
     QVERIFY(roster.open(QStringLiteral("select * from [Sheet1$] where 姓名 IS NOT NULL")));
     QCOMPARE(roster.recordCount(), 1);
-    QCOMPARE((QStringList{roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}), cells);
+    QCOMPARE((QStringList{roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}),
+             cells);
 }
 
 QTEST_GUILESS_MAIN(WorkbookSourceTest)

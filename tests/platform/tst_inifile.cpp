@@ -39,7 +39,12 @@ class IniFileTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(m_dir.isValid()); m_path = m_dir.filePath("sys.ini"); QFile::remove(m_path); }
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath("sys.ini");
+        QFile::remove(m_path);
+    }
 
     void missingFileGivesDefaults();
     void newFileIsGbkWithOneSection();
@@ -77,7 +82,8 @@ void IniFileTest::newFileIsGbkWithOneSection()
     QVERIFY(IniFile::write(m_path, u"sys", u"证件宽度", u"400"));
     QCOMPARE(readFile(m_path), gbk::encode(u"[sys]\n证件高度=300\n证件宽度=400\n"));
     QVERIFY(IniFile::write(m_path, u"姓名设置", u"字体名称", u"宋体"));
-    QCOMPARE(readFile(m_path), gbk::encode(u"[sys]\n证件高度=300\n证件宽度=400\n[姓名设置]\n字体名称=宋体\n"));
+    QCOMPARE(readFile(m_path),
+             gbk::encode(u"[sys]\n证件高度=300\n证件宽度=400\n[姓名设置]\n字体名称=宋体\n"));
     // GBK, not UTF-8: 宋体 is CB CE CC E5.
     QVERIFY(readFile(m_path).contains(QByteArray("\xCB\xCE\xCC\xE5")));
 }
@@ -87,11 +93,21 @@ void IniFileTest::valuesRoundTrip_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("options with bars") << "sys" << "学生选项" << "三好学生|优秀团员|优秀班干部";
-    QTest::newRow("chinese everything") << "编号设置" << "字体名称" << "华文琥珀";
-    QTest::newRow("empty") << "sys" << "WEB标题" << "";
-    QTest::newRow("equals and brackets") << "sys" << "WEB标题" << "a=b [c]";
-    QTest::newRow("outside GBK") << "sys" << "WEB标题" << "青禾 😀 €";
+    QTest::newRow("options with bars") << "sys"
+                                       << "学生选项"
+                                       << "三好学生|优秀团员|优秀班干部";
+    QTest::newRow("chinese everything") << "编号设置"
+                                        << "字体名称"
+                                        << "华文琥珀";
+    QTest::newRow("empty") << "sys"
+                           << "WEB标题"
+                           << "";
+    QTest::newRow("equals and brackets") << "sys"
+                                         << "WEB标题"
+                                         << "a=b [c]";
+    QTest::newRow("outside GBK") << "sys"
+                                 << "WEB标题"
+                                 << "青禾 😀 €";
 }
 
 void IniFileTest::valuesRoundTrip()
@@ -106,16 +122,18 @@ void IniFileTest::valuesRoundTrip()
 void IniFileTest::otherLinesKeptByteForByte()
 {
     // A file as Windows tools write it: CRLF, a comment, odd spacing, an invalid GBK byte.
-    const QByteArray before = gbk::encode(u"; 设置\r\n[sys]\r\n左边 = 20\r\nWEB标题=旧标题\r\n\r\n[姓名设置]\r\n顶边=105\r\n")
-                              + "junk=\xFF\xFE\r\n";
+    const QByteArray before =
+        gbk::encode(u"; 设置\r\n[sys]\r\n左边 = 20\r\nWEB标题=旧标题\r\n\r\n[姓名设置]\r\n顶边=105\r\n")
+        + "junk=\xFF\xFE\r\n";
     writeFile(m_path, before);
     QCOMPARE(IniFile::readInteger(m_path, u"SYS", u"左边", 16), 20);
     QVERIFY(IniFile::write(m_path, u"sys", u"WEB标题", u"新标题"));
     QVERIFY(IniFile::write(m_path, u"sys", u"顶边", u"-12"));
     QVERIFY(IniFile::write(m_path, u"姓名设置", u"加粗", u"真"));
-    const QByteArray expected = gbk::encode(u"; 设置\r\n[sys]\r\n左边 = 20\r\nWEB标题=新标题\r\n顶边=-12\r\n\r\n"
-                                            u"[姓名设置]\r\n顶边=105\r\n")
-                                + "junk=\xFF\xFE\r\n" + gbk::encode(u"加粗=真\r\n");
+    const QByteArray expected =
+        gbk::encode(u"; 设置\r\n[sys]\r\n左边 = 20\r\nWEB标题=新标题\r\n顶边=-12\r\n\r\n"
+                    u"[姓名设置]\r\n顶边=105\r\n")
+        + "junk=\xFF\xFE\r\n" + gbk::encode(u"加粗=真\r\n");
     QCOMPARE(readFile(m_path), expected);
     QCOMPARE(IniFile::readInteger(m_path, u"姓名设置", u"顶边", 0), 105);
 
@@ -182,8 +200,6 @@ void IniFileTest::flagsAndColours()
     QCOMPARE(SettingText::fromColor(QColor(1, 2, 3)), QString::number(1 + 2 * 256 + 3 * 65536));
     QCOMPARE(SettingText::toColor(u"abc"), QColor(0, 0, 0));
 }
-
-
 
 namespace {
 

@@ -56,8 +56,8 @@ void PdfFinisherTest::jpegFrame_data()
     QTest::addColumn<int>("components");
     QTest::newRow("colour") << encoded(filled({90, 120}, Qt::red), "JPEG") << QSize(90, 120) << 3;
     QTest::newRow("progressive") << encoded(filled({33, 17}, Qt::red), "JPEG", true) << QSize(33, 17) << 3;
-    QTest::newRow("grey") << encoded(filled({40, 30}, Qt::gray, QImage::Format_Grayscale8), "JPEG") << QSize(40, 30)
-                          << 1;
+    QTest::newRow("grey") << encoded(filled({40, 30}, Qt::gray, QImage::Format_Grayscale8), "JPEG")
+                          << QSize(40, 30) << 1;
     QTest::newRow("png") << encoded(filled({40, 30}, Qt::red), "PNG") << QSize() << 0;
     QTest::newRow("cut off") << encoded(filled({40, 30}, Qt::red), "JPEG").left(20) << QSize() << 0;
     QTest::newRow("nothing") << QByteArray() << QSize() << 0;

@@ -72,13 +72,14 @@ void PictureTest::decodesAtTheSizeItIsDrawn_data()
     QTest::addColumn<QSize>("own");
     QTest::addColumn<QSize>("drawSize");
     QTest::addColumn<QSize>("expected");
-    QTest::newRow("jpeg larger than drawn") << QByteArray("JPEG") << QSize(1200, 1600) << QSize(128, 160)
-                                            << QSize(128, 171);
-    QTest::newRow("png larger than drawn") << QByteArray("PNG") << QSize(1000, 500) << QSize(400, 260)
-                                           << QSize(520, 260);
-    QTest::newRow("smaller than drawn: own size") << QByteArray("PNG") << QSize(100, 80) << QSize(400, 260)
-                                                  << QSize(100, 80);
-    QTest::newRow("no draw size: own size") << QByteArray("JPEG") << QSize(640, 480) << QSize() << QSize(640, 480);
+    QTest::newRow("jpeg larger than drawn")
+        << QByteArray("JPEG") << QSize(1200, 1600) << QSize(128, 160) << QSize(128, 171);
+    QTest::newRow("png larger than drawn")
+        << QByteArray("PNG") << QSize(1000, 500) << QSize(400, 260) << QSize(520, 260);
+    QTest::newRow("smaller than drawn: own size")
+        << QByteArray("PNG") << QSize(100, 80) << QSize(400, 260) << QSize(100, 80);
+    QTest::newRow("no draw size: own size")
+        << QByteArray("JPEG") << QSize(640, 480) << QSize() << QSize(640, 480);
 }
 
 void PictureTest::decodesAtTheSizeItIsDrawn()
@@ -169,7 +170,8 @@ void PictureTest::progressiveBombRefusedQuicklyInLittleMemory()
         rusage after{};
         getrusage(RUSAGE_SELF, &after);
         const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-        const double cpuMs = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
+        const double cpuMs =
+            ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
         const long peakMb = after.ru_maxrss / 1024;
         if (cpuMs > 200 || peakMb > 300) {
             qWarning("three refusals took %.0f ms of processor time and a peak of %ld MB", cpuMs, peakMb);

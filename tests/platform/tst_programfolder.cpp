@@ -111,8 +111,9 @@ void ProgramFolderTest::readOnlyInstallationUsesTheUserFolder()
     const QByteArray database = fileBytes(ProgramFolder::databaseFile(installed.folder));
 
     // The archive can be written where it now lives.
-    const int firstStart = runWithoutPrivileges(
-        [&] { return ProgramFolder::choose({}, installed.folder, user) == user && classCount(user, "七(1)班") == 1; });
+    const int firstStart = runWithoutPrivileges([&] {
+        return ProgramFolder::choose({}, installed.folder, user) == user && classCount(user, "七(1)班") == 1;
+    });
     QCOMPARE(firstStart, 0);
     QCOMPARE(fileBytes(ProgramFolder::databaseFile(installed.folder)), database);
     QCOMPARE(fileBytes(user + "/DB/login.asp"), QByteArray("<% ' login %>"));

@@ -29,7 +29,8 @@ void writePlain(const QString& path, const QByteArray& bytes)
 // What a write leaves beside its file; the settings writers' lock file stays by design.
 QStringList folderEntries(const QString& folder)
 {
-    QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList entries =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     entries.removeAll(QStringLiteral(".sys.ini.lock"));
     return entries;
 }
@@ -74,7 +75,7 @@ void SafeFileTest::replacesTheWholeFileKeepingItsPermissions()
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
     QVERIFY(SafeFile::write(path, "second", &error));
     QCOMPARE(readFile(path), QByteArray("second"));
-    struct stat st{};
+    struct stat st {};
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0640u);
     QCOMPARE(folderEntries(m_dir->path()), QStringList{"background"});
@@ -132,11 +133,10 @@ void SafeFileTest::producerFailureLeavesTheOldFile()
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(folderEntries(m_dir->path()), QStringList{"备份.mdb"});
 
-    QVERIFY(SafeFile::writeWith(
-        path, [](const QString& temporary, QString*) {
-            writePlain(temporary, "new");
-            return true;
-        }));
+    QVERIFY(SafeFile::writeWith(path, [](const QString& temporary, QString*) {
+        writePlain(temporary, "new");
+        return true;
+    }));
     QCOMPARE(readFile(path), QByteArray("new"));
 }
 
@@ -157,8 +157,9 @@ void SafeFileTest::leftoversOfEndedWritersAreRemoved()
 void SafeFileTest::settingsKeysOfOneChangeAreWrittenTogether()
 {
     const QString path = m_dir->filePath("sys.ini");
-    QVERIFY(IniFile::write(path, u"姓名设置", {{"字体名称", "黑体"}, {"加粗", "真"}, {"倾斜", "假"},
-                                             {"字体大小", "16"}, {"字体颜色", "255"}}));
+    QVERIFY(IniFile::write(
+        path, u"姓名设置",
+        {{"字体名称", "黑体"}, {"加粗", "真"}, {"倾斜", "假"}, {"字体大小", "16"}, {"字体颜色", "255"}}));
     QCOMPARE(readFile(path), QByteArray("[\xd0\xd5\xc3\xfb\xc9\xe8\xd6\xc3]\n"
                                         "\xd7\xd6\xcc\xe5\xc3\xfb\xb3\xc6=\xba\xda\xcc\xe5\n"
                                         "\xbc\xd3\xb4\xd6=\xd5\xe6\n"
@@ -180,7 +181,8 @@ void SafeFileTest::concurrentSettingsWritersKeepEveryKey()
     for (int w = 0; w < writers; ++w) {
         children.push_back(startChild([&path, w] {
             for (int k = 0; k < keys; ++k) {
-                if (!IniFile::write(path, u"sys", QStringLiteral("键%1_%2").arg(w).arg(k), QString::number(k)))
+                if (!IniFile::write(path, u"sys", QStringLiteral("键%1_%2").arg(w).arg(k),
+                                    QString::number(k)))
                     return false;
             }
             return true;
@@ -190,7 +192,8 @@ void SafeFileTest::concurrentSettingsWritersKeepEveryKey()
         QCOMPARE(waitForChild(child), 0);
     for (int w = 0; w < writers; ++w) {
         for (int k = 0; k < keys; ++k)
-            QCOMPARE(IniFile::read(path, u"sys", QStringLiteral("键%1_%2").arg(w).arg(k)), QString::number(k));
+            QCOMPARE(IniFile::read(path, u"sys", QStringLiteral("键%1_%2").arg(w).arg(k)),
+                     QString::number(k));
     }
     QCOMPARE(folderEntries(m_dir->path()), QStringList{"sys.ini"});
 }

@@ -100,21 +100,24 @@ void CaptureAreaTest::mouseBindings_data()
     const auto R = Qt::RightButton;
     QTest::newRow("left press centres the frame on the pointer")
         << QList{press(L, 200, 150)} << QRect(115, 45, 170, 210) << QPoint(0, 0);
-    QTest::newRow("left drag carries the frame")
-        << QList{press(L, 200, 150), move(210, 160), move(230, 100)} << QRect(145, -5, 170, 210) << QPoint(0, 0);
+    QTest::newRow("left drag carries the frame") << QList{press(L, 200, 150), move(210, 160), move(230, 100)}
+                                                 << QRect(145, -5, 170, 210) << QPoint(0, 0);
     QTest::newRow("left release ends the drag")
-        << QList{press(L, 200, 150), release(L, 200, 150), move(10, 10)} << QRect(115, 45, 170, 210) << QPoint(0, 0);
+        << QList{press(L, 200, 150), release(L, 200, 150), move(10, 10)} << QRect(115, 45, 170, 210)
+        << QPoint(0, 0);
     QTest::newRow("right press alone moves nothing")
         << QList{press(R, 200, 150)} << QRect(100, 30, 170, 210) << QPoint(0, 0);
     QTest::newRow("right drag pans the picture")
         << QList{press(R, 100, 100), move(120, 90)} << QRect(100, 30, 170, 210) << QPoint(20, -10);
     QTest::newRow("right drag pans step by step, unclamped")
-        << QList{press(R, 0, 0), move(5, 5), move(-300, -400)} << QRect(100, 30, 170, 210) << QPoint(-300, -400);
+        << QList{press(R, 0, 0), move(5, 5), move(-300, -400)} << QRect(100, 30, 170, 210)
+        << QPoint(-300, -400);
     QTest::newRow("right release ends the pan")
-        << QList{press(R, 100, 100), move(120, 90), release(R, 120, 90), move(300, 300)} << QRect(100, 30, 170, 210)
-        << QPoint(20, -10);
+        << QList{press(R, 100, 100), move(120, 90), release(R, 120, 90), move(300, 300)}
+        << QRect(100, 30, 170, 210) << QPoint(20, -10);
     QTest::newRow("both buttons pan and carry the frame")
-        << QList{press(R, 100, 100), press(L, 100, 100), move(110, 120)} << QRect(25, 15, 170, 210) << QPoint(10, 20);
+        << QList{press(R, 100, 100), press(L, 100, 100), move(110, 120)} << QRect(25, 15, 170, 210)
+        << QPoint(10, 20);
     QTest::newRow("a move with no button held does nothing")
         << QList{move(50, 50), release(L, 60, 60), move(70, 70)} << QRect(100, 30, 170, 210) << QPoint(0, 0);
     QTest::newRow("the frame may leave the canvas")
@@ -231,9 +234,10 @@ void CaptureAreaTest::pictureKeepsItsProportions()
     QImage frame(pictureSize, QImage::Format_RGB32);
     frame.fill(Qt::white);
     const int side = std::min(pictureSize.width(), pictureSize.height()) / 6 * 2; // even, so truly centred
-    QPainter(&frame).fillRect(QRect(QPoint(0, 0), QSize(side, side)).translated(
-                                  (pictureSize.width() - side) / 2, (pictureSize.height() - side) / 2),
-                              Qt::black);
+    QPainter(&frame).fillRect(
+        QRect(QPoint(0, 0), QSize(side, side))
+            .translated((pictureSize.width() - side) / 2, (pictureSize.height() - side) / 2),
+        Qt::black);
     CaptureArea area(frame);
     area.mousePressed(Qt::LeftButton, {180, 125});
 
@@ -251,7 +255,8 @@ void CaptureAreaTest::pictureKeepsItsProportions()
     };
     const int left = firstDark(0, 1);
     const int right = firstDark(CaptureArea::canvasSize.width() - 1, -1);
-    QVERIFY2(qAbs(left - (CaptureArea::canvasSize.width() - 1 - right)) <= 1, qPrintable(QStringLiteral("%1 to %2").arg(left).arg(right)));
+    QVERIFY2(qAbs(left - (CaptureArea::canvasSize.width() - 1 - right)) <= 1,
+             qPrintable(QStringLiteral("%1 to %2").arg(left).arg(right)));
     // The corners are the picture's white, not the blank beside a squeezed picture.
     const QRect onCanvas = area.sourceRect();
     QVERIFY(onCanvas.contains(QRect(QPoint(0, 0), CaptureArea::canvasSize)));
@@ -272,7 +277,8 @@ void CaptureAreaTest::circleStaysRound()
     QImage frame(1280, 720, QImage::Format_RGB32);
     frame.fill(Qt::white);
     const QRect onCanvas = Picture::coverRect(frame.size(), CaptureArea::canvasSize);
-    const QPointF frameCentre((185.0 - onCanvas.x()) * 1280 / onCanvas.width(), (135.0 - onCanvas.y()) * 720 / onCanvas.height());
+    const QPointF frameCentre((185.0 - onCanvas.x()) * 1280 / onCanvas.width(),
+                              (135.0 - onCanvas.y()) * 720 / onCanvas.height());
     {
         QPainter painter(&frame);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -327,7 +333,9 @@ void CaptureAreaTest::photoIsSharperThanTheScreen()
     const auto contrast = [](const QImage& image) {
         int changes = 0;
         for (int x = 1; x < image.width(); ++x)
-            changes += qAbs(qGray(image.pixel(x, image.height() / 2)) - qGray(image.pixel(x - 1, image.height() / 2))) > 64;
+            changes += qAbs(qGray(image.pixel(x, image.height() / 2))
+                            - qGray(image.pixel(x - 1, image.height() / 2)))
+                       > 64;
         return changes;
     };
     QVERIFY2(contrast(photo) > 2 * contrast(area.cropCanvas()),

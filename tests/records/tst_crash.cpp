@@ -14,8 +14,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -37,8 +37,8 @@ bool station(const QString& database, int first, int reported)
     students.open(StudentTable::selectAll);
     for (int i = first;; ++i) {
         QString error;
-        if (!RecordEntry::append(students, {nameOf(i), QStringLiteral("七(1)班"), QString::number(i), photoOf(i)},
-                                 &error))
+        if (!RecordEntry::append(
+                students, {nameOf(i), QStringLiteral("七(1)班"), QString::number(i), photoOf(i)}, &error))
             return false;
         if (write(reported, &i, sizeof i) != sizeof i)
             return false;
@@ -56,8 +56,9 @@ private slots:
 
 void CrashTest::savedStudentsSurviveKills()
 {
-    const int kills = qEnvironmentVariableIsSet("QINGHE_CRASH_KILLS") ? qEnvironmentVariableIntValue("QINGHE_CRASH_KILLS")
-                                                                      : 20;
+    const int kills = qEnvironmentVariableIsSet("QINGHE_CRASH_KILLS")
+                          ? qEnvironmentVariableIntValue("QINGHE_CRASH_KILLS")
+                          : 20;
     // A fresh archive now and then keeps each check quick however long the soak runs.
     constexpr int killsPerArchive = 50;
     std::unique_ptr<TestFolder> archive;
@@ -107,7 +108,8 @@ void CrashTest::savedStudentsSurviveKills()
             present.insert(number);
         }
         for (int saved : std::as_const(reported))
-            QVERIFY2(present.contains(saved), qPrintable(QString("student %1 was reported saved").arg(saved)));
+            QVERIFY2(present.contains(saved),
+                     qPrintable(QString("student %1 was reported saved").arg(saved)));
     }
     totalReported += reported.size();
     qInfo("%d kills, %lld students reported saved", kills, totalReported);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cards/CardComposer.h"
+#include "cards/CardLayout.h"
 #include "platform/DatabaseConnection.h"
 #include "platform/Gbk.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/StudentTable.h"
-#include "cards/CardComposer.h"
-#include "cards/CardLayout.h"
 #include "records/RecordEditorWindow.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
@@ -82,10 +82,14 @@ struct Editor {
     // Every detail control, in the order of the columns they show.
     QStringList details() const
     {
-        return {get<QLineEdit>("编辑框1")->text(), get<QComboBox>("组合框2")->currentText(),
-                get<QLineEdit>("编辑框4")->text(),  get<QComboBox>("组合框3")->currentText(),
-                get<QLineEdit>("编辑框9")->text(),  get<QLineEdit>("编辑框7")->text(),
-                get<QLineEdit>("编辑框8")->text(),  get<QLabel>("标签5")->text(),
+        return {get<QLineEdit>("编辑框1")->text(),
+                get<QComboBox>("组合框2")->currentText(),
+                get<QLineEdit>("编辑框4")->text(),
+                get<QComboBox>("组合框3")->currentText(),
+                get<QLineEdit>("编辑框9")->text(),
+                get<QLineEdit>("编辑框7")->text(),
+                get<QLineEdit>("编辑框8")->text(),
+                get<QLabel>("标签5")->text(),
                 get<QPlainTextEdit>("编辑框10")->toPlainText()};
     }
     bool photoShown() const
@@ -118,7 +122,6 @@ Stored stored(const TestFolder& folder, int id)
     s.remarks = record.readBytes(u"简介");
     return s;
 }
-
 
 QString writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -211,7 +214,8 @@ void RecordEditorTest::layoutMatchesTheWindowDefinition()
 void RecordEditorTest::openingListsTheFirstClass()
 {
     TestFolder folder;
-    folder.addStudents({{"张三", "七(2)班", "3", {}}, {"李四", "七(1)班", "1", jpegBytes(20, 30)},
+    folder.addStudents({{"张三", "七(2)班", "3", {}},
+                        {"李四", "七(1)班", "1", jpegBytes(20, 30)},
                         {"王五", "七(1)班", "2", {}}});
     Editor editor(folder, classes);
     QCOMPARE(editor.get<QLabel>("标签1")->text(), QString("七(1)班数据"));
@@ -250,8 +254,10 @@ void RecordEditorTest::classWithoutRecordsEmptiesTheDetails()
 void RecordEditorTest::withoutPhotoListsTheSubset()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(8, 8)}, {"乙", "七(1)班", "2", {}},
-                        {"丙", "七(2)班", "3", {}}, {"丁", "七(1)班", "4", {}},
+    folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(8, 8)},
+                        {"乙", "七(1)班", "2", {}},
+                        {"丙", "七(2)班", "3", {}},
+                        {"丁", "七(1)班", "4", {}},
                         {"戊", "七(2)班", "5", jpegBytes(8, 8)}});
     Editor editor(folder, classes);
     editor.click("按钮11");
@@ -278,8 +284,10 @@ void RecordEditorTest::listModeAfterEachCommand_data()
     QTest::newRow("opening") << QStringList() << ListMode::ByClass << "七(1)班数据";
     QTest::newRow("全部显示") << QStringList({"按钮6"}) << ListMode::All << "所有数据";
     QTest::newRow("全部显示, then search") << QStringList({"按钮6", "按钮7"}) << ListMode::All << "个人数据";
-    QTest::newRow("班级查找, then search") << QStringList({"按钮6", "按钮5", "按钮7"}) << ListMode::ByClass << "个人数据";
-    QTest::newRow("无照片, then search") << QStringList({"按钮6", "按钮11", "按钮7"}) << ListMode::ByClass << "个人数据";
+    QTest::newRow("班级查找, then search")
+        << QStringList({"按钮6", "按钮5", "按钮7"}) << ListMode::ByClass << "个人数据";
+    QTest::newRow("无照片, then search")
+        << QStringList({"按钮6", "按钮11", "按钮7"}) << ListMode::ByClass << "个人数据";
     QTest::newRow("无照片") << QStringList({"按钮6", "按钮11"}) << ListMode::ByClass << "七(1)班数据";
 }
 
@@ -300,8 +308,11 @@ void RecordEditorTest::listModeAfterEachCommand()
 void RecordEditorTest::searchMatchesNumberOrNameExactly()
 {
     TestFolder folder;
-    folder.addStudents({{"张三", "七(1)班", "2014001", {}}, {"张三丰", "七(2)班", "2014002", {}},
-                        {"李四", "七(2)班", "张三", {}}, {"无号", "七(2)班", "", {}}, {"O'Neil", "七(2)班", "", {}}});
+    folder.addStudents({{"张三", "七(1)班", "2014001", {}},
+                        {"张三丰", "七(2)班", "2014002", {}},
+                        {"李四", "七(2)班", "张三", {}},
+                        {"无号", "七(2)班", "", {}},
+                        {"O'Neil", "七(2)班", "", {}}});
     Editor editor(folder, classes);
     const auto search = [&](const QString& text) {
         editor.get<QLineEdit>("编辑框3")->setText(text);
@@ -339,10 +350,11 @@ void RecordEditorTest::selectingShowsEveryColumn()
     TestFolder folder;
     const QList<int> ids =
         folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", jpegBytes(30, 40)}});
-    folder.execute(QString("UPDATE 学生 SET 性别='女', 电话='13800000000', 出生年月='2008-09', 住址='青禾路1号', "
-                           "选项='三好学生', 简介=X'%1' WHERE id=%2")
-                       .arg(QString::fromLatin1(gbk::encode(u"第一行\r\n第二行").toHex()))
-                       .arg(ids[1]));
+    folder.execute(
+        QString("UPDATE 学生 SET 性别='女', 电话='13800000000', 出生年月='2008-09', 住址='青禾路1号', "
+                "选项='三好学生', 简介=X'%1' WHERE id=%2")
+            .arg(QString::fromLatin1(gbk::encode(u"第一行\r\n第二行").toHex()))
+            .arg(ids[1]));
     Editor editor(folder, classes);
     QVERIFY(!editor.photoShown());
     editor.clickRow(1);
@@ -390,8 +402,8 @@ void RecordEditorTest::savingWritesEveryColumn()
 
     QCOMPARE(editor.services.dialogs.messages(), QStringList({"更改成功!"}));
     const Stored s = stored(folder, ids[1]);
-    QCOMPARE(s.texts, QStringList({"乙乙", "不在列表里的班", "2014099", "女", "010-1234", "2009-01", "北京路2号",
-                                   "三好学生"}));
+    QCOMPARE(s.texts, QStringList({"乙乙", "不在列表里的班", "2014099", "女", "010-1234", "2009-01",
+                                   "北京路2号", "三好学生"}));
     QCOMPARE(s.photo, photo);
     QCOMPARE(s.remarks, gbk::encode(u"第一行\r\n\r\n第三行 “引号”"));
     QCOMPARE(stored(folder, ids[0]).texts[0], QString("甲"));
@@ -459,7 +471,8 @@ void RecordEditorTest::twoEditorsEachDeleteTheStudentTheyShow()
     RecordEditorWindow second(services.context);
     const auto clickRow = [](RecordEditorWindow& window, int row) {
         QTreeWidget* list = control<QTreeWidget>(window, "数据列表框");
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(row)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->topLevelItem(row)).center());
     };
     clickRow(first, 1);
     clickRow(second, 2); // the shared row index now says 2
@@ -514,7 +527,9 @@ void RecordEditorTest::readOnlyFolderListsAndRefusesToSave()
     TestFolder folder;
     folder.addStudents({{"甲", "七(1)班", "1", jpegBytes(20, 30)}, {"乙", "七(1)班", "2", {}}});
     const QString db = ProgramFolder::databaseFolder(folder.path());
-    const auto setMode = [](const QString& path, mode_t mode) { chmod(QFile::encodeName(path).constData(), mode); };
+    const auto setMode = [](const QString& path, mode_t mode) {
+        chmod(QFile::encodeName(path).constData(), mode);
+    };
     setMode(folder.path(), 0755);
     setMode(db, 0555);
     setMode(folder.databaseFile(), 0444);
@@ -526,7 +541,8 @@ void RecordEditorTest::readOnlyFolderListsAndRefusesToSave()
         editor.services.dialogs.confirmAnswers.enqueue(true);
         editor.click("按钮3");
         editor.click("按钮9");
-        const QStringList expected{"保存失败：数据库文件是只读的，不能写入", "删除失败：数据库文件是只读的，不能写入",
+        const QStringList expected{"保存失败：数据库文件是只读的，不能写入",
+                                   "删除失败：数据库文件是只读的，不能写入",
                                    "编号失败：数据库文件是只读的，不能写入"};
         if (editor.services.dialogs.messages() != expected)
             qWarning("%s", qPrintable(editor.services.dialogs.messages().join(" | ")));
@@ -739,7 +755,8 @@ void RecordEditorTest::pictureBombIsRefused()
     const QByteArray photo = jpegBytes(20, 20);
     const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", photo}});
     Editor editor(folder, classes);
-    editor.services.dialogs.pathAnswers.enqueue(writeFile(folder.path() + "/炸弹.png", pngPromising(20000, 20000)));
+    editor.services.dialogs.pathAnswers.enqueue(
+        writeFile(folder.path() + "/炸弹.png", pngPromising(20000, 20000)));
     editor.click("按钮13");
     const QStringList messages = editor.services.dialogs.messages();
     QCOMPARE(messages.size(), 1);
@@ -816,7 +833,8 @@ void RecordEditorTest::exportLeavesTheLoadedRecord()
 void RecordEditorTest::exportFailureIsReported()
 {
     TestFolder folder;
-    folder.addStudents({{"张三", "七(1)班", "1", jpegBytes(8, 8)}, {"李四", "七(1)班", "2", jpegBytes(8, 8)}});
+    folder.addStudents(
+        {{"张三", "七(1)班", "1", jpegBytes(8, 8)}, {"李四", "七(1)班", "2", jpegBytes(8, 8)}});
     Editor editor(folder, classes);
     QVERIFY(QDir(ProgramFolder::photoFolder(folder.path())).mkpath("七(1)班张三1.jpg"));
     editor.click("按钮8");
@@ -852,9 +870,12 @@ void RecordEditorTest::numbering_data()
     QTest::addColumn<QString>("lastNumber");
     QTest::newRow("3 digits") << 4 << "3"
                               << "001" << QStringList({"2014001", "2014002", "2014003"}) << "2014004";
-    QTest::newRow("no digit count") << 3 << "" << "1" << QStringList({"20141", "20142", "20143"}) << "20143";
-    QTest::newRow("not a number") << 2 << "三" << "1" << QStringList({"20141", "20142"}) << "20142";
-    QTest::newRow("thousandth") << 1000 << "3" << "001" << QStringList({"2014001", "2014002"}) << "20141000";
+    QTest::newRow("no digit count") << 3 << ""
+                                    << "1" << QStringList({"20141", "20142", "20143"}) << "20143";
+    QTest::newRow("not a number") << 2 << "三"
+                                  << "1" << QStringList({"20141", "20142"}) << "20142";
+    QTest::newRow("thousandth") << 1000 << "3"
+                                << "001" << QStringList({"2014001", "2014002"}) << "20141000";
 }
 
 void RecordEditorTest::numbering()
@@ -886,8 +907,10 @@ void RecordEditorTest::numbering()
 void RecordEditorTest::numberingRenumbersTheWholeClassAfterASearch()
 {
     TestFolder folder;
-    folder.addStudents({{"甲", "七(1)班", "x", jpegBytes(8, 8)}, {"乙", "七(2)班", "y", {}},
-                        {"丙", "七(1)班", "z", {}}, {"丁", "七(1)班", "w", jpegBytes(8, 8)}});
+    folder.addStudents({{"甲", "七(1)班", "x", jpegBytes(8, 8)},
+                        {"乙", "七(2)班", "y", {}},
+                        {"丙", "七(1)班", "z", {}},
+                        {"丁", "七(1)班", "w", jpegBytes(8, 8)}});
     Editor editor(folder, classes);
     editor.click("按钮11"); // lists 丙 alone
     editor.get<QLineEdit>("编辑框3")->setText("丁");
@@ -934,7 +957,8 @@ void RecordEditorTest::missingDatabaseLeavesEverythingEmpty()
 {
     TestFolder folder(false);
     Editor editor(folder, classes);
-    for (const char* button : {"按钮5", "按钮6", "按钮7", "按钮11", "按钮1", "按钮2", "按钮3", "按钮4", "按钮9"})
+    for (const char* button :
+         {"按钮5", "按钮6", "按钮7", "按钮11", "按钮1", "按钮2", "按钮3", "按钮4", "按钮9"})
         editor.click(button);
     QCOMPARE(editor.list()->topLevelItemCount(), 0);
     QCOMPARE(editor.details(), QStringList(9, QString()));

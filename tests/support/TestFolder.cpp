@@ -9,8 +9,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 
@@ -90,12 +90,14 @@ QList<int> TestFolder::addStudents(const QList<Student>& students) const
     Database db(databaseFile());
     QList<int> ids;
     for (const Student& student : students) {
-        db.run(QStringLiteral("INSERT INTO 学生(姓名, 编号, 班级, 照片) VALUES (?, ?, ?, ?)"), [&](sqlite3_stmt* s) {
-            bindText(s, 1, student.name);
-            bindText(s, 2, student.number);
-            bindText(s, 3, student.className);
-            sqlite3_bind_blob(s, 4, student.photo.constData(), int(student.photo.size()), SQLITE_TRANSIENT);
-        });
+        db.run(QStringLiteral("INSERT INTO 学生(姓名, 编号, 班级, 照片) VALUES (?, ?, ?, ?)"),
+               [&](sqlite3_stmt* s) {
+                   bindText(s, 1, student.name);
+                   bindText(s, 2, student.number);
+                   bindText(s, 3, student.className);
+                   sqlite3_bind_blob(s, 4, student.photo.constData(), int(student.photo.size()),
+                                     SQLITE_TRANSIENT);
+               });
         ids << int(sqlite3_last_insert_rowid(db.db));
     }
     return ids;
@@ -134,7 +136,10 @@ QByteArray jpegBytes(int width, int height, Qt::GlobalColor color)
     return filledPicture(width, height, color, "JPEG");
 }
 
-QByteArray pngBytes(int width, int height, const QColor& color) { return filledPicture(width, height, color, "PNG"); }
+QByteArray pngBytes(int width, int height, const QColor& color)
+{
+    return filledPicture(width, height, color, "PNG");
+}
 
 namespace {
 
@@ -145,7 +150,8 @@ QByteArray pngChunk(const char* type, const QByteArray& data)
     const QByteArray body = QByteArray(type, 4) + data;
     chunk += body;
     QByteArray crc(4, '\0');
-    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), crc.data());
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))),
+                 crc.data());
     return chunk + crc;
 }
 

@@ -96,7 +96,8 @@ void ScriptedDialogs::showPrintPreview(QWidget*, QPrinter& printer, const PageSo
 
 void RecordingNavigator::present(QWidget* window, bool modal)
 {
-    openings.append({window, QString::fromLatin1(window->metaObject()->className()), modal, window->parentWidget()});
+    openings.append(
+        {window, QString::fromLatin1(window->metaObject()->className()), modal, window->parentWidget()});
     window->show();
 }
 

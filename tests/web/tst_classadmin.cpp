@@ -265,14 +265,16 @@ void ClassAdminTest::lockedDatabaseLeavesTheOldAccounts()
 
     sqlite3* other = nullptr;
     QCOMPARE(sqlite3_open(m_folder->databaseFile().toUtf8().constData(), &other), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM 设置 WHERE rowid=2", nullptr, nullptr, nullptr),
-             SQLITE_OK);
+    QCOMPARE(
+        sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM 设置 WHERE rowid=2", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     click("按钮1");
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
 
     QCOMPARE(m_services->dialogs.shown.size(), 1);
-    QVERIFY2(m_services->dialogs.last().text.startsWith(u"保存失败："), qPrintable(m_services->dialogs.last().text));
+    QVERIFY2(m_services->dialogs.last().text.startsWith(u"保存失败："),
+             qPrintable(m_services->dialogs.last().text));
     QVERIFY(m_window->isVisible());
     QCOMPARE(cell(1, 0), QString("改了"));
     QCOMPARE(ClassAccounts::load(m_folder->databaseFile()), threeClasses);

@@ -102,16 +102,22 @@ void SitePagesTest::optionsFollowTheNoneChoice_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("choices");
-    QTest::newRow("default, in order") << SitePages::defaultOptions
-                                       << "<option>无</option><option>三好学生</option><option>优秀团员</option>"
-                                          "<option>优秀班干部</option>";
-    QTest::newRow("none") << "" << "<option>无</option>";
-    QTest::newRow("empty pieces dropped") << "|甲||乙|" << "<option>无</option><option>甲</option><option>乙</option>";
-    QTest::newRow("blanks kept") << " 甲 " << "<option>无</option><option> 甲 </option>";
-    QTest::newRow("markup escaped") << R"(<b>|"引号"|&)"
-                                    << "<option>无</option><option>&lt;b&gt;</option><option>&quot;引号&quot;</option>"
-                                       "<option>&amp;</option>";
-    QTest::newRow("line break") << "甲\n乙" << "<option>无</option><option>甲 乙</option>";
+    QTest::newRow("default, in order")
+        << SitePages::defaultOptions
+        << "<option>无</option><option>三好学生</option><option>优秀团员</option>"
+           "<option>优秀班干部</option>";
+    QTest::newRow("none") << ""
+                          << "<option>无</option>";
+    QTest::newRow("empty pieces dropped") << "|甲||乙|"
+                                          << "<option>无</option><option>甲</option><option>乙</option>";
+    QTest::newRow("blanks kept") << " 甲 "
+                                 << "<option>无</option><option> 甲 </option>";
+    QTest::newRow("markup escaped")
+        << R"(<b>|"引号"|&)"
+        << "<option>无</option><option>&lt;b&gt;</option><option>&quot;引号&quot;</option>"
+           "<option>&amp;</option>";
+    QTest::newRow("line break") << "甲\n乙"
+                                << "<option>无</option><option>甲 乙</option>";
 }
 
 void SitePagesTest::optionsFollowTheNoneChoice()
@@ -128,11 +134,14 @@ void SitePagesTest::titleFillsTheTitleParagraph_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("shown");
     QTest::newRow("default") << SitePages::defaultTitle << SitePages::defaultTitle;
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty") << ""
+                           << "";
     QTest::newRow("markup escaped") << R"(<script>alert("x")</script> & 1)"
                                     << "&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; 1";
-    QTest::newRow("line break") << "青禾\r\n中学" << "青禾  中学";
-    QTest::newRow("outside GBK") << "青禾 😀" << "青禾 😀";
+    QTest::newRow("line break") << "青禾\r\n中学"
+                                << "青禾  中学";
+    QTest::newRow("outside GBK") << "青禾 😀"
+                                 << "青禾 😀";
 }
 
 void SitePagesTest::titleFillsTheTitleParagraph()

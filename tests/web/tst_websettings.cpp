@@ -123,7 +123,8 @@ void WebSettingsTest::opensWithTheStoredSettings_data()
     QTest::newRow("no settings file") << QByteArray() << SitePages::defaultTitle << SitePages::defaultOptions;
     QTest::newRow("stored") << QByteArray("[sys]\r\nWEB标题=青禾中学\r\n学生选项=甲|乙\r\n") << "青禾中学"
                             << "甲|乙";
-    QTest::newRow("stored empty") << QByteArray("[sys]\r\nWEB标题=\r\n学生选项=\r\n") << "" << "";
+    QTest::newRow("stored empty") << QByteArray("[sys]\r\nWEB标题=\r\n学生选项=\r\n") << ""
+                                  << "";
 }
 
 void WebSettingsTest::opensWithTheStoredSettings()
@@ -177,7 +178,8 @@ void WebSettingsTest::pageFailureIsReportedAndKeepsTheSettings()
     edit("编辑框1")->setText(QStringLiteral("新标题"));
     click("按钮1");
     QCOMPARE(m_services->dialogs.shown.size(), 1);
-    QVERIFY2(m_services->dialogs.last().text.startsWith(u"保存失败："), qPrintable(m_services->dialogs.last().text));
+    QVERIFY2(m_services->dialogs.last().text.startsWith(u"保存失败："),
+             qPrintable(m_services->dialogs.last().text));
     QVERIFY(!QFile::exists(m_folder->settingsFile()));
 }
 
@@ -209,7 +211,8 @@ void WebSettingsTest::clearingWithoutDatabaseIsReported()
     open();
     click("按钮2");
     QCOMPARE(m_services->dialogs.shown.size(), 1);
-    QVERIFY2(m_services->dialogs.last().text.startsWith(u"清理失败："), qPrintable(m_services->dialogs.last().text));
+    QVERIFY2(m_services->dialogs.last().text.startsWith(u"清理失败："),
+             qPrintable(m_services->dialogs.last().text));
     QVERIFY(!QFile::exists(m_folder->databaseFile()));
 }
 
