@@ -428,9 +428,12 @@ Value split(const Args& a)
     return Value::fromArray(Array::fromList(std::move(parts)));
 }
 
-// The array a function takes: no other value (not even Null) will do, nor more dimensions.
+// The list Join and Filter take: Null is as wrong as it is for a text, any other value that is
+// no array is a type mismatch, and so are more dimensions than one.
 const Array& oneDimensional(const Value& v, const char* name, ScriptError (*wrongShape)(const QString&))
 {
+    if (v.isNull())
+        throw invalidUseOfNull();
     if (!v.isArray() || !v.array())
         throw typeMismatch(QString::fromLatin1(name));
     if (v.array()->upper.size() != 1)
@@ -443,10 +446,8 @@ Value join(const Args& a)
     const Array& list = oneDimensional(a[0], "Join", invalidArgument);
     const QString delimiter = a.size() > 1 ? text(a[1]) : QStringLiteral(" ");
     QStringList parts;
-    for (const Value& v : list.items) {
-        const Value s = scalar(v);
-        parts << (s.isNull() ? QString() : s.toString());
-    }
+    for (const Value& v : list.items)
+        parts << text(v);
     return Value::fromString(parts.join(delimiter));
 }
 

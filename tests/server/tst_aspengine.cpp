@@ -697,12 +697,13 @@ void AspEngineTest::argumentErrors_data()
     row("Split: Null count", "x = Split(\"a b\", \" \", Null)", null);
     row("Split: compare 2", "x = Split(\"a b\", \" \", -1, 2)", call);
     row("Join: a text", "x = Join(\"abc\")", mismatch);
-    row("Join: Null", "x = Join(Null)", mismatch);
+    row("Join: Null", "x = Join(Null)", null);
+    row("Join: a Null item", "x = Join(Array(\"a\", Null))", null);
     row("Join: two dimensions", "Dim m(1, 1) : x = Join(m)", call);
     row("Join: Null delimiter", "x = Join(Array(\"a\"), Null)", null);
     row("Join: an array inside", "x = Join(Array(Array(1)))", mismatch);
     row("Filter: a text", "x = Filter(\"abc\", \"a\")", mismatch);
-    row("Filter: Null", "x = Filter(Null, \"a\")", mismatch);
+    row("Filter: Null", "x = Filter(Null, \"a\")", null);
     row("Filter: two dimensions", "Dim m(1, 1) : x = Filter(m, \"a\")", subscript);
     row("Filter: Null value", "x = Filter(Array(\"a\"), Null)", null);
     row("Filter: Null include", "x = Filter(Array(\"a\"), \"a\", Null)", null);
