@@ -41,8 +41,13 @@ public:
     QString typeName() const override { return def.spelling; }
     Value get(const QString& name, const Args& args) override;
     void set(const QString& name, const Args& args, const Value& value) override;
-    // Whether its members run in this interpreter, so they may take the caller's variables ByRef.
-    bool runsIn(const Interpreter& interpreter) const { return &m_interpreter == &interpreter; }
+    // Whether its members run in this interpreter, whose page is still running, so they may
+    // take the caller's variables ByRef.
+    bool runsIn(const Interpreter& interpreter) const
+    {
+        const auto running = m_pageRunning.lock();
+        return running && *running && &m_interpreter == &interpreter;
+    }
 
     const ClassDef& def;
     std::unordered_map<QString, Value> fields;
