@@ -1059,6 +1059,14 @@ void AspEngineTest::sessionValues()
         run("<% Set Session(\"c\") = Server.CreateObject(\"ADODB.Connection\") %>", {}, &sessions);
     QCOMPARE(object.status, 500);
 
+    // An object of the page's class kept inside an array outlives its page but runs no more.
+    const QString counter = "<% Class C\r\nSub Inc(n)\r\nn = n + 1\r\nEnd Sub\r\nEnd Class\r\n";
+    run(counter + "Session(\"kept\") = Array(New C) %>", {}, &sessions);
+    const PageResponse later = run(counter + "k = 1 : a = Session(\"kept\") : a(0).Inc k %>", {}, &sessions);
+    QCOMPARE(later.status, 500);
+    QVERIFY2(gbk::decode(later.body).contains(QStringLiteral("在网页结束后使用 Class 的对象")),
+             qPrintable(gbk::decode(later.body)));
+
     run("<% Session.Abandon %>", {}, &sessions);
     QVERIFY(sessions.state.abandoned);
 }
