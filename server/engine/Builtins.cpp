@@ -27,11 +27,30 @@ bool anyNull(const Args& args, size_t count)
 
 QString text(const Value& v) { return scalar(v).toString(); }
 
-Qt::CaseSensitivity compareMode(const Args& args, size_t index)
+// The compare argument: vbBinaryCompare (0, the default) or vbTextCompare (1), nothing else.
+Qt::CaseSensitivity compareMode(const Args& args, size_t index, const char* name)
 {
     if (args.size() <= index || scalar(args[index]).isEmpty())
         return Qt::CaseSensitive;
-    return scalar(args[index]).toLong() == 1 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    switch (scalar(args[index]).toLong()) {
+    case 0:
+        return Qt::CaseSensitive;
+    case 1:
+        return Qt::CaseInsensitive;
+    default:
+        throw invalidArgument(QString::fromLatin1(name));
+    }
+}
+
+// How many substrings Split makes or Replace replaces: -1 (the default) for all.
+qint32 countLimit(const Args& args, size_t index, const char* name)
+{
+    if (args.size() <= index || scalar(args[index]).isEmpty())
+        return -1;
+    const qint32 n = scalar(args[index]).toLong();
+    if (n < -1)
+        throw invalidArgument(QString::fromLatin1(name));
+    return n;
 }
 
 qint32 nonNegative(const Value& v, const char* name)
@@ -99,6 +118,7 @@ Value inStr(const Args& a)
     const bool withStart = a.size() >= 3;
     const qint32 start = withStart ? position(a[0], "InStr") : 1;
     const size_t first = withStart ? 1 : 0;
+    const Qt::CaseSensitivity cs = compareMode(a, first + 2, "InStr");
     if (anyNull(Args(a.begin() + qsizetype(first), a.begin() + qsizetype(first) + 2), 2))
         return Value::null();
     const QString haystack = text(a[first]);
@@ -108,19 +128,20 @@ Value inStr(const Args& a)
         return Value::fromLong(0);
     if (needle.isEmpty())
         return Value::fromLong(start);
-    const qsizetype at = haystack.indexOf(needle, start - 1, compareMode(a, first + 2));
+    const qsizetype at = haystack.indexOf(needle, start - 1, cs);
     return Value::fromLong(qint32(at + 1));
 }
 
 Value inStrRev(const Args& a)
 {
+    qint32 start = a.size() > 2 && !scalar(a[2]).isEmpty() ? scalar(a[2]).toLong() : -1;
+    if (start == 0 || start < -1)
+        throw invalidArgument(QStringLiteral("InStrRev"));
+    const Qt::CaseSensitivity cs = compareMode(a, 3, "InStrRev");
     if (anyNull(a, 2))
         return Value::null();
     const QString haystack = text(a[0]);
     const QString needle = text(a[1]);
-    qint32 start = a.size() > 2 && !scalar(a[2]).isEmpty() ? scalar(a[2]).toLong() : -1;
-    if (start == 0 || start < -1)
-        throw invalidArgument(QStringLiteral("InStrRev"));
     if (start == -1)
         start = qint32(haystack.size());
     if (haystack.isEmpty() || start > haystack.size())
@@ -130,7 +151,7 @@ Value inStrRev(const Args& a)
     const qsizetype from = start - needle.size();
     if (from < 0)
         return Value::fromLong(0);
-    return Value::fromLong(qint32(haystack.lastIndexOf(needle, from, compareMode(a, 3)) + 1));
+    return Value::fromLong(qint32(haystack.lastIndexOf(needle, from, cs) + 1));
 }
 
 Value replace(const Args& a)
@@ -139,8 +160,8 @@ Value replace(const Args& a)
     const QString find = text(a[1]);
     const QString with = text(a[2]);
     const qint32 start = a.size() > 3 && !scalar(a[3]).isEmpty() ? position(a[3], "Replace") : 1;
-    const qint32 count = a.size() > 4 && !scalar(a[4]).isEmpty() ? scalar(a[4]).toLong() : -1;
-    const Qt::CaseSensitivity cs = compareMode(a, 5);
+    const qint32 count = countLimit(a, 4, "Replace");
+    const Qt::CaseSensitivity cs = compareMode(a, 5, "Replace");
     // VBScript answers only the part from `start` on.
     const QString rest = source.mid(start - 1);
     if (find.isEmpty() || count == 0)
@@ -202,29 +223,38 @@ Value space(const Args& a)
     return Value::fromString(QString(n, u' '));
 }
 
+Value chr(const Args& a);
+
+// Unlike most, String answers Null for a Null count too.
 Value string(const Args& a)
 {
+    if (anyNull(a, 2))
+        return Value::null();
     const qint32 n = nonNegative(a[0], "String");
     if (n > maxStringLength)
         throw outOfMemory();
     const Value c = scalar(a[1]);
-    if (c.isNull())
-        return c;
-    QChar ch;
-    if (c.isNumber())
-        ch = QChar(ushort(c.toLong() & 0xffff));
-    else if (const QString t = c.toString(); !t.isEmpty())
-        ch = t[0];
-    else
-        throw invalidArgument(QStringLiteral("String"));
-    return Value::fromString(QString(n, ch));
+    QString ch;
+    if (c.isString() || c.type() == Value::Type::Bytes) {
+        ch = c.toString().left(1);
+        if (ch.isEmpty())
+            throw invalidArgument(QStringLiteral("String"));
+    } else {
+        // A character code past 255 is taken Mod 256; a negative one stays negative and is none.
+        const qint32 code = c.toLong() % 256;
+        if (code < 0)
+            throw invalidArgument(QStringLiteral("String"));
+        ch = chr({Value::fromLong(code)}).string();
+    }
+    return Value::fromString(ch.repeated(n));
 }
 
 Value strComp(const Args& a)
 {
+    const Qt::CaseSensitivity cs = compareMode(a, 2, "StrComp");
     if (anyNull(a, 2))
         return Value::null();
-    const int c = text(a[0]).compare(text(a[1]), compareMode(a, 2));
+    const int c = text(a[0]).compare(text(a[1]), cs);
     return Value::fromInteger(qint16(c < 0 ? -1 : c > 0 ? 1 : 0));
 }
 
@@ -322,7 +352,8 @@ Value cByte(const Args& a)
     return Value::fromInteger(qint16(n));
 }
 
-Value hex(const Args& a)
+// Hex and Oct: an Integer shows its 16 bits, anything else those of a Long.
+template <int Base> Value digitsOf(const Args& a)
 {
     const Value v = scalar(a[0]);
     if (v.isNull())
@@ -330,7 +361,7 @@ Value hex(const Args& a)
     const qint32 n = v.toLong();
     const quint32 bits =
         v.type() == Value::Type::Integer || v.type() == Value::Type::Boolean ? quint16(n) : quint32(n);
-    return Value::fromString(QString::number(bits, 16).toUpper());
+    return Value::fromString(QString::number(bits, Base).toUpper());
 }
 
 Value isNumeric(const Args& a)
@@ -370,7 +401,8 @@ Value split(const Args& a)
     const QString s = source.toString();
     // A delimiter given, even Empty, is used as it is; only one left out is a space.
     const QString delimiter = a.size() > 1 ? text(a[1]) : QStringLiteral(" ");
-    const qint32 limit = a.size() > 2 && !scalar(a[2]).isEmpty() ? scalar(a[2]).toLong() : -1;
+    const qint32 limit = countLimit(a, 2, "Split");
+    const Qt::CaseSensitivity cs = compareMode(a, 3, "Split");
     std::vector<Value> parts;
     if (!s.isEmpty()) {
         if (delimiter.isEmpty()) {
@@ -380,7 +412,7 @@ Value split(const Args& a)
             for (;;) {
                 if (limit >= 0 && qint32(parts.size()) == limit - 1)
                     break;
-                const qsizetype at = s.indexOf(delimiter, from, compareMode(a, 3));
+                const qsizetype at = s.indexOf(delimiter, from, cs);
                 if (at < 0)
                     break;
                 parts.push_back(Value::fromString(s.mid(from, at - from)));
@@ -396,22 +428,49 @@ Value split(const Args& a)
     return Value::fromArray(Array::fromList(std::move(parts)));
 }
 
+// The list Join and Filter take: Null is as wrong as it is for a text, any other value that is
+// no array is a type mismatch, and so are more dimensions than one.
+const Array& oneDimensional(const Value& v, const char* name, ScriptError (*wrongShape)(const QString&))
+{
+    if (v.isNull())
+        throw invalidUseOfNull();
+    if (!v.isArray() || !v.array())
+        throw typeMismatch(QString::fromLatin1(name));
+    if (v.array()->upper.size() != 1)
+        throw wrongShape(QString::fromLatin1(name));
+    return *v.array();
+}
+
 Value join(const Args& a)
 {
-    if (!a[0].isArray())
-        throw typeMismatch(QStringLiteral("Join"));
+    const Array& list = oneDimensional(a[0], "Join", invalidArgument);
     const QString delimiter = a.size() > 1 ? text(a[1]) : QStringLiteral(" ");
     QStringList parts;
-    for (const Value& v : a[0].array()->items) {
-        const Value s = scalar(v);
-        parts << (s.isNull() ? QString() : s.toString());
-    }
+    for (const Value& v : list.items)
+        parts << text(v);
     return Value::fromString(parts.join(delimiter));
 }
 
+// The texts of a list that hold (or, with include False, lack) a value.
+Value filter(const Args& a)
+{
+    const Array& list = oneDimensional(a[0], "Filter", [](const QString&) { return subscriptOutOfRange(); });
+    const QString value = text(a[1]);
+    const bool include = a.size() < 3 || scalar(a[2]).isEmpty() || scalar(a[2]).toBool();
+    const Qt::CaseSensitivity cs = compareMode(a, 3, "Filter");
+    std::vector<Value> kept;
+    for (const Value& item : list.items) {
+        QString s = text(item);
+        if (s.contains(value, cs) == include)
+            kept.push_back(Value::fromString(std::move(s)));
+    }
+    return Value::fromArray(Array::fromList(std::move(kept)));
+}
+
+// The dimension UBound and LBound ask for; a dynamic array not yet sized has none to ask.
 int dimension(const Args& a, const char* name)
 {
-    if (!a[0].isArray())
+    if (!a[0].isArray() || !a[0].array())
         throw typeMismatch(QString::fromLatin1(name));
     const qint32 d = a.size() > 1 ? scalar(a[1]).toLong() : 1;
     if (d < 1 || d > qint32(a[0].array()->upper.size()))
@@ -421,7 +480,8 @@ int dimension(const Args& a, const char* name)
 
 Value uBound(const Args& a)
 {
-    return Value::fromLong(a[0].array() ? a[0].array()->upper[size_t(dimension(a, "UBound"))] : 0);
+    const int d = dimension(a, "UBound");
+    return Value::fromLong(a[0].array()->upper[size_t(d)]);
 }
 
 Value lBound(const Args& a)
@@ -989,7 +1049,8 @@ const QHash<QString, Builtin>& builtins()
         {"csng", {cDbl, 1, 1}},
         {"cbool", {cBool, 1, 1}},
         {"cbyte", {cByte, 1, 1}},
-        {"hex", {hex, 1, 1}},
+        {"hex", {digitsOf<16>, 1, 1}},
+        {"oct", {digitsOf<8>, 1, 1}},
         {"isnumeric", {isNumeric, 1, 1}},
         {"isempty", {isEmpty, 1, 1}},
         {"isnull", {isNull, 1, 1}},
@@ -999,6 +1060,7 @@ const QHash<QString, Builtin>& builtins()
         {"vartype", {varType, 1, 1}},
         {"split", {split, 1, 4}},
         {"join", {join, 1, 2}},
+        {"filter", {filter, 2, 4}},
         {"ubound", {uBound, 1, 2}},
         {"lbound", {lBound, 1, 2}},
         {"array", {array, 0, 1 << 16}},
@@ -1113,9 +1175,7 @@ bool isUnsupportedName(const QString& name)
         "scriptenginebuildversion",
         "inputbox",
         "msgbox",
-        "filter",
         "ccur",
-        "oct",
         "sqr",
         "exp",
         "log",

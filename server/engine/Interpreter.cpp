@@ -155,8 +155,9 @@ bool Interpreter::resumed(const ScriptError& e)
     if (!m_frame->resumeNext || e.kind != ScriptError::Kind::Runtime)
         return false;
     m_err.number = e.number;
-    m_err.source = e.source;
-    m_err.description = e.description;
+    const QString windows = e.source == vbscriptRuntime ? errDescriptionOf(e.number) : QString();
+    m_err.source = windows.isEmpty() ? e.source : errSourceOfVbscript;
+    m_err.description = windows.isEmpty() ? e.description : windows;
     return true;
 }
 
@@ -338,16 +339,17 @@ void Interpreter::execDim(const Stmt& s)
         std::vector<int> bounds;
         for (const ExprPtr& b : item.bounds)
             bounds.push_back(scalar(eval(*b)).toLong());
-        if (bounds.empty())
-            bounds.push_back(-1);
+        // ReDim declares what it does not find, even under Option Explicit.
+        if (s.kind == Stmt::Kind::ReDim && !isConstant(item.name) && !findVariable(item.name))
+            m_frame->locals.try_emplace(item.name);
         Value* slot = variableForWrite(item.name, item.spelling);
         if (s.kind == Stmt::Kind::Dim && slot->isArray())
             continue;
-        if (s.kind == Stmt::Kind::ReDim && slot->isArray() && slot->array() && slot->array()->fixed)
-            throw runtimeError(10, QStringLiteral("该数组为定长的或临时被锁定: '") + item.spelling + u'\'');
+        if (s.kind == Stmt::Kind::ReDim && slot->isArray() && slot->array())
+            refuseResize(*slot->array(), item.spelling);
         auto array = Array::make(bounds);
         array->fixed = s.kind == Stmt::Kind::Dim && !item.bounds.empty();
-        if (s.preserve && slot->isArray() && slot->array()) {
+        if (s.preserve && slot->isArray() && slot->array() && !slot->array()->upper.empty()) {
             // Only the last dimension may change; the elements are kept in an order where
             // that keeps each of them in its place.
             const Array& old = *slot->array();
@@ -365,15 +367,21 @@ void Interpreter::execDim(const Stmt& s)
 void Interpreter::execErase(const Stmt& s)
 {
     Value* slot = findVariable(s.variable);
-    if (!slot || !slot->isArray())
+    if (!slot || !slot->isArray() || !slot->array())
         throw typeMismatch(QStringLiteral("Erase"));
-    if (slot->array()->fixed) {
-        auto fresh = Array::make(slot->array()->upper);
-        fresh->fixed = true;
-        *slot = Value::fromArray(std::move(fresh));
-    } else {
-        *slot = Value::fromArray(Array::make({-1}));
-    }
+    const Array& old = *slot->array();
+    if (old.locks > 0)
+        refuseResize(old, s.variableSpelling);
+    // A fixed array keeps its size with every element emptied; a dynamic one has none left.
+    auto fresh = Array::make(old.fixed ? old.upper : std::vector<int>{});
+    fresh->fixed = old.fixed;
+    *slot = Value::fromArray(std::move(fresh));
+}
+
+void Interpreter::refuseResize(const Array& array, const QString& spelling)
+{
+    if (array.fixed || array.locks > 0)
+        throw runtimeError(10, QStringLiteral("该数组为定长的或临时被锁定: '") + spelling + u'\'');
 }
 
 bool Interpreter::isConstant(const QString& name) const
@@ -683,6 +691,13 @@ Value Interpreter::evalMember(const Expr& e)
         throw objectRequired(e.base->spelling);
     if (!base.object())
         throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
+    // A method of the page's own class takes its arguments as a procedure does, ByRef unless
+    // the parameter says ByVal or the argument is in parentheses.
+    if (auto* instance = dynamic_cast<ClassInstance*>(base.object().get());
+        instance && instance->runsIn(*this)) {
+        if (const Procedure* p = memberProcedure(*instance, e.name, false))
+            return callProcedure(*p, e.args, e.spelling, instance);
+    }
     const Args args = evalArgs(e.args);
     try {
         return base.object()->get(e.name, args);
@@ -719,14 +734,13 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
                 }
             } else if (Value* variable = findVariable(arg.name);
                        variable && variable->isArray() && !arg.args.empty()) {
-                // An element of an array is passed by reference too; the array stays alive
-                // while the procedure runs, even if it is given a new one meanwhile.
+                // An element of an array is passed by reference too.
                 std::vector<qint32> indexes;
                 for (const Value& index : evalArgs(arg.args))
                     indexes.push_back(scalar(index).toLong());
                 std::shared_ptr<Array> array = variable->array();
                 frame.refs[param.name] = array->at(indexes);
-                frame.pinned.push_back(std::move(array));
+                frame.pinned.emplace_back(std::move(array));
                 continue;
             }
         }
@@ -801,8 +815,6 @@ Value Interpreter::newObject(const Expr& e)
         std::vector<int> bounds;
         for (const ExprPtr& b : field.bounds)
             bounds.push_back(scalar(eval(*b)).toLong());
-        if (bounds.empty())
-            bounds.push_back(-1);
         auto array = Array::make(bounds);
         array->fixed = !field.bounds.empty();
         slot = Value::fromArray(std::move(array));

@@ -41,6 +41,13 @@ public:
     QString typeName() const override { return def.spelling; }
     Value get(const QString& name, const Args& args) override;
     void set(const QString& name, const Args& args, const Value& value) override;
+    // Whether its members run in this interpreter, whose page is still running, so they may
+    // take the caller's variables ByRef.
+    bool runsIn(const Interpreter& interpreter) const
+    {
+        const auto running = m_pageRunning.lock();
+        return running && *running && &m_interpreter == &interpreter;
+    }
 
     const ClassDef& def;
     std::unordered_map<QString, Value> fields;
@@ -79,14 +86,35 @@ public:
 private:
     enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure };
 
+    // Keeps an array alive and its size locked while one of its elements is a procedure's
+    // ByRef parameter, even if the variable is given another array meanwhile.
+    class ArrayLock {
+    public:
+        explicit ArrayLock(std::shared_ptr<Array> array)
+            : m_array(std::move(array))
+        {
+            ++m_array->locks;
+        }
+        ArrayLock(ArrayLock&& other) noexcept = default;
+        ArrayLock& operator=(ArrayLock&&) = delete;
+        ~ArrayLock()
+        {
+            if (m_array)
+                --m_array->locks;
+        }
+
+    private:
+        std::shared_ptr<Array> m_array;
+    };
+
     struct Frame {
         const Procedure* procedure = nullptr;
         std::unordered_map<QString, Value> locals;
         std::unordered_map<QString, Value*> refs; // ByRef parameters: the caller's variables
         std::unordered_set<QString> constants;
         bool resumeNext = false;
-        ClassInstance* self = nullptr;              // in a class's member
-        std::vector<std::shared_ptr<Array>> pinned; // arrays whose elements were passed ByRef
+        ClassInstance* self = nullptr; // in a class's member
+        std::vector<ArrayLock> pinned; // arrays whose elements were passed ByRef
     };
     struct Released {
         const ClassDef* def;
@@ -125,6 +153,8 @@ private:
     Value* findFrameVariable(const QString& name);
     const Procedure* memberProcedure(const ClassInstance& self, const QString& name, bool inside) const;
     void execErase(const Stmt& s);
+    // ReDim and Erase of an array that may not change its size.
+    static void refuseResize(const Array& array, const QString& spelling);
     void defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants);
     Value* findVariable(const QString& name);
     Value* variableForWrite(const QString& name, const QString& spelling);

@@ -657,7 +657,13 @@ public:
         }
         if (name == u"raise") {
             expectArgs(name, args, 1, 5);
-            ScriptError e = runtimeError(scalar(args[0]).toLong(), QStringLiteral("未知的运行时错误"));
+            const qint32 number = scalar(args[0]).toLong();
+            if (number == 0)
+                throw invalidArgument(QStringLiteral("Err.Raise"));
+            // What is not given is what VBScript itself would say of that number.
+            const QString known = errDescriptionOf(number);
+            ScriptError e(ScriptError::Kind::Runtime, number, errSourceOfVbscript,
+                          known.isEmpty() ? QStringLiteral("Unknown runtime error") : known);
             if (args.size() > 1 && !scalar(args[1]).isEmpty())
                 e.source = argText(args[1]);
             if (args.size() > 2 && !scalar(args[2]).isEmpty())

@@ -107,10 +107,15 @@ private:
                         && (after.keyword == Kw::Sub || after.keyword == Kw::Function))
                        || (after.kind == Tok::Identifier && after.text == u"property");
             }
-            return m_inline > 0 && peek().keyword == Kw::Else;
+            return m_inline > 0 && (peek().keyword == Kw::Else || atEndIf());
         default:
             return false;
         }
+    }
+
+    bool atEndIf() const
+    {
+        return atKeyword(Kw::End) && peek(1).kind == Tok::Keyword && peek(1).keyword == Kw::If;
     }
 
     void expectStatementEnd()
@@ -310,7 +315,9 @@ private:
             }
             if (kind == Stmt::Kind::ReDim && item.bounds.empty())
                 failSyntax(1002, QStringLiteral("缺少 '('"));
-            if (kind == Stmt::Kind::Dim || !isField(item.name))
+            // ReDim in a procedure sizes the page's array of that name when there is one, so
+            // only the running page can tell whether it declares a local.
+            if (kind == Stmt::Kind::Dim || (!m_procedure && !isField(item.name)))
                 declare(item.name);
             s->dims.push_back(std::move(item));
         } while (at(Tok::Comma));
@@ -764,6 +771,11 @@ private:
                 s->elseBody = parseInlineStatements();
             }
             --m_inline;
+            // "If x Then y = 1 End If": a one-line If may be closed like a block.
+            if (atEndIf()) {
+                next();
+                next();
+            }
             return s;
         }
 
@@ -793,7 +805,7 @@ private:
         for (;;) {
             while (at(Tok::Colon))
                 next();
-            if (at(Tok::Newline) || at(Tok::End) || at(Tok::Html) || atKeyword(Kw::Else))
+            if (at(Tok::Newline) || at(Tok::End) || at(Tok::Html) || atKeyword(Kw::Else) || atEndIf())
                 return block;
             if (auto s = parseStatement())
                 block.push_back(std::move(s));

@@ -259,32 +259,9 @@ private:
                 space = false;
                 continue;
             }
-            if (c == u'&' && i + 2 < n
-                && (code[i + 1] == u'h' || code[i + 1] == u'H' || code[i + 1] == u'o'
-                    || code[i + 1] == u'O')) {
-                const bool hexadecimal = code[i + 1] == u'h' || code[i + 1] == u'H';
-                auto isDigit = [&](QChar d) {
-                    return hexadecimal ? isAsciiDigit(d) || (d.toLower() >= u'a' && d.toLower() <= u'f')
-                                       : d >= u'0' && d <= u'7';
-                };
-                qsizetype j = i + 2;
-                while (j < n && isDigit(code[j]))
-                    ++j;
-                // "n=" &hits joins a variable named hits: only digits up to a word's end make
-                // a number.
-                if (j > i + 2 && (j >= n || !isIdentifierPart(code[j]))) {
-                    bool ok = false;
-                    const qulonglong v = code.mid(i + 2, j - i - 2).toULongLong(&ok, hexadecimal ? 16 : 8);
-                    if (!ok || v > 0xffffffffULL)
-                        lexFail(syntaxError(1006, QStringLiteral("无效数字")), file, line);
-                    // A trailing & makes the number a Long: &HFFFF& is 65535, &HFFFF the Integer -1.
-                    const bool asLong = j < n && code[j] == u'&';
-                    if (asLong)
-                        ++j;
-                    Token& t = push(Tok::Number, file, line, space);
-                    t.number = v <= 0xffff && !asLong ? Value::fromInteger(qint16(quint16(v)))
-                                                      : Value::fromLong(qint32(quint32(v)));
-                    i = j;
+            if (c == u'&' && i + 1 < n) {
+                if (const qsizetype end = lexBaseNumber(code, i, file, line, space); end > i) {
+                    i = end;
                     space = false;
                     continue;
                 }
@@ -383,6 +360,73 @@ private:
             push(kind, file, line, space);
             i += length;
             space = false;
+        }
+    }
+
+    // &H1F, &O17 and &17 (octal). Answers where the number ends, or `i` when the & is no number's:
+    // "n=" &hits joins a variable named hits, and s &1 joins a 1 to s. The number is typed by
+    // what it comes to, as VBScript types its literals: up to four hex digits are an Integer that
+    // may be negative (&HFFFF is -1); a trailing & keeps them positive (&HFFFF& is the Long
+    // 65535) and otherwise makes no Long of a small number (&H10& is the Integer 16).
+    qsizetype lexBaseNumber(const QString& code, qsizetype i, quint16 file, int line, bool space)
+    {
+        const qsizetype n = code.size();
+        const QChar prefix = code[i + 1].toLower();
+        int base = 8;
+        qsizetype start = i + 1;
+        if (prefix == u'h' || prefix == u'o') {
+            base = prefix == u'h' ? 16 : 8;
+            ++start;
+        } else if (!isAsciiDigit(prefix) || endsValue()) {
+            return i;
+        }
+        auto isDigit = [&](QChar d) {
+            return base == 16 ? isAsciiDigit(d) || (d.toLower() >= u'a' && d.toLower() <= u'f')
+                              : d >= u'0' && d <= u'7';
+        };
+        qsizetype j = start;
+        while (j < n && isDigit(code[j]))
+            ++j;
+        if (j == start || (j < n && isIdentifierPart(code[j])))
+            return i;
+        bool ok = false;
+        const qulonglong v = code.mid(start, j - start).toULongLong(&ok, base);
+        if (!ok || v > 0xffffffffULL)
+            lexFail(syntaxError(1031, QStringLiteral("无效数字")), file, line);
+        const bool keepPositive = j < n && code[j] == u'&';
+        if (keepPositive)
+            ++j;
+        Token& t = push(Tok::Number, file, line, space);
+        t.number = Value::fromInt(v <= 0xffff && !keepPositive ? qint16(quint16(v)) : qint32(quint32(v)));
+        return j;
+    }
+
+    // Whether the last token ends a value, so an & after it joins texts.
+    bool endsValue() const
+    {
+        if (m_out.tokens.empty())
+            return false;
+        const Token& last = m_out.tokens.back();
+        switch (last.kind) {
+        case Tok::Identifier:
+        case Tok::Number:
+        case Tok::String:
+        case Tok::RParen:
+            return true;
+        case Tok::Keyword:
+            switch (last.keyword) {
+            case Kw::True:
+            case Kw::False:
+            case Kw::Empty:
+            case Kw::Null:
+            case Kw::Nothing:
+            case Kw::Me:
+                return true;
+            default:
+                return false;
+            }
+        default:
+            return false;
         }
     }
 

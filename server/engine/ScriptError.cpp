@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/ScriptError.h"
 
+#include <QHash>
+
 namespace asp {
 
 QString ScriptError::code() const
@@ -8,6 +10,51 @@ QString ScriptError::code() const
     // VBScript's own numbers are shown inside its facility; providers give a whole HRESULT.
     const quint32 value = number >= 0 && number <= 0xffff ? 0x800a0000u | quint32(number) : quint32(number);
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0'));
+}
+
+QString errDescriptionOf(long number)
+{
+    static const QHash<long, QString> texts = {
+        {5, QStringLiteral("Invalid procedure call or argument")},
+        {6, QStringLiteral("Overflow")},
+        {7, QStringLiteral("Out of memory")},
+        {9, QStringLiteral("Subscript out of range")},
+        {10, QStringLiteral("This array is fixed or temporarily locked")},
+        {11, QStringLiteral("Division by zero")},
+        {13, QStringLiteral("Type mismatch")},
+        {14, QStringLiteral("Out of string space")},
+        {17, QStringLiteral("Can't perform requested operation")},
+        {28, QStringLiteral("Out of stack space")},
+        {35, QStringLiteral("Sub or Function not defined")},
+        {48, QStringLiteral("Error in loading DLL")},
+        {51, QStringLiteral("Internal error")},
+        {91, QStringLiteral("Object variable not set")},
+        {92, QStringLiteral("For loop not initialized")},
+        {94, QStringLiteral("Invalid use of Null")},
+        {424, QStringLiteral("Object required")},
+        {429, QStringLiteral("ActiveX component can't create object")},
+        {430, QStringLiteral("Class doesn't support Automation")},
+        {432, QStringLiteral("File name or class name not found during Automation operation")},
+        {438, QStringLiteral("Object doesn't support this property or method")},
+        {445, QStringLiteral("Object doesn't support this action")},
+        {447, QStringLiteral("Object doesn't support current locale setting")},
+        {448, QStringLiteral("Named argument not found")},
+        {449, QStringLiteral("Argument not optional")},
+        {450, QStringLiteral("Wrong number of arguments or invalid property assignment")},
+        {451, QStringLiteral("Object not a collection")},
+        {458, QStringLiteral("Variable uses an Automation type not supported in VBScript")},
+        {462, QStringLiteral("The remote server machine does not exist or is unavailable")},
+        {481, QStringLiteral("Invalid picture")},
+        {500, QStringLiteral("Variable is undefined")},
+        {501, QStringLiteral("Illegal assignment")},
+        {502, QStringLiteral("Object not safe for scripting")},
+        {503, QStringLiteral("Object not safe for initializing")},
+        {504, QStringLiteral("Object not safe for creating")},
+        {505, QStringLiteral("Invalid or unqualified reference")},
+        {506, QStringLiteral("Class not defined")},
+        {507, QStringLiteral("An exception occurred")},
+    };
+    return texts.value(number);
 }
 
 ScriptError runtimeError(long number, const QString& description)

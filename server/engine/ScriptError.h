@@ -41,6 +41,12 @@ struct ScriptError : std::exception {
 inline const QString vbscriptRuntime = QStringLiteral("Microsoft VBScript 运行时错误");
 inline const QString vbscriptCompiler = QStringLiteral("Microsoft VBScript 编译器错误");
 
+// What the Err object shows of VBScript's own run-time errors: the English texts that Windows
+// gives, without the name a page's error report adds. The page's report stays in Chinese.
+inline const QString errSourceOfVbscript = QStringLiteral("Microsoft VBScript runtime error");
+// Empty for a number that is none of VBScript's run-time errors.
+QString errDescriptionOf(long number);
+
 ScriptError runtimeError(long number, const QString& description);
 ScriptError syntaxError(long number, const QString& description);
 ScriptError unsupported(const QString& what);

@@ -132,11 +132,18 @@ const QByteArray& Value::bytes() const { return std::get<QByteArray>(m); }
 
 namespace {
 
+ScriptError textMismatch(const QString& text)
+{
+    return typeMismatch(QStringLiteral("[string: \"") + text.left(40) + QStringLiteral("\"]"));
+}
+
 double textToDouble(const QString& text)
 {
-    const auto n = parseNumber(text);
+    const auto n = readNumber(text);
     if (!n)
-        throw typeMismatch(QStringLiteral("[string: \"") + text.left(40) + QStringLiteral("\"]"));
+        throw textMismatch(text);
+    if (!std::isfinite(*n))
+        throw overflow();
     return *n;
 }
 
@@ -205,12 +212,17 @@ bool Value::toBool() const
     case Type::Boolean:
         return std::get<bool>(m);
     case Type::String: {
+        // "True" and "False" in any case, a number, or a date (whose serial is rarely 0).
         const QString t = string().trimmed();
         if (t.compare(u"true", Qt::CaseInsensitive) == 0)
             return true;
         if (t.compare(u"false", Qt::CaseInsensitive) == 0)
             return false;
-        return textToDouble(t) != 0;
+        if (readNumber(t))
+            return textToDouble(t) != 0;
+        if (const auto days = parseDateText(t))
+            return *days != 0;
+        throw textMismatch(t);
     }
     case Type::Object:
         return scalar(*this).toBool();
@@ -263,6 +275,7 @@ Value Value::copied() const
         return *this;
     auto copy = std::make_shared<Array>(*array());
     copy->fixed = false;
+    copy->locks = 0;
     for (Value& item : copy->items)
         item = item.copied();
     return fromArray(std::move(copy));
@@ -308,6 +321,8 @@ std::shared_ptr<Array> Array::make(std::vector<int> upperBounds)
             throw outOfMemory();
     }
     auto a = std::make_shared<Array>();
+    if (upperBounds.empty())
+        count = 0;
     a->upper = std::move(upperBounds);
     a->items.resize(size_t(count));
     return a;
@@ -335,6 +350,14 @@ Value* Array::at(const std::vector<qint32>& indexes)
 }
 
 std::optional<double> parseNumber(QStringView text)
+{
+    const auto n = readNumber(text);
+    if (!n || !std::isfinite(*n))
+        return std::nullopt;
+    return n;
+}
+
+std::optional<double> readNumber(QStringView text)
 {
     QStringView t = text.trimmed();
     if (t.size() > 2 && t[0] == u'&' && (t[1] == u'h' || t[1] == u'H' || t[1] == u'o' || t[1] == u'O')) {
@@ -374,9 +397,13 @@ std::optional<double> parseNumber(QStringView text)
         return std::nullopt;
     bool ok = false;
     const double d = normal.toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return std::nullopt;
-    return d;
+    if (ok && std::isfinite(d))
+        return d;
+    // Written as a number but out of a Double's range: too small is 0, too large overflows.
+    if (normal.contains(QLatin1String("e-")))
+        return 0.0;
+    return normal.startsWith(u'-') ? -std::numeric_limits<double>::infinity()
+                                   : std::numeric_limits<double>::infinity();
 }
 
 QString formatDouble(double d)

@@ -79,11 +79,14 @@ private:
 
 // A fixed or dynamic array; lower bounds are always 0.
 struct Array {
-    std::vector<int> upper; // upper bound of each dimension; -1 for an empty dynamic array
+    // The upper bound of each dimension: -1 for an empty one, as Array() makes; none at all for
+    // a dynamic array not yet sized (Dim a()) or erased, whose bounds VBScript refuses to tell.
+    std::vector<int> upper;
     // The first index runs fastest, as For Each walks an array and as ReDim Preserve keeps
     // elements when the last dimension grows.
     std::vector<Value> items;
     bool fixed = false; // Dim a(3): ReDim refuses it
+    int locks = 0;      // elements passed ByRef to procedures still running: ReDim and Erase refuse it
 
     static std::shared_ptr<Array> make(std::vector<int> upperBounds);
     static std::shared_ptr<Array> fromList(std::vector<Value> items);
@@ -95,7 +98,11 @@ constexpr qsizetype maxArrayItems = 1 << 20;
 // The longest text a page may build, in characters.
 constexpr qsizetype maxStringLength = 1 << 24;
 
+// The number a text holds, as VBScript reads texts: nothing when it holds none.
 std::optional<double> parseNumber(QStringView text);
+// The same, but a number too large for a Double is an infinity, which conversions refuse
+// as an overflow rather than a type mismatch.
+std::optional<double> readNumber(QStringView text);
 QString formatDouble(double d);
 QString formatDate(double days);
 

@@ -8,6 +8,7 @@
 #include "tests/support/TestFolder.h"
 
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,6 +41,8 @@ private slots:
     void language();
     void conformance_data();
     void conformance();
+    void argumentErrors_data();
+    void argumentErrors();
     void refusals_data();
     void refusals();
     void failures_data();
@@ -349,7 +352,138 @@ void AspEngineTest::conformance_data()
         << "n=3m=4";
     QTest::newRow("hexadecimal and octal literals")
         << "<%= &h10& %>,<%= TypeName(&h10&) %>,<%= &HFFFF %>,<%= &HFFFF& %>,<%= &o17 %>"
-        << "16,Long,-1,65535,15";
+        << "16,Integer,-1,65535,15";
+    QTest::newRow("hexadecimal: up to four digits an Integer that may be negative")
+        << "<%= &HFFFF %>,<%= &H8000 %>,<%= TypeName(&H8000) %>,<%= &H7FFF %>,<%= TypeName(&HFF) %>"
+        << "-1,-32768,Integer,32767,Integer";
+    QTest::newRow("hexadecimal: more digits a Long, or an Integer when it comes to one")
+        << "<%= &H10000 %>,<%= TypeName(&H10000) %>,<%= &HFFFFFFFF %>,<%= TypeName(&HFFFFFFFF) %>,"
+           "<%= &H80000000 %>,<%= &HFFFF8000 %>"
+        << "65536,Long,-1,Integer,-2147483648,-32768";
+    QTest::newRow("hexadecimal with &: positive, and a Long only when it must be")
+        << "<%= &HFFFF& %>,<%= TypeName(&HFFFF&) %>,<%= &H8000& %>,<%= TypeName(&H7FFF&) %>,<%= &HFFFFFFFF& "
+           "%>"
+        << "65535,Long,32768,Integer,-1";
+    QTest::newRow("octal with &O and with & alone")
+        << "<%= &O17 %>,<%= &17 %>,<%= &o10 %>,<%= &O177777 %>,<%= &177777& %>,<%= TypeName(&O100000&) %>,"
+           "<%= &O37777777777 %>"
+        << "15,15,8,-1,65535,Long,-1";
+    QTest::newRow("& after a value still joins")
+        << "<% s = \"a\" : n = 7 %><%= s &1 %>,<%= n &2 %>,<%= (s)&3 %>,<%= \"b\"&4 %>,<%= -&H8000 %>"
+        << "a1,72,a3,b4,32768";
+
+    QTest::newRow("a one-line If closed by End If")
+        << "<% x = 1 : If x = 1 Then y = \"a\" End If\r\nIf x = 2 Then y = y & \"b\" Else y = y & \"c\" End "
+           "If\r\n"
+           "If x = 1 Then y = y & \"d\" : End If\r\nIf x = 1 Then z = 1 : w = 2 End If %><%= y & z & w %>"
+        << "acd12";
+    QTest::newRow("a one-line If after : in a one-line If takes the rest of the line")
+        << "<% x = 1 : If x = 1 Then a = 1 : If x = 2 Then a = 2 Else a = 3 : b = 4\r\n"
+           "If x = 2 Then c = 1 : If x = 1 Then c = 2\r\n%><%= a & b & \"[\" & c & \"]\" %>"
+        << "34[]";
+    QTest::newRow("a one-line If after Else")
+        << "<% For x = 1 To 3 : If x = 1 Then Response.Write \"a\" Else If x = 2 Then Response.Write \"b\" "
+           "Else Response.Write \"c\"\r\nNext %>"
+        << "abc";
+    QTest::newRow("End If closes the innermost one-line If")
+        << "<% x = 1\r\nIf x = 1 Then\r\nIf x = 2 Then y = 1 End If\r\ny = y & \"in\"\r\nEnd If %><%= y %>"
+        << "in";
+    QTest::newRow("a one-line If inside another's Then and Else")
+        << "<% For x = 1 To 3 : If x < 3 Then If x = 1 Then r = r & \"a\" Else r = r & \"b\" Else r = r & "
+           "\"c\"\r\n"
+           "Next %><%= r %>"
+        << "abc";
+
+    const QString two = "<% Sub two(a, b)\r\na = a + 1 : b = b + 1\r\nEnd Sub\r\nx = 1 : y = 1\r\n";
+    QTest::newRow("Call with one argument in parentheses passes that one by value")
+        << two
+               + "Call two((x), y) : Response.Write x & y & \"|\" : Call two(x, (y)) : Response.Write x & y "
+                 "%>"
+        << "12|22";
+    QTest::newRow("a Sub with its first argument in parentheses")
+        << two + "two (x), y : Response.Write x & y & \"|\" : two x, (y) : Response.Write x & y %>"
+        << "12|22";
+    QTest::newRow("a Function called for its value or as a statement")
+        << "<% Function f(a)\r\na = a * 10 : f = a\r\nEnd Function\r\nx = 1 : z = f((x)) : Response.Write x "
+           "& z "
+           "& \"|\"\r\nz = f(x) : Call f(x) : f x : f (x) : Response.Write x %>"
+        << "110|1000";
+    QTest::newRow("methods of the page's classes take their arguments ByRef")
+        << "<% Class C\r\nSub Inc(n)\r\nn = n + 1\r\nEnd Sub\r\nSub Keep(ByVal n)\r\nn = n + 1\r\nEnd Sub\r\n"
+           "Function Twice(n)\r\nn = n * 2 : Twice = n\r\nEnd Function\r\nEnd Class\r\nSet c = New C : k = "
+           "1\r\n"
+           "c.Inc k : Call c.Inc(k) : c.Inc (k) : Call c.Inc((k)) : c.Keep k : Response.Write k & \"|\"\r\n"
+           "z = c.Twice(k) : Response.Write k & z & \"|\"\r\nDim a(1) : c.Inc a(1)\r\nWith c\r\n.Inc "
+           "k\r\nEnd With %>"
+           "<%= k & a(1) %>"
+        << "3|66|71";
+
+    QTest::newRow("CBool of texts: True and False in any case, numbers, dates")
+        << "<%= CBool(\"True\") %>,<%= CBool(\"fAlSe\") %>,<%= CBool(\"1\") %>,<%= CBool(\"0\") %>,"
+           "<%= CBool(\" -2.5 \") %>,<%= CBool(\"&H0\") %>,<%= CBool(\"2024-3-5\") %>,<%= "
+           "CBool(\"2024年3月5日\") %>,"
+           "<%= CBool(\"12:30\") %>,<%= CBool(\"0:00:00\") %>"
+        << "True,False,True,False,True,False,True,True,True,False";
+    QTest::newRow("a date text as a condition")
+        << "<% If \"2024-3-5\" Then Response.Write \"y\" Else Response.Write \"n\"\r\n%>"
+        << "y";
+
+    QTest::newRow("text functions answer Null for a Null text")
+        << "<%= TypeName(Mid(Null, 1)) %> <%= TypeName(Mid(Null, 2, 1)) %> <%= TypeName(Left(Null, 1)) %> "
+           "<%= TypeName(Right(Null, 1)) %> <%= TypeName(InStr(Null, \"a\")) %> <%= TypeName(InStr(1, \"a\", "
+           "Null)) %> "
+           "<%= TypeName(InStrRev(Null, \"a\")) %> <%= TypeName(LCase(Null)) %> <%= TypeName(UCase(Null)) %> "
+           "<%= TypeName(Trim(Null)) %> <%= TypeName(StrComp(Null, \"a\")) %> <%= TypeName(Len(Null)) %> "
+           "<%= TypeName(Hex(Null)) %> <%= TypeName(Oct(Null)) %> <%= TypeName(Escape(Null)) %>"
+        << "Null Null Null Null Null Null Null Null Null Null Null Null Null Null Null";
+    QTest::newRow("String answers Null for a Null count or character")
+        << "<%= TypeName(String(Null, \"a\")) %>,<%= TypeName(String(2, Null)) %>"
+        << "Null,Null";
+    QTest::newRow("String takes a text's first character or a code Mod 256")
+        << "<%= String(3, \"abc\") %>,<%= String(2, 65) %>,<%= String(2, 321) %>,[<%= String(0, \"x\") %>],"
+           "<%= String(2, \"中\") %>"
+        << "aaa,AA,AA,[],中中";
+    QTest::newRow("Filter")
+        << "<% d = Array(\"Sunday\", \"Monday\", \"Saturday\") %><%= Join(Filter(d, \"S\"), \",\") %>|"
+           "<%= Join(Filter(d, \"S\", False), \",\") %>|<%= Join(Filter(d, \"DAY\", True, vbTextCompare), "
+           "\",\") %>|"
+           "<%= UBound(Filter(d, \"z\")) %>|<%= Join(Filter(Array(1, 12, 3), 1), \",\") %>|"
+           "<%= UBound(Filter(d, \"\")) %>"
+        << "Sunday,Saturday|Monday|Sunday,Monday,Saturday|-1|1,12|2";
+    QTest::newRow("Oct and Hex")
+        << "<%= Oct(8) %>,<%= Oct(-1) %>,<%= Oct(65536) %>,<%= Hex(-1) %>,<%= Hex(65535) %>,<%= Oct(\"9\") %>"
+        << "10,177777,200000,FFFF,FFFF,11";
+    QTest::newRow("Split and Replace with a count of -1, 0 or more")
+        << "<%= UBound(Split(\"a,b,c\", \",\", -1)) %>,<%= UBound(Split(\"a,b,c\", \",\", 0)) %>,"
+           "<%= Join(Split(\"a,b,c\", \",\", 2), \"|\") %>,<%= Replace(\"aaa\", \"a\", \"b\", 1, 0) %>,"
+           "<%= Replace(\"aaa\", \"a\", \"b\", 2, 1) %>,<%= Replace(\"aaa\", \"a\", \"b\", 1, -1) %>"
+        << "2,-1,a|b,c,aaa,ba,bbb";
+    QTest::newRow("ReDim in a Sub sizes the page's array, or makes a local one")
+        << "<% Dim items()\r\nn = -1\r\nSub Add(v)\r\nn = n + 1 : ReDim Preserve items(n) : items(n) = v\r\n"
+           "ReDim own(1) : own(1) = v\r\nEnd Sub\r\nAdd \"a\" : Add \"b\" %><%= Join(items, \",\") %>,[<%= "
+           "own %>]"
+        << "a,b,[]";
+    QTest::newRow("a dynamic array gets bounds from ReDim")
+        << "<% Dim a() %><%= IsArray(a) %>,<%= TypeName(a) %><% ReDim Preserve a(2) : a(2) = \"z\" %>,"
+           "<%= UBound(a) & a(2) %>,<%= UBound(Array()) %>"
+        << "True,Variant(),2z,-1";
+
+    QTest::newRow("Err after VBScript's own error shows Windows' texts")
+        << "<% Option Explicit\r\nOn Error Resume Next\r\nDim x\r\nx = y\r\n"
+           "Response.Write Err.Number & \"|\" & Err.Description & \"|\" & Err.Source & \"|\"\r\n"
+           "x = 1 / 0\r\nResponse.Write Err.Number & \"|\" & Err.Description & \"|\"\r\n"
+           "On Error GoTo 0\r\nResponse.Write Err.Number & \"|\" & Err.Description & \"|\" & Err.Source %>"
+        << "500|Variable is undefined|Microsoft VBScript runtime error|11|Division by zero|0||";
+    QTest::newRow("Err.Raise says what VBScript says of the number, unless told")
+        << "<% On Error Resume Next\r\nErr.Raise 13\r\nResponse.Write Err.Description & \"|\" & Err.Source & "
+           "\"|\"\r\n"
+           "Err.Raise 1000\r\nResponse.Write Err.Number & \" \" & Err.Description & \"|\"\r\n"
+           "Err.Raise 6, \"mine\"\r\nResponse.Write Err.Description & \" \" & Err.Source & \"|\"\r\n"
+           "Err.Raise vbObjectError + 1, , \"own\"\r\nResponse.Write Err.Number & \" \" & Err.Description & "
+           "\" \" & "
+           "Err.Source %>"
+        << "Type mismatch|Microsoft VBScript runtime error|1000 Unknown runtime error|Overflow mine|"
+           "-2147221503 own Microsoft VBScript runtime error";
     QTest::newRow("=>, =< and ><") << "<%= 2 => 1 %>,<%= 1 =< 1 %>,<%= 1 >< 2 %>,<%= 2 =< 1 %>"
                                    << "True,True,True,False";
     QTest::newRow("a one-line If with Else, then more lines")
@@ -383,9 +517,12 @@ void AspEngineTest::conformance_data()
            "%>"
            "<%= a(0, 1) & a(1, 1) & a(1, 3) & UBound(a, 1) & UBound(a, 2) %>"
         << "wxy13";
-    QTest::newRow("Erase") << "<% Dim a(1) : a(0) = 3 : Erase a : ReDim b(2) : Erase b %>"
-                              "[<%= a(0) %>]<%= UBound(a) %><%= UBound(b) %>"
-                           << "[]1-1";
+    QTest::newRow("Erase empties a fixed array, leaves a dynamic one without bounds")
+        << "<% Dim a(1) : a(0) = 3 : Erase a : ReDim b(2) : Erase b %>"
+           "[<%= a(0) %>]<%= UBound(a) %><% On Error Resume Next : x = UBound(b) : Response.Write "
+           "Err.Number\r\n"
+           "ReDim Preserve b(1) : b(1) = 5 %><%= UBound(b) & b(1) %>"
+        << "[]1915";
 
     const QString when = "<% d = #2024-03-05 14:05:09# %>";
     QTest::newRow("FormatDateTime")
@@ -509,6 +646,152 @@ void AspEngineTest::conformance()
     QCOMPARE(r.status, 200);
 }
 
+// A statement that fails under On Error Resume Next, and the error VBScript raises for it:
+// the built-ins' checks of their arguments, each kind of argument once.
+void AspEngineTest::argumentErrors_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<int>("number");
+
+    const int call = 5, overflow = 6, subscript = 9, locked = 10, mismatch = 13, null = 94;
+    auto row = [](const char* name, const char* statement, int number) {
+        QTest::newRow(name) << QString::fromUtf8(statement) << number;
+    };
+    row("Mid: start 0", "x = Mid(\"abc\", 0)", call);
+    row("Mid: negative start", "x = Mid(\"abc\", -1)", call);
+    row("Mid: negative length", "x = Mid(\"abc\", 1, -1)", call);
+    row("Mid: Null start", "x = Mid(\"abc\", Null)", null);
+    row("Mid: Null length", "x = Mid(\"abc\", 1, Null)", null);
+    row("Mid: a start that is no number", "x = Mid(\"abc\", \"a\")", mismatch);
+    row("Mid: a start past a Long", "x = Mid(\"abc\", 2147483648)", overflow);
+    row("Mid: a Null text with start 0", "x = Mid(Null, 0)", call);
+    row("Left: negative length", "x = Left(\"abc\", -1)", call);
+    row("Left: Null length", "x = Left(\"abc\", Null)", null);
+    row("Left: a length that is no number", "x = Left(\"abc\", \"x\")", mismatch);
+    row("Right: negative length", "x = Right(\"abc\", -1)", call);
+    row("Right: Null length", "x = Right(\"abc\", Null)", null);
+    row("InStr: start 0", "x = InStr(0, \"abc\", \"a\")", call);
+    row("InStr: negative start", "x = InStr(-1, \"abc\", \"a\")", call);
+    row("InStr: Null start", "x = InStr(Null, \"abc\", \"a\")", null);
+    row("InStr: a text where the start goes", "x = InStr(\"abc\", \"b\", \"c\")", mismatch);
+    row("InStr: compare 2", "x = InStr(1, \"abc\", \"a\", 2)", call);
+    row("InStr: compare -1", "x = InStr(1, \"abc\", \"a\", -1)", call);
+    row("InStr: Null compare", "x = InStr(1, \"abc\", \"a\", Null)", null);
+    row("InStrRev: start 0", "x = InStrRev(\"abc\", \"a\", 0)", call);
+    row("InStrRev: start -2", "x = InStrRev(\"abc\", \"a\", -2)", call);
+    row("InStrRev: Null start", "x = InStrRev(\"abc\", \"a\", Null)", null);
+    row("InStrRev: compare 2", "x = InStrRev(\"abc\", \"a\", -1, 2)", call);
+    row("InStrRev: a Null text with start 0", "x = InStrRev(Null, \"a\", 0)", call);
+    row("Replace: Null text", "x = Replace(Null, \"a\", \"b\")", null);
+    row("Replace: Null find", "x = Replace(\"abc\", Null, \"b\")", null);
+    row("Replace: Null replacement", "x = Replace(\"abc\", \"a\", Null)", null);
+    row("Replace: start 0", "x = Replace(\"abc\", \"a\", \"b\", 0)", call);
+    row("Replace: negative start", "x = Replace(\"abc\", \"a\", \"b\", -1)", call);
+    row("Replace: Null start", "x = Replace(\"abc\", \"a\", \"b\", Null)", null);
+    row("Replace: count -2", "x = Replace(\"abc\", \"a\", \"b\", 1, -2)", call);
+    row("Replace: Null count", "x = Replace(\"abc\", \"a\", \"b\", 1, Null)", null);
+    row("Replace: compare 2", "x = Replace(\"abc\", \"a\", \"b\", 1, -1, 2)", call);
+    row("Split: Null text", "x = Split(Null)", null);
+    row("Split: Null delimiter", "x = Split(\"a b\", Null)", null);
+    row("Split: count -2", "x = Split(\"a b\", \" \", -2)", call);
+    row("Split: Null count", "x = Split(\"a b\", \" \", Null)", null);
+    row("Split: compare 2", "x = Split(\"a b\", \" \", -1, 2)", call);
+    row("Join: a text", "x = Join(\"abc\")", mismatch);
+    row("Join: Null", "x = Join(Null)", null);
+    row("Join: a Null item", "x = Join(Array(\"a\", Null))", null);
+    row("Join: two dimensions", "Dim m(1, 1) : x = Join(m)", call);
+    row("Join: Null delimiter", "x = Join(Array(\"a\"), Null)", null);
+    row("Join: an array inside", "x = Join(Array(Array(1)))", mismatch);
+    row("Filter: a text", "x = Filter(\"abc\", \"a\")", mismatch);
+    row("Filter: Null", "x = Filter(Null, \"a\")", null);
+    row("Filter: two dimensions", "Dim m(1, 1) : x = Filter(m, \"a\")", subscript);
+    row("Filter: Null value", "x = Filter(Array(\"a\"), Null)", null);
+    row("Filter: Null include", "x = Filter(Array(\"a\"), \"a\", Null)", null);
+    row("Filter: compare 2", "x = Filter(Array(\"a\"), \"a\", True, 2)", call);
+    row("Filter: a Null item", "x = Filter(Array(Null), \"a\")", null);
+    row("Space: negative", "x = Space(-1)", call);
+    row("Space: Null", "x = Space(Null)", null);
+    row("Space: no number", "x = Space(\"x\")", mismatch);
+    row("String: negative count", "x = String(-1, \"a\")", call);
+    row("String: an empty text", "x = String(2, \"\")", call);
+    row("String: a negative code", "x = String(2, -1)", call);
+    row("String: a count that is no number", "x = String(\"x\", \"a\")", mismatch);
+    row("Asc: empty", "x = Asc(\"\")", call);
+    row("Asc: Null", "x = Asc(Null)", null);
+    row("AscW: empty", "x = AscW(\"\")", call);
+    row("Chr: past 65535", "x = Chr(65536)", call);
+    row("Chr: below -32768", "x = Chr(-32769)", call);
+    row("Chr: Null", "x = Chr(Null)", null);
+    row("ChrW: past 65535", "x = ChrW(65536)", call);
+    row("ChrW: Null", "x = ChrW(Null)", null);
+    row("StrComp: compare 2", "x = StrComp(\"a\", \"b\", 2)", call);
+    row("StrComp: Null compare", "x = StrComp(\"a\", \"b\", Null)", null);
+    row("StrReverse: Null", "x = StrReverse(Null)", null);
+    row("LCase: an array", "x = LCase(Array(1))", mismatch);
+    row("CInt: past an Integer", "x = CInt(32768)", overflow);
+    row("CInt: below an Integer", "x = CInt(\"-32769\")", overflow);
+    row("CInt: no number", "x = CInt(\"abc\")", mismatch);
+    row("CInt: empty text", "x = CInt(\"\")", mismatch);
+    row("CInt: Null", "x = CInt(Null)", null);
+    row("CLng: past a Long", "x = CLng(2147483648)", overflow);
+    row("CLng: no number", "x = CLng(\"x\")", mismatch);
+    row("CLng: Null", "x = CLng(Null)", null);
+    row("CDbl: no number", "x = CDbl(\"1e\")", mismatch);
+    row("CDbl: past a Double", "x = CDbl(\"1e400\")", overflow);
+    row("CDbl: Null", "x = CDbl(Null)", null);
+    row("CDate: no date", "x = CDate(\"x\")", mismatch);
+    row("CDate: past the calendar", "x = CDate(3000000)", overflow);
+    row("CDate: Null", "x = CDate(Null)", null);
+    row("CBool: no number, date or truth", "x = CBool(\"abc\")", mismatch);
+    row("CBool: empty text", "x = CBool(\"\")", mismatch);
+    row("CBool: Null", "x = CBool(Null)", null);
+    row("CByte: past a Byte", "x = CByte(256)", overflow);
+    row("CByte: negative", "x = CByte(-1)", overflow);
+    row("CStr: Null", "x = CStr(Null)", null);
+    row("Hex: no number", "x = Hex(\"x\")", mismatch);
+    row("Hex: past a Long", "x = Hex(2147483648)", overflow);
+    row("Oct: no number", "x = Oct(\"x\")", mismatch);
+    row("UBound: a text", "x = UBound(\"abc\")", mismatch);
+    row("UBound: Null", "x = UBound(Null)", mismatch);
+    row("UBound: Empty", "x = UBound(Empty)", mismatch);
+    row("UBound: dimension 2 of one", "x = UBound(Array(1), 2)", subscript);
+    row("UBound: dimension 0", "x = UBound(Array(1), 0)", subscript);
+    row("UBound: Null dimension", "x = UBound(Array(1), Null)", null);
+    row("UBound: a dynamic array not yet sized", "Dim a() : x = UBound(a)", subscript);
+    row("UBound: an erased dynamic array", "ReDim a(2) : Erase a : x = UBound(a)", subscript);
+    row("LBound: a text", "x = LBound(\"abc\")", mismatch);
+    row("LBound: a dynamic array not yet sized", "Dim a() : x = LBound(a)", subscript);
+    row("an element of a dynamic array not yet sized", "Dim a() : x = a(0)", subscript);
+    row("ReDim of a fixed array", "Dim a(2) : ReDim a(3)", locked);
+    row("ReDim Preserve of a fixed array", "Dim a(2) : ReDim Preserve a(3)", locked);
+    row("ReDim of an array whose element is passed ByRef",
+        "Sub s(x) : ReDim a(5) : End Sub\r\nReDim a(2) : s a(1)", locked);
+    row("Erase of an array whose element is passed ByRef",
+        "Sub s(x) : Erase a : End Sub\r\nReDim a(2) : s a(1)", locked);
+    row("Erase of what is no array", "x = 1 : Erase x", mismatch);
+    row("Err.Raise 0", "Err.Raise 0", call);
+}
+
+void AspEngineTest::argumentErrors()
+{
+    QFETCH(QString, statement);
+    QFETCH(int, number);
+    static const QHash<int, QString> texts = {
+        {5, "Invalid procedure call or argument"},
+        {6, "Overflow"},
+        {9, "Subscript out of range"},
+        {10, "This array is fixed or temporarily locked"},
+        {13, "Type mismatch"},
+        {94, "Invalid use of Null"},
+    };
+    const PageResponse r =
+        run("<% On Error Resume Next\r\n" + statement
+            + "\r\nResponse.Write Err.Number & \"|\" & Err.Description & \"|\" & Err.Source %>");
+    QCOMPARE(r.status, 200);
+    QCOMPARE(gbk::decode(r.body),
+             QStringLiteral("%1|%2|Microsoft VBScript runtime error").arg(number).arg(texts.value(number)));
+}
+
 // Pages VBScript refuses: the same error, never a page that runs on.
 void AspEngineTest::refusals_data()
 {
@@ -543,6 +826,10 @@ void AspEngineTest::refusals_data()
         << "<% Set st = Server.CreateObject(\"ADODB.Stream\")\r\nst.Type = 1 : st.Open\r\n"
            "st.LoadFromFile Server.MapPath(\"p1.asp\") %>"
         << QStringLiteral("只能读取网站中的图片文件");
+    QTest::newRow("Call of a name in parentheses")
+        << "<% Sub one(a)\r\nEnd Sub\r\nCall (one)(1) %>" << QStringLiteral("缺少标识符");
+    QTest::newRow("a hexadecimal number past 32 bits")
+        << "<% x = &H100000000 %>" << QStringLiteral("无效数字");
     QTest::newRow("a date past the calendar")
         << "<% x = DateAdd(\"yyyy\", 9000, #2024-1-1#) %>" << QStringLiteral("无效的过程调用或参数");
 }
@@ -771,6 +1058,14 @@ void AspEngineTest::sessionValues()
     const PageResponse object =
         run("<% Set Session(\"c\") = Server.CreateObject(\"ADODB.Connection\") %>", {}, &sessions);
     QCOMPARE(object.status, 500);
+
+    // An object of the page's class kept inside an array outlives its page but runs no more.
+    const QString counter = "<% Class C\r\nSub Inc(n)\r\nn = n + 1\r\nEnd Sub\r\nEnd Class\r\n";
+    run(counter + "Session(\"kept\") = Array(New C) %>", {}, &sessions);
+    const PageResponse later = run(counter + "k = 1 : a = Session(\"kept\") : a(0).Inc k %>", {}, &sessions);
+    QCOMPARE(later.status, 500);
+    QVERIFY2(gbk::decode(later.body).contains(QStringLiteral("在网页结束后使用 Class 的对象")),
+             qPrintable(gbk::decode(later.body)));
 
     run("<% Session.Abandon %>", {}, &sessions);
     QVERIFY(sessions.state.abandoned);
