@@ -202,6 +202,14 @@ std::optional<ImportRequest> parseImport(const QStringList& args, QString* error
     return request;
 }
 
+// The reason, and what libmdb complained of on the way, for whoever looks into a damaged file.
+void refused(const AccessImport::Result& result, QTextStream& err)
+{
+    err << "qinghe import-access：" << result.error << '\n';
+    if (!result.readerNotes.isEmpty())
+        err << "Access 读取程序的提示：\n" << result.readerNotes << '\n';
+}
+
 int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     QString error;
@@ -213,7 +221,7 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     if (!request->copyTo.isEmpty()) {
         const AccessImport::Result result = AccessImport::copyTo(request->file, request->copyTo);
         if (!result.ok) {
-            err << "qinghe import-access：" << result.error << '\n';
+            refused(result, err);
             return 1;
         }
         out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo
@@ -223,7 +231,7 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
     const AccessImport::Result result = AccessImport::importArchive(request->file, archive, request->append);
     if (!result.ok) {
-        err << "qinghe import-access：" << result.error << '\n';
+        refused(result, err);
         return 1;
     }
     const AccessImport::Counts& c = result.counts;
