@@ -62,6 +62,9 @@ bool offer(AppContext& context, QWidget* parent)
     progress.setMinimumDuration(700);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    // Starts the clock of the minimum duration; without a first value the window would wait
+    // for Qt's default four seconds, however stuck the reader is.
+    progress.setValue(0);
     QEventLoop loop;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
