@@ -123,7 +123,7 @@ struct JetReader::Process {
         }
         if (process.exitStatus() == QProcess::CrashExit) {
             const int signal = process.exitCode();
-            if (signal == SIGXCPU || signal == SIGKILL)
+            if (signal == SIGXCPU)
                 return brokenReader(
                     QStringLiteral("读取用了太多处理器时间（超过 %1 秒），已停止").arg(processorSeconds));
             if (errors.contains("alloc"))
@@ -309,6 +309,7 @@ std::optional<JetStream::Message> JetReader::nextMessage()
     QProcess& process = reader.process;
     QElapsedTimer quiet;
     quiet.start();
+    bool ended = false;
     for (;;) {
         while (const std::optional<JetStream::Message> message = reader.decoder.next()) {
             if (message->kind != JetStream::Kind::Crash)
@@ -329,14 +330,15 @@ std::optional<JetStream::Message> JetReader::nextMessage()
             m_lastError = QStringLiteral("已取消");
             return std::nullopt;
         }
-        if (process.state() == QProcess::NotRunning) {
-            reader.drain();
-            if (!reader.decoder.isEmpty() && !reader.decoder.isBroken()) {
-                if (const std::optional<JetStream::Message> late = reader.decoder.next())
-                    return late;
-            }
+        if (ended) {
             m_lastError = reader.endReason();
             return std::nullopt;
+        }
+        if (process.state() == QProcess::NotRunning) {
+            // What it wrote before it ended is read first: its last words may say why.
+            reader.drain();
+            ended = true;
+            continue;
         }
         if (quiet.elapsed() > stallLimitMs) {
             reader.kill();
