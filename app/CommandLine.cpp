@@ -127,9 +127,12 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     CardSheet::defineGrid(grid);
     const CardComposer composer(layout);
     QStringList unreadablePhotos;
-    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos);
+    QStringList damagedPhotos;
+    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos, &damagedPhotos);
     for (const QString& photo : unreadablePhotos)
         err << "qinghe cards：" << photo << "，证件上没有照片\n";
+    for (const QString& photo : damagedPhotos)
+        err << "qinghe cards：" << photo << '\n';
     QString error;
     const int pages = CardSheet::writePdf(grid, request.pdf, &error);
     if (pages == 0) {
