@@ -14,6 +14,7 @@
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -206,6 +207,8 @@ bool JetReader::open(const QString& path)
     process.setArguments({file.absoluteFilePath()});
     // Set between fork and exec, so the reader starts under them and cannot lift them.
     process.setChildProcessModifier([seconds] {
+        // Nothing of the program's own (its archive, its display, its sockets) goes along.
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const rlimit cpu{rlim_t(seconds), rlim_t(seconds + 5)};
         ::setrlimit(RLIMIT_CPU, &cpu);
