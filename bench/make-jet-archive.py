@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 # Writes an Access (Jet 4) student archive for the Access benchmark: the pages of a small file
-# written by Access itself, with its one user table ("Table", defined on page 53) defined anew
-# with the columns of the student table and filled with STUDENTS students, each with a photo
-# of PHOTO_BYTES bytes kept as a chain of long-value pages, as Access keeps an OLE object.
+# written by Access itself, with its one user table ("Table", defined on page 53) renamed 学生,
+# defined anew with the columns of the student table and filled with STUDENTS students, each
+# with a photo of PHOTO_BYTES bytes kept as a chain of long-value pages, as Access keeps an OLE
+# object.
 #
 #   make-jet-archive.py TEMPLATE OUT STUDENTS PHOTO_BYTES
 #
@@ -13,6 +14,9 @@ import sys
 
 PAGE = 4096
 TABLE_DEFINITION = 53
+CATALOGUE_ROWS = 17   # the data page of MSysObjects holding the table's row
+CATALOGUE_FIXED = 30  # Id, ParentId, Type, DateCreate, DateUpdate, Flags; Name is the first
+                      # column of variable length
 TEXT, OLE, LONG = 0x0a, 0x0b, 0x04
 COLUMNS = [('id', LONG), ('姓名', TEXT), ('编号', TEXT), ('班级', TEXT), ('照片', OLE), ('性别', TEXT),
            ('住址', TEXT), ('电话', TEXT), ('简介', OLE), ('出生年月', TEXT), ('选项', TEXT)]
@@ -36,6 +40,48 @@ def page_with_rows(kind_bytes, rows):
         struct.pack_into('<H', page, ROW_TABLE + 2 * i, start)
     struct.pack_into('<H', page, 2, end - (ROW_TABLE + 2 * len(rows)))
     return page
+
+
+def rows_of(page):
+    """The rows of a data page, each with the flags of its entry in the row table."""
+    count = struct.unpack_from('<H', page, 12)[0]
+    rows = []
+    end = PAGE
+    for i in range(count):
+        entry = struct.unpack_from('<H', page, ROW_TABLE + 2 * i)[0]
+        start = entry & 0x1fff
+        rows.append((entry & 0xe000, bytes(page[start:end])))
+        end = start
+    return rows
+
+
+def renamed(row, name):
+    """A catalogue row with its Name, the first column of variable length, replaced."""
+    columns = struct.unpack_from('<H', row, 0)[0]
+    mask = (columns + 7) // 8
+    count = struct.unpack_from('<H', row, len(row) - mask - 2)[0]
+    # Offsets stand in reverse before the count, the end of the data before them.
+    offsets = [struct.unpack_from('<H', row, len(row) - mask - 4 - 2 * i)[0] for i in range(count + 1)]
+    old = offsets[1] - offsets[0]
+    new = name.encode('utf-16-le')
+    data = row[:offsets[0]] + new + row[offsets[1]:offsets[count]]
+    delta = len(new) - old
+    shifted = [offsets[0]] + [o + delta for o in offsets[1:]]
+    tail = b''.join(struct.pack('<H', o) for o in reversed(shifted))
+    return data + tail + struct.pack('<H', count) + row[len(row) - mask:]
+
+
+def catalogue_with_name(page, definition_page, name):
+    rows = []
+    for flags, row in rows_of(page):
+        if not flags and len(row) > 6 and struct.unpack_from('<i', row, 2)[0] & 0xffffff == definition_page:
+            row = renamed(row, name)
+        rows.append((flags, row))
+    result = page_with_rows(page[4:8], [row for _, row in rows])
+    for i, (flags, _) in enumerate(rows):
+        entry = struct.unpack_from('<H', result, ROW_TABLE + 2 * i)[0]
+        struct.pack_into('<H', result, ROW_TABLE + 2 * i, entry | flags)
+    return result
 
 
 def definition(template, students, map_page):
@@ -126,6 +172,9 @@ def main():
     definition_page = definition(template[TABLE_DEFINITION * PAGE:(TABLE_DEFINITION + 1) * PAGE], students,
                                  map_page)
     template[TABLE_DEFINITION * PAGE:(TABLE_DEFINITION + 1) * PAGE] = definition_page
+    catalogue = template[CATALOGUE_ROWS * PAGE:(CATALOGUE_ROWS + 1) * PAGE]
+    template[CATALOGUE_ROWS * PAGE:(CATALOGUE_ROWS + 1) * PAGE] = catalogue_with_name(catalogue, TABLE_DEFINITION,
+                                                                                         '学生')
     bitmap = bytearray((data_pages + 7) // 8)
     for i in range(data_pages):
         bitmap[i // 8] |= 1 << (i % 8)

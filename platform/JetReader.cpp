@@ -345,7 +345,10 @@ std::optional<JetStream::Message> JetReader::nextMessage()
         }
         if (quiet.elapsed() > stallLimitMs) {
             reader.kill();
-            m_lastError = brokenReader(QStringLiteral("读取 %1 秒没有进展，已停止").arg(stallLimitMs / 1000));
+            // A worn stick can hang a read as long as damage can loop the reader.
+            m_lastError =
+                QStringLiteral("读取 Access 文件 %1 秒没有进展，已停止：文件已损坏，或者它所在的盘读不出来")
+                    .arg(stallLimitMs / 1000);
             return std::nullopt;
         }
         process.waitForReadyRead(50);
