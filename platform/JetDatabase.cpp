@@ -128,6 +128,15 @@ struct TableInfo {
     PageWalk walk;
 };
 
+// A table as the catalogue lists it: its definition page and whether it is Access's own.
+struct CatalogueEntry {
+    QString name;
+    quint32 definition;
+    bool system;
+};
+
+const QString catalogueWord = QStringLiteral("数据库的表目录");
+
 } // namespace
 
 struct JetDatabase::Handle {
@@ -277,6 +286,14 @@ struct JetDatabase::Handle {
         walk.mapProblem = damaged(mapPage, QStringLiteral("页的使用表不认识"));
         return walk;
     }
+
+    // A table's definition pages, maps and mapped pages, then (with `readColumns`) its columns
+    // through libmdb. The reason, when the file was cut short before them; whatever else is
+    // wrong is damage, noted in `damage` (the first of it).
+    std::optional<QString> load(TableInfo& table, const QString& what, bool readColumns, QString* damage);
+    // The tables MSysObjects lists, read as any other table and checked the same; the reason
+    // when they cannot be.
+    std::optional<QString> readCatalogue(std::vector<CatalogueEntry>* found);
 };
 
 JetDatabase::JetDatabase() = default;
@@ -518,6 +535,172 @@ bool validType(int libmdbType) { return libmdbType >= MDB_BOOL && libmdbType <= 
 
 } // namespace
 
+std::optional<QString> JetDatabase::Handle::load(TableInfo& table, const QString& what, bool readColumns,
+                                                 QString* damage)
+{
+    const auto noteDamage = [damage](const QString& reason) {
+        if (damage->isEmpty())
+            *damage = reason;
+        return std::nullopt;
+    };
+    const quint32 first = quint32(table.entry.table_pg);
+    quint32 mapRow = 0;
+    quint32 freeRow = 0;
+    int definitionPages = 0;
+    for (quint32 next = first; next != 0; ++definitionPages) {
+        if (next >= pageCount)
+            return cutShort(next, pageCount, what + QStringLiteral("的定义"));
+        const unsigned char* at = page(next);
+        if (!at || at[0] != definitionPage || definitionPages >= maxDefinitionPages)
+            return noteDamage(damaged(next, what + QStringLiteral("的定义页不对")));
+        if (next == first) {
+            mapRow = qFromLittleEndian<quint32>(at + mdb->fmt->tab_usage_map_offset);
+            freeRow = qFromLittleEndian<quint32>(at + mdb->fmt->tab_free_map_offset);
+        }
+        next = qFromLittleEndian<quint32>(at + 4);
+    }
+    for (const quint32 row : {mapRow, freeRow}) {
+        if ((row >> 8) >= pageCount)
+            return cutShort(row >> 8, pageCount, what + QStringLiteral("的页使用表"));
+    }
+    table.walk = walkMap(mapRow, first);
+    if (table.walk.missing)
+        return cutShort(table.walk.missing, pageCount, what);
+    if (!readColumns)
+        return std::nullopt;
+    if (!table.walk.mapProblem.isEmpty())
+        return noteDamage(table.walk.mapProblem + QStringLiteral("（%1）").arg(what));
+    checking = 0;
+    table.definition = mdb_read_table(&table.entry);
+    const MdbTableDef* definition = table.definition;
+    if (!definition || definition->num_cols > maxColumns || definition->num_real_idxs > maxIndexes
+        || definition->num_idxs > maxIndexes || !mdb_read_columns(table.definition))
+        return noteDamage(damaged(first, what + QStringLiteral("的定义读不出来")));
+    QStringList names;
+    for (guint c = 0; c < definition->num_cols; ++c) {
+        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(definition->columns, c));
+        const QString column = fromLibmdb(col->name);
+        // Garbage read as a definition shows as nameless, repeated or typeless columns.
+        if (column.isEmpty() || names.contains(column, Qt::CaseInsensitive) || !validType(col->col_type))
+            return noteDamage(damaged(first, what + QStringLiteral("的列定义已损坏")));
+        names << column;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> JetDatabase::Handle::readCatalogue(std::vector<CatalogueEntry>* found)
+{
+    TableInfo objects;
+    objects.entry.mdb = mdb;
+    objects.entry.object_type = MDB_TABLE;
+    objects.entry.table_pg = catalogueDefinitionPage;
+    std::strcpy(objects.entry.object_name, "MSysObjects");
+    QString damage;
+    if (const std::optional<QString> cut = load(objects, catalogueWord, true, &damage))
+        return cut;
+    if (!damage.isEmpty())
+        return damage;
+    const MdbTableDef* definition = objects.definition;
+    if (objects.walk.foreign && definition->num_rows != objects.walk.liveRows)
+        return damaged(objects.walk.foreign, catalogueWord + QStringLiteral("的页不对"));
+
+    const auto columnIndex = [definition](const char* name) {
+        for (guint c = 0; c < definition->num_cols; ++c) {
+            const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(definition->columns, c));
+            if (g_ascii_strcasecmp(col->name, name) == 0)
+                return qsizetype(c);
+        }
+        return qsizetype(-1);
+    };
+    const qsizetype id = columnIndex("Id");
+    const qsizetype name = columnIndex("Name");
+    const qsizetype type = columnIndex("Type");
+    const qsizetype flags = columnIndex("Flags");
+    if (id < 0 || name < 0 || type < 0 || flags < 0)
+        return damaged(catalogueDefinitionPage, catalogueWord + QStringLiteral("的列不对"));
+    QString error;
+    const bool read = readTable(
+        mdb, pageCount, objects, catalogueWord,
+        [&](const QVariantList& values) {
+            // The low three bytes of a table's id are its definition page.
+            if (values[type].toLongLong() == MDB_TABLE)
+                found->push_back({values[name].toString(), quint32(values[id].toLongLong()) & 0x00ffffff,
+                                  (quint32(values[flags].toLongLong()) & 0x80000002) != 0});
+            return true;
+        },
+        &error);
+    if (!read)
+        return error;
+    if (definition->num_rows != 0 && definition->num_rows != objects.walk.liveRows)
+        return damaged(catalogueDefinitionPage, catalogueWord
+                                                    + QStringLiteral("应有 %1 项，它的页里有 %2 项")
+                                                          .arg(definition->num_rows)
+                                                          .arg(objects.walk.liveRows));
+    return std::nullopt;
+}
+
+namespace {
+
+// The table as the program sees it; and what is wrong with its pages, empty when nothing is.
+// Access counts a table's rows in its definition, where a file closed uncleanly may say 0.
+QString describe(const TableInfo& table, const QString& name, Table* described)
+{
+    described->name = name;
+    described->rowCount = table.definition->num_rows;
+    for (guint c = 0; c < table.definition->num_cols; ++c) {
+        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table.definition->columns, c));
+        described->columns << Column{fromLibmdb(col->name), typeOf(col->col_type), bool(col->is_long_auto),
+                                     col->col_prec, col->col_scale};
+    }
+    const PageWalk& walk = table.walk;
+    if (walk.foreign && (described->rowCount == 0 || described->rowCount != walk.liveRows))
+        return damaged(walk.foreign, tableWord(name) + QStringLiteral("的数据页不对"));
+    if (described->rowCount != 0 && described->rowCount != walk.liveRows)
+        return damaged(
+            quint32(table.entry.table_pg),
+            tableWord(name)
+                + QStringLiteral("应有 %1 行，它的页里有 %2 行").arg(described->rowCount).arg(walk.liveRows));
+    return {};
+}
+
+// Why a path is no Access file to read; empty when it may be one.
+QString fileProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("找不到文件 ") + path;
+    if (!info.isFile())
+        return QStringLiteral("这不是一个文件：") + path;
+    if (info.size() == 0)
+        return QStringLiteral("文件是空的（0 字节）");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("没有读取这个文件的权限");
+    if (!JetFile::hasJetSignature(file.read(20)))
+        return QStringLiteral("这不是 Access 数据库文件");
+    return {};
+}
+
+// Jet 3 stores text in the code page of the Windows that wrote it and does not say which; the
+// archives this program takes over come from Chinese Windows. GB18030 reads every GBK byte
+// string.
+bool useJet3Charset(MdbHandle* mdb, QString* error)
+{
+    const QByteArray charset =
+        qEnvironmentVariableIsSet("MDB_JET3_CHARSET") ? qgetenv("MDB_JET3_CHARSET") : QByteArray("GB18030");
+    const iconv_t in = iconv_open("UTF-8", charset.constData());
+    if (in == iconv_t(-1)) {
+        *error = QStringLiteral("不认识的字符集 ") + QString::fromLatin1(charset);
+        return false;
+    }
+    if (mdb->iconv_in != iconv_t(-1))
+        iconv_close(mdb->iconv_in);
+    mdb->iconv_in = in;
+    return true;
+}
+
+} // namespace
+
 bool JetDatabase::open(const QString& path)
 {
     close();
@@ -526,215 +709,57 @@ bool JetDatabase::open(const QString& path)
         m_lastError = reason;
         return false;
     };
-    const QFileInfo info(path);
-    if (!info.exists())
-        return fail(QStringLiteral("找不到文件 ") + path);
-    if (!info.isFile())
-        return fail(QStringLiteral("这不是一个文件：") + path);
-    if (info.size() == 0)
-        return fail(QStringLiteral("文件是空的（0 字节）"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("没有读取这个文件的权限"));
-        if (!JetFile::hasJetSignature(file.read(20)))
-            return fail(QStringLiteral("这不是 Access 数据库文件"));
-    }
+    if (const QString problem = fileProblem(path); !problem.isEmpty())
+        return fail(problem);
 
     // Held from the start, so a crash report can name the page being read.
     m_handle = std::make_unique<Handle>();
-    Handle* handle = m_handle.get();
-    handle->progress = m_progress;
+    Handle& handle = *m_handle;
+    handle.progress = m_progress;
     const QByteArray name = QFile::encodeName(path);
-    handle->mdb = mdb_open(name.constData(), MDB_NOFLAGS);
-    if (!handle->mdb)
+    handle.mdb = mdb_open(name.constData(), MDB_NOFLAGS);
+    handle.pages = handle.mdb ? mdb_open(name.constData(), MDB_NOFLAGS) : nullptr;
+    if (!handle.pages)
         return fail(QStringLiteral("无法读取这个 Access 数据库文件（文件头已损坏或版本不受支持）"));
-    MdbHandle* mdb = handle->mdb;
-    const qint64 pageSize = mdb->fmt->pg_size;
     // Jet writes whole pages; a length that is not one was cut off while being copied.
-    if (pageSize <= 0 || info.size() % pageSize != 0)
-        return fail(
-            JetFile::incomplete
-            + QStringLiteral("：长度 %1 字节不是整页（每页 %2 字节）").arg(info.size()).arg(pageSize));
-    handle->pageCount = quint32(std::min<qint64>(info.size() / pageSize, UINT32_MAX));
-    handle->pages = mdb_open(name.constData(), MDB_NOFLAGS);
-    if (!handle->pages)
-        return fail(QStringLiteral("无法读取这个 Access 数据库文件（文件头已损坏或版本不受支持）"));
-
-    if (mdb->f->jet_version == MDB_VER_JET3) {
-        // Jet 3 stores text in the code page of the Windows that wrote it and does not say
-        // which; the archives this program takes over come from Chinese Windows. GB18030
-        // reads every GBK byte string.
-        const QByteArray charset = qEnvironmentVariableIsSet("MDB_JET3_CHARSET") ? qgetenv("MDB_JET3_CHARSET")
-                                                                                 : QByteArray("GB18030");
-        const iconv_t in = iconv_open("UTF-8", charset.constData());
-        if (in == iconv_t(-1))
-            return fail(QStringLiteral("不认识的字符集 ") + QString::fromLatin1(charset));
-        if (mdb->iconv_in != iconv_t(-1))
-            iconv_close(mdb->iconv_in);
-        mdb->iconv_in = in;
-    }
-
-    const quint32 pageCount = handle->pageCount;
-    // A definition whose pages, maps or mapped pages lie beyond the end says the file was cut
-    // short; anything else wrong with it is damage.
-    QString damage;
-    const auto noteDamage = [&damage](const QString& reason) {
-        if (damage.isEmpty())
-            damage = reason;
-    };
-    const auto load = [&](TableInfo& table, const QString& what, bool readColumns) -> std::optional<QString> {
-        const quint32 first = quint32(table.entry.table_pg);
-        if (first >= pageCount)
-            return cutShort(first, pageCount, what + QStringLiteral("的定义"));
-        quint32 mapRow = 0;
-        quint32 freeRow = 0;
-        int definitionPages = 0;
-        for (quint32 next = first; next != 0; ++definitionPages) {
-            if (next >= pageCount)
-                return cutShort(next, pageCount, what + QStringLiteral("的定义"));
-            const unsigned char* at = handle->page(next);
-            if (!at || at[0] != definitionPage || definitionPages >= maxDefinitionPages) {
-                noteDamage(damaged(next, what + QStringLiteral("的定义页不对")));
-                return std::nullopt;
-            }
-            if (next == first) {
-                mapRow = qFromLittleEndian<quint32>(at + mdb->fmt->tab_usage_map_offset);
-                freeRow = qFromLittleEndian<quint32>(at + mdb->fmt->tab_free_map_offset);
-            }
-            next = qFromLittleEndian<quint32>(at + 4);
-        }
-        for (const quint32 row : {mapRow, freeRow}) {
-            if ((row >> 8) >= pageCount)
-                return cutShort(row >> 8, pageCount, what + QStringLiteral("的页使用表"));
-        }
-        table.walk = handle->walkMap(mapRow, first);
-        if (table.walk.missing)
-            return cutShort(table.walk.missing, pageCount, what);
-        if (!readColumns)
-            return std::nullopt;
-        if (!table.walk.mapProblem.isEmpty()) {
-            noteDamage(table.walk.mapProblem + QStringLiteral("（%1）").arg(what));
-            return std::nullopt;
-        }
-        handle->checking = 0;
-        table.definition = mdb_read_table(&table.entry);
-        MdbTableDef* definition = table.definition;
-        if (!definition || definition->num_cols > maxColumns || definition->num_real_idxs > maxIndexes
-            || definition->num_idxs > maxIndexes || !mdb_read_columns(definition)) {
-            noteDamage(damaged(first, what + QStringLiteral("的定义读不出来")));
-            return std::nullopt;
-        }
-        QStringList names;
-        for (guint c = 0; c < definition->num_cols; ++c) {
-            const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(definition->columns, c));
-            const QString column = fromLibmdb(col->name);
-            // Garbage read as a definition shows as nameless, repeated or typeless columns.
-            if (column.isEmpty() || names.contains(column, Qt::CaseInsensitive)
-                || !validType(col->col_type)) {
-                noteDamage(damaged(first, what + QStringLiteral("的列定义已损坏")));
-                return std::nullopt;
-            }
-            names << column;
-        }
-        return std::nullopt;
-    };
-
-    // The catalogue is the table MSysObjects, read as any other table, and checked the same.
-    TableInfo objects;
-    objects.entry.mdb = mdb;
-    objects.entry.object_type = MDB_TABLE;
-    objects.entry.table_pg = catalogueDefinitionPage;
-    std::strcpy(objects.entry.object_name, "MSysObjects");
-    const QString catalogueWord = QStringLiteral("数据库的表目录");
-    if (const std::optional<QString> cut = load(objects, catalogueWord, true))
-        return fail(*cut);
-    if (!damage.isEmpty())
-        return fail(damage);
-    if (objects.walk.foreign && objects.definition->num_rows != objects.walk.liveRows)
-        return fail(damaged(objects.walk.foreign, catalogueWord + QStringLiteral("的页不对")));
-
-    Table objectTable;
-    for (guint c = 0; c < objects.definition->num_cols; ++c)
-        objectTable.columns << Column{fromLibmdb(
-            static_cast<const MdbColumn*>(g_ptr_array_index(objects.definition->columns, c))->name)};
-    const auto columnIndex = [&objectTable](const char* name) {
-        for (qsizetype i = 0; i < objectTable.columns.size(); ++i) {
-            if (objectTable.columns[i].name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-                return i;
-        }
-        return qsizetype(-1);
-    };
-    const qsizetype idColumn = columnIndex("Id");
-    const qsizetype nameColumn = columnIndex("Name");
-    const qsizetype typeColumn = columnIndex("Type");
-    const qsizetype flagsColumn = columnIndex("Flags");
-    if (idColumn < 0 || nameColumn < 0 || typeColumn < 0 || flagsColumn < 0)
-        return fail(damaged(catalogueDefinitionPage, catalogueWord + QStringLiteral("的列不对")));
-    struct Object {
-        QString name;
-        quint32 definition;
-        bool system;
-    };
-    std::vector<Object> found;
+    const qint64 size = QFileInfo(path).size();
+    const qint64 pageSize = handle.mdb->fmt->pg_size;
+    if (pageSize <= 0 || size % pageSize != 0)
+        return fail(JetFile::incomplete
+                    + QStringLiteral("：长度 %1 字节不是整页（每页 %2 字节）").arg(size).arg(pageSize));
+    handle.pageCount = quint32(std::min<qint64>(size / pageSize, UINT32_MAX));
     QString error;
-    const bool read = readTable(
-        mdb, pageCount, objects, catalogueWord,
-        [&](const QVariantList& values) {
-            if (values[typeColumn].toLongLong() == MDB_TABLE)
-                found.push_back({values[nameColumn].toString(),
-                                 quint32(values[idColumn].toLongLong()) & 0x00ffffff,
-                                 (quint32(values[flagsColumn].toLongLong()) & 0x80000002) != 0});
-            return true;
-        },
-        &error);
-    if (!read)
+    if (handle.mdb->f->jet_version == MDB_VER_JET3 && !useJet3Charset(handle.mdb, &error))
         return fail(error);
-    if (objects.definition->num_rows != 0 && objects.definition->num_rows != objects.walk.liveRows)
-        return fail(damaged(catalogueDefinitionPage, catalogueWord
-                                                         + QStringLiteral("应有 %1 项，它的页里有 %2 项")
-                                                               .arg(objects.definition->num_rows)
-                                                               .arg(objects.walk.liveRows)));
 
+    std::vector<CatalogueEntry> found;
+    if (const std::optional<QString> failure = handle.readCatalogue(&found))
+        return fail(*failure);
+    // A table whose pages lie beyond the end says the file was cut short, which is said before
+    // any damage found on the way. System tables are never copied, but a file cut short may
+    // show it only there.
+    QString damage;
     QList<Table> tables;
     std::deque<TableInfo> system;
-    for (const Object& object : found) {
-        if (object.definition == catalogueDefinitionPage)
+    for (const CatalogueEntry& entry : found) {
+        if (entry.definition == catalogueDefinitionPage)
             continue;
-        // System tables are never copied, but a file cut short may show it only there.
-        std::deque<TableInfo>& into = object.system ? system : handle->tables;
-        TableInfo& table = into.emplace_back();
-        table.entry.mdb = mdb;
+        TableInfo& table = (entry.system ? system : handle.tables).emplace_back();
+        table.entry.mdb = handle.mdb;
         table.entry.object_type = MDB_TABLE;
-        table.entry.table_pg = object.definition;
-        const QByteArray utf8 = object.name.toUtf8().left(MDB_MAX_OBJ_NAME);
+        table.entry.table_pg = entry.definition;
+        const QByteArray utf8 = entry.name.toUtf8().left(MDB_MAX_OBJ_NAME);
         std::memcpy(table.entry.object_name, utf8.constData(), size_t(utf8.size()));
-        if (const std::optional<QString> cut = load(table, tableWord(object.name), !object.system))
+        if (const std::optional<QString> cut =
+                handle.load(table, tableWord(entry.name), !entry.system, &damage))
             return fail(*cut);
-        if (object.system || !table.definition || !damage.isEmpty())
+        if (entry.system || !table.definition || !damage.isEmpty())
             continue;
         Table described;
-        described.name = object.name;
-        described.rowCount = table.definition->num_rows;
-        for (guint c = 0; c < table.definition->num_cols; ++c) {
-            const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table.definition->columns, c));
-            described.columns << Column{fromLibmdb(col->name), typeOf(col->col_type), bool(col->is_long_auto),
-                                        col->col_prec, col->col_scale};
-        }
-        // Access counts a table's rows in its definition; a file closed uncleanly may say 0.
-        const PageWalk& walk = table.walk;
-        if (!walk.mapProblem.isEmpty())
-            noteDamage(walk.mapProblem + QStringLiteral("（%1）").arg(tableWord(object.name)));
-        else if (walk.foreign && (described.rowCount == 0 || described.rowCount != walk.liveRows))
-            noteDamage(damaged(walk.foreign, tableWord(object.name) + QStringLiteral("的数据页不对")));
-        else if (described.rowCount != 0 && described.rowCount != walk.liveRows)
-            noteDamage(damaged(object.definition, tableWord(object.name)
-                                                      + QStringLiteral("应有 %1 行，它的页里有 %2 行")
-                                                            .arg(described.rowCount)
-                                                            .arg(walk.liveRows)));
+        damage = describe(table, entry.name, &described);
         tables << described;
     }
-    handle->checking = 0;
+    handle.checking = 0;
     if (!damage.isEmpty())
         return fail(damage);
     m_tables = tables;
