@@ -71,7 +71,7 @@ QList<pid_t> childProcesses()
     return found;
 }
 
-qint64 residentBytes()
+[[maybe_unused]] qint64 residentBytes()
 {
     return fileBytes(QStringLiteral("/proc/self/statm")).split(' ').value(1).toLongLong()
            * sysconf(_SC_PAGESIZE);
@@ -188,11 +188,14 @@ void AccessOfferTest::cancelEndsAStalledReaderAtOnce()
     QCOMPARE(fileBytes(folder.databaseFile()), original);
     QVERIFY(!QFileInfo::exists(backupOf(folder)));
 
-    // Nothing goes on working and growing once the window has said it stopped.
+    // Nothing goes on working and growing once the window has said it stopped. (Under
+    // AddressSanitizer freed memory waits in quarantine, so any painting grows the window.)
+#ifndef __SANITIZE_ADDRESS__
     const qint64 settled = residentBytes();
     QTest::qWait(1000);
     QVERIFY2(residentBytes() - settled < (qint64(5) << 20),
              qPrintable(QString::number((residentBytes() - settled) >> 20)));
+#endif
 }
 
 void AccessOfferTest::notOfferedForTheProgramsOwn()

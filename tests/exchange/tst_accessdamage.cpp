@@ -80,7 +80,7 @@ qint64 childrenPeakBytes()
     return qint64(usage.ru_maxrss) * 1024;
 }
 
-qint64 ownResidentBytes()
+[[maybe_unused]] qint64 ownResidentBytes()
 {
     QFile status(QStringLiteral("/proc/self/statm"));
     if (!status.open(QIODevice::ReadOnly))
@@ -338,7 +338,7 @@ void AccessDamageTest::complaintsKeptShort()
     QTemporaryDir dir;
     const ReaderOverride reader(wrappedReader(
         dir, "yes 'Warning: mdb_col_to_string called on unsupported data type 0.' | head -c 50000000 >&2"));
-    const qint64 before = ownResidentBytes();
+    [[maybe_unused]] const qint64 before = ownResidentBytes();
     JetReader jet;
     QVERIFY2(jet.open(fixture(QStringLiteral("testV2000.mdb"))), qPrintable(jet.lastError()));
     jet.close();
@@ -347,8 +347,11 @@ void AccessDamageTest::complaintsKeptShort()
         notes.startsWith(QStringLiteral("Warning: mdb_col_to_string called on unsupported data type 0.（")),
         qPrintable(notes));
     QVERIFY2(notes.size() < 2000, qPrintable(notes.left(2000)));
+    // Under AddressSanitizer every chunk read waits in quarantine once freed.
+#ifndef __SANITIZE_ADDRESS__
     QVERIFY2(ownResidentBytes() - before < (qint64(30) << 20),
              qPrintable(QString::number(ownResidentBytes() - before)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(AccessDamageTest)

@@ -552,7 +552,8 @@ void WorkbookSourceTest::cellsInEveryFormXmlAllows()
 void WorkbookSourceTest::hugeCellCutWithANote()
 {
     // A workbook of a few hundred kilobytes whose cells inflate to 30 MB each: read up to what a
-    // cell of Excel holds, with a note, and without the program swelling by their size.
+    // cell of Excel holds, with a note, and without the program swelling by their size (only
+    // the inflated sheet is held a moment; keeping the cells whole took five times that).
     QTemporaryDir folder;
     const QString path = folder.filePath("名单.xlsx");
     {
@@ -580,7 +581,7 @@ void WorkbookSourceTest::hugeCellCutWithANote()
         const QString expected = QString(WorksheetCells::maxCellText, u'x') + WorksheetCells::cutNote;
         if (name != expected
             || className != u'七' + expected.left(WorksheetCells::maxCellText - 1) + WorksheetCells::cutNote
-            || grown > 100) {
+            || grown > 150) {
             qWarning("grew by %ld MB; name of %lld, class of %lld characters", grown, qlonglong(name.size()),
                      qlonglong(className.size()));
             return false;
