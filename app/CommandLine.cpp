@@ -127,9 +127,12 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     CardSheet::defineGrid(grid);
     const CardComposer composer(layout);
     QStringList unreadablePhotos;
-    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos);
+    QStringList damagedPhotos;
+    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos, &damagedPhotos);
     for (const QString& photo : unreadablePhotos)
         err << "qinghe cards：" << photo << "，证件上没有照片\n";
+    for (const QString& photo : damagedPhotos)
+        err << "qinghe cards：" << photo << '\n';
     QString error;
     const int pages = CardSheet::writePdf(grid, request.pdf, &error);
     if (pages == 0) {
@@ -202,6 +205,14 @@ std::optional<ImportRequest> parseImport(const QStringList& args, QString* error
     return request;
 }
 
+// The reason, and what libmdb complained of on the way, for whoever looks into a damaged file.
+void refused(const AccessImport::Result& result, QTextStream& err)
+{
+    err << "qinghe import-access：" << result.error << '\n';
+    if (!result.readerNotes.isEmpty())
+        err << "Access 读取程序的提示：\n" << result.readerNotes << '\n';
+}
+
 int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     QString error;
@@ -213,7 +224,7 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     if (!request->copyTo.isEmpty()) {
         const AccessImport::Result result = AccessImport::copyTo(request->file, request->copyTo);
         if (!result.ok) {
-            err << "qinghe import-access：" << result.error << '\n';
+            refused(result, err);
             return 1;
         }
         out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo
@@ -223,7 +234,7 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
     const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
     const AccessImport::Result result = AccessImport::importArchive(request->file, archive, request->append);
     if (!result.ok) {
-        err << "qinghe import-access：" << result.error << '\n';
+        refused(result, err);
         return 1;
     }
     const AccessImport::Counts& c = result.counts;

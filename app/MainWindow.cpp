@@ -7,7 +7,7 @@
 #include "exchange/AccessConversion.h"
 #include "exchange/Roster.h"
 #include "platform/IniFile.h"
-#include "platform/JetDatabase.h"
+#include "platform/JetFile.h"
 #include "platform/OffThread.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -39,7 +39,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_context.appFolder = ProgramFolder::locate();
     // An archive copied across from Windows is still an Access file: offered for conversion
     // before anything opens it.
-    if (JetDatabase::isJetFile(m_context.databaseFile()))
+    if (JetFile::isJetFile(m_context.databaseFile()))
         AccessConversion::offer(m_context, this);
     showWaitCursorWhileLocked(m_database);
     const bool opened = StudentTable::openArchive(m_database, m_context.databaseFile());

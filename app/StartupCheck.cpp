@@ -3,7 +3,7 @@
 
 #include "exchange/DatabaseBackup.h"
 #include "platform/DatabaseConnection.h"
-#include "platform/JetDatabase.h"
+#include "platform/JetFile.h"
 #include "platform/widgets/AppContext.h"
 #include "platform/widgets/Dialogs.h"
 
@@ -36,7 +36,7 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
         const QString reason = database.lastError();
         QTimer::singleShot(0, this, [this, file, reason] {
             // The offer to convert an Access archive has said all there is to say.
-            if (QFileInfo::exists(file) && reason != JetDatabase::notConverted)
+            if (QFileInfo::exists(file) && reason != JetFile::notConverted)
                 report(reason, false);
             emit finished();
         });

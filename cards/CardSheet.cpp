@@ -3,6 +3,7 @@
 
 #include "cards/CardComposer.h"
 #include "platform/IniFile.h"
+#include "platform/Picture.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Recordset.h"
 #include "platform/SafeFile.h"
@@ -111,7 +112,7 @@ int rowCount(int cards)
 }
 
 int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size,
-         QStringList* unreadablePhotos)
+         QStringList* unreadablePhotos, QStringList* damagedPhotos)
 {
     const int count = std::max(records.recordCount(), 0);
     grid.setRowCount(0);
@@ -134,11 +135,14 @@ int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, C
         const CardFields fields = CardFields::fromRecord(records);
         grid.setCell(cell.y(), cell.x(),
                      GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
-        if (unreadablePhotos) {
-            if (const QString problem = composer.photoProblem(fields); !problem.isEmpty())
-                *unreadablePhotos << QStringLiteral("%1（%2）的照片无法显示：%3")
-                                         .arg(fields.name, fields.className, problem);
-        }
+        const QString problem = unreadablePhotos || damagedPhotos ? composer.photoProblem(fields) : QString();
+        if (unreadablePhotos && !problem.isEmpty())
+            *unreadablePhotos
+                << QStringLiteral("%1（%2）的照片无法显示：%3").arg(fields.name, fields.className, problem);
+        if (damagedPhotos && problem.isEmpty() && !fields.photo.isEmpty()
+            && Picture::integrity(fields.photo) == Picture::Integrity::Damaged)
+            *damagedPhotos << QStringLiteral("%1（%2）的照片已损坏，证件上只有能读出的部分")
+                                  .arg(fields.name, fields.className);
         records.moveNext();
     }
     return placed;

@@ -48,9 +48,11 @@ int rowCount(int cards);
 // Replaces the whole sheet with the cards of `records` from their first record, so no card of
 // an earlier selection (nor a pasted one) stays. Each cell holds the card's screen picture and
 // the card itself, which paper draws again. Answers the number of cards placed; a student
-// whose photo cannot be shown is said in `unreadablePhotos` ("张三（七(1)班）的照片无法显示：…").
+// whose photo cannot be shown is said in `unreadablePhotos` ("张三（七(1)班）的照片无法显示：…"),
+// and one whose photo shows only in part, from what of it decodes, in `damagedPhotos`
+// (which costs a check of every photo).
 int fill(AdvancedGrid& grid, Recordset& records, const CardComposer& composer, CardSize size,
-         QStringList* unreadablePhotos = nullptr);
+         QStringList* unreadablePhotos = nullptr, QStringList* damagedPhotos = nullptr);
 
 // Prints the sheet into a PDF file a print shop takes as it is: on the paper a file starts on,
 // the texts as text and the JPEG pictures as stored. The file is replaced whole or not at all

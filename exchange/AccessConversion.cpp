@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <malloc.h>
 #include <memory>
 #include <thread>
 
@@ -31,8 +32,9 @@ bool offer(AppContext& context, QWidget* parent)
     if (!context.dialogs.confirm(parent, offerText, QStringLiteral("青禾名录")))
         return false;
 
-    // libmdb may take its time over a damaged file where the window cannot stop it: the work
-    // owns its state, so the window can stop waiting for it and leave it to end on its own.
+    // The work runs beside the window; the Access file itself is read by a process of its own,
+    // which "取消" ends at once: the work then ends too, and the window waits for that, so it
+    // never says "cancelled" about a conversion that went through after all.
     struct Work {
         std::atomic<qint64> done = 0;
         std::atomic<qint64> total = 0;
@@ -47,6 +49,8 @@ bool offer(AppContext& context, QWidget* parent)
             work->total = all;
             return !work->cancelled.load();
         });
+        // What the conversion held in memory goes back to the system, not only to the heap.
+        malloc_trim(0);
         work->finished = true;
     }).detach();
 
@@ -58,22 +62,28 @@ bool offer(AppContext& context, QWidget* parent)
     progress.setMinimumDuration(700);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
+    // Starts the clock of the minimum duration; without a first value the window would wait
+    // for Qt's default four seconds, however stuck the reader is.
+    progress.setValue(0);
     QEventLoop loop;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (work->finished || progress.wasCanceled()) {
+        if (progress.wasCanceled() && !work->cancelled) {
+            work->cancelled = true;
+            progress.setLabelText(QStringLiteral("正在取消……"));
+        }
+        if (work->finished) {
             loop.quit();
             return;
         }
         if (work->total > 0)
             progress.setValue(int(std::min<qint64>(999, work->done * 1000 / work->total)));
     });
-    tick.start(50);
+    tick.start(20);
     loop.exec();
     tick.stop();
     progress.close();
-    if (!work->finished) {
-        work->cancelled = true;
+    if (!work->result.ok && work->result.cancelled) {
         context.dialogs.message(
             parent,
             QStringLiteral("已取消转换。原来的 Access 文件没有改动，仍在 %1。").arg(shown(context, archive)),

@@ -8,7 +8,8 @@ class QWidget;
 
 // The start-up offer for a school that copied its Windows folder across: DB/学生信息.mdb is
 // still the Access file. The conversion runs off the window's thread, with a progress window
-// when it takes a while, and keeps the Access file in DB/备份/ first.
+// when it takes a while whose "取消" ends it at once, and keeps the Access file in DB/备份/
+// before it replaces it.
 namespace AccessConversion {
 
 inline const QString offerText =

@@ -3,6 +3,7 @@
 
 #include "platform/DatabaseConnection.h"
 #include "platform/Gbk.h"
+#include "platform/JetReader.h"
 #include "platform/Recordset.h"
 #include "platform/SafeFile.h"
 #include "platform/SqlText.h"
@@ -18,11 +19,12 @@ namespace AccessImport {
 
 namespace {
 
-using Type = JetDatabase::Type;
+using Type = JetFile::Type;
 
 const QString students = QStringLiteral("学生");
 const QString classes = QStringLiteral("设置");
 const QString administrator = QStringLiteral("管理员");
+const QString cancelled = QStringLiteral("已取消");
 
 // What a column of the program's own tables holds; everything else is copied as it is.
 enum class Kind { AsIs, Text, Bytes, Integer };
@@ -84,27 +86,39 @@ QVariant fitted(const QVariant& value, Kind kind)
     return value;
 }
 
+// How far the copy has come: told to the caller's Progress by the copier after each few rows,
+// and by the reader while it waits for the Access reader's process.
+struct Tally {
+    const Progress& progress;
+    qint64 done = 0;
+    qint64 total = 0;
+
+    bool keepGoing() const { return !progress || progress(done, total); }
+};
+
 class Copier {
 public:
-    Copier(JetDatabase& jet, DatabaseConnection& target, const Progress& progress)
+    Copier(JetReader& jet, DatabaseConnection& target, Tally& tally)
         : m_jet(jet)
         , m_target(target)
-        , m_progress(progress)
+        , m_tally(tally)
     {
-        for (const JetDatabase::Table& table : jet.tables())
-            m_total += table.rowCount;
+        m_tally.done = 0;
+        m_tally.total = 0;
+        for (const JetFile::Table& table : jet.tables())
+            m_tally.total += table.rowCount;
     }
 
     QString error;
     Counts counts;
 
-    void leaveOut(const JetDatabase::Table& table) { m_total -= table.rowCount; }
-    qint64 rows() const { return m_done; }
+    void leaveOut(const JetFile::Table& table) { m_tally.total -= table.rowCount; }
+    qint64 rows() const { return m_tally.done; }
     qint64 tables() const { return m_tables; }
 
     // Copies every row of `table` into the target table `into`, leaving out the columns in
     // `skip`; `kinds` fits the values to the program's own columns.
-    bool copy(const JetDatabase::Table& table, const QString& into, const QSet<QString>& skip = {})
+    bool copy(const JetFile::Table& table, const QString& into, const QSet<QString>& skip = {})
     {
         ++m_tables;
         QStringList names;
@@ -140,9 +154,9 @@ public:
                 if (account >= 0 && !asText(row[account]).isEmpty())
                     ++counts.accounts;
             }
-            ++m_done;
-            if (m_progress && (m_done % 64 == 0) && !m_progress(m_done, m_total)) {
-                stopped = QStringLiteral("已取消");
+            ++m_tally.done;
+            if (m_tally.done % 64 == 0 && !m_tally.keepGoing()) {
+                stopped = cancelled;
                 return false;
             }
             return true;
@@ -150,25 +164,24 @@ public:
         if (!stopped.isEmpty())
             error = stopped;
         else if (!read)
-            error = m_jet.lastError();
+            error = m_jet.wasStopped() ? cancelled : m_jet.lastError();
         return error.isEmpty();
     }
 
     bool finish()
     {
-        if (m_progress && !m_progress(m_total, m_total)) {
-            error = QStringLiteral("已取消");
+        m_tally.done = m_tally.total;
+        if (!m_tally.keepGoing()) {
+            error = cancelled;
             return false;
         }
         return true;
     }
 
 private:
-    JetDatabase& m_jet;
+    JetReader& m_jet;
     DatabaseConnection& m_target;
-    const Progress& m_progress;
-    qint64 m_total = 0;
-    qint64 m_done = 0;
+    Tally& m_tally;
     qint64 m_tables = 0;
 };
 
@@ -179,10 +192,10 @@ Result failed(const QString& error)
     return result;
 }
 
-QList<TableWriter::Column> mappedColumns(const JetDatabase::Table& table, const QSet<QString>& skip = {})
+QList<TableWriter::Column> mappedColumns(const JetFile::Table& table, const QSet<QString>& skip = {})
 {
     QList<TableWriter::Column> columns;
-    for (const JetDatabase::Column& column : table.columns) {
+    for (const JetFile::Column& column : table.columns) {
         if (!skip.contains(column.name))
             columns << TableWriter::Column{column.name, columnType(column)};
     }
@@ -191,7 +204,7 @@ QList<TableWriter::Column> mappedColumns(const JetDatabase::Table& table, const 
 
 // The program's own table, with any column the school added to it in Access after.
 bool createProgramTable(DatabaseConnection& target, const QString& statement, const QString& table,
-                        const JetDatabase::Table* source, QString* error)
+                        const JetFile::Table* source, QString* error)
 {
     if (!target.execute(statement)) {
         *error = target.lastError();
@@ -200,7 +213,7 @@ bool createProgramTable(DatabaseConnection& target, const QString& statement, co
     if (!source)
         return true;
     const QStringList existing = TableWriter::columnNames(target, table);
-    for (const JetDatabase::Column& column : source->columns) {
+    for (const JetFile::Column& column : source->columns) {
         if (existing.contains(column.name, Qt::CaseInsensitive))
             continue;
         if (!TableWriter::addColumn(target, table, {column.name, columnType(column)}, error))
@@ -300,13 +313,13 @@ Counts archiveClasses(DatabaseConnection& connection)
 }
 
 // A new archive from the Jet one, in memory.
-bool buildArchive(JetDatabase& jet, DatabaseConnection& target, const Progress& progress, Result* result)
+bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Result* result)
 {
     if (!target.createInMemory()) {
         result->error = target.lastError();
         return false;
     }
-    const JetDatabase::Table* jetAdministrator = jet.table(administrator);
+    const JetFile::Table* jetAdministrator = jet.table(administrator);
     QString error;
     if (!createProgramTable(target, StudentTable::createStudents, students, jet.table(students), &error)
         || !createProgramTable(target, StudentTable::createClasses, classes, jet.table(classes), &error)
@@ -315,8 +328,8 @@ bool buildArchive(JetDatabase& jet, DatabaseConnection& target, const Progress& 
         result->error = error;
         return false;
     }
-    Copier copier(jet, target, progress);
-    for (const JetDatabase::Table& table : jet.tables()) {
+    Copier copier(jet, target, tally);
+    for (const JetFile::Table& table : jet.tables()) {
         QString into = table.name;
         for (const QString& own : {students, classes, administrator}) {
             if (table.name.compare(own, Qt::CaseInsensitive) == 0)
@@ -351,9 +364,9 @@ bool buildArchive(JetDatabase& jet, DatabaseConnection& target, const Progress& 
 }
 
 // The students of the Jet archive added to an archive in use, in one transaction.
-bool appendTo(JetDatabase& jet, DatabaseConnection& target, const Progress& progress, Result* result)
+bool appendTo(JetReader& jet, DatabaseConnection& target, Tally& tally, Result* result)
 {
-    const JetDatabase::Table* source = jet.table(students);
+    const JetFile::Table* source = jet.table(students);
     QString error;
     const QStringList existing = TableWriter::columnNames(target, students);
     DatabaseTransaction transaction(target);
@@ -361,7 +374,7 @@ bool appendTo(JetDatabase& jet, DatabaseConnection& target, const Progress& prog
         result->error = target.lastError();
         return false;
     }
-    for (const JetDatabase::Column& column : source->columns) {
+    for (const JetFile::Column& column : source->columns) {
         if (column.name != u"id" && !existing.contains(column.name, Qt::CaseInsensitive)
             && !TableWriter::addColumn(target, students, {column.name, columnType(column)}, &error)) {
             result->error = error;
@@ -369,8 +382,8 @@ bool appendTo(JetDatabase& jet, DatabaseConnection& target, const Progress& prog
         }
     }
     const QStringList tables = TableWriter::tableNames(target);
-    Copier copier(jet, target, progress);
-    for (const JetDatabase::Table& table : jet.tables()) {
+    Copier copier(jet, target, tally);
+    for (const JetFile::Table& table : jet.tables()) {
         const bool own = table.name.compare(students, Qt::CaseInsensitive) == 0;
         if (!own && tables.contains(table.name, Qt::CaseInsensitive)) {
             // The archive's own classes and password stay; so does any table it already has.
@@ -410,7 +423,7 @@ QVariant programValue(const QString& table, const QString& column, const QVarian
     return fitted(value, programColumn(table, column));
 }
 
-QString columnType(const JetDatabase::Column& column)
+QString columnType(const JetFile::Column& column)
 {
     switch (column.type) {
     case Type::Boolean:
@@ -444,26 +457,34 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
 {
     if (QFileInfo(out).exists() && QFileInfo(out).size() > 0)
         return failed(QStringLiteral("文件 %1 已存在，不会被覆盖").arg(out));
-    JetDatabase jet;
+    Tally tally{progress};
+    JetReader jet([&tally] { return tally.keepGoing(); });
+    Result result;
+    const auto fail = [&](const QString& error) {
+        result.error = error;
+        result.cancelled = jet.wasStopped() || error == cancelled;
+        result.readerNotes = jet.diagnostics();
+        return result;
+    };
     if (!jet.open(jetFile))
-        return failed(jet.lastError());
+        return fail(jet.lastError());
     DatabaseConnection target;
     if (!target.createInMemory())
-        return failed(target.lastError());
-    Result result;
-    Copier copier(jet, target, progress);
-    for (const JetDatabase::Table& table : jet.tables()) {
+        return fail(target.lastError());
+    Copier copier(jet, target, tally);
+    for (const JetFile::Table& table : jet.tables()) {
         QString error;
         if (!TableWriter::createTable(target, table.name, mappedColumns(table), &error))
-            return failed(error);
+            return fail(error);
         if (!copier.copy(table, table.name))
-            return failed(copier.error);
+            return fail(copier.error);
     }
     QString error;
     if (!copier.finish())
-        return failed(copier.error);
+        return fail(copier.error);
+    jet.close();
     if (!writeWhole(target, out, &error))
-        return failed(error);
+        return fail(error);
     result.tables = copier.tables();
     result.rows = copier.rows();
     result.ok = true;
@@ -473,21 +494,18 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
 Result importArchive(const QString& jetFile, const QString& archive, bool append, const Progress& progress)
 {
     Result result;
-    const auto fail = [&result](const QString& error) {
+    Tally tally{progress};
+    JetReader jet([&tally] { return tally.keepGoing(); });
+    const auto fail = [&](const QString& error) {
         result.ok = false;
         result.error = error;
+        result.cancelled = jet.wasStopped() || error == cancelled;
+        result.readerNotes = jet.diagnostics();
         return result;
     };
     // A Jet file where the archive lies is the old archive, recognised from its bytes before
-    // SQLite ever opens that path. It is kept before anything else happens to it.
-    const bool replacesJet = JetDatabase::isJetFile(archive);
-    QString error;
-    if (replacesJet) {
-        result.keptOriginal = keepOriginal(archive, &error);
-        if (result.keptOriginal.isEmpty())
-            return fail(QStringLiteral("无法保存原来的 Access 文件：") + error);
-    }
-    JetDatabase jet;
+    // SQLite ever opens that path.
+    const bool replacesJet = JetFile::isJetFile(archive);
     if (!jet.open(jetFile))
         return fail(jet.lastError());
     if (!jet.table(students))
@@ -501,7 +519,9 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
         if (count < 0)
             return fail(QStringLiteral("读不出现有数据库里的学生：") + current.lastError());
         if (append) {
-            result.ok = appendTo(jet, current, progress, &result);
+            if (!appendTo(jet, current, tally, &result))
+                return fail(result.error);
+            result.ok = true;
             return result;
         }
         if (count > 0)
@@ -514,9 +534,16 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
             "数据库正被其他程序使用（例如网页服务器或另一个青禾名录窗口），请先关闭它们再导入"));
 
     DatabaseConnection target;
-    if (!buildArchive(jet, target, progress, &result))
+    if (!buildArchive(jet, target, tally, &result))
         return fail(result.error);
     jet.close();
+    // Only a file read whole replaces the old archive, which is kept first.
+    QString error;
+    if (replacesJet) {
+        result.keptOriginal = keepOriginal(archive, &error);
+        if (result.keptOriginal.isEmpty())
+            return fail(QStringLiteral("无法保存原来的 Access 文件：") + error);
+    }
     if (!QDir().mkpath(QFileInfo(archive).absolutePath()))
         return fail(QStringLiteral("无法建立文件夹 ") + QFileInfo(archive).absolutePath());
     if (!writeWhole(target, archive, &error))

@@ -7,15 +7,17 @@
 
 #include <functional>
 
-#include "platform/JetDatabase.h"
+#include "platform/JetFile.h"
 
 // Brings an archive kept in an Access (Jet) file on Windows into this program's database.
-// The Jet file is only read. A new database is built whole and then put in place, so a
-// failure at any point leaves every file as it was.
+// The Jet file is only read, by the Access reader's own process (JetReader). A new database
+// is built whole and then put in place, so a failure at any point, a damaged file or a
+// cancelled conversion leaves every file as it was.
 namespace AccessImport {
 
 // Rows copied so far and rows in all; answering false stops the work, which then counts as
-// failed and leaves everything as it was.
+// failed and leaves everything as it was. Also asked, with the same figures, every few
+// hundredths of a second while the reader works, so a stop takes effect at once.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
 struct Counts {
@@ -32,6 +34,8 @@ struct Result {
     qint64 tables = 0; // tables copied
     qint64 rows = 0;   // rows copied, in all tables
     bool appended = false;
+    bool cancelled = false;    // stopped through Progress
+    QString readerNotes;       // the Access reader's standard error, summarised
     QString keptOriginal;      // where the Jet archive that was replaced now lies
     QStringList skippedTables; // tables the archive already has, left as they were
 };
@@ -39,7 +43,7 @@ struct Result {
 inline const QString notStudentArchive = QStringLiteral("这不是学生档案数据库");
 
 // The declared SQLite type a Jet column becomes.
-QString columnType(const JetDatabase::Column& column);
+QString columnType(const JetFile::Column& column);
 
 // A value read from Access as it goes into a column of the program's own tables: a remark
 // kept as a memo becomes the GBK bytes the program keeps in 简介, a number typed into a
@@ -53,7 +57,8 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
 // A Jet student archive into the archive file `archive` (DB/学生信息.mdb). An archive that
 // already holds students is refused unless `append`: then the students are added with new
 // ids and the archive's own classes and password stay. When `archive` is itself a Jet file
-// (the old archive where it always lay), it is first kept byte for byte in DB/备份/.
+// (the old archive where it always lay), it is kept byte for byte in DB/备份/ once it has
+// been read whole, before it is replaced.
 Result importArchive(const QString& jetFile, const QString& archive, bool append,
                      const Progress& progress = {});
 

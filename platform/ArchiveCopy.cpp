@@ -29,6 +29,22 @@ bool failWith(QString* error, const QString& reason)
     return false;
 }
 
+// Only what qinghe-initdb lays down: the administrator row with the default password, which
+// gives way to the archive's own password.
+bool onlyTheDefaultPassword(Recordset& rows, const QString& table)
+{
+    return table == u"管理员" && rows.recordCount() == 1
+           && rows.readText(u"密码") == StudentTable::defaultAdministratorPassword;
+}
+
+// "“学生”表第 3 行（id 7）": where a value that cannot be copied lies.
+QString rowName(const QString& table, int row, const Recordset& from)
+{
+    const QVariant id = from.readValue(u"id");
+    return QStringLiteral("“%1”表第 %2 行").arg(table).arg(row)
+           + (id.isValid() ? QStringLiteral("（id %1）").arg(id.toLongLong()) : QString());
+}
+
 // Rows of one table appended to the same table of `target`, which must be empty.
 bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QString& table, int* copied,
               QString* error)
@@ -41,6 +57,10 @@ bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QStr
         return failWith(error, QStringLiteral("读不出“%1”表：").arg(table) + from.lastError());
     if (!to.open(query))
         return failWith(error, QStringLiteral("打不开目标的“%1”表：").arg(table) + to.lastError());
+    if (onlyTheDefaultPassword(to, table) && from.recordCount() > 0) {
+        if (!to.deleteCurrent() || !to.update() || !to.open(query))
+            return failWith(error, to.lastError());
+    }
     if (to.recordCount() > 0)
         return failWith(error, QStringLiteral("目标数据库的“%1”表里已有 %2 条记录，不会被覆盖")
                                    .arg(table)
@@ -48,7 +68,9 @@ bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QStr
     QStringList fields;
     for (int f = 0; f < to.fieldCount(); ++f)
         fields << to.fieldName(f);
+    int row = 0;
     for (from.moveFirst(); !from.atEnd(); from.moveNext()) {
+        ++row;
         if (!to.addNew())
             return failWith(error, to.lastError());
         for (const QString& field : fields) {
@@ -63,7 +85,15 @@ bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QStr
                                     QStringLiteral("读不出“%1”表的数据：").arg(table) + from.lastError());
                 written = to.writeBytes(field, bytes);
             } else {
-                written = to.writeText(field, from.readText(field));
+                const QString text = from.readText(field);
+                // A server keeps no text with a NUL: copied, it would come out cut short.
+                if (target.isServer() && text.contains(QChar(0)))
+                    return failWith(error,
+                                    rowName(table, row, from)
+                                        + QStringLiteral("的“%1”里有空字符（NUL），数据库服务器存不下，"
+                                                         "没有复制任何数据；请先在本程序里改正这一项")
+                                              .arg(field));
+                written = to.writeText(field, text);
             }
             if (!written)
                 return failWith(error, to.lastError());

@@ -11,7 +11,9 @@ class DatabaseConnection;
 // Moving a whole archive between a file and a server, either way: the tables 学生, 设置 and
 // 管理员 with every row, ids kept and photos byte for byte. A server receives it in one
 // transaction and a file is written whole, so a copy that fails leaves nothing behind. Never
-// copies over an archive that holds records.
+// copies over an archive that holds records, but for the administrator row with the default
+// password that createTables lays down. A value the target cannot hold as it is (a NUL in a
+// text, for a server) is refused with the row it is in, never cut short.
 namespace ArchiveCopy {
 
 using Counts = QList<std::pair<QString, int>>; // table, rows copied

@@ -3,7 +3,7 @@
 
 #include "platform/ArchiveLocation.h"
 #include "platform/DatabaseSession.h"
-#include "platform/JetDatabase.h"
+#include "platform/JetFile.h"
 #include "platform/PostgresSession.h"
 #include "platform/WorkbookSource.h"
 
@@ -269,8 +269,8 @@ QString firstReadFailure(SqliteSession& s, int rc)
 {
     static const QByteArray magic("SQLite format 3\0", 16);
     const QByteArray head = isDamageCode(rc) && s.db ? headerBytes(s.db) : QByteArray();
-    if (JetDatabase::hasJetSignature(head))
-        return JetDatabase::notConverted;
+    if (JetFile::hasJetSignature(head))
+        return JetFile::notConverted;
     if (isDamageCode(rc) && s.db && !head.startsWith(magic))
         return QStringLiteral("这个文件不是数据库文件");
     return s.describe(rc);

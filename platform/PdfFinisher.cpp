@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/PdfFinisher.h"
 
+#include "platform/Picture.h"
 #include "platform/SafeFile.h"
 
 #include <QBuffer>
@@ -256,13 +257,18 @@ QImage PdfFinisher::standIn(const QByteArray& bytes)
     if (frame.components == 0)
         return {};
     // A turned photo is shown turned on the screen; the reader of the file would not turn it.
+    // A damaged one is shown from what decodes; the file's reader would warn or show a gap.
     QBuffer buffer;
     buffer.setData(bytes);
     QImageReader reader(&buffer);
-    if (reader.transformation() != QImageIOHandler::TransformationNone)
-        return {};
-
     const qsizetype number = m_entries.size();
+    if (Picture::integrity(bytes) != Picture::Integrity::Whole
+        || reader.transformation() != QImageIOHandler::TransformationNone) {
+        m_entries.append({bytes, frame, QImage()});
+        m_byHash.insert(hash, number);
+        return {};
+    }
+
     QImage image(standInWidth, 1, QImage::Format_RGB32);
     image.setPixel(0, 0, standInMark);
     image.setPixel(1, 0, 0xff000000u | QRgb(number & 0xffffff));

@@ -23,8 +23,9 @@
 class PdfFinisher {
 public:
     // The stand-in to draw in place of the JPEG `bytes`; a null image when they cannot be
-    // carried as they are (not a JPEG, CMYK, turned by its EXIF orientation): then draw the
-    // decoded picture. The same bytes give the same stand-in, so the writer embeds it once.
+    // carried as they are (not a JPEG, CMYK, turned by its EXIF orientation, or damaged data
+    // that the file's reader would complain of or show otherwise): then draw the decoded
+    // picture. The same bytes give the same stand-in, so the writer embeds it once.
     QImage standIn(const QByteArray& bytes);
     // A face that text of the file is written in.
     void noteFont(const QFont& font);

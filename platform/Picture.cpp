@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
+#include <cstdio>
 #include <mutex>
+
+#include <jpeglib.h>
 
 namespace Picture {
 
@@ -111,6 +115,64 @@ public:
     QuietDecoding& operator=(const QuietDecoding&) = delete;
 };
 
+// libjpeg reports a fatal error by calling error_exit, which must not return; its warnings
+// come through emit_message with level -1. Nothing is printed.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf escape;
+    int warnings = 0;
+};
+
+[[noreturn]] void jpegFatal(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->escape, 1);
+}
+
+void jpegMessage(j_common_ptr info, int level)
+{
+    if (level < 0)
+        ++reinterpret_cast<JpegErrors*>(info->err)->warnings;
+}
+
+void jpegSilent(j_common_ptr) {}
+
+// Reads every scan line of a JPEG at an eighth of its size. Only plain C state lives across
+// the long jump.
+Integrity jpegIntegrity(const QByteArray& bytes)
+{
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegFatal;
+    errors.manager.emit_message = jpegMessage;
+    errors.manager.output_message = jpegSilent;
+    volatile JDIMENSION lines = 0;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_decompress(&info);
+        return lines > 0 ? Integrity::Damaged : Integrity::Unreadable;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 (unsigned long)bytes.size());
+    jpeg_read_header(&info, TRUE);
+    info.scale_num = 1;
+    info.scale_denom = 8;
+    info.dct_method = JDCT_IFAST;
+    info.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&info);
+    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                               info.output_width * info.output_components, 1);
+    while (info.output_scanline < info.output_height) {
+        if (jpeg_read_scanlines(&info, row, 1) != 1)
+            break;
+        lines = lines + 1;
+    }
+    const bool complete = info.output_scanline == info.output_height;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return complete && errors.warnings == 0 ? Integrity::Whole : Integrity::Damaged;
+}
+
 bool fail(QString* error, const QString& reason)
 {
     if (error)
@@ -139,6 +201,26 @@ QSize sizeOf(const QByteArray& bytes)
     buffer.setData(bytes);
     QImageReader reader(&buffer);
     return reader.canRead() ? reader.size() : QSize();
+}
+
+Integrity integrity(const QByteArray& bytes)
+{
+    const QuietDecoding quiet;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize own = reader.canRead() ? reader.size() : QSize();
+    if (!own.isValid() || own.isEmpty())
+        return Integrity::Unreadable;
+    const bool jpeg = reader.format() == "jpeg";
+    const QSize eighth((own.width() + 7) / 8, (own.height() + 7) / 8);
+    if (qint64(own.width()) * own.height() > (jpeg ? maxJpegPixels : maxWholePixels)
+        || decodeCost(bytes, jpeg, own, jpeg ? eighth : own) > decodeBudgetBytes)
+        return Integrity::Unreadable;
+    if (jpeg)
+        return jpegIntegrity(bytes);
+    reader.setAllocationLimit(int(decodeBudgetBytes >> 20));
+    return reader.read().isNull() ? Integrity::Unreadable : Integrity::Whole;
 }
 
 QImage decode(const QByteArray& bytes, QSize drawSize, QString* error)

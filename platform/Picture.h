@@ -37,4 +37,12 @@ QRect coverRect(QSize picture, QSize area);
 // The size the picture's header gives, without decoding it; invalid when it is no picture.
 QSize sizeOf(const QByteArray& bytes);
 
+// How much of a picture decodes. A JPEG whose data the decoder had to skip or make up
+// (libjpeg's "Corrupt JPEG data" and "Premature end" warnings) is Damaged: decode() shows what
+// it could read, grey where it could not, while a print shop's reader may refuse the file.
+// Every coefficient is read, at an eighth of the size, so the check costs a fraction of a
+// decode.
+enum class Integrity { Whole, Damaged, Unreadable };
+Integrity integrity(const QByteArray& bytes);
+
 } // namespace Picture

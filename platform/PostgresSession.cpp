@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
+
 #include <libpq-fe.h>
 
 #include <memory>
@@ -196,6 +198,15 @@ PostgresSession::run(const QString& sql, const std::vector<QVariant>& parameters
     if (!reachable())
         return std::nullopt;
     const QByteArray text = sql.toUtf8();
+    // libpq takes statements and text values as C strings: a NUL would cut them short, and
+    // the server keeps no text with one.
+    const auto holdsNul = [](const QVariant& p) {
+        return p.isValid() && p.typeId() != QMetaType::QByteArray && p.toString().contains(QChar(0));
+    };
+    if (text.contains('\0') || std::any_of(parameters.cbegin(), parameters.cend(), holdsNul)) {
+        lastError = nulRefused;
+        return std::nullopt;
+    }
     std::vector<QByteArray> storage;
     std::vector<const char*> values;
     std::vector<int> lengths, formats;

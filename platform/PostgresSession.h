@@ -20,6 +20,9 @@ public:
     PostgresSession() = default;
     ~PostgresSession() override;
 
+    // Why a text holding a NUL is not stored: the server keeps none, and libpq would cut it.
+    static inline const QString nulRefused = QStringLiteral("文本里有空字符（NUL），数据库服务器不能保存");
+
     // Connects to `uri` (postgresql://host/dbname?...); false, with libpq's reason, when
     // the server cannot be reached.
     bool connect(const QString& uri);

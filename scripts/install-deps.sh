@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libsqlite3-dev sqlite3 libfreexl-dev libxlsxwriter-dev libgsf-1-dev libcpp-httplib-dev
-  libzip-dev libpugixml-dev
+  libzip-dev libpugixml-dev libjpeg-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-noto-cjk qt6-translations-l10n poppler-utils libcap2-bin
   python3-xlrd

@@ -14,6 +14,18 @@ Sub XieRu(ziduan, zhi)
 	If Not IsEmpty(zhi) Then rs(ziduan)=zhi
 End Sub
 
+'除了制表符和换行，控制字符（空字符 NUL 之类）存不进数据库，也不该存：整张表单都不保存
+Function YouKongZhi(s)
+	YouKongZhi=False
+	For i=1 To Len(s)
+		c=AscW(Mid(s,i,1))
+		If (c>=0 And c<32 And c<>9 And c<>10 And c<>13) Or c=127 Then
+			YouKongZhi=True
+			Exit Function
+		End If
+	Next
+End Function
+
 id=Request.QueryString("id")
 bjmc=Session("单位") & ""
 keyi=False
@@ -42,6 +54,35 @@ If Not keyi Then
 	<p><b><font face="黑体" size="7" color="#FF0000">不能保存</font></b></p>
 	<p><b><font size="4" color="#FFFFFF">只有本班的班级管理员登陆后才能修改学生信息。</font></b></p>
 	<p><a href="login.asp"><b><font face="黑体" size="4" color="#FF0000">班级管理员登陆</font></b></a></p>
+</div>
+</body>
+</html>
+<%
+	Response.End
+End If
+cuowu=""
+If YouKongZhi(Request.Form("S1") & "") Then cuowu="备注"
+If cuowu="" And YouKongZhi(Request.Form("T4") & "") Then cuowu="家庭住址"
+If cuowu="" And YouKongZhi(Request.Form("T5") & "") Then cuowu="联系电话"
+If cuowu="" And YouKongZhi(Request.Form("D2") & "") Then cuowu="选项"
+If cuowu="" And YouKongZhi(Request.Form("T6") & "") Then cuowu="姓名"
+If cuowu="" And YouKongZhi(Request.Form("D1") & "") Then cuowu="性别"
+If cuowu="" And YouKongZhi(Request.Form("T3") & "") Then cuowu="出生年月"
+If cuowu<>"" Then
+	rs.Close
+	conn.Close
+%>
+<html>
+<head>
+<meta http-equiv="Content-Type" content="text/html; charset=gb2312">
+<title>不能保存</title>
+</head>
+<body topmargin="0" leftmargin="0" bgcolor="#008080">
+<div align="center">
+	<p>　</p>
+	<p><b><font face="黑体" size="7" color="#FF0000">不能保存</font></b></p>
+	<p><b><font size="4" color="#FFFFFF">“<%= Server.HTMLEncode(cuowu) %>”里有不能保存的控制字符，请删去后再提交。什么也没有保存。</font></b></p>
+	<p><a href="h2.asp?id=<%= id %>"><b><font face="黑体" size="4" color="#FF0000">返回编辑页</font></b></a></p>
 </div>
 </body>
 </html>

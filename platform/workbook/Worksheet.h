@@ -15,6 +15,13 @@ struct CellAddress {
 // One worksheet's cells as the text each shows: rows[r][c] for sheet row r, column c; a null
 // text where the cell is empty. Rows may be shorter than the widest one.
 struct WorksheetCells {
+    // As much as a cell of Excel holds. No roster needs more; a file with more is cut there,
+    // with a note, so one huge cell cannot swell the program.
+    static constexpr qsizetype maxCellText = 32767;
+    // The most a reader takes from a file for one cell: that many characters in UTF-8.
+    static constexpr qsizetype maxCellBytes = 4 * maxCellText;
+    static inline const QString cutNote = QStringLiteral("……（单元格超过 32767 个字，后面的没有读入）");
+
     QString sheetName;
     std::vector<std::vector<QString>> rows;
 
@@ -37,6 +44,6 @@ struct WorksheetCells {
         auto& cells = rows[size_t(row)];
         if (cells.size() <= size_t(column))
             cells.resize(size_t(column) + 1);
-        cells[size_t(column)] = text;
+        cells[size_t(column)] = text.size() > maxCellText ? text.left(maxCellText) + cutNote : text;
     }
 };

@@ -288,7 +288,11 @@ QString stringItemText(XmlScanner& xml)
         } else if (xml.name() == "rPh") {
             xml.skipElement();
         } else if (xml.name() == "t") {
-            out += xml.text();
+            bool cut = false;
+            out += xml.text(WorksheetCells::maxCellBytes, &cut);
+            // Runs beyond what a cell holds are passed over; one character past it says so.
+            if (cut || out.size() > WorksheetCells::maxCellText)
+                out.truncate(WorksheetCells::maxCellText + 1);
             if (!xml.isEmptyElement())
                 ++depth;
         } else if (!xml.isEmptyElement()) {
@@ -357,7 +361,10 @@ bool readCells(const Package& p, const QByteArray& bytes, WorksheetCells* sheet)
                 if (!xml.isStart()) {
                     --depth;
                 } else if (xml.name() == "v" && !xml.isEmptyElement()) {
-                    value = xml.text();
+                    bool cut = false;
+                    value = xml.text(WorksheetCells::maxCellBytes, &cut);
+                    if (cut)
+                        value.truncate(WorksheetCells::maxCellText + 1);
                     ++depth; // its end tag comes next
                 } else if (xml.name() == "is") {
                     inlineText = stringItemText(xml);

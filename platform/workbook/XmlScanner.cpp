@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -147,21 +148,29 @@ QByteArrayView XmlScanner::attribute(QByteArrayView name) const
     return {};
 }
 
-QString XmlScanner::text()
+QString XmlScanner::text(qsizetype maxBytes, bool* cut)
 {
     if (m_empty)
         return {};
     QByteArray out;
+    const auto take = [&](const char* from, qsizetype size) {
+        const qsizetype room = maxBytes < 0 ? size : std::max<qsizetype>(0, maxBytes - out.size());
+        out.append(from, std::min(size, room));
+        if (size > room && cut)
+            *cut = true;
+    };
     while (m_at < m_end) {
         const char* stop = m_at;
         while (stop < m_end && *stop != '<' && *stop != '&')
             ++stop;
-        out.append(m_at, stop - m_at);
+        take(m_at, stop - m_at);
         m_at = stop;
         if (m_at >= m_end)
             break;
         if (*m_at == '&') {
-            m_at = appendEntity(m_at, m_end, out);
+            QByteArray entity;
+            m_at = appendEntity(m_at, m_end, entity);
+            take(entity.constData(), entity.size());
             continue;
         }
         if (m_end - m_at >= 9 && std::memcmp(m_at, "<![CDATA[", 9) == 0) {
@@ -170,7 +179,7 @@ QString XmlScanner::text()
                 fail();
                 break;
             }
-            out.append(m_at + 9, close - m_at - 9);
+            take(m_at + 9, close - m_at - 9);
             m_at = close + 3;
             continue;
         }

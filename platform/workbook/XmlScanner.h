@@ -27,7 +27,8 @@ public:
     QByteArrayView attribute(QByteArrayView name) const;
 
     // After a start tag: its text up to the next tag, entities and CDATA sections decoded.
-    QString text();
+    // Beyond `maxBytes` of it (in UTF-8) the rest is passed over and *cut set.
+    QString text(qsizetype maxBytes = -1, bool* cut = nullptr);
     // After a start tag: passes over everything up to its own end tag.
     void skipElement();
 

@@ -18,6 +18,8 @@ namespace asp {
 namespace {
 
 const QString jetSource = QStringLiteral("Microsoft JET Database Engine");
+const QString nulInValue = QStringLiteral("文本里有空字符（NUL），数据库不能保存");
+const QString nulInStatement = QStringLiteral("SQL 语句里有空字符（NUL）");
 const QString recordsetSource = QStringLiteral("ADODB.Recordset");
 
 ScriptError databaseError(const QString& reason)
@@ -286,8 +288,11 @@ public:
                               QStringLiteral("连接不能用于执行此操作。它在此上下文中可能已被关闭或无效。"));
         if (hasSecondStatement(sql))
             throw databaseError(QStringLiteral("SQL 语句之后不能再有字符"));
+        const std::optional<QString> sent = queryWithoutNul(sql);
+        if (!sent)
+            throw databaseError(nulInStatement);
         m_rows.attach(*m_connection->database());
-        if (!m_rows.open(sql))
+        if (!m_rows.open(*sent))
             throw ScriptError(ScriptError::Kind::Runtime, 0x80040e14, jetSource, m_rows.lastError());
         m_open = true;
     }
@@ -368,6 +373,8 @@ public:
             throw noCurrentRecord();
         const Value value = scalar(value0);
         const QString name = m_rows.fieldName(i);
+        if (value.isString() && value.toString().contains(QChar(0)))
+            throw databaseError(nulInValue);
         bool written;
         if (m_rows.isByteField(name)) {
             // Remarks are stored as the page's GBK bytes, as the desktop program keeps them.
@@ -431,6 +438,8 @@ Value AdoConnection::get(const QString& name, const Args& args)
         if (sql.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive)) {
             recordset->setConnection(Value::fromObject(shared_from_this()));
             recordset->open(sql);
+        } else if (sql.contains(QChar(0))) {
+            throw databaseError(nulInValue);
         } else if (!m_database->execute(sql)) {
             throw ScriptError(ScriptError::Kind::Runtime, 0x80040e14, jetSource, m_database->lastError());
         }
@@ -538,6 +547,31 @@ bool hasSecondStatement(QStringView sql)
         }
     }
     return false;
+}
+
+std::optional<QString> queryWithoutNul(QStringView sql)
+{
+    if (!sql.contains(QChar(0)))
+        return sql.toString();
+    QString sent;
+    sent.reserve(sql.size());
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        if (sql[i] == QChar(0))
+            return std::nullopt;
+        if (sql[i] != u'\'') {
+            sent += sql[i];
+            continue;
+        }
+        // A quoted value up to its closing quote; a doubled quote is one quote inside it.
+        qsizetype end = i + 1;
+        while (end < sql.size() && (sql[end] != u'\'' || (end + 1 < sql.size() && sql[end + 1] == u'\'')))
+            end += sql[end] == u'\'' ? 2 : 1;
+        const QStringView value = sql.mid(i, std::min(end + 1, sql.size()) - i);
+        // In brackets: a value may touch the next word, as in '…'or 姓名=.
+        sent += value.contains(QChar(0)) ? QStringLiteral("(NULL)") : value.toString();
+        i = end;
+    }
+    return sent;
 }
 
 } // namespace asp

@@ -4,23 +4,30 @@
 #include "app/StartupCheck.h"
 #include "exchange/AccessConversion.h"
 #include "platform/Gbk.h"
-#include "platform/JetDatabase.h"
+#include "platform/JetFile.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 #include "web/SitePages.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +58,25 @@ struct Start {
     }
 };
 
+// The processes this test has started that are still there, zombies included.
+QList<pid_t> childProcesses()
+{
+    QList<pid_t> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QByteArray stat = fileBytes(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toInt() == getpid())
+            found << entry.toInt();
+    }
+    return found;
+}
+
+[[maybe_unused]] qint64 residentBytes()
+{
+    return fileBytes(QStringLiteral("/proc/self/statm")).split(' ').value(1).toLongLong()
+           * sysconf(_SC_PAGESIZE);
+}
+
 QString backupOf(const TestFolder& folder)
 {
     return QFileInfo(folder.databaseFile()).absolutePath() + QStringLiteral("/备份/学生信息-access-")
@@ -65,6 +91,7 @@ class AccessOfferTest : public QObject {
 private slots:
     void offeredForAnAccessArchive_data();
     void offeredForAnAccessArchive();
+    void cancelEndsAStalledReaderAtOnce();
     void notOfferedForTheProgramsOwn();
     void webPagesSayItMustBeConverted();
 };
@@ -89,17 +116,15 @@ void AccessOfferTest::offeredForAnAccessArchive()
     QCOMPARE(shown.first().kind, QStringLiteral("confirm"));
     QCOMPARE(shown.first().text, AccessConversion::offerText);
     if (convert) {
-        // The Access file is kept first; this one holds no students, so it stays in place too.
-        QCOMPARE(fileBytes(backupOf(folder)), original);
+        // This one holds no students: refused, and nothing is written, not even the backup.
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[1].text.contains(QStringLiteral("这不是学生档案数据库"))
                      && shown[1].text.contains(QStringLiteral("原来的 Access 文件没有改动")),
                  qPrintable(shown[1].text));
     } else {
         QCOMPARE(shown.size(), 1);
-        QVERIFY(
-            !QFileInfo::exists(QFileInfo(folder.databaseFile()).absolutePath() + QStringLiteral("/备份")));
     }
+    QVERIFY(!QFileInfo::exists(backupOf(folder)));
     QCOMPARE(fileBytes(folder.databaseFile()), original);
 
     QVERIFY(start.services.context.classList.isEmpty());
@@ -107,6 +132,70 @@ void AccessOfferTest::offeredForAnAccessArchive()
     QVERIFY2(said.contains(QStringLiteral("Access")) && said.contains(QStringLiteral("转换")),
              qPrintable(said));
     QCOMPARE(fileBytes(folder.databaseFile()), original);
+}
+
+void AccessOfferTest::cancelEndsAStalledReaderAtOnce()
+{
+    TestFolder folder(false);
+    const QByteArray original = fileBytes(accessFile);
+    writeTestFile(folder.databaseFile(), original);
+    // The Access reader stuck on a worn stick: it stops before it reads anything, and would
+    // stay so until the watchdog's seconds were up.
+    QTemporaryDir dir;
+    const QString stuck =
+        writeTestFile(dir.filePath(QStringLiteral("reader.sh")),
+                      "#!/bin/sh\nkill -STOP $$\nexec \"" + qgetenv("QINGHE_JET_READER") + "\" \"$@\"\n");
+    QFile::setPermissions(stuck, QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray reader = qgetenv("QINGHE_JET_READER");
+    qputenv("QINGHE_JET_READER", stuck.toLocal8Bit());
+
+    // The conversion runs while the window is being made: the progress window is found and
+    // its "取消" pressed as a person would, once it shows.
+    QElapsedTimer sinceCancel;
+    qint64 readerGoneAfter = -1;
+    QList<pid_t> stalled;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (sinceCancel.isValid()) {
+            if (readerGoneAfter < 0 && childProcesses().isEmpty())
+                readerGoneAfter = sinceCancel.elapsed();
+            return;
+        }
+        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        stalled = childProcesses();
+        if (!progress || !progress->isVisible() || stalled.isEmpty())
+            return;
+        auto* cancel = progress->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        QCOMPARE(cancel->text(), QStringLiteral("取消"));
+        sinceCancel.start();
+        cancel->click();
+    });
+    watch.start(10);
+    Start start(true);
+    watch.stop();
+    qputenv("QINGHE_JET_READER", reader);
+
+    QVERIFY2(sinceCancel.isValid(), "the progress window showed with its 取消");
+    QCOMPARE(stalled.size(), 1);
+    QVERIFY(readerGoneAfter >= 0);
+    QVERIFY2(readerGoneAfter < 1000, qPrintable(QString::number(readerGoneAfter)));
+    QVERIFY(childProcesses().isEmpty());
+    const QList<ShownDialog>& shown = start.services.dialogs.shown;
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(shown[1].text.startsWith(QStringLiteral("已取消转换。原来的 Access 文件没有改动")),
+             qPrintable(shown[1].text));
+    QCOMPARE(fileBytes(folder.databaseFile()), original);
+    QVERIFY(!QFileInfo::exists(backupOf(folder)));
+
+    // Nothing goes on working and growing once the window has said it stopped. (Under
+    // AddressSanitizer freed memory waits in quarantine, so any painting grows the window.)
+#ifndef __SANITIZE_ADDRESS__
+    const qint64 settled = residentBytes();
+    QTest::qWait(1000);
+    QVERIFY2(residentBytes() - settled < (qint64(5) << 20),
+             qPrintable(QString::number((residentBytes() - settled) >> 20)));
+#endif
 }
 
 void AccessOfferTest::notOfferedForTheProgramsOwn()
@@ -147,7 +236,7 @@ void AccessOfferTest::webPagesSayItMustBeConverted()
     asp.waitForFinished(5000);
 
     const QString page = gbk::decode(answer);
-    QVERIFY2(page.contains(JetDatabase::notConverted), qPrintable(page));
+    QVERIFY2(page.contains(JetFile::notConverted), qPrintable(page));
     QCOMPARE(fileBytes(folder.databaseFile()), original);
 }
 

@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +40,25 @@ QByteArray solid(QSize size, const QColor& colour, const char* format = "PNG")
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
     return pictureBytes(image, format);
+}
+
+// A photo of noise, different for every seed, so each is embedded on its own.
+QByteArray noisyPhoto(quint32 seed)
+{
+    QImage image(120, 160, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, 0xff000000u | (random.generate() & 0xffffff));
+    }
+    return pictureBytes(image, "JPEG");
+}
+
+// Up to the end of the frame header: a JPEG whose size is known and of which nothing decodes.
+QByteArray headerOnly(const QByteArray& jpeg)
+{
+    const qsizetype frame = jpeg.indexOf("\xff\xc0");
+    return jpeg.left(frame + 2 + (uchar(jpeg[frame + 2]) << 8 | uchar(jpeg[frame + 3])));
 }
 
 bool isBlue(QRgb p) { return qBlue(p) > 160 && qRed(p) < 100 && qGreen(p) < 100; }
@@ -159,6 +180,7 @@ private slots:
     void codesReadBackFromThePage();
     void settingsWithoutCodesPrintNone_data();
     void settingsWithoutCodesPrintNone();
+    void damagedPhotosNeverReachTheFile();
 
 private:
     QTemporaryDir m_dir;
@@ -556,3 +578,61 @@ void CardPrintTest::settingsWithoutCodesPrintNone()
 
 QTEST_MAIN(CardPrintTest)
 #include "tst_cardprint.moc"
+
+void CardPrintTest::damagedPhotosNeverReachTheFile()
+{
+    // Two hundred cards whose photos come in turn whole, cut off part way (what decodes is
+    // drawn, grey below) and cut off after their header (nothing decodes: the background shows).
+    PrintFolder folder;
+    QList<TestFolder::Student> students;
+    QList<QByteArray> whole;
+    QList<QByteArray> damaged;
+    for (int i = 0; i < 200; ++i) {
+        QByteArray photo = noisyPhoto(quint32(i));
+        if (i % 3 == 0)
+            whole << photo;
+        else
+            damaged << (photo = i % 3 == 1 ? photo.left(photo.size() * 3 / 5) : headerOnly(photo));
+        students.append(
+            {QStringLiteral("学生%1").arg(i), QStringLiteral("七(1)班"), QString::number(i), photo});
+    }
+    folder.folder().addStudents(students);
+    const QString file = m_dir.filePath("damaged.pdf");
+    QVERIFY(folder.print(file) > 0);
+
+    // A print shop's reader meets nothing to complain of.
+    QProcess poppler;
+    poppler.start("pdftoppm", {"-r", "20", "-png", file, m_dir.filePath("damaged")});
+    QVERIFY(poppler.waitForFinished(120000));
+    QCOMPARE(poppler.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(poppler.readAllStandardError()), QString());
+    const QList<QByteArray> embedded = pdf::jpegs(file);
+    QCOMPARE(embedded.size(), whole.size());
+    for (const QByteArray& photo : whole)
+        QVERIFY(embedded.contains(photo));
+    for (const QByteArray& photo : damaged)
+        QVERIFY(!embedded.contains(photo));
+    // Qt's decoder passes on what libjpeg says of damaged data: nothing, of what was embedded.
+    static QStringList complaints;
+    complaints.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { complaints << message; });
+    for (const QByteArray& jpeg : embedded)
+        QVERIFY(!QImage::fromData(jpeg, "JPEG").isNull());
+    qInstallMessageHandler(previous);
+    QCOMPARE(complaints, QStringList());
+
+    // On paper: a photo where one decodes, the background where none does.
+    const QImage page = pdf::page(file, 1, 100);
+    const QList<QRect> cards = pdf::cardsOn(page);
+    QVERIFY(cards.size() >= 3);
+    const auto photoCentre = [&](const QRect& card) {
+        const QPointF centre =
+            CardLayout().photo + QPointF(CardLayout::photoSize.width(), CardLayout::photoSize.height()) / 2;
+        return page.pixel(card.left() + int(centre.x() * card.width() / 400),
+                          card.top() + int(centre.y() * card.height() / 260));
+    };
+    QVERIFY(!isBlue(photoCentre(cards[0])));
+    QVERIFY(!isBlue(photoCentre(cards[1])));
+    QVERIFY2(isBlue(photoCentre(cards[2])), qPrintable(QString::number(photoCentre(cards[2]), 16)));
+}

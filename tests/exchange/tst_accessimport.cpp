@@ -3,7 +3,7 @@
 // mdbtools command line prints for them.
 #include "exchange/AccessImport.h"
 #include "platform/Gbk.h"
-#include "platform/JetDatabase.h"
+#include "platform/JetReader.h"
 #include "tests/support/TestFolder.h"
 
 #include <QCryptographicHash>
@@ -135,9 +135,9 @@ struct SqliteFile {
 };
 
 // What mdb-export prints for a stored value of a column of this kind.
-QByteArray exportText(const QVariant& value, JetDatabase::Type type)
+QByteArray exportText(const QVariant& value, JetFile::Type type)
 {
-    using T = JetDatabase::Type;
+    using T = JetFile::Type;
     switch (type) {
     case T::Single:
         return QByteArray::number(double(float(value.toDouble())), 'g', 8);
@@ -153,10 +153,10 @@ QByteArray exportText(const QVariant& value, JetDatabase::Type type)
 // The value of a column in the first row of a table of a fixture.
 QVariant firstValue(const QString& file, const QString& tableName, const QString& column)
 {
-    JetDatabase jet;
+    JetReader jet;
     if (!jet.open(fixture(file)))
         qFatal("cannot open %s", qPrintable(file));
-    const JetDatabase::Table* table = jet.table(tableName);
+    const JetFile::Table* table = jet.table(tableName);
     qsizetype index = -1;
     for (qsizetype i = 0; table && i < table->columns.size(); ++i) {
         if (table->columns[i].name == column)
@@ -220,13 +220,13 @@ void TestAccessImport::copyMatchesExport()
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.tables, tables);
 
-    JetDatabase jet;
+    JetReader jet;
     QVERIFY2(jet.open(fixture(file)), qPrintable(jet.lastError()));
     QCOMPARE(jet.jetVersion(), version);
     QCOMPARE(jet.tables().size(), tables);
     const SqliteFile copy(out);
     qint64 rowsInAll = 0;
-    for (const JetDatabase::Table& table : jet.tables()) {
+    for (const JetFile::Table& table : jet.tables()) {
         const QList<CsvRow> expected = exported(fixture(file), table.name, version == 3);
         QVERIFY(!expected.isEmpty());
         QStringList columns;
@@ -278,9 +278,9 @@ void TestAccessImport::textAsWritten()
 {
     QFETCH(int, id);
     QFETCH(QString, text);
-    JetDatabase jet;
+    JetReader jet;
     QVERIFY2(jet.open(fixture(QStringLiteral("testUnicodeCompV2003.mdb"))), qPrintable(jet.lastError()));
-    const JetDatabase::Table* table = jet.table(QStringLiteral("Table"));
+    const JetFile::Table* table = jet.table(QStringLiteral("Table"));
     QVERIFY(table);
     QString found;
     QVERIFY(jet.readRows(*table, [&](const QVariantList& values) {

@@ -3,6 +3,7 @@
 #include "platform/DatabaseConnection.h"
 #include "platform/Recordset.h"
 #include "platform/workbook/CellText.h"
+#include "platform/workbook/Worksheet.h"
 #include "platform/workbook/ZipPackage.h"
 #include "tests/exchange/WorkbookCheck.h"
 #include "tests/support/ChildProcess.h"
@@ -111,6 +112,7 @@ private slots:
     void rowsBeyondTheSheetAreNotRead();
     void cellsInEveryFormXmlAllows_data();
     void cellsInEveryFormXmlAllows();
+    void hugeCellCutWithANote();
 };
 
 void WorkbookSourceTest::readsWorkbooksOfEveryWriter_data()
@@ -545,6 +547,48 @@ void WorkbookSourceTest::cellsInEveryFormXmlAllows()
     QCOMPARE(roster.recordCount(), 1);
     QCOMPARE((QStringList{roster.readText(u"姓名"), roster.readText(u"班级"), roster.readText(u"编号")}),
              cells);
+}
+
+void WorkbookSourceTest::hugeCellCutWithANote()
+{
+    // A workbook of a few hundred kilobytes whose cells inflate to 30 MB each: read up to what a
+    // cell of Excel holds, with a note, and without the program swelling by their size (only
+    // the inflated sheet is held a moment; keeping the cells whole took five times that).
+    QTemporaryDir folder;
+    const QString path = folder.filePath("名单.xlsx");
+    {
+        const QByteArray huge(30 << 20, 'x');
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(rosterWorkbook(1, "<row r=\"3\"><c t=\"str\"><v>" + huge
+                                         + "</v></c><c t=\"inlineStr\"><is><r><t>七</t></r><r><t>" + huge
+                                         + "</t></r></is></c><c><v>3</v></c></row>"));
+    }
+    const int code = runInChild([&path] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const long before = usage.ru_maxrss / 1024;
+        DatabaseConnection workbook;
+        if (!workbook.openConnectionString(Roster::readConnection(path)))
+            return false;
+        Recordset roster;
+        roster.attach(workbook);
+        roster.open(QStringLiteral("select * from [Sheet1$] where 编号='3'"));
+        const QString name = roster.readText(u"姓名");
+        const QString className = roster.readText(u"班级");
+        getrusage(RUSAGE_SELF, &usage);
+        const long grown = usage.ru_maxrss / 1024 - before;
+        const QString expected = QString(WorksheetCells::maxCellText, u'x') + WorksheetCells::cutNote;
+        if (name != expected
+            || className != u'七' + expected.left(WorksheetCells::maxCellText - 1) + WorksheetCells::cutNote
+            || grown > 150) {
+            qWarning("grew by %ld MB; name of %lld, class of %lld characters", grown, qlonglong(name.size()),
+                     qlonglong(className.size()));
+            return false;
+        }
+        return true;
+    });
+    QCOMPARE(code, 0);
 }
 
 QTEST_GUILESS_MAIN(WorkbookSourceTest)

@@ -50,6 +50,17 @@ QByteArray progressiveBomb(int side, QImage::Format format)
     return bytes;
 }
 
+// A photograph-like picture: every block has detail, so damage anywhere in its data shows.
+QImage detailed(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (x * y) % 256, (x ^ y) % 256));
+    }
+    return image;
+}
+
 } // namespace
 
 class PictureTest : public QObject {
@@ -64,6 +75,8 @@ private slots:
     void progressiveJpegWithinTheBudget_data();
     void progressiveJpegWithinTheBudget();
     void progressiveBombRefusedQuicklyInLittleMemory();
+    void integrityOfDamagedPictures_data();
+    void integrityOfDamagedPictures();
 };
 
 void PictureTest::decodesAtTheSizeItIsDrawn_data()
@@ -180,6 +193,43 @@ void PictureTest::progressiveBombRefusedQuicklyInLittleMemory()
         return true;
     });
     QCOMPARE(code, 0);
+}
+
+void PictureTest::integrityOfDamagedPictures_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("integrity");
+    const QByteArray jpeg = encoded(detailed({320, 240}), "JPEG");
+    const QByteArray png = encoded(detailed({320, 240}), "PNG");
+    const qsizetype scan = jpeg.indexOf("\xFF\xDA");
+    const auto whole = int(Picture::Integrity::Whole);
+    const auto damaged = int(Picture::Integrity::Damaged);
+    const auto unreadable = int(Picture::Integrity::Unreadable);
+    QTest::newRow("JPEG") << jpeg << whole;
+    QTest::newRow("progressive JPEG") << progressiveJpeg(detailed({320, 240})) << whole;
+    QTest::newRow("PNG") << png << whole;
+    QTest::newRow("JPEG cut short") << jpeg.left(jpeg.size() * 2 / 3) << damaged;
+    QByteArray garbled = jpeg;
+    for (qsizetype i = scan + 200; i < scan + 260; ++i)
+        garbled[i] = char(0xA5 ^ i);
+    QTest::newRow("JPEG data garbled") << garbled << damaged;
+    QByteArray marker = jpeg;
+    marker.insert(scan + 300, QByteArray("\xFF\xD0", 2));
+    QTest::newRow("JPEG marker in its data") << marker << damaged;
+    QTest::newRow("JPEG header only") << jpeg.left(scan) << unreadable;
+    QTest::newRow("PNG cut short") << png.left(png.size() / 2) << unreadable;
+    QTest::newRow("no picture") << QByteArray("照片").repeated(40) << unreadable;
+    QTest::newRow("bomb") << progressiveBomb(60000, QImage::Format_RGB32) << unreadable;
+}
+
+void PictureTest::integrityOfDamagedPictures()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, integrity);
+    QCOMPARE(int(Picture::integrity(bytes)), integrity);
+    // What is damaged still shows what decodes; what is unreadable shows nothing.
+    if (integrity != int(Picture::Integrity::Unreadable))
+        QVERIFY(!Picture::decode(bytes, {80, 60}).isNull());
 }
 
 QTEST_GUILESS_MAIN(PictureTest)

@@ -143,6 +143,8 @@ private slots:
     void serverStoppedDuringSave();
     void stationsSaveAndNumberAtOnce();
     void webSiteServedFromServer();
+    void copiedIntoWhatInitdbLaysDown();
+    void textWithNulRefusedNotCut();
 
 private:
     QString newArchive();
@@ -539,6 +541,68 @@ void ServerArchiveTest::webSiteServedFromServer()
     QCOMPARE(records.readText(u"选项"), QString("三好学生"));
     QCOMPARE(gbk::decode(records.readBytes(u"简介")), QString("喜欢画画"));
     QCOMPARE(records.readBytes(u"照片"), photo); // the edit leaves the photo alone
+}
+
+void ServerArchiveTest::copiedIntoWhatInitdbLaysDown()
+{
+    // The README's order: set up the server's tables, then move the archive there.
+    TestFolder folder;
+    folder.addClasses({"一班"});
+    folder.addStudents({{"张三", "一班", "001", jpegBytes(40, 50)}, {"李四", "一班", "002", {}}});
+    folder.execute("UPDATE 管理员 SET 密码='secret'");
+    const QString uri = m_server->createDatabase();
+    int code = 0;
+    QString output = runProgram(QStringLiteral(QINGHE_INITDB), {"--server", uri}, &code);
+    QVERIFY2(code == 0, qPrintable(output));
+    output =
+        runProgram(QStringLiteral(QINGHE_PROGRAM), {"archive", "copy", folder.databaseFile(), uri}, &code);
+    QVERIFY2(code == 0, qPrintable(output));
+    QCOMPARE(dump(uri), dump(folder.databaseFile()));
+
+    // Once it holds the archive, a second copy is refused, the password row included.
+    output =
+        runProgram(QStringLiteral(QINGHE_PROGRAM), {"archive", "copy", folder.databaseFile(), uri}, &code);
+    QCOMPARE(code, 1);
+    QVERIFY2(output.contains(QStringLiteral("不会被覆盖")), qPrintable(output));
+    const QString changed = m_server->createDatabase();
+    runProgram(QStringLiteral(QINGHE_INITDB), {"--server", changed}, &code);
+    QCOMPARE(code, 0);
+    {
+        DatabaseConnection connection;
+        QVERIFY(connection.openLocation(changed));
+        QVERIFY(connection.execute("UPDATE 管理员 SET 密码='changed'"));
+    }
+    output = runProgram(QStringLiteral(QINGHE_PROGRAM), {"archive", "copy", folder.databaseFile(), changed},
+                        &code);
+    QCOMPARE(code, 1);
+    QVERIFY2(output.contains(QStringLiteral("“管理员”表里已有 1 条记录")), qPrintable(output));
+}
+
+void ServerArchiveTest::textWithNulRefusedNotCut()
+{
+    // A NUL came into the file archive by some other road (a roster cell, a tool).
+    TestFolder folder;
+    folder.addStudents({{"张三", "一班", "001", {}}, {"李四", "一班", "002", {}}});
+    folder.execute("UPDATE 学生 SET 住址='北京路'||char(0)||'1 号' WHERE 姓名='李四'");
+    const QString uri = m_server->createDatabase();
+    int code = 0;
+    const QString output =
+        runProgram(QStringLiteral(QINGHE_PROGRAM), {"archive", "copy", folder.databaseFile(), uri}, &code);
+    QCOMPARE(code, 1);
+    QVERIFY2(output.contains(QStringLiteral("“学生”表第 2 行（id 2）的“住址”里有空字符（NUL）")),
+             qPrintable(output));
+    // Nothing of it was kept, and nothing with a NUL is stored by any other road either.
+    DatabaseConnection connection;
+    QVERIFY(connection.openLocation(uri));
+    QVERIFY(!connection.tables().contains(QStringLiteral("学生")));
+    QString error;
+    QVERIFY(ArchiveCopy::createTables(connection, &error));
+    Recordset records;
+    records.attach(connection);
+    QVERIFY(records.open(StudentTable::selectAll));
+    QVERIFY(!saveStudent(records, QStringLiteral("王") + QChar(0) + QStringLiteral("五"), "一班", {}));
+    QVERIFY2(records.lastError().contains(QStringLiteral("空字符")), qPrintable(records.lastError()));
+    QCOMPARE(countStudents(uri), 0);
 }
 
 QTEST_GUILESS_MAIN(ServerArchiveTest)
