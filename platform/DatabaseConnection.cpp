@@ -58,6 +58,9 @@ QString describeSqliteError(int code, const char* message)
 void SqliteSession::close()
 {
     if (db) {
+        // What a reader held back from the last commit goes into the file now, or soon.
+        if (walChecked && !readOnly)
+            copyLog();
         sqlite3_close_v2(db);
         db = nullptr;
     }
@@ -400,6 +403,13 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
             // The web server uses the same file at the same time: wait for its short locks
             // instead of failing at once.
             sqlite3_busy_handler(s.db, waitForLock, &s);
+            sqlite3_wal_hook(
+                s.db,
+                [](void* session, sqlite3*, const char*, int) {
+                    static_cast<SqliteSession*>(session)->copyLog();
+                    return SQLITE_OK;
+                },
+                &s);
             // sqlite opens lazily: a damaged file fails here, at its first read.
             Statement probe(s, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
             tables.clear();

@@ -83,6 +83,7 @@ public:
     bool readOnly = false;
     QString readOnlyReason;  // when a writable file could only be opened read-only
     bool walChecked = false; // WAL is switched on at the first write, never by opening
+    bool bulk = false;       // inside begin() … commit()
     std::function<void(bool waiting)> lockWait;
     bool waiting = false;
     // Set by a source whose data lives outside SQLite (a workbook): run after each committed
@@ -121,6 +122,8 @@ public:
     // The words for a failed call on `db`; notes a damaged file on the way.
     QString describe(int code);
     void endWait();
+    // Run after every commit: the file is made whole again (LogCopy).
+    void copyLog();
 
 private:
     bool changed();

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
 #include "platform/DatabaseSession.h"
-
-#include <QThreadPool>
+#include "platform/LogCopy.h"
+#include "platform/SqlText.h"
 
 #include <unordered_map>
 
@@ -19,22 +19,6 @@ bool isByteColumn(const QString& declaredType)
 {
     const QString type = declaredType.toUpper();
     return type.contains(u"BLOB") || type.contains(u"OLE") || type.contains(u"BINARY");
-}
-
-constexpr int autoCheckpointPages = 1000; // SQLite's own default
-
-// Copies the write-ahead log into the database file on a connection of its own, so a large
-// commit does not keep the window waiting for it. Readers and writers go on meanwhile.
-void checkpointInBackground(const QByteArray& file)
-{
-    QThreadPool::globalInstance()->start([file] {
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 5000);
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        }
-        sqlite3_close(db);
-    });
 }
 
 } // namespace
@@ -80,8 +64,10 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
         (isDeferred.back() ? deferred : eager) << item;
     }
 
+    // Without an order SQLite answers in the order of whichever index it walks, so a student
+    // whose gender changed would move within the class.
     Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ")
-                               + table + rest);
+                               + table + inStoredOrder(rest, QStringLiteral("rowid")));
     if (!query.isValid())
         return false;
     const int n = int(columns.size());
@@ -280,20 +266,14 @@ bool SqliteSession::begin()
 {
     if (!mayWrite() || !exec(QStringLiteral("BEGIN IMMEDIATE")))
         return false;
-    // A transaction may rewrite a whole school's photos; the commit must not also copy them
-    // all into the database file before it returns.
-    sqlite3_wal_autocheckpoint(db, 0);
+    bulk = true;
     return true;
 }
 
 bool SqliteSession::commit()
 {
     const bool committed = exec(QStringLiteral("COMMIT"));
-    if (db) {
-        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
-        if (committed)
-            checkpointInBackground(QByteArray(sqlite3_db_filename(db, "main")));
-    }
+    bulk = false;
     return committed;
 }
 
@@ -301,6 +281,13 @@ void SqliteSession::rollback()
 {
     if (db && !sqlite3_get_autocommit(db))
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (db)
-        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
+    bulk = false;
+}
+
+void SqliteSession::copyLog()
+{
+    // A transaction may rewrite a whole school's photos: the window must not wait while they
+    // are all copied again.
+    if (bulk || !LogCopy::now(db))
+        LogCopy::soon(QByteArray(sqlite3_db_filename(db, "main")));
 }

@@ -506,7 +506,7 @@ void RecordEditorTest::failedSaveIsNotStoredByALaterMove()
     TestFolder folder;
     const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", {}}});
     // A column the save writes last has gone (an older program's table, say).
-    folder.execute("DROP INDEX IF EXISTS 学生_班级列表");
+    folder.execute("DROP INDEX IF EXISTS 学生_班级顺序");
     folder.execute("ALTER TABLE 学生 DROP COLUMN 住址");
     Editor editor(folder, classes);
     editor.get<QLineEdit>("编辑框1")->setText("改了");
