@@ -57,7 +57,10 @@ void soon(const QByteArray& file)
                 seen = requests;
                 sinceRequest.restart();
             }
-            const bool whole = opened && now(db);
+            // A new connection learns that the file keeps a log only when it first reads it.
+            const bool whole =
+                opened && sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK
+                && now(db);
             bool done = false;
             {
                 const std::lock_guard lock(copiesMutex);
