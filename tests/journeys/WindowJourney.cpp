@@ -3,7 +3,6 @@
 
 #include "app/WindowCatalogue.h"
 #include "platform/Gbk.h"
-#include "platform/widgets/Canvas.h"
 #include "tests/support/FacePicture.h"
 
 #include <httplib.h>
@@ -23,19 +22,6 @@ namespace {
 
 // Where the crop frame stands before a face is found.
 const QRect unframed(100, 30, 170, 210);
-
-// The crop frame as the capture canvas shows it: where it differs from the picture beneath.
-QRect shownFrame(const MainWindow& window)
-{
-    const QImage display = control<Canvas>(window, "画板1")->image();
-    const QImage buffer = control<Canvas>(window, "画板2")->image();
-    QRect outline;
-    for (int y = 0; y < display.height(); ++y)
-        for (int x = 0; x < display.width(); ++x)
-            if (display.pixel(x, y) != buffer.pixel(x, y))
-                outline |= QRect(x, y, 1, 1);
-    return outline;
-}
 
 QString cameraPicture(const QString& folder)
 {
@@ -66,7 +52,8 @@ Office::~Office()
 void Office::photograph()
 {
     get<QPushButton>("按钮1")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(shownFrame(*main) != unframed && !shownFrame(*main).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        FacePicture::shownFrame(*main) != unframed && !FacePicture::shownFrame(*main).isEmpty(), 20000);
 }
 
 void Office::enter(const QString& name, const QString& className)
