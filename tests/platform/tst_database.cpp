@@ -77,7 +77,8 @@ public:
     ShellReader(const QString& file, bool inTransaction)
     {
         m_shell.start(QStandardPaths::findExecutable(QStringLiteral("sqlite3")), {"-batch", file});
-        m_shell.write(inTransaction ? "BEGIN;\nSELECT count(*) FROM 学生;\n" : "SELECT count(*) FROM 学生;\n");
+        m_shell.write(inTransaction ? "BEGIN;\nSELECT count(*) FROM 学生;\n"
+                                    : "SELECT count(*) FROM 学生;\n");
         while (!m_shell.canReadLine() && m_shell.waitForReadyRead(10000)) {
         }
         m_shell.readAll();
