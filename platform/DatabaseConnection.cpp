@@ -58,12 +58,14 @@ QString describeSqliteError(int code, const char* message)
 void SqliteSession::close()
 {
     if (db) {
-        // What a reader held back from the last commit goes into the file now, or soon.
+        // What a reader held back from the last commit goes into the file now.
         if (walChecked && !readOnly)
-            copyLog();
+            sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         sqlite3_close_v2(db);
         db = nullptr;
     }
+    m_copyRetries.reset();
+    m_copyPending = false;
     readOnly = false;
     readOnlyReason.clear();
     walChecked = false;

@@ -4,11 +4,13 @@
 #include "platform/ResultRows.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -83,7 +85,6 @@ public:
     bool readOnly = false;
     QString readOnlyReason;  // when a writable file could only be opened read-only
     bool walChecked = false; // WAL is switched on at the first write, never by opening
-    bool bulk = false;       // inside begin() … commit()
     std::function<void(bool waiting)> lockWait;
     bool waiting = false;
     // Set by a source whose data lives outside SQLite (a workbook): run after each committed
@@ -122,11 +123,18 @@ public:
     // The words for a failed call on `db`; notes a damaged file on the way.
     QString describe(int code);
     void endWait();
-    // Run after every commit: the file is made whole again (LogCopy).
+    // Run after every commit, so that the database file alone holds every saved student and a
+    // plain copy of it is a whole backup, whoever else has it open. A reader that began before
+    // the commit holds its pages back without holding up the save; they are copied when it has
+    // ended: by the window's thread a moment later, or at the next commit or close.
     void copyLog();
 
 private:
     bool changed();
+    void copyLogLater(int attempt);
+
+    std::unique_ptr<QObject> m_copyRetries; // its timers go with the connection
+    bool m_copyPending = false;
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.

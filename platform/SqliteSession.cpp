@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
 #include "platform/DatabaseSession.h"
-#include "platform/LogCopy.h"
 #include "platform/SqlText.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <iterator>
 
 #include <unordered_map>
 
@@ -20,6 +25,20 @@ bool isByteColumn(const QString& declaredType)
     const QString type = declaredType.toUpper();
     return type.contains(u"BLOB") || type.contains(u"OLE") || type.contains(u"BINARY");
 }
+
+// Copies as much of the write-ahead log into the database file as readers allow, without
+// waiting for anyone; true when the file now holds every commit (also when it keeps no log).
+bool copyLogIntoFile(sqlite3* db)
+{
+    int logged = 0;
+    int copied = 0;
+    return sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, &logged, &copied) == SQLITE_OK
+           && copied >= logged;
+}
+
+// When the window's thread tries again to copy what readers held back: about a second in all,
+// long enough for the web server's pages and the sqlite3 shell's queries to end.
+constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 400};
 
 } // namespace
 
@@ -262,32 +281,37 @@ bool SqliteSession::endRun(const QString& name, bool keep)
     return false;
 }
 
-bool SqliteSession::begin()
-{
-    if (!mayWrite() || !exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
-    bulk = true;
-    return true;
-}
+bool SqliteSession::begin() { return mayWrite() && exec(QStringLiteral("BEGIN IMMEDIATE")); }
 
-bool SqliteSession::commit()
-{
-    const bool committed = exec(QStringLiteral("COMMIT"));
-    bulk = false;
-    return committed;
-}
+bool SqliteSession::commit() { return exec(QStringLiteral("COMMIT")); }
 
 void SqliteSession::rollback()
 {
     if (db && !sqlite3_get_autocommit(db))
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    bulk = false;
 }
 
 void SqliteSession::copyLog()
 {
-    // A transaction may rewrite a whole school's photos: the window must not wait while they
-    // are all copied again.
-    if (bulk || !LogCopy::now(db))
-        LogCopy::soon(QByteArray(sqlite3_db_filename(db, "main")));
+    if (!copyLogIntoFile(db))
+        copyLogLater(0);
+}
+
+void SqliteSession::copyLogLater(int attempt)
+{
+    // Only the window's thread has an event loop to come back to; elsewhere the next commit or
+    // the close of the connection copies what is left.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread() || attempt >= int(std::size(copyRetryMs))
+        || m_copyPending)
+        return;
+    if (!m_copyRetries)
+        m_copyRetries = std::make_unique<QObject>();
+    m_copyPending = true;
+    QTimer::singleShot(copyRetryMs[attempt], m_copyRetries.get(), [this, attempt] {
+        m_copyPending = false;
+        // Not inside a transaction this connection has open.
+        if (db && (!sqlite3_get_autocommit(db) || !copyLogIntoFile(db)))
+            copyLogLater(attempt + 1);
+    });
 }
