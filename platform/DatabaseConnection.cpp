@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>

@@ -36,9 +36,9 @@ bool copyLogIntoFile(sqlite3* db)
            && copied >= logged;
 }
 
-// When the window's thread tries again to copy what readers held back: about a second in all,
+// When the window's thread tries again to copy what readers held back: two seconds in all,
 // long enough for the web server's pages and the sqlite3 shell's queries to end.
-constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 400};
+constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 500, 500, 500};
 
 } // namespace
 

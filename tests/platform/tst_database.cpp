@@ -930,7 +930,7 @@ void DatabaseTest::plainCopyHoldsEverySave()
     {
         ShellReader reader(file, true);
         QVERIFY(save("丁"));
-        QTest::qWait(1500);
+        QTest::qWait(2500); // longer than the window tries again
         reader.end();
         window.connection.close();
         QCOMPARE(copiedNames(file), QString("甲,乙,丙,丁"));
