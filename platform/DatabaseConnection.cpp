@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>
@@ -58,9 +57,14 @@ QString describeSqliteError(int code, const char* message)
 void SqliteSession::close()
 {
     if (db) {
+        // What a reader held back from the last commit goes into the file now.
+        if (walChecked && !readOnly)
+            sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         sqlite3_close_v2(db);
         db = nullptr;
     }
+    m_copyRetries.reset();
+    m_copyPending = false;
     readOnly = false;
     readOnlyReason.clear();
     walChecked = false;
@@ -400,6 +404,13 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
             // The web server uses the same file at the same time: wait for its short locks
             // instead of failing at once.
             sqlite3_busy_handler(s.db, waitForLock, &s);
+            sqlite3_wal_hook(
+                s.db,
+                [](void* session, sqlite3*, const char*, int) {
+                    static_cast<SqliteSession*>(session)->copyLog();
+                    return SQLITE_OK;
+                },
+                &s);
             // sqlite opens lazily: a damaged file fails here, at its first read.
             Statement probe(s, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
             tables.clear();

@@ -4,11 +4,13 @@
 #include "platform/ResultRows.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -121,9 +123,18 @@ public:
     // The words for a failed call on `db`; notes a damaged file on the way.
     QString describe(int code);
     void endWait();
+    // Run after every commit, so that the database file alone holds every saved student and a
+    // plain copy of it is a whole backup, whoever else has it open. A reader that began before
+    // the commit holds its pages back without holding up the save; they are copied when it has
+    // ended: by the window's thread a moment later, or at the next commit or close.
+    void copyLog();
 
 private:
     bool changed();
+    void copyLogLater(int attempt);
+
+    std::unique_ptr<QObject> m_copyRetries; // its timers go with the connection
+    bool m_copyPending = false;
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/PostgresSession.h"
 
+#include "platform/SqlText.h"
+
 #include <QRegularExpression>
 #include <QThread>
 
@@ -330,15 +332,9 @@ bool PostgresSession::openTable(const QString& table, const QString& rest, Resul
         return false; // made by another program: read as it is, not written back
 
     rows.selectList = quotedName(key) + QStringLiteral(", ") + items.join(u", ");
-    // Stored order is the order of the key: updated rows move on a server's disk, but a
-    // class list must not reorder itself after numbering.
-    static const QRegularExpression ordered(QStringLiteral("\\border\\s+by\\b|\\blimit\\b|\\bunion\\b|--|;"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    QString tail = postgresStatement(rest);
-    if (!ordered.match(tail).hasMatch())
-        tail += QStringLiteral(" ORDER BY ") + quotedName(key);
-    const auto result =
-        run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + name + tail);
+    // Updated rows move on a server's disk; the list keeps the order they were stored in.
+    const auto result = run(QStringLiteral("SELECT ") + rows.selectList + QStringLiteral(" FROM ") + name
+                            + inStoredOrder(postgresStatement(rest), quotedName(key)));
     if (!result)
         return false;
     const int n = int(rows.columns.size());

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
 #include "platform/DatabaseSession.h"
+#include "platform/SqlText.h"
 
-#include <QThreadPool>
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <iterator>
 
 #include <unordered_map>
 
@@ -21,21 +26,19 @@ bool isByteColumn(const QString& declaredType)
     return type.contains(u"BLOB") || type.contains(u"OLE") || type.contains(u"BINARY");
 }
 
-constexpr int autoCheckpointPages = 1000; // SQLite's own default
-
-// Copies the write-ahead log into the database file on a connection of its own, so a large
-// commit does not keep the window waiting for it. Readers and writers go on meanwhile.
-void checkpointInBackground(const QByteArray& file)
+// Copies as much of the write-ahead log into the database file as readers allow, without
+// waiting for anyone; true when the file now holds every commit (also when it keeps no log).
+bool copyLogIntoFile(sqlite3* db)
 {
-    QThreadPool::globalInstance()->start([file] {
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 5000);
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        }
-        sqlite3_close(db);
-    });
+    int logged = 0;
+    int copied = 0;
+    return sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, &logged, &copied) == SQLITE_OK
+           && copied >= logged;
 }
+
+// When the window's thread tries again to copy what readers held back: two seconds in all,
+// long enough for the web server's pages and the sqlite3 shell's queries to end.
+constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 500, 500, 500};
 
 } // namespace
 
@@ -80,8 +83,10 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
         (isDeferred.back() ? deferred : eager) << item;
     }
 
+    // Without an order SQLite answers in the order of whichever index it walks, so a student
+    // whose gender changed would move within the class.
     Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ")
-                               + table + rest);
+                               + table + inStoredOrder(rest, QStringLiteral("rowid")));
     if (!query.isValid())
         return false;
     const int n = int(columns.size());
@@ -276,31 +281,37 @@ bool SqliteSession::endRun(const QString& name, bool keep)
     return false;
 }
 
-bool SqliteSession::begin()
-{
-    if (!mayWrite() || !exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
-    // A transaction may rewrite a whole school's photos; the commit must not also copy them
-    // all into the database file before it returns.
-    sqlite3_wal_autocheckpoint(db, 0);
-    return true;
-}
+bool SqliteSession::begin() { return mayWrite() && exec(QStringLiteral("BEGIN IMMEDIATE")); }
 
-bool SqliteSession::commit()
-{
-    const bool committed = exec(QStringLiteral("COMMIT"));
-    if (db) {
-        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
-        if (committed)
-            checkpointInBackground(QByteArray(sqlite3_db_filename(db, "main")));
-    }
-    return committed;
-}
+bool SqliteSession::commit() { return exec(QStringLiteral("COMMIT")); }
 
 void SqliteSession::rollback()
 {
     if (db && !sqlite3_get_autocommit(db))
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (db)
-        sqlite3_wal_autocheckpoint(db, autoCheckpointPages);
+}
+
+void SqliteSession::copyLog()
+{
+    if (!copyLogIntoFile(db))
+        copyLogLater(0);
+}
+
+void SqliteSession::copyLogLater(int attempt)
+{
+    // Only the window's thread has an event loop to come back to; elsewhere the next commit or
+    // the close of the connection copies what is left.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread() || attempt >= int(std::size(copyRetryMs))
+        || m_copyPending)
+        return;
+    if (!m_copyRetries)
+        m_copyRetries = std::make_unique<QObject>();
+    m_copyPending = true;
+    QTimer::singleShot(copyRetryMs[attempt], m_copyRetries.get(), [this, attempt] {
+        m_copyPending = false;
+        // Not inside a transaction this connection has open.
+        if (db && (!sqlite3_get_autocommit(db) || !copyLogIntoFile(db)))
+            copyLogLater(attempt + 1);
+    });
 }

@@ -14,10 +14,13 @@ inline const QString createStudents = QStringLiteral(
 inline const QString createClasses =
     QStringLiteral("CREATE TABLE 设置(单位 varchar,帐号 varchar,密码 varchar)");
 // A class list reads the columns stored after 照片; this index holds them, so the list is
-// answered without walking every photo. Archives made before it get it from the web server
-// when it starts; a rebuilt student table gets it the same way.
+// answered without walking every photo. Within a class it is ordered by id, so the list comes
+// in stored order without a sort. Archives made before it get it from the web server when it
+// starts, in place of the earlier index ordered by gender and address; a rebuilt student
+// table gets it the same way.
 inline const QString createListIndex =
-    QStringLiteral("CREATE INDEX IF NOT EXISTS 学生_班级列表 ON 学生(班级,性别,住址,电话,出生年月,选项)");
+    QStringLiteral("CREATE INDEX IF NOT EXISTS 学生_班级顺序 ON 学生(班级,id,性别,住址,电话,出生年月,选项)");
+inline const QString dropEarlierListIndex = QStringLiteral("DROP INDEX IF EXISTS 学生_班级列表");
 inline const QString createAdministrator = QStringLiteral("CREATE TABLE 管理员(密码 varchar)");
 // The password of the original file format; every connection passes it, as the pages do.
 inline const QString databasePassword = QStringLiteral("2961574");

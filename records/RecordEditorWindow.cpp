@@ -92,9 +92,9 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
     if (!m_context.databaseDamage.isEmpty())
         m_database.markDamaged(m_context.databaseDamage);
     m_records.attach(m_database);
-    // Opening lists the first class whatever was listed last; the list mode stays as it was.
-    const QString className = m_ui->组合框1->currentText();
-    openList(StudentTable::selectClass(className), className + QStringLiteral("数据"));
+    // Opening lists the first class whatever was listed last, and 开始编号 then numbers the
+    // class the window names, not everyone as a 全部显示 of an earlier opening would.
+    listByClass();
 
     m_ui->目录编辑框1->setText(ProgramFolder::photoFolder(m_context.appFolder));
 }

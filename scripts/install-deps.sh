@@ -9,7 +9,7 @@ packages=(
   libzip-dev libpugixml-dev libjpeg-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-noto-cjk qt6-translations-l10n poppler-utils libcap2-bin
-  python3-xlrd
+  python3-xlrd python3-openpyxl
   mdbtools mdbtools-dev
   libzint-dev zbar-tools
   postgresql libpq-dev

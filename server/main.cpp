@@ -110,8 +110,10 @@ int main(int argc, char* argv[])
     {
         DatabaseConnection archive;
         if (archive.openDatabaseFile(QDir(root).filePath(QStringLiteral("学生信息.mdb")),
-                                     StudentTable::databasePassword))
+                                     StudentTable::databasePassword)) {
+            archive.execute(StudentTable::dropEarlierListIndex);
             archive.execute(StudentTable::createListIndex);
+        }
     }
 
     SiteServer server(root);

@@ -98,18 +98,7 @@ struct Station {
     QStringList form() const { return {name()->text(), className()->currentText()}; }
 };
 
-// The crop frame as the display canvas shows it: where it differs from the picture beneath.
-QRect shownFrame(const Station& s)
-{
-    const QImage display = s.captureCanvas()->image();
-    const QImage buffer = control<Canvas>(*s.window, "画板2")->image();
-    QRect outline;
-    for (int y = 0; y < display.height(); ++y)
-        for (int x = 0; x < display.width(); ++x)
-            if (display.pixel(x, y) != buffer.pixel(x, y))
-                outline |= QRect(x, y, 1, 1);
-    return outline;
-}
+QRect shownFrame(const Station& s) { return FacePicture::shownFrame(*s.window); }
 
 // Sets the stand-in camera picture for the stations made while the guard lives.
 auto standInCamera(const QString& path)

@@ -88,6 +88,8 @@ private slots:
     void readLoopFollowsStoredOrder();
     void editsKeepTheStoredOrder_data();
     void editsKeepTheStoredOrder();
+    void listsFollowStoredOrderWhateverIsEdited_data();
+    void listsFollowStoredOrderWhateverIsEdited();
     void bytesRoundTripExactly_data();
     void bytesRoundTripExactly();
     void quotedValuesAreLookedUpNotRun_data();
@@ -202,6 +204,85 @@ void BackendsTest::editsKeepTheStoredOrder()
     QCOMPARE(archive.column(u"姓名"), QStringList({"甲", "乙", "丙"}));
     QCOMPARE(archive.column(u"编号"), QStringList({"2024001", "", ""}));
     QCOMPARE(archive.column(u"住址"), QStringList({"", "西街", ""}));
+}
+
+void BackendsTest::listsFollowStoredOrderWhateverIsEdited_data()
+{
+    QTest::addColumn<bool>("onServer");
+    QTest::addColumn<QString>("index");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("names");
+    const QString earlierIndex = "CREATE INDEX 学生_班级列表 ON 学生(班级,性别,住址,电话,出生年月,选项)";
+    const QStringList all{"甲", "乙", "丙", "戊", "丁"};
+    for (const bool onServer : {false, true}) {
+        const char* where = onServer ? "server" : "file";
+        QTest::addRow("%s: a class", where)
+            << onServer << StudentTable::createListIndex << StudentTable::selectClass(u"一班")
+            << QStringList({"甲", "乙", "丙", "丁"});
+        QTest::addRow("%s: a class, earlier index", where)
+            << onServer << earlierIndex << StudentTable::selectClass(u"一班")
+            << QStringList({"甲", "乙", "丙", "丁"});
+        QTest::addRow("%s: everyone", where)
+            << onServer << StudentTable::createListIndex << StudentTable::selectAll + ' ' << all;
+        QTest::addRow("%s: the web page's class", where)
+            << onServer << earlierIndex << QString("Select * from 学生  where 班级='一班' ")
+            << QStringList({"甲", "乙", "丙", "丁"});
+        QTest::addRow("%s: number or name", where)
+            << onServer << earlierIndex << QString("select * from 学生 where 编号='x'or 性别='女'")
+            << QStringList({"甲", "丙"});
+        QTest::addRow("%s: the first rows", where)
+            << onServer << earlierIndex << QString("select * from 学生 where 班级='一班' limit 2")
+            << QStringList({"甲", "乙"});
+        QTest::addRow("%s: words in quotes", where)
+            << onServer << earlierIndex
+            << QString("select * from 学生 where 班级='一班' and 住址<>'order by 姓名 limit 1'")
+            << QStringList({"甲", "乙", "丙", "丁"});
+        QTest::addRow("%s: an order of its own", where)
+            << onServer << earlierIndex << QString("select * from 学生 where 班级='一班' order by 住址, id")
+            << QStringList({"丁", "乙", "甲", "丙"});
+    }
+}
+
+// Whatever index the archive carries and whatever was edited since, a list is in the order
+// the students were entered, as the record editor, numbering, the cards and the pages read it.
+void BackendsTest::listsFollowStoredOrderWhateverIsEdited()
+{
+    QFETCH(bool, onServer);
+    QFETCH(QString, index);
+    QFETCH(QString, query);
+    QFETCH(QStringList, names);
+    const Archive archive(onServer);
+    {
+        DatabaseConnection connection;
+        QVERIFY(archive.open(connection));
+        connection.execute("DROP INDEX IF EXISTS 学生_班级顺序");
+        QVERIFY2(connection.execute(index), qPrintable(connection.lastError()));
+    }
+    archive.addStudents({{"甲", "一班", "1", {}},
+                         {"乙", "一班", "2", jpegBytes(8, 8)},
+                         {"丙", "一班", "3", {}},
+                         {"戊", "二班", "5", {}},
+                         {"丁", "一班", "4", {}}});
+    // The record editor saves each change on its own record.
+    const auto edit = [&](const QString& name, QStringView field, const QString& value) {
+        DatabaseConnection connection;
+        QVERIFY(archive.open(connection));
+        Recordset record;
+        record.attach(connection);
+        QVERIFY(record.open(StudentTable::selectNumberOrName(name)));
+        QVERIFY(record.writeText(field, value));
+        QVERIFY2(record.update(), qPrintable(record.lastError()));
+    };
+    edit("甲", u"性别", "女");
+    edit("丙", u"性别", "女");
+    edit("甲", u"住址", "南街");
+    edit("乙", u"住址", "北街");
+    edit("丁", u"住址", "东街");
+    edit("丙", u"住址", "西街");
+    QCOMPARE(archive.column(u"姓名", query), names);
+    // Read back by a second query on the same result's rows, as a list printing every student does.
+    QCOMPARE(archive.column(u"住址", StudentTable::selectClass(u"一班")),
+             QStringList({"南街", "北街", "西街", "东街"}));
 }
 
 void BackendsTest::bytesRoundTripExactly_data() { backEnds(); }

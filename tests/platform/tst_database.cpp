@@ -70,6 +70,44 @@ QString shellQuery(const QString& file, const QString& sql)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// The sqlite3 shell with the archive open, as a school's own tools keep it: between two
+// reads, or inside a read transaction that began before the saves that follow.
+class ShellReader {
+public:
+    ShellReader(const QString& file, bool inTransaction)
+    {
+        m_shell.start(QStandardPaths::findExecutable(QStringLiteral("sqlite3")), {"-batch", file});
+        m_shell.write(inTransaction ? "BEGIN;\nSELECT count(*) FROM 学生;\n"
+                                    : "SELECT count(*) FROM 学生;\n");
+        while (!m_shell.canReadLine() && m_shell.waitForReadyRead(10000)) {
+        }
+        m_shell.readAll();
+    }
+    ~ShellReader() { end(); }
+    void end()
+    {
+        if (m_shell.state() == QProcess::NotRunning)
+            return;
+        m_shell.write("COMMIT;\n");
+        m_shell.closeWriteChannel();
+        m_shell.waitForFinished(10000);
+    }
+
+private:
+    QProcess m_shell;
+};
+
+// The names a plain copy of the file holds, the file alone without its log, copied by
+// another program as a backup is.
+QString copiedNames(const QString& file)
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("copy.mdb");
+    if (QProcess::execute("cp", {file, copy}) != 0)
+        return "cp failed";
+    return shellQuery(copy, "select group_concat(姓名) from 学生");
+}
+
 // A file system of `size` bytes of its own, so a test can fill it; unmounted when it goes.
 class SmallDisk {
 public:
@@ -136,6 +174,7 @@ private slots:
     void jetTableStatementsAreTranslated();
     void otherOpenersKeepTheLogAlive_data();
     void otherOpenersKeepTheLogAlive();
+    void plainCopyHoldsEverySave();
     void fullDiskOpensReadOnly();
 };
 
@@ -859,6 +898,45 @@ void DatabaseTest::otherOpenersKeepTheLogAlive()
     a.records.writeText(u"姓名", "乙");
     QVERIFY(a.records.update());
     QCOMPARE(shellQuery(file, "select group_concat(姓名) from 学生"), QString("甲,乙"));
+}
+
+// The file alone is a whole archive once a save is reported, whoever has it open. A reader
+// that began before the save holds its pages back without holding up the save; they reach
+// the file when it lets go, or at the next write or close when it stays longer.
+void DatabaseTest::plainCopyHoldsEverySave()
+{
+    TestFolder folder;
+    const QString file = folder.databaseFile();
+    const ShellReader shell(file, false);
+    const Opened other(folder, StudentTable::selectAll);
+    Opened window(folder, StudentTable::selectAll);
+    const auto save = [&](const QString& name) {
+        window.records.addNew();
+        window.records.writeText(u"姓名", name);
+        return window.records.update();
+    };
+    QVERIFY(save("甲"));
+    QCOMPARE(copiedNames(file), QString("甲"));
+    QVERIFY(save("乙"));
+    QCOMPARE(copiedNames(file), QString("甲,乙"));
+
+    {
+        ShellReader reader(file, true);
+        QVERIFY(save("丙"));
+        QCOMPARE(copiedNames(file), QString("甲,乙")); // what the reader still reads
+        reader.end();
+        QTRY_COMPARE_WITH_TIMEOUT(copiedNames(file), QString("甲,乙,丙"), 10000);
+    }
+    {
+        ShellReader reader(file, true);
+        QVERIFY(save("丁"));
+        QTest::qWait(2500); // longer than the window tries again
+        reader.end();
+        window.connection.close();
+        QCOMPARE(copiedNames(file), QString("甲,乙,丙,丁"));
+    }
+    QVERIFY2(QFileInfo::exists(file + "-wal"), "the log of the programs still open was deleted");
+    QCOMPARE(archiveLockFault(), QString());
 }
 
 // No room left on the disk for SQLite's shared-memory file: the archive is still listed, and

@@ -146,7 +146,7 @@ private slots:
     void listModeAfterEachCommand_data();
     void listModeAfterEachCommand();
     void searchMatchesNumberOrNameExactly();
-    void reopeningKeepsTheModeAndListsTheFirstClass();
+    void reopeningListsTheFirstClassAndNumbersIt();
     void selectingShowsEveryColumn();
     void savingWritesEveryColumn();
     void nothingSelectedNothingSavedOrDeleted();
@@ -170,6 +170,7 @@ private slots:
     void numberingRenumbersTheWholeClassAfterASearch();
     void numberingEveryoneInModeAll();
     void numberingRefreshesTheDetails();
+    void numberingFollowsEntryOrderAfterEdits();
     void missingDatabaseLeavesEverythingEmpty();
 };
 
@@ -327,7 +328,7 @@ void RecordEditorTest::searchMatchesNumberOrNameExactly()
     QCOMPARE(search("O'Neil"), QStringList({"O'Neil"}));
 }
 
-void RecordEditorTest::reopeningKeepsTheModeAndListsTheFirstClass()
+void RecordEditorTest::reopeningListsTheFirstClassAndNumbersIt()
 {
     TestFolder folder;
     folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(2)班", "2", {}}, {"丙", "七(2)班", "3", {}}});
@@ -336,13 +337,16 @@ void RecordEditorTest::reopeningKeepsTheModeAndListsTheFirstClass()
     editor.click("按钮2");
     QCOMPARE(editor.services.context.recordEditor.currentRow, 1);
     editor.open(folder, classes);
-    QCOMPARE(editor.mode(), ListMode::All);
+    QCOMPARE(editor.mode(), ListMode::ByClass);
+    QCOMPARE(editor.get<QLabel>("标签1")->text(), QString("七(1)班数据"));
     QCOMPARE(editor.column(1), QStringList({"甲"}));
     QCOMPARE(editor.services.context.recordEditor.currentRow, 0);
 
-    // The kept mode decides what the numbering covers: everyone.
+    // The numbering covers what the window names: the class, not everyone.
+    editor.get<QLineEdit>("编辑框2")->setText("2025");
     editor.click("按钮9");
-    QCOMPARE(editor.column(1), QStringList({"甲", "乙", "丙"}));
+    QCOMPARE(editor.column(1), QStringList({"甲"}));
+    QCOMPARE(folder.storedColumn(u"编号"), QStringList({"2025001", "2", "3"}));
 }
 
 void RecordEditorTest::selectingShowsEveryColumn()
@@ -506,7 +510,7 @@ void RecordEditorTest::failedSaveIsNotStoredByALaterMove()
     TestFolder folder;
     const QList<int> ids = folder.addStudents({{"甲", "七(1)班", "1", {}}, {"乙", "七(1)班", "2", {}}});
     // A column the save writes last has gone (an older program's table, say).
-    folder.execute("DROP INDEX IF EXISTS 学生_班级列表");
+    folder.execute("DROP INDEX IF EXISTS 学生_班级顺序");
     folder.execute("ALTER TABLE 学生 DROP COLUMN 住址");
     Editor editor(folder, classes);
     editor.get<QLineEdit>("编辑框1")->setText("改了");
@@ -951,6 +955,39 @@ void RecordEditorTest::numberingRefreshesTheDetails()
     QCOMPARE(stored(folder, ids[0]).texts[2], QString("2014001"));
     editor.click("按钮2");
     QCOMPARE(editor.get<QLineEdit>("编辑框4")->text(), QString("2014002"));
+}
+
+// The student entered first gets the first number, whatever was corrected since; also in an
+// archive that still carries the earlier class index, ordered by gender and address.
+void RecordEditorTest::numberingFollowsEntryOrderAfterEdits()
+{
+    TestFolder folder;
+    folder.execute("DROP INDEX 学生_班级顺序");
+    folder.execute("CREATE INDEX 学生_班级列表 ON 学生(班级,性别,住址,电话,出生年月,选项)");
+    folder.addStudents({{"甲", "七(1)班", "", {}},
+                        {"乙", "七(1)班", "", {}},
+                        {"丁", "七(2)班", "", {}},
+                        {"丙", "七(1)班", "", {}}});
+    Editor editor(folder, classes);
+    const auto correct = [&](int row, const QString& sex, const QString& address) {
+        editor.clickRow(row);
+        editor.get<QComboBox>("组合框3")->setEditText(sex);
+        editor.get<QLineEdit>("编辑框8")->setText(address);
+        editor.click("按钮4");
+    };
+    correct(0, "男", "西街");
+    correct(1, "男", "");
+    correct(2, "女", "东街");
+    QCOMPARE(editor.services.dialogs.messages(), QStringList({"更改成功!", "更改成功!", "更改成功!"}));
+    editor.click("按钮5");
+    QCOMPARE(editor.column(1), QStringList({"甲", "乙", "丙"}));
+
+    editor.get<QLineEdit>("编辑框2")->setText("2025");
+    editor.click("按钮9");
+    QCOMPARE(editor.column(1), QStringList({"甲", "乙", "丙"}));
+    QCOMPARE(editor.column(2), QStringList({"2025001", "2025002", "2025003"}));
+    QCOMPARE(folder.storedColumn(u"姓名"), QStringList({"甲", "乙", "丁", "丙"}));
+    QCOMPARE(folder.storedColumn(u"编号"), QStringList({"2025001", "2025002", "", "2025003"}));
 }
 
 void RecordEditorTest::missingDatabaseLeavesEverythingEmpty()

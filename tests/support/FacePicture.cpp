@@ -2,6 +2,8 @@
 #include "tests/support/FacePicture.h"
 
 #include "platform/Picture.h"
+#include "platform/widgets/Canvas.h"
+#include "tests/support/Controls.h"
 
 #include <QPainter>
 
@@ -26,6 +28,18 @@ QPointF framePoint(QPointF canvasPoint)
     const QRect onCanvas = Picture::coverRect(QSize(1280, 720), QSize(360, 250));
     return QPointF((canvasPoint.x() - onCanvas.x()) * 1280.0 / onCanvas.width(),
                    (canvasPoint.y() - onCanvas.y()) * 720.0 / onCanvas.height());
+}
+
+QRect shownFrame(const QWidget& mainWindow)
+{
+    const QImage display = control<Canvas>(mainWindow, "画板1")->image();
+    const QImage buffer = control<Canvas>(mainWindow, "画板2")->image();
+    QRect outline;
+    for (int y = 0; y < display.height(); ++y)
+        for (int x = 0; x < display.width(); ++x)
+            if (display.pixel(x, y) != buffer.pixel(x, y))
+                outline |= QRect(x, y, 1, 1);
+    return outline;
 }
 
 } // namespace FacePicture

@@ -5,6 +5,8 @@
 #include <QPointF>
 #include <QString>
 
+class QWidget;
+
 // Real photographs for the face framing: the astronaut portrait and a cup of coffee from
 // Debian's python3-skimage, kept in tests/records/data.
 namespace FacePicture {
@@ -21,5 +23,9 @@ constexpr double astronautFaceWidth = 90;
 QImage frameWithAstronaut(double scale, QPointF eyes);
 // The point of a 1280 × 720 frame that the capture canvas shows at `canvasPoint`.
 QPointF framePoint(QPointF canvasPoint);
+
+// The crop frame as the main window's capture canvas shows it: where the canvas differs from
+// the picture beneath it.
+QRect shownFrame(const QWidget& mainWindow);
 
 } // namespace FacePicture
