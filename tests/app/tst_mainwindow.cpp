@@ -158,6 +158,8 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     QCOMPARE(services.shell.startedArguments.last(),
              QStringList({"--root", site, "--port", "80", "--background"}));
     QCOMPARE(status->currentMessage(), QString("网页服务器已启动：http://192.168.1.10"));
+    // The window goes on painting while the server answers.
+    QVERIFY(services.shell.lastRunThread && services.shell.lastRunThread != window.thread());
     // The folder's own port, also when the server is the installed one.
     QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", u"8123"));
     start->click();
