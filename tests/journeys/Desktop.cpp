@@ -13,21 +13,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-void stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
-
-} // namespace
-
 Desktop::Desktop()
 {
     // The X server writes the display number it found free to the descriptor it is given.
@@ -68,8 +53,8 @@ Desktop::Desktop()
 
 Desktop::~Desktop()
 {
-    stop(m_windowManager);
-    stop(m_xserver);
+    stopProcess(m_windowManager);
+    stopProcess(m_xserver);
 }
 
 QProcessEnvironment Desktop::environment(QProcessEnvironment base) const
@@ -154,6 +139,17 @@ QImage Desktop::screenshot(const QString& name) const
 QImage Desktop::windowShot(const QString& window) const
 {
     return QImage::fromData(runTool(QStringLiteral("import"), {"-window", window, "png:-"}, 20000), "PNG");
+}
+
+void stopProcess(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished();
+    }
 }
 
 QRect rectOf(QWidget& twin, const char* control)

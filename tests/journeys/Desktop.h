@@ -57,6 +57,9 @@ private:
     QString m_display;
 };
 
+// Ends a program with SIGTERM, and SIGKILL when it does not end within a few seconds.
+void stopProcess(QProcess& process);
+
 // The centre of a control in its window's own coordinates, taken from a twin of the window
 // built offscreen from the same form, so a click finds the control where it is drawn.
 QPoint centreOf(QWidget& twin, const char* control);

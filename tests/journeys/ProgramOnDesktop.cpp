@@ -5,6 +5,7 @@
 #include "ui_RecordEditorWindow.h"
 
 #include "platform/Gbk.h"
+#include "tests/support/WebForm.h"
 
 #include <httplib.h>
 
@@ -31,16 +32,7 @@ ProgramOnDesktop::ProgramOnDesktop(const Desktop& desktop, const QString& execut
     m_process.start(executable, {});
 }
 
-ProgramOnDesktop::~ProgramOnDesktop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-}
+ProgramOnDesktop::~ProgramOnDesktop() { stopProcess(m_process); }
 
 bool ProgramOnDesktop::waitForMainWindow()
 {
@@ -81,6 +73,12 @@ void ProgramOnDesktop::typeInRecordEditor(const char* control, const QString& te
     m_desktop.click(m_recordEditor, QPoint(box.left() + std::min(8, box.width() / 4), box.center().y()));
     m_desktop.key(QStringLiteral("ctrl+a"));
     m_desktop.type(text);
+}
+
+void ProgramOnDesktop::findInRecordEditor(const QString& numberOrName)
+{
+    typeInRecordEditor("编辑框3", numberOrName);
+    clickInRecordEditor("按钮7");
 }
 
 QString ProgramOnDesktop::textInRecordEditor(const char* control)
@@ -126,17 +124,6 @@ httplib::Client clientOf(int port)
     return client;
 }
 
-std::string form(const QList<std::pair<QString, QString>>& fields)
-{
-    QByteArray body;
-    for (const auto& [name, value] : fields) {
-        if (!body.isEmpty())
-            body += '&';
-        body += gbk::encode(name).toPercentEncoding() + '=' + gbk::encode(value).toPercentEncoding();
-    }
-    return body.toStdString();
-}
-
 } // namespace
 
 QString waitForPage(int port, const std::string& path, int timeoutMs)
@@ -157,8 +144,9 @@ QString page(int port, const std::string& path) { return waitForPage(port, path,
 std::string login(int port, const QString& account, const QString& password)
 {
     auto client = clientOf(port);
-    const auto answer = client.Post("/login.asp", form({{"zh", account}, {"mm", password}, {"B1", "登陆"}}),
-                                    "application/x-www-form-urlencoded");
+    const auto answer =
+        client.Post("/login.asp", webForm({{"zh", account}, {"mm", password}, {"B1", "登陆"}}),
+                    "application/x-www-form-urlencoded");
     if (!answer || answer->status != 302)
         return {};
     const std::string cookie = answer->get_header_value("Set-Cookie");
@@ -168,8 +156,8 @@ std::string login(int port, const QString& account, const QString& password)
 int postEdit(int port, const std::string& session, int id, const QList<std::pair<QString, QString>>& fields)
 {
     auto client = clientOf(port);
-    const auto answer = client.Post("/up.asp?id=" + std::to_string(id), {{"Cookie", session}}, form(fields),
-                                    "application/x-www-form-urlencoded");
+    const auto answer = client.Post("/up.asp?id=" + std::to_string(id), {{"Cookie", session}},
+                                    webForm(fields), "application/x-www-form-urlencoded");
     return answer ? answer->status : 0;
 }
 

@@ -36,6 +36,8 @@ public:
     void clickInRecordEditor(const char* control);
     void typeInRecordEditor(const char* control, const QString& text);
     QString textInRecordEditor(const char* control);
+    // 编号或姓名查找 for a number or name: the record editor lists and shows that student.
+    void findInRecordEditor(const QString& numberOrName);
     // Answers with Return the message box the last action raised.
     bool acknowledgeMessage();
 
