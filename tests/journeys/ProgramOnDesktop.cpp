@@ -75,6 +75,16 @@ void ProgramOnDesktop::typeInRecordEditor(const char* control, const QString& te
     m_desktop.type(text);
 }
 
+void ProgramOnDesktop::chooseInRecordEditor(const char* control, int index)
+{
+    const QRect box = rectOf(m_editorTwin, control);
+    m_desktop.click(m_recordEditor, QPoint(box.right() - 6, box.center().y()));
+    m_desktop.key(QStringLiteral("Home"));
+    for (int i = 0; i < index; ++i)
+        m_desktop.key(QStringLiteral("Down"));
+    m_desktop.key(QStringLiteral("Return"));
+}
+
 void ProgramOnDesktop::findInRecordEditor(const QString& numberOrName)
 {
     typeInRecordEditor("编辑框3", numberOrName);

@@ -35,6 +35,8 @@ public:
     bool openRecordEditor();
     void clickInRecordEditor(const char* control);
     void typeInRecordEditor(const char* control, const QString& text);
+    // Opens a combo box's list with its arrow and picks the item at `index`.
+    void chooseInRecordEditor(const char* control, int index);
     QString textInRecordEditor(const char* control);
     // 编号或姓名查找 for a number or name: the record editor lists and shows that student.
     void findInRecordEditor(const QString& numberOrName);

@@ -133,7 +133,7 @@ void WebDayJourney::webDay()
     // The office changes the first student's gender; the class page keeps its order.
     program.clickInRecordEditor("按钮5");
     QCOMPARE(program.textInRecordEditor("编辑框1"), names[0]);
-    program.typeInRecordEditor("组合框3", "女");
+    program.chooseInRecordEditor("组合框3", 1); // 女
     program.clickInRecordEditor("按钮4");
     QVERIFY(program.acknowledgeMessage());
     QCOMPARE(folder.storedColumn(u"性别"), QStringList({"女", "男", "男", "男"}));
