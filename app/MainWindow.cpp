@@ -22,6 +22,7 @@
 #include "web/ClassAccounts.h"
 
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMouseEvent>
 
 MainWindow::MainWindow(AppContext& context, QWidget* parent)
@@ -60,7 +61,8 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     showCapture();
     m_context.entryPhoto = [this] { return m_capture.entryPhoto(); };
 
-    m_ui->透明标签5->setText(QStringLiteral("WEB网址：") + webAddress());
+    showWebAddress();
+    watchSettingsFile();
     connectNavigation();
     connectEntry();
     connectRoster();
@@ -235,12 +237,34 @@ QString MainWindow::webAddress() const
     return port == 80 ? address : address + u':' + QString::number(port);
 }
 
+void MainWindow::showWebAddress() { m_ui->透明标签5->setText(QStringLiteral("WEB网址：") + webAddress()); }
+
+// The port lives in sys.ini, which people change by hand or from another program while the
+// window is open; the label follows at once. Saving replaces the file, which ends a watch on
+// the file itself, so the folder is watched too.
+void MainWindow::watchSettingsFile()
+{
+    auto* watcher = new QFileSystemWatcher(this);
+    const QString settings = m_context.settingsFile();
+    if (QFileInfo(m_context.appFolder).isDir())
+        watcher->addPath(m_context.appFolder);
+    if (QFileInfo::exists(settings))
+        watcher->addPath(settings);
+    const auto follow = [this, watcher, settings] {
+        if (QFileInfo::exists(settings) && !watcher->files().contains(settings))
+            watcher->addPath(settings);
+        showWebAddress();
+    };
+    connect(watcher, &QFileSystemWatcher::fileChanged, this, follow);
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, follow);
+}
+
 void MainWindow::startWebServer()
 {
+    showWebAddress();
     const QString program = ProgramFolder::webServerProgram(m_context.appFolder);
     if (!QFileInfo(program).isExecutable()) {
-        m_context.dialogs.message(this, QStringLiteral("找不到网页服务器程序：") + program,
-                                  QStringLiteral("错误信息"), MessageIcon::Warning);
+        reportWebServerFailure(QStringLiteral("找不到网页服务器程序：") + program);
         return;
     }
     // The server answers once it holds its port (or why it cannot), then serves on by itself.
@@ -250,18 +274,28 @@ void MainWindow::startWebServer()
     const QStringList arguments{QStringLiteral("--root"), site, QStringLiteral("--port"),
                                 QString::number(ProgramFolder::webServerPort(m_context.appFolder)),
                                 QStringLiteral("--background")};
-    const ProgramResult result = m_context.shell.run(program, arguments, site, 10000);
-    if (result.finished && result.exitCode == 0)
+    ProgramResult result;
+    m_ui->状态条1->showMessage(QStringLiteral("正在启动网页服务器……"));
+    OffThread::run([&] { result = m_context.shell.run(program, arguments, site, 10000); });
+    if (result.finished && result.exitCode == 0) {
+        m_ui->状态条1->showMessage(QStringLiteral("网页服务器已启动：") + webAddress());
         return;
+    }
     QString reason = result.errorOutput.trimmed();
     if (reason.isEmpty())
         reason = result.finished ? program : QStringLiteral("程序没有回应：") + program;
-    m_context.dialogs.message(this, QStringLiteral("网页服务器没有启动：") + reason,
-                              QStringLiteral("错误信息"), MessageIcon::Warning);
+    reportWebServerFailure(QStringLiteral("网页服务器没有启动：") + reason);
+}
+
+void MainWindow::reportWebServerFailure(const QString& reason)
+{
+    m_ui->状态条1->showMessage(reason);
+    m_context.dialogs.message(this, reason, QStringLiteral("错误信息"), MessageIcon::Warning);
 }
 
 void MainWindow::openWebAddress()
 {
+    showWebAddress();
     const QString address = webAddress();
     if (!m_context.shell.openUrl(address))
         m_context.dialogs.message(

@@ -40,7 +40,10 @@ protected:
 private:
     void loadClassList();
     void connectNavigation();
+    void showWebAddress();
+    void watchSettingsFile();
     void startWebServer();
+    void reportWebServerFailure(const QString& reason);
     void openWebAddress();
     QString webAddress() const;
     void connectEntry();

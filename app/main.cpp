@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
+#include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/WindowCatalogue.h"
 #include "platform/Fonts.h"
@@ -10,9 +11,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -23,11 +21,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("青禾名录"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qinghe.png")));
     installFontSubstitutes();
-    // Qt's own dialogs (print, print preview, files, fonts) speak the language of the rest.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    useSimplifiedChinese(app);
 
     DesktopDialogs dialogs;
     DesktopNavigator navigator;

@@ -16,7 +16,7 @@ packages=(
   php-cli php-sqlite3
   cups printer-driver-cups-pdf
   libopencv-objdetect-dev opencv-data
-  xvfb xdotool
+  xvfb xdotool openbox imagemagick xclip chromium
 )
 
 missing=()

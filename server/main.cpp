@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // asp [--port N] [--root FOLDER] [--background]: the site's web server. It serves the folder
 // it lies in (the program folder's DB/) on every local address, at [sys] WEB端口 of the
-// program folder's sys.ini (80 when unset), until SIGTERM.
+// program folder's sys.ini (80 when unset), until SIGTERM. With --background it detaches
+// from the program that started it, which learns from its exit code and output whether the
+// site is served.
 #include "platform/DatabaseConnection.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StudentTable.h"
@@ -11,6 +13,8 @@
 #include <QFileInfo>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -35,26 +39,98 @@ QString ownFolder()
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
 }
 
-// Detaches from the program that started us, which only waits to learn whether the port
-// could be taken.
-void runInBackground()
+// A server started with --background tells the program that started it, over this pipe,
+// whether it holds its port; in the foreground it says so on its own output.
+int answerPipe = -1;
+
+// Says how the start went. A detached server sends the answer to its waiting parent and
+// then lets go of the parent's output; when nobody was left to hear it, the site must not
+// be served by a process nobody knows of.
+ExitCode answer(ExitCode code, const QString& text)
 {
+    if (answerPipe < 0) {
+        say(code == Served ? stdout : stderr, text);
+        return code;
+    }
+    const QByteArray message = char(code) + text.toLocal8Bit();
+    qsizetype sent = 0;
+    while (sent < message.size()) {
+        const ssize_t n = ::write(answerPipe, message.constData() + sent, size_t(message.size() - sent));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    ::close(answerPipe);
+    answerPipe = -1;
+    if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
+        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+            ::dup2(null, fd);
+        if (null > STDERR_FILENO)
+            ::close(null);
+    }
+    return sent == message.size() ? code : Failed;
+}
+
+// Whatever the starting program left open (a window's X connection, its sound server's
+// sockets, files) would stay open for as long as the site is served.
+void closeInheritedDescriptors(int keep)
+{
+    const auto closeBetween = [](int first, int last) {
+        if (first > last || close_range(unsigned(first), unsigned(last), 0) == 0)
+            return;
+        for (int fd = first; fd <= last; ++fd)
+            ::close(fd);
+    };
+    const int last = int(std::min<long>(sysconf(_SC_OPEN_MAX), 1L << 20)) - 1;
+    if (keep > STDERR_FILENO) {
+        closeBetween(STDERR_FILENO + 1, keep - 1);
+        closeBetween(keep + 1, last);
+    } else {
+        closeBetween(STDERR_FILENO + 1, last);
+    }
+}
+
+// Leaves the program that started us before any thread exists: fork() keeps only the
+// calling thread, so a server that had started its workers would accept and never serve.
+// The parent waits only for the child's answer and exits with it.
+void detach()
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        say(stderr, QStringLiteral("网页服务器无法转入后台运行"));
+        std::exit(Failed);
+    }
     const pid_t child = fork();
     if (child < 0) {
         say(stderr, QStringLiteral("网页服务器无法转入后台运行"));
         std::exit(Failed);
     }
-    if (child > 0)
-        std::_Exit(Served);
-    setsid();
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        if (null > STDERR_FILENO)
-            close(null);
+    if (child > 0) {
+        ::close(ends[1]);
+        QByteArray message;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(ends[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            message.append(buffer, n);
+        }
+        if (message.isEmpty()) {
+            say(stderr, QStringLiteral("网页服务器启动时意外退出"));
+            std::_Exit(Failed);
+        }
+        const auto code = ExitCode(message[0]);
+        say(code == Served ? stdout : stderr, QString::fromLocal8Bit(message.mid(1)));
+        std::_Exit(code);
     }
+    ::close(ends[0]);
+    setsid();
+    closeInheritedDescriptors(ends[1]);
+    answerPipe = ends[1];
 }
 
 } // namespace
@@ -100,6 +176,9 @@ int main(int argc, char* argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (background)
+        detach();
+
     // Every waiting client holds a descriptor: a computer room's browsers open hundreds.
     if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
         files.rlim_cur = files.rlim_max;
@@ -122,30 +201,30 @@ int main(int argc, char* argv[])
     case SiteServer::BindError::None:
         break;
     case SiteServer::BindError::InUse:
-        if (isOwnServerListening(port)) {
-            say(stdout, QStringLiteral("网页服务器已经在运行，端口 %1").arg(port));
-            return Served;
-        }
-        say(stderr, QStringLiteral("端口 %1 已被其他程序占用。请关闭占用它的程序，或在 sys.ini 的 [sys] 中把 "
-                                   "WEB端口 改为别的端口（例如 8080）。")
-                        .arg(port));
-        return PortInUse;
+        if (isOwnServerListening(port))
+            return answer(Served, QStringLiteral("网页服务器已经在运行，端口 %1").arg(port));
+        return answer(
+            PortInUse,
+            QStringLiteral("端口 %1 已被其他程序占用。请关闭占用它的程序，或在 sys.ini 的 [sys] 中把 "
+                           "WEB端口 改为别的端口（例如 8080）。")
+                .arg(port));
     case SiteServer::BindError::NoPermission:
-        say(stderr, QStringLiteral(
-                        "没有使用端口 %1 的权限：1024 以下的端口只有管理员能用。请用 make run 启动程序"
-                        "（它给网页服务器这个权限），或以管理员身份运行 setcap cap_net_bind_service=+ep %2，"
-                        "或在 sys.ini 的 [sys] 中把 WEB端口 改为 1024 以上的端口（例如 8080）。")
-                        .arg(port)
-                        .arg(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))));
-        return NoPermission;
+        return answer(
+            NoPermission,
+            QStringLiteral(
+                "没有使用端口 %1 的权限：1024 以下的端口只有管理员能用。请用 make run 启动程序"
+                "（它给网页服务器这个权限），或以管理员身份运行 setcap cap_net_bind_service=+ep %2，"
+                "或在 sys.ini 的 [sys] 中把 WEB端口 改为 1024 以上的端口（例如 8080）。")
+                .arg(port)
+                .arg(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))));
     case SiteServer::BindError::Other:
-        say(stderr, QStringLiteral("网页服务器无法使用端口 %1：%2").arg(port).arg(reason));
-        return Failed;
+        return answer(Failed, QStringLiteral("网页服务器无法使用端口 %1：%2").arg(port).arg(reason));
     }
 
-    say(stdout, QStringLiteral("网页服务器已启动，端口 %1，网站文件夹 %2").arg(server.boundPort()).arg(root));
-    if (background)
-        runInBackground();
+    if (answer(Served,
+               QStringLiteral("网页服务器已启动，端口 %1，网站文件夹 %2").arg(server.boundPort()).arg(root))
+        != Served)
+        return Failed;
 
     std::thread([&server, stopSignals] {
         int signal = 0;

@@ -7,12 +7,15 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -21,6 +24,30 @@
 
 namespace {
 QString captionOr(const QString& title) { return title.isEmpty() ? QStringLiteral("青禾名录") : title; }
+
+// Qt's own file dialog dates the files in the desktop's locale, English on a computer set to
+// C.UTF-8; the program's dates are Chinese.
+class DatesInProgramLocale final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        constexpr int modifiedColumn = 3;
+        if (role == Qt::DisplayRole && index.column() == modifiedColumn)
+            if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel()))
+                return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+QString chosenPath(QFileDialog& dialog)
+{
+    dialog.setProxyModel(new DatesInProgramLocale(&dialog));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
 
 // Qt's font chooser has no colour, and offers bold and italic only for faces that carry such
 // styles, which few CJK faces do; card texts take both from any face. This one adds a colour
@@ -201,18 +228,23 @@ std::optional<QString> DesktopDialogs::password(QWidget* parent, const QString& 
 QString DesktopDialogs::openFile(QWidget* parent, const QString& title, const QString& filter,
                                  const QString& startPath)
 {
-    return QFileDialog::getOpenFileName(parent, title, startPath, filter);
+    QFileDialog dialog(parent, title, startPath, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    return chosenPath(dialog);
 }
 
 QString DesktopDialogs::openPicture(QWidget* parent, const QString& title)
 {
-    return QFileDialog::getOpenFileName(
-        parent, title, {}, QStringLiteral("图片文件 (*.jpg *.jpeg *.png *.bmp *.gif);;所有文件 (*)"));
+    return openFile(parent, title, QStringLiteral("图片文件 (*.jpg *.jpeg *.png *.bmp *.gif);;所有文件 (*)"),
+                    {});
 }
 
 QString DesktopDialogs::chooseFolder(QWidget* parent, const QString& prompt, const QString& startFolder)
 {
-    return QFileDialog::getExistingDirectory(parent, prompt, startFolder);
+    QFileDialog dialog(parent, prompt, startFolder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    return chosenPath(dialog);
 }
 
 std::optional<FontChoice> DesktopDialogs::chooseFont(QWidget* parent, const FontChoice& initial)

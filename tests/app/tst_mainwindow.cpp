@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 
@@ -25,6 +26,7 @@ private slots:
     void layoutMatchesTheWindowDefinition();
     void webAddressShownAndOpened();
     void webServerStartedOnlyWhenPresent();
+    void webAddressFollowsThePortOfSysIni();
 };
 
 void MainWindowTest::emptyClassTableLeavesSelectorsEmpty()
@@ -137,10 +139,12 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     TestServices services;
     MainWindow window(services.context);
     QPushButton* start = control<QPushButton>(window, "按钮4");
+    QStatusBar* status = control<QStatusBar>(window, "状态条1");
     start->click();
     QVERIFY(services.shell.startedPrograms.isEmpty());
     QCOMPARE(services.dialogs.messages().size(), 1);
     QVERIFY(services.dialogs.messages()[0].startsWith("找不到网页服务器程序"));
+    QCOMPARE(status->currentMessage(), services.dialogs.messages()[0]);
 
     const QString server = ProgramFolder::webServerProgram(folder.path());
     QFile file(server);
@@ -153,17 +157,40 @@ void MainWindowTest::webServerStartedOnlyWhenPresent()
     const QString site = ProgramFolder::databaseFolder(folder.path());
     QCOMPARE(services.shell.startedArguments.last(),
              QStringList({"--root", site, "--port", "80", "--background"}));
+    QCOMPARE(status->currentMessage(), QString("网页服务器已启动：http://192.168.1.10"));
+    // The window goes on painting while the server answers.
+    QVERIFY(services.shell.lastRunThread && services.shell.lastRunThread != window.thread());
     // The folder's own port, also when the server is the installed one.
     QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", u"8123"));
     start->click();
     QCOMPARE(services.shell.startedArguments.last(),
              QStringList({"--root", site, "--port", "8123", "--background"}));
     QCOMPARE(services.dialogs.messages().size(), 1);
+    QCOMPARE(status->currentMessage(), QString("网页服务器已启动：http://192.168.1.10:8123"));
+    QCOMPARE(control<QLabel>(window, "透明标签5")->text(), QString("WEB网址：http://192.168.1.10:8123"));
 
     // A port it cannot take is told with the server's own reason.
     services.shell.programResult = {true, 3, {}, "端口 80 已被其他程序占用。\n"};
     start->click();
     QCOMPARE(services.dialogs.messages().last(), QString("网页服务器没有启动：端口 80 已被其他程序占用。"));
+    QCOMPARE(status->currentMessage(), services.dialogs.messages().last());
+}
+
+void MainWindowTest::webAddressFollowsThePortOfSysIni()
+{
+    TestFolder folder;
+    TestServices services;
+    MainWindow window(services.context);
+    QLabel* label = control<QLabel>(window, "透明标签5");
+    // Written whole (a new file takes the name) and then changed again in place, as an
+    // editor may do; the label follows both without a restart.
+    QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", u"8080"));
+    QTRY_COMPARE(label->text(), QString("WEB网址：http://192.168.1.10:8080"));
+    QFile settings(folder.settingsFile());
+    QVERIFY(settings.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    settings.write("[sys]\r\nWEB\xb6\xcb\xbf\xda=8081\r\n"); // WEB端口 in GBK
+    settings.close();
+    QTRY_COMPARE(label->text(), QString("WEB网址：http://192.168.1.10:8081"));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -15,6 +15,7 @@
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
+#include "tests/support/WebForm.h"
 #include "web/SitePages.h"
 
 #include <httplib.h>
@@ -112,17 +113,6 @@ bool station(const QString& database, int first, int out)
     }
 }
 
-std::string form(const QList<std::pair<QString, QString>>& fields)
-{
-    QByteArray body;
-    for (const auto& [name, value] : fields) {
-        if (!body.isEmpty())
-            body += '&';
-        body += gbk::encode(name).toPercentEncoding() + '=' + gbk::encode(value).toPercentEncoding();
-    }
-    return body.toStdString();
-}
-
 // A browser on the school's network: lists the class, fetches photos, and as the class's
 // administrator edits an address now and then. Each edit is announced before it is sent
 // ("A id seq") and reported when the server answers with its redirect ("R id seq"); a page
@@ -151,7 +141,7 @@ bool browser(const QString& portFile, const QList<int>& editable, int firstEdit,
             continue;
         }
         if (cookie.empty()) {
-            const auto login = client.Post("/login.asp", form({{"zh", "zhang"}, {"mm", "pw1"}}),
+            const auto login = client.Post("/login.asp", webForm({{"zh", "zhang"}, {"mm", "pw1"}}),
                                            "application/x-www-form-urlencoded");
             if (!check(login, "login.asp") || login->status != 302)
                 continue;
@@ -161,7 +151,7 @@ bool browser(const QString& portFile, const QList<int>& editable, int firstEdit,
         const int id = editable[seq % editable.size()];
         say(out, QStringLiteral("A %1 %2").arg(id).arg(seq));
         const auto saved = client.Post("/up.asp?id=" + std::to_string(id), {{"Cookie", cookie}},
-                                       form({{"T4", QStringLiteral("路%1号").arg(seq)}}),
+                                       webForm({{"T4", QStringLiteral("路%1号").arg(seq)}}),
                                        "application/x-www-form-urlencoded");
         check(saved, "up.asp");
         if (saved && saved->status == 302

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/ChildProcess.h"
 
-#include <QtGlobal>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <grp.h>
@@ -44,4 +46,22 @@ int runWithoutPrivileges(const std::function<bool()>& work)
             return false;
         return work();
     });
+}
+
+QList<pid_t> processesRunning(const QString& program, const QString& argument)
+{
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    QList<pid_t> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const pid_t pid = pid_t(entry.toInt(&ok));
+        if (!ok || QFile::symLinkTarget(QStringLiteral("/proc/") + entry + QStringLiteral("/exe")) != wanted)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (argument.isEmpty()
+            || (commandLine.open(QIODevice::ReadOnly)
+                && commandLine.readAll().split('\0').contains(QFile::encodeName(argument))))
+            found << pid;
+    }
+    return found;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -26,3 +28,8 @@ int waitForChild(pid_t pid);
 // (which writes anywhere), the child becomes the unprivileged user nobody first. Files and
 // folders the work needs must be open to that user.
 int runWithoutPrivileges(const std::function<bool()>& work);
+
+// The processes running `program`, found by their executable, and with `argument` on their
+// command line when one is given: servers that detached from the program that started them,
+// which a test must find to stop.
+QList<pid_t> processesRunning(const QString& program, const QString& argument = {});

@@ -4,6 +4,7 @@
 #include "platform/widgets/PrintPreview.h"
 
 #include <QPrinter>
+#include <QThread>
 #include <QWidget>
 
 QStringList ScriptedDialogs::messages() const
@@ -132,5 +133,6 @@ ProgramResult RecordingShell::run(const QString& program, const QStringList& arg
 {
     startedPrograms << program;
     startedArguments << arguments;
+    lastRunThread = QThread::currentThread();
     return programResult;
 }

@@ -71,6 +71,8 @@ protected:
 };
 
 // Stands in for the browser, the file browser and other programs.
+class QThread;
+
 class RecordingShell final : public Shell {
 public:
     QStringList openedUrls;
@@ -86,6 +88,7 @@ public:
     QStringList openedFiles;
     bool browserFound = true;
     ProgramResult programResult{true, 0, {}, {}}; // what every run program answers
+    QThread* lastRunThread = nullptr;             // where the last program was waited for
 
     bool openUrl(const QString& url) override;
     bool openFolder(const QString& path) override;
