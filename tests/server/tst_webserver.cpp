@@ -26,6 +26,7 @@
 #include <thread>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -189,6 +190,8 @@ private slots:
     void continueAndPipelining();
     void halfOpenClientsDoNotStarveOthers();
     void slowHeadersAreAnswered408();
+    void slowClientsDelayNoOne();
+    void waitingLoginsHoldNoWorker();
     void officeBehindOneAddressGetsEveryPhoto();
     void servedOnIpv6Loopback();
     void multipartFormsAreRefusedWithAReason();
@@ -796,6 +799,142 @@ void WebServerTest::slowHeadersAreAnswered408()
     ::close(sock);
     QVERIFY(n > 0);
     QVERIFY2(QByteArray(buffer).startsWith("HTTP/1.1 408"), buffer);
+}
+
+// Sixty forms trickling in a byte a second, three hundred heads that never end and a form
+// that stops half way: another client's pages come within a second all along; the stopped
+// form is answered 408 once it has been quiet for ten seconds, the heads when their ten
+// seconds are up, and the forms still trickling in are not.
+void WebServerTest::slowClientsDelayNoOne()
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    const int port = m_server->port();
+    const QByteArray formHead = "POST /index.asp HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n"
+                                "Content-Length: 1000\r\n\r\nT1=";
+    auto open = [port](const QByteArray& first) {
+        const int sock = connectTo(port);
+        if (sock >= 0)
+            ::send(sock, first.constData(), size_t(first.size()), MSG_NOSIGNAL);
+        return sock;
+    };
+    std::vector<int> trickling, heads;
+    for (int i = 0; i < 60; ++i)
+        trickling.push_back(open(formHead));
+    for (int i = 0; i < 300; ++i)
+        heads.push_back(open("GET /index.asp HTTP/1.1\r\nHost: x\r\n"));
+    const int stopped = open(formHead + "abc");
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    struct Trickle {
+        std::atomic<bool> on{true};
+        std::thread thread;
+        ~Trickle()
+        {
+            on = false;
+            if (thread.joinable())
+                thread.join();
+        }
+    } trickle;
+    trickle.thread = std::thread([&] {
+        while (trickle.on) {
+            for (int sock : trickling)
+                ::send(sock, "a", 1, MSG_NOSIGNAL);
+            for (int i = 0; i < 10 && trickle.on; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    auto answerOf = [](int sock) {
+        char buffer[64] = {};
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer - 1, MSG_DONTWAIT);
+        return QByteArray(buffer, int(std::max<ssize_t>(n, 0)));
+    };
+
+    qint64 slowest = 0;
+    bool checkedEarly = false;
+    while (sinceStart.elapsed() < 11500) {
+        httplib::Client other("127.0.0.1", port);
+        other.set_connection_timeout(5);
+        other.set_read_timeout(5);
+        QElapsedTimer timer;
+        timer.start();
+        const auto r = other.Get("/index.asp");
+        slowest = std::max(slowest, timer.elapsed());
+        QVERIFY(r);
+        QCOMPARE(r->status, 200);
+        QVERIFY(text(r).contains(QStringLiteral("张三")));
+        if (!checkedEarly && sinceStart.elapsed() > 8000) {
+            checkedEarly = true;
+            QCOMPARE(answerOf(stopped), QByteArray()); // still within its quiet seconds
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    QVERIFY2(slowest < 1000, qPrintable(QStringLiteral("%1 ms").arg(slowest)));
+
+    QVERIFY(answerOf(stopped).startsWith("HTTP/1.1 408"));
+    int headsAnswered408 = 0, trickledAnswered = 0;
+    for (int sock : heads)
+        headsAnswered408 += answerOf(sock).startsWith("HTTP/1.1 408") ? 1 : 0;
+    for (int sock : trickling)
+        trickledAnswered += answerOf(sock).isEmpty() ? 0 : 1;
+    QCOMPARE(headsAnswered408, 300);
+    QCOMPARE(trickledAnswered, 0);
+    for (const auto* group : {&trickling, &heads})
+        for (int sock : *group)
+            ::close(sock);
+    ::close(stopped);
+}
+
+// A password guesser's posts wait their turn, a second apart, without a worker: forty wrong
+// passwords sent at once, more than there are workers, leave the site answering at once.
+void WebServerTest::waitingLoginsHoldNoWorker()
+{
+    auto client = m_server->client();
+    const std::string wrong = form({{"zh", "zhang"}, {"mm", "wrong"}});
+    const auto refused = client.Post("/login.asp", wrong, "application/x-www-form-urlencoded");
+    QVERIFY(refused);
+    QCOMPARE(refused->status, 403);
+
+    const QByteArray guess = "POST /login.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                             + QByteArray::number(qsizetype(wrong.size())) + "\r\n\r\n"
+                             + QByteArray::fromStdString(wrong);
+    std::vector<int> guesses;
+    for (int i = 0; i < 40; ++i) {
+        const int sock = connectTo(m_server->port());
+        QVERIFY(sock >= 0);
+        ::send(sock, guess.constData(), size_t(guess.size()), MSG_NOSIGNAL);
+        guesses.push_back(sock);
+    }
+    QTest::qWait(300);
+    httplib::Client other("127.0.0.1", m_server->port());
+    other.set_read_timeout(5);
+    QElapsedTimer timer;
+    timer.start();
+    const auto page = other.Get("/index.asp");
+    QVERIFY(page);
+    QCOMPARE(page->status, 200);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+
+    // The first guess in turn is answered after its second, refused as before.
+    std::vector<pollfd> all;
+    for (int sock : guesses)
+        all.push_back({sock, POLLIN, 0});
+    QVERIFY(::poll(all.data(), nfds_t(all.size()), 5000) > 0);
+    for (const pollfd& p : all) {
+        if (p.revents & POLLIN) {
+            char buffer[64] = {};
+            QVERIFY(::recv(p.fd, buffer, sizeof buffer - 1, 0) > 0);
+            QVERIFY2(QByteArray(buffer).startsWith("HTTP/1.1 403"), buffer);
+            break;
+        }
+    }
+    for (int sock : guesses)
+        ::close(sock);
 }
 
 // A computer room, a Wi-Fi gateway or a proxy is one address: ten browsers' worth of
