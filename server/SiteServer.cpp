@@ -77,6 +77,15 @@ private:
     std::string m_answer;
 };
 
+// The library keeps a connection open after a request it could not read, and after a page
+// that asked for it to close (a form refused unread); neither can go on.
+bool endsConnection(std::string_view answer)
+{
+    const size_t end = answer.find("\r\n\r\n");
+    const std::string_view head = answer.substr(0, end == answer.npos ? answer.size() : end + 2);
+    return head.starts_with("HTTP/1.1 400 ") || head.find("\r\nConnection: close\r\n") != head.npos;
+}
+
 // The library's accepting thread hands each new connection straight to the gate.
 class AcceptedToGate final : public httplib::TaskQueue {
 public:
@@ -334,6 +343,7 @@ void SiteServer::run(ArrivedRequest request)
     // Most answers fit in what the system buffers for the socket: they go at once, and the
     // gate sends the rest to a client that reads slowly.
     std::string answer = stream.takeAnswer();
+    closed = closed || !ok || endsConnection(answer);
     size_t sent = 0;
     while (sent < answer.size()) {
         const ssize_t n =
@@ -343,7 +353,7 @@ void SiteServer::run(ArrivedRequest request)
         sent += size_t(n);
     }
     answer.erase(0, sent);
-    m_gate->answered(request.sock, std::move(answer), stream.leftover(), !ok || closed);
+    m_gate->answered(request.sock, std::move(answer), stream.leftover(), closed);
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)

@@ -706,6 +706,11 @@ void WebServerTest::requestFraming_data()
         << post + "Content-Length: 65536\r\n\r\nT1=" + QByteArray(65533, 'a') << 200;
     // Refused on its head: the client need not send the body to learn that.
     QTest::newRow("a body over 64 KB") << post + "Content-Length: 65537\r\n\r\n" << 413;
+    // A file upload is refused for what it is, whatever its size, without waiting for it.
+    QTest::newRow("a file upload over 64 KB")
+        << QByteArray("POST /login.asp HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=x\r\n"
+                      "Content-Length: 200000\r\n\r\n")
+        << 415;
     QTest::newRow("a chunked body") << post + "Transfer-Encoding: chunked\r\n\r\n5\r\nT1=ab\r\n0\r\n\r\n" << 411;
     QTest::newRow("two lengths that differ") << post + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nT1=ab" << 400;
     QTest::newRow("a length that is no number") << post + "Content-Length: 5x\r\n\r\nT1=ab" << 400;
