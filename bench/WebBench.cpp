@@ -48,11 +48,11 @@ Load loadWithWrk(int port, const QStringList& paths)
 {
     QProcess wrk;
     const int threads = std::clamp(QThread::idealThreadCount(), 1, connections);
-    wrk.start(QStringLiteral("wrk"), QStringList{"-t", QString::number(threads), "-c", QString::number(connections),
-                                                 "-d", QStringLiteral("%1s").arg(seconds), "-s",
-                                                 QStringLiteral(QINGHE_BENCH_LOAD_SCRIPT),
-                                                 QStringLiteral("http://127.0.0.1:%1/").arg(port), "--"}
-                                         + paths);
+    wrk.start(QStringLiteral("wrk"),
+              QStringList{"-t", QString::number(threads), "-c", QString::number(connections), "-d",
+                          QStringLiteral("%1s").arg(seconds), "-s", QStringLiteral(QINGHE_BENCH_LOAD_SCRIPT),
+                          QStringLiteral("http://127.0.0.1:%1/").arg(port), "--"}
+                  + paths);
     if (!wrk.waitForStarted(5000)) {
         std::fprintf(stderr, "web: wrk did not start (scripts/install-deps.sh installs it)\n");
         return {};
@@ -61,7 +61,8 @@ Load loadWithWrk(int port, const QStringList& paths)
     const QString out = QString::fromLocal8Bit(wrk.readAllStandardOutput());
     const auto m = QRegularExpression(QStringLiteral("load: (\\d+) (\\d+) (\\d+) (\\d+)")).match(out);
     if (!m.hasMatch()) {
-        std::fprintf(stderr, "web: wrk said %s %s\n", qPrintable(out), wrk.readAllStandardError().constData());
+        std::fprintf(stderr, "web: wrk said %s %s\n", qPrintable(out),
+                     wrk.readAllStandardError().constData());
         return {};
     }
     Load load;
@@ -93,8 +94,9 @@ double pageMsWithSlowClients(int port)
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
-    const QByteArray form = "POST /index.asp HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded"
-                            "\r\nContent-Length: 1000\r\n\r\nT1=";
+    const QByteArray form =
+        "POST /index.asp HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded"
+        "\r\nContent-Length: 1000\r\n\r\nT1=";
     const QByteArray head = "GET /index.asp HTTP/1.1\r\nHost: x\r\n";
     std::vector<int> forms, heads;
     for (int i = 0; i < 300; ++i) {
@@ -195,7 +197,8 @@ void webScenario()
     // The same load while the desktop program saves a student every 100 ms, and a class
     // administrator saves an edit through up.asp every 50 ms.
     QProcess writer;
-    writer.start(QStringLiteral(QINGHE_WEB_WRITER), {folder.databaseFile(), QString::number(seconds * 2 + 1)});
+    writer.start(QStringLiteral(QINGHE_WEB_WRITER),
+                 {folder.databaseFile(), QString::number(seconds * 2 + 1)});
     writer.waitForStarted();
     std::atomic<int> editFailures{0};
     std::atomic<bool> editing{true};
@@ -222,7 +225,8 @@ void webScenario()
     const QStringList counts = QString::fromLocal8Bit(writer.readAllStandardOutput()).split(u' ');
     const int writerFailures = counts.size() == 2 ? counts[1].trimmed().toInt() : 1;
     bench::report("web", "locked_errors",
-                  writerFailures + indexWhileSaving.failed + photosWhileSaving.failed + editFailures, "errors");
+                  writerFailures + indexWhileSaving.failed + photosWhileSaving.failed + editFailures,
+                  "errors");
     bench::report("web", "index_rps_while_saving", indexWhileSaving.perSecond, "requests/s");
     bench::report("web", "saves", counts.value(0).toDouble(), "saves");
 

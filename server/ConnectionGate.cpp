@@ -417,8 +417,8 @@ void ConnectionGate::afterAnswer(Connection& c)
     }
     c.phase = Connection::Phase::Reading;
     c.started = !c.in.empty();
-    c.deadline = Clock::now()
-                 + std::chrono::seconds(c.started ? m_limits.headerSeconds : m_limits.keepAliveSeconds);
+    c.deadline =
+        Clock::now() + std::chrono::seconds(c.started ? m_limits.headerSeconds : m_limits.keepAliveSeconds);
     progress(c, false); // the next request may have come whole with the last one
 }
 

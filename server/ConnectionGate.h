@@ -65,7 +65,7 @@ private:
         bool closeAfter = false;
         std::string out; // what of an answer is still to go
         size_t sent = 0;
-        size_t discarded = 0; // read away while closing
+        size_t discarded = 0;       // read away while closing
         Clock::time_point deadline; // of what the connection waits for now
         Clock::time_point bodyEnd;
         ArrivedRequest waiting; // a request deferred, and until when

@@ -12,7 +12,8 @@ constexpr size_t none = std::string_view::npos;
 bool sameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x))
+                      == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -73,7 +74,8 @@ RequestFraming::Frame RequestFraming::frame(std::string_view bytes) const
             // Digits only, and one length: two that differ would let a proxy and us disagree
             // on where the next request begins.
             size_t length = 0;
-            const auto [digitsEnd, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+            const auto [digitsEnd, error] =
+                std::from_chars(value.data(), value.data() + value.size(), length);
             if (value.empty() || error != std::errc() || digitsEnd != value.data() + value.size()) {
                 f.state = Malformed;
                 return f;

@@ -170,12 +170,13 @@ private:
 SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
     , m_limits(limits)
-    , m_gate(std::make_unique<ConnectionGate>(m_limits,
-                                              [this](ArrivedRequest request) { m_workers->enqueue(std::move(request)); }))
+    , m_gate(std::make_unique<ConnectionGate>(
+          m_limits, [this](ArrivedRequest request) { m_workers->enqueue(std::move(request)); }))
 {
     // Threads start with listening, so a server that forks first keeps them.
     new_task_queue = [this] {
-        m_workers = std::make_unique<WorkerPool>(m_limits.workers, [this](ArrivedRequest r) { run(std::move(r)); });
+        m_workers =
+            std::make_unique<WorkerPool>(m_limits.workers, [this](ArrivedRequest r) { run(std::move(r)); });
         m_gate->start();
         return new AcceptedToGate([this] {
             m_gate->stop();
@@ -195,23 +196,23 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     set_default_headers({{"Server", StatusPage::serverName}, {"X-Content-Type-Options", "nosniff"}});
 
     Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}); });
-    Post(".*", [this](const httplib::Request& req, httplib::Response& res,
-                      const httplib::ContentReader& reader) {
-        if (!refuseUnreadableForm(req, res)) {
-            res.set_header("Connection", "close"); // the body is left unread
-            return;
-        }
-        // The gate has read the body whole and within its limit.
-        std::string body;
-        if (!reader([&](const char* data, size_t length) {
-                body.append(data, length);
-                return true;
-            })) {
-            res.status = 400;
-            return;
-        }
-        handle(req, res, body);
-    });
+    Post(".*",
+         [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+             if (!refuseUnreadableForm(req, res)) {
+                 res.set_header("Connection", "close"); // the body is left unread
+                 return;
+             }
+             // The gate has read the body whole and within its limit.
+             std::string body;
+             if (!reader([&](const char* data, size_t length) {
+                     body.append(data, length);
+                     return true;
+                 })) {
+                 res.status = 400;
+                 return;
+             }
+             handle(req, res, body);
+         });
     auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
         res.status = 405;
         res.set_header("Allow", "GET, HEAD, POST");
@@ -408,10 +409,10 @@ bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Resp
         return true;
     res.status = 415;
     res.set_content(
-        StatusPage::html(415,
-                    QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
-                                   "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
-                                   "直接提交表单。"))
+        StatusPage::html(
+            415, QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
+                                "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
+                                "直接提交表单。"))
             .toStdString(),
         "text/html; charset=GBK");
     return false;
