@@ -122,8 +122,16 @@ public:
     QString describe(int code);
     void endWait();
 
+    // Prepared statements kept for their next use, by their text: the web server's pages ask
+    // the same few queries again and again. Reset, a statement holds no lock.
+    sqlite3_stmt* takePrepared(const QByteArray& sql);
+    void keepPrepared(QByteArray sql, sqlite3_stmt* statement);
+
 private:
     bool changed();
+    void forgetPrepared();
+
+    std::vector<std::pair<QByteArray, sqlite3_stmt*>> m_prepared; // the last used last
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.
@@ -144,6 +152,7 @@ public:
 
 private:
     SqliteSession* m_session = nullptr;
+    QByteArray m_sql;
     sqlite3_stmt* m_stmt = nullptr;
     int m_code = SQLITE_OK;
 };
