@@ -369,10 +369,10 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
         res.status = 404;
         return;
     }
-    QString sitePath = *decoded;
-    if (sitePath.endsWith(u'/')) {
-        sitePath += QStringLiteral("index.asp");
-    } else if (const auto folder = m_engine.cache().fileOf(sitePath); folder && QFileInfo(*folder).isDir()) {
+    const bool folder = decoded->endsWith(u'/');
+    const QString sitePath = folder ? *decoded + QStringLiteral("index.asp") : *decoded;
+    const auto file = m_engine.cache().realFileOf(sitePath);
+    if (!folder && file && QFileInfo(*file).isDir()) {
         // A folder's pages link relative to it: send the browser to its address with a slash.
         res.set_redirect(
             rawPath.toStdString() + '/' + (query.isEmpty() ? std::string() : '?' + query.toStdString()), 301);
@@ -382,8 +382,7 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     // A link inside the site is followed, but what it leads to must be of the kind asked for:
     // photo.jpg pointing at the database is still the database.
     const SitePath::Kind kind = SitePath::kindOf(sitePath);
-    if (const auto file = m_engine.cache().fileOf(sitePath);
-        file && SitePath::kindOf(QFileInfo(*file).canonicalFilePath()) != kind) {
+    if (file && SitePath::kindOf(*file) != kind) {
         res.status = 404;
         return;
     }

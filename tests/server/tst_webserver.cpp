@@ -183,6 +183,7 @@ private slots:
     void postedTextIsStoredNotRun();
     void privateFilesAndTraversalAre404_data();
     void privateFilesAndTraversalAre404();
+    void pageReplacedByALinkOutIsGone();
     void unsupportedConstructGives500WithItsLine();
     void regeneratedPageServedAtOnce();
     void requestLimits();
@@ -635,6 +636,23 @@ void WebServerTest::privateFilesAndTraversalAre404()
     QVERIFY(!answer.contains("WEB"));
     QVERIFY(!answer.contains("outside\r\n"));
     QCOMPARE(rawGet(m_server->port(), "/print.js"), 200); // and the server still serves
+}
+
+// A page the server has kept is checked again when a link takes its place.
+void WebServerTest::pageReplacedByALinkOutIsGone()
+{
+    QCOMPARE(rawGet(m_server->port(), "/h2.asp"), 200);
+    QFile outside(m_folder->path() + "/outside.asp");
+    QVERIFY(outside.open(QIODevice::WriteOnly));
+    outside.write("<%= \"outside\" %>");
+    outside.close();
+    QVERIFY(QFile::remove(db() + "/h2.asp"));
+    QVERIFY(QFile::link(outside.fileName(), db() + "/h2.asp"));
+    QByteArray answer;
+    QCOMPARE(
+        rawStatus(m_server->port(), "GET /h2.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &answer),
+        404);
+    QVERIFY(!answer.contains("outside"));
 }
 
 void WebServerTest::unsupportedConstructGives500WithItsLine()
