@@ -57,7 +57,7 @@ QString describeSqliteError(int code, const char* message)
 
 void SqliteSession::close()
 {
-    forgetPrepared();
+    forgetKept();
     if (db) {
         sqlite3_close_v2(db);
         db = nullptr;
@@ -151,11 +151,12 @@ void SqliteSession::keepPrepared(QByteArray sql, sqlite3_stmt* statement)
     m_prepared.emplace_back(std::move(sql), statement);
 }
 
-void SqliteSession::forgetPrepared()
+void SqliteSession::forgetKept()
 {
     for (const auto& [sql, statement] : m_prepared)
         sqlite3_finalize(statement);
     m_prepared.clear();
+    m_shapes.clear();
 }
 
 Statement::Statement(SqliteSession& session, const QString& sql)

@@ -4,12 +4,14 @@
 #include "platform/ResultRows.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -128,10 +130,18 @@ public:
     void keepPrepared(QByteArray sql, sqlite3_stmt* statement);
 
 private:
+    struct TableShape {
+        qint64 schema = -1; // the schema version it was read at
+        QStringList columns;
+        std::vector<bool> bytes;
+    };
+
     bool changed();
-    void forgetPrepared();
+    void forgetKept();
+    const TableShape* shapeOf(const QString& table);
 
     std::vector<std::pair<QByteArray, sqlite3_stmt*>> m_prepared; // the last used last
+    std::unordered_map<QString, TableShape> m_shapes;
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.

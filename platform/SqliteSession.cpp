@@ -54,17 +54,11 @@ QStringList SqliteSession::tables()
 
 bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
-    QStringList columns;
-    std::vector<bool> lazy;
-    {
-        Statement info(*this, QStringLiteral("PRAGMA table_info(") + table + u')');
-        while (info.isValid() && info.step() == SQLITE_ROW) {
-            columns << info.column(1).toString();
-            lazy.push_back(isByteColumn(info.column(2).toString()));
-        }
-    }
-    if (columns.isEmpty())
+    const TableShape* shape = shapeOf(table);
+    if (!shape)
         return false;
+    const QStringList& columns = shape->columns;
+    const std::vector<bool>& lazy = shape->bytes;
 
     QStringList all, eager, deferred;
     std::vector<bool> isDeferred;
@@ -101,8 +95,33 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
     rows.table = table;
     rows.keyColumn = QStringLiteral("rowid");
     rows.columns = columns;
-    rows.bytes = std::move(lazy);
+    rows.bytes = lazy;
     return true;
+}
+
+// PRAGMA table_info is prepared anew at every run; the schema's version tells when the
+// columns last asked are still the columns.
+const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table)
+{
+    Statement version(*this, QStringLiteral("PRAGMA schema_version"));
+    if (!version.isValid() || version.step() != SQLITE_ROW)
+        return nullptr;
+    const qint64 schema = sqlite3_column_int64(version.handle(), 0);
+    if (const auto it = m_shapes.find(table); it != m_shapes.end() && it->second.schema == schema)
+        return &it->second;
+
+    TableShape shape;
+    shape.schema = schema;
+    Statement info(*this, QStringLiteral("PRAGMA table_info(") + table + u')');
+    while (info.isValid() && info.step() == SQLITE_ROW) {
+        shape.columns << info.column(1).toString();
+        shape.bytes.push_back(isByteColumn(info.column(2).toString()));
+    }
+    if (shape.columns.isEmpty())
+        return nullptr;
+    if (m_shapes.size() > 32)
+        m_shapes.clear();
+    return &(m_shapes[table] = std::move(shape));
 }
 
 bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
