@@ -311,13 +311,13 @@ void ConnectionGate::onReady(int sock, unsigned events)
 bool ConnectionGate::receive(Connection& c)
 {
     const size_t most = m_limits.maxHeaderBytes + m_limits.maxBodyBytes + receiveChunk;
+    thread_local char chunk[receiveChunk];
     while (c.in.size() < most) {
-        const size_t had = c.in.size();
-        c.in.resize(had + receiveChunk);
-        const ssize_t n = ::recv(c.sock, c.in.data() + had, receiveChunk, 0);
-        c.in.resize(had + size_t(std::max<ssize_t>(n, 0)));
-        if (n > 0)
+        const ssize_t n = ::recv(c.sock, chunk, sizeof chunk, 0);
+        if (n > 0) {
+            c.in.append(chunk, size_t(n));
             continue;
+        }
         if (n == 0) {
             c.peerDone = true;
             return !c.in.empty();
@@ -483,8 +483,8 @@ void ConnectionGate::closeGently(Connection& c)
 
 void ConnectionGate::discard(Connection& c)
 {
-    char chunk[receiveChunk];
-    for (int i = 0; i < 16; ++i) {
+    char chunk[4096];
+    for (int i = 0; i < 64; ++i) {
         const ssize_t n = ::recv(c.sock, chunk, sizeof chunk, 0);
         if (n > 0 && (c.discarded += size_t(n)) < closingBytes)
             continue;
