@@ -91,7 +91,15 @@ ConnectionGate::ConnectionGate(const ServerLimits& limits, Ready ready)
 {
 }
 
-ConnectionGate::~ConnectionGate() { stop(); }
+ConnectionGate::~ConnectionGate()
+{
+    stop();
+    // Closed only now: a worker that posted just before the stop may still write to m_wake.
+    for (int fd : {m_epoll, m_wake}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
 
 void ConnectionGate::start()
 {
@@ -131,29 +139,25 @@ void ConnectionGate::stop()
     m_connections.clear();
     for (Event& e : left)
         ::close(e.kind == Event::Kind::Deferred ? e.request.sock : e.sock);
-    for (int fd : {m_epoll, m_wake}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    m_epoll = m_wake = -1;
 }
 
 void ConnectionGate::post(Event event)
 {
+    bool first = false;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_stopping) {
-            const bool idle = m_events.empty();
-            m_events.push_back(std::move(event));
-            // The gate is woken once for a batch of events it has not taken yet.
-            if (!idle)
-                return;
-            const uint64_t one = 1;
-            [[maybe_unused]] auto n = ::write(m_wake, &one, sizeof one);
+        if (m_stopping) {
+            ::close(event.kind == Event::Kind::Deferred ? event.request.sock : event.sock);
             return;
         }
+        first = m_events.empty();
+        m_events.push_back(std::move(event));
     }
-    ::close(event.kind == Event::Kind::Deferred ? event.request.sock : event.sock);
+    // The gate is woken once for a batch of events it has not taken yet.
+    if (first) {
+        const uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(m_wake, &one, sizeof one);
+    }
 }
 
 void ConnectionGate::accept(int sock)

@@ -117,13 +117,14 @@ public:
     {
         {
             std::lock_guard lock(m_mutex);
-            if (!m_stopping) {
-                m_jobs.push_back(std::move(request));
-                m_ready.notify_one();
+            if (m_stopping) {
+                ::close(request.sock);
                 return;
             }
+            m_jobs.push_back(std::move(request));
         }
-        ::close(request.sock);
+        // Woken outside the lock, a worker does not wake only to wait for it.
+        m_ready.notify_one();
     }
 
     // Requests not yet begun are not run: their connections simply close.
