@@ -194,6 +194,7 @@ private slots:
     void slowHeadersAreAnswered408();
     void slowClientsDelayNoOne();
     void waitingLoginsHoldNoWorker();
+    void largeAnswersReachSlowReaders();
     void officeBehindOneAddressGetsEveryPhoto();
     void servedOnIpv6Loopback();
     void multipartFormsAreRefusedWithAReason();
@@ -963,6 +964,57 @@ void WebServerTest::waitingLoginsHoldNoWorker()
     }
     for (int sock : guesses)
         ::close(sock);
+}
+
+// An answer larger than the system takes at once, to clients that read slowly, is sent on
+// by the gate as they read; meanwhile the site answers others, and each answer arrives whole.
+void WebServerTest::largeAnswersReachSlowReaders()
+{
+    // Larger than the system buffers for a connection (4 MB), so most of it waits in the gate.
+    QByteArray picture(8 << 20, '\0');
+    for (qsizetype i = 0; i < picture.size(); ++i)
+        picture[i] = char(i * 7 + i / 4096);
+    QFile file(db() + "/big.jpg");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(picture);
+    file.close();
+
+    std::vector<int> readers;
+    for (int i = 0; i < 2; ++i) {
+        const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096; // a small window, so the answer cannot wait in the system's buffers
+        setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(quint16(m_server->port()));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
+        const QByteArray request = "GET /big.jpg HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        readers.push_back(sock);
+    }
+    QTest::qWait(300);
+    httplib::Client other("127.0.0.1", m_server->port());
+    other.set_read_timeout(5);
+    QElapsedTimer timer;
+    timer.start();
+    const auto page = other.Get("/index.asp");
+    QVERIFY(page);
+    QCOMPARE(page->status, 200);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+
+    for (int sock : readers) {
+        timeval timeout{5, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        QByteArray answer;
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::recv(sock, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, int(n));
+        ::close(sock);
+        QVERIFY(answer.startsWith("HTTP/1.1 200"));
+        QCOMPARE(answer.mid(answer.indexOf("\r\n\r\n") + 4), picture);
+    }
 }
 
 // A computer room, a Wi-Fi gateway or a proxy is one address: ten browsers' worth of
