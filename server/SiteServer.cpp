@@ -444,6 +444,7 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
 
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
+    page.body.reserve(64 * 1024); // a class page or a photo, without growing on the way
     if (!m_engine.run(sitePath, request, &lease, page)) {
         lease.finish();
         res.status = 404;
