@@ -138,7 +138,9 @@ sqlite3_stmt* SqliteSession::takePrepared(const QByteArray& sql)
 
 void SqliteSession::keepPrepared(QByteArray sql, sqlite3_stmt* statement)
 {
-    if (!db) {
+    // A statement that outlived its connection (closed, perhaps opened again on another
+    // file) is of no use to the next one.
+    if (!db || sqlite3_db_handle(statement) != db) {
         sqlite3_finalize(statement);
         return;
     }
