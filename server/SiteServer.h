@@ -11,9 +11,7 @@
 
 #include <QString>
 
-#include <atomic>
-#include <mutex>
-#include <unordered_map>
+#include <memory>
 
 class WorkerPool;
 
