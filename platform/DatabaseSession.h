@@ -130,10 +130,13 @@ public:
     void keepPrepared(QByteArray sql, sqlite3_stmt* statement);
 
 private:
+    // A table's columns and the lists of them that its queries select.
     struct TableShape {
         qint64 schema = -1; // the schema version it was read at
         QStringList columns;
         std::vector<bool> bytes;
+        std::vector<bool> deferred; // read only when asked for (see openTable)
+        QString selectList, eagerList, deferredList;
     };
 
     bool changed();
