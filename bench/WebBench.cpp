@@ -145,6 +145,38 @@ double pageMsWithSlowClients(int port)
     return slowest;
 }
 
+// Ours and the same page in PHP over PDO SQLite, loaded the same way in turn, twice, so that
+// whatever else the machine does falls on both alike.
+void classPageBesidePhp(int port, const QString& databaseFile)
+{
+    Load index, peer;
+    const PhpPeer php(databaseFile);
+    if (php.port() > 0) {
+        httplib::Client ours("127.0.0.1", port), theirs("127.0.0.1", php.port());
+        const auto a = ours.Get("/index.asp");
+        const auto b = theirs.Get("/index.php");
+        const bool identical = a && b && a->body == b->body;
+        if (!identical)
+            std::fprintf(stderr, "web: the PHP page differs from index.asp (%zu and %zu bytes)\n",
+                         a ? a->body.size() : 0, b ? b->body.size() : 0);
+        bench::report("web", "php_identical", identical ? 1 : 0, "");
+    } else {
+        std::fprintf(stderr, "web: %s\n", qPrintable(php.error()));
+    }
+    for (int round = 0; round < 2; ++round) {
+        index += loadWithWrk(port, {"/index.asp"});
+        if (php.port() > 0)
+            peer += loadWithWrk(php.port(), {"/index.php"});
+    }
+    bench::report("web", "index_rps", index.perSecond(), "requests/s");
+    bench::report("web", "index_p99_ms", index.p99Ms, "ms");
+    if (php.port() > 0) {
+        bench::report("web", "php_index_rps", peer.perSecond(), "requests/s");
+        bench::report("web", "index_vs_php", peer.perSecond() > 0 ? index.perSecond() / peer.perSecond() : 0,
+                      "x");
+    }
+}
+
 void webScenario()
 {
     // Ten classes of 50; the home page lists the first.
@@ -176,35 +208,8 @@ void webScenario()
     const int port = m.captured(1).toInt();
     bench::report("web", "start_ms", bench::nowMs() - launched, "ms");
 
-    // Ours and the same page in PHP over PDO SQLite, loaded the same way in turn, twice, so
-    // that whatever else the machine does falls on both alike.
+    classPageBesidePhp(port, folder.databaseFile());
     const QStringList home{"/index.asp"};
-    Load index, peer;
-    const PhpPeer php(folder.databaseFile());
-    if (php.port() > 0) {
-        httplib::Client ours("127.0.0.1", port), theirs("127.0.0.1", php.port());
-        const auto a = ours.Get("/index.asp");
-        const auto b = theirs.Get("/index.php");
-        const bool identical = a && b && a->body == b->body;
-        if (!identical)
-            std::fprintf(stderr, "web: the PHP page differs from index.asp (%zu and %zu bytes)\n",
-                         a ? a->body.size() : 0, b ? b->body.size() : 0);
-        bench::report("web", "php_identical", identical ? 1 : 0, "");
-    } else {
-        std::fprintf(stderr, "web: %s\n", qPrintable(php.error()));
-    }
-    for (int round = 0; round < 2; ++round) {
-        index += loadWithWrk(port, home);
-        if (php.port() > 0)
-            peer += loadWithWrk(php.port(), {"/index.php"});
-    }
-    bench::report("web", "index_rps", index.perSecond(), "requests/s");
-    bench::report("web", "index_p99_ms", index.p99Ms, "ms");
-    if (php.port() > 0) {
-        bench::report("web", "php_index_rps", peer.perSecond(), "requests/s");
-        bench::report("web", "index_vs_php", peer.perSecond() > 0 ? index.perSecond() / peer.perSecond() : 0,
-                      "x");
-    }
 
     // The home page's students are ids 1, 11, 21 … (the classes take turns).
     QStringList photos;
