@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The web site under load: the real asp program on a free local port, clients keeping their
-// connections alive, a class of 50 students with 30 KB photos, and the desktop program
-// saving a student every 100 ms meanwhile.
+// The web site under load: the real asp program on a free local port and, as its peer, the
+// same class page in PHP served by PHP's own server with a worker per core, both loaded the
+// same way by wrk (8 connections, reconnecting when a server closes one), in turn; a class of 50
+// students with 30 KB photos; then the same load while the desktop program saves a student
+// every 100 ms, and a page's time while 300 slow clients hold connections.
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
@@ -11,6 +13,8 @@
 #include "server/engine/FormData.h"
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/PhpPeer.h"
 #include "web/SitePages.h"
 
 #include <httplib.h>
@@ -19,131 +23,163 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <vector>
 
 namespace {
 
 constexpr int connections = 8;
-constexpr double seconds = 3;
-constexpr int maxRequests = 30000;
+constexpr int seconds = 3; // of each load
 
 struct Load {
-    int requests = 0;
+    double requests = 0;
+    double seconds = 0;
+    double p99Ms = 0;
     int failed = 0;
-    std::vector<double> latencies;
-    double elapsedMs = 0;
 
-    double perSecond() const { return elapsedMs > 0 ? requests * 1000.0 / elapsedMs : 0; }
-    double p99() const
+    double perSecond() const { return seconds > 0 ? requests / seconds : 0; }
+    Load& operator+=(const Load& other)
     {
-        if (latencies.empty())
-            return 0;
-        std::vector<double> sorted = latencies;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[size_t(double(sorted.size() - 1) * 0.99)];
+        requests += other.requests;
+        seconds += other.seconds;
+        p99Ms = std::max(p99Ms, other.p99Ms);
+        failed += other.failed;
+        return *this;
     }
 };
 
-// Several clients, each on one kept-alive connection, asking for targets until the time or
-// the count is used up.
-Load hammer(int port, const std::function<std::string(int client, int i)>& target)
+// wrk on the server's port, asking for the paths in turn.
+Load loadWithWrk(int port, const QStringList& paths)
 {
-    std::vector<Load> loads(connections);
-    std::atomic<int> budget{maxRequests};
-    const double start = bench::nowMs();
-    const double end = start + seconds * 1000;
-    std::vector<std::thread> clients;
-    for (int c = 0; c < connections; ++c) {
-        clients.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
-            client.set_keep_alive(true);
-            client.set_read_timeout(10);
-            for (int i = 0; bench::nowMs() < end && budget.fetch_sub(1) > 0; ++i) {
-                const double t0 = bench::nowMs();
-                const auto r = client.Get(target(c, i));
-                loads[size_t(c)].latencies.push_back(bench::nowMs() - t0);
-                ++loads[size_t(c)].requests;
-                if (!r || r->status != 200)
-                    ++loads[size_t(c)].failed;
-            }
-        });
+    QProcess wrk;
+    const int threads = std::clamp(QThread::idealThreadCount(), 1, connections);
+    wrk.start(QStringLiteral("wrk"),
+              QStringList{"-t", QString::number(threads), "-c", QString::number(connections), "-d",
+                          QStringLiteral("%1s").arg(seconds), "-s", QStringLiteral(QINGHE_BENCH_LOAD_SCRIPT),
+                          QStringLiteral("http://127.0.0.1:%1/").arg(port), "--"}
+                  + paths);
+    if (!wrk.waitForStarted(5000)) {
+        std::fprintf(stderr, "web: wrk did not start (scripts/install-deps.sh installs it)\n");
+        return {};
     }
-    for (auto& t : clients)
-        t.join();
-    Load all;
-    all.elapsedMs = bench::nowMs() - start;
-    for (const Load& l : loads) {
-        all.requests += l.requests;
-        all.failed += l.failed;
-        all.latencies.insert(all.latencies.end(), l.latencies.begin(), l.latencies.end());
+    wrk.waitForFinished((seconds + 30) * 1000);
+    const QString out = QString::fromLocal8Bit(wrk.readAllStandardOutput());
+    const auto m = QRegularExpression(QStringLiteral("load: (\\d+) (\\d+) (\\d+) (\\d+)")).match(out);
+    if (!m.hasMatch()) {
+        std::fprintf(stderr, "web: wrk said %s %s\n", qPrintable(out),
+                     wrk.readAllStandardError().constData());
+        return {};
     }
-    return all;
+    Load load;
+    load.requests = m.captured(1).toDouble();
+    load.seconds = m.captured(2).toDouble() / 1e6;
+    load.p99Ms = m.captured(3).toDouble() / 1000;
+    load.failed = m.captured(4).toInt();
+    return load;
 }
 
-QProcess* phpPeer = nullptr;
-
-// A port nobody listens on now; 0 when none could be found.
-int freeLocalPort()
+int connectTo(int port)
 {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
+    addr.sin_port = htons(quint16(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
-        || ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        ::close(probe);
-        return 0;
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(sock);
+        return -1;
     }
-    ::close(probe);
-    return ntohs(addr.sin_port);
+    return sock;
 }
 
-// php -S on a free port serving the PHP home page; 0 when PHP is not there.
-int startPhpPeer(const QString& databaseFile)
+// The slowest of a few class pages asked for one after another while 300 clients hold
+// connections: half send a form a byte a second, half a head that never ends.
+double pageMsWithSlowClients(int port)
 {
-    const int port = freeLocalPort();
-    if (port == 0)
-        return 0;
-    phpPeer = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QINGHE_PEER_DATABASE"), databaseFile);
-    phpPeer->setProcessEnvironment(env);
-    phpPeer->start(QStringLiteral("php"),
-                   QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port),
-                               QStringLiteral("-t"), QStringLiteral(QINGHE_PHP_PEER_FOLDER)});
-    if (!phpPeer->waitForStarted(5000)) {
-        std::fprintf(stderr, "web: php did not start (install php-cli and php-sqlite3)\n");
-        return 0;
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
-    for (int i = 0; i < 50; ++i) {
-        httplib::Client c("127.0.0.1", port);
-        if (c.Get("/index.php"))
-            return port;
+    const QByteArray form =
+        "POST /index.asp HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded"
+        "\r\nContent-Length: 1000\r\n\r\nT1=";
+    const QByteArray head = "GET /index.asp HTTP/1.1\r\nHost: x\r\n";
+    std::vector<int> forms, heads;
+    for (int i = 0; i < 300; ++i) {
+        const int sock = connectTo(port);
+        if (sock < 0)
+            continue;
+        const QByteArray& first = i % 2 ? head : form;
+        ::send(sock, first.constData(), size_t(first.size()), MSG_NOSIGNAL);
+        (i % 2 ? heads : forms).push_back(sock);
+    }
+    std::atomic<bool> trickling{true};
+    std::thread trickle([&] {
+        while (trickling) {
+            for (int sock : forms)
+                ::send(sock, "a", 1, MSG_NOSIGNAL);
+            for (int i = 0; i < 10 && trickling; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    double slowest = 0;
+    for (int i = 0; i < 20; ++i) {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(30);
+        const double t0 = bench::nowMs();
+        const auto r = client.Get("/index.asp");
+        slowest = std::max(slowest, r && r->status == 200 ? bench::nowMs() - t0 : 30000.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return 0;
+    trickling = false;
+    trickle.join();
+    for (const auto* group : {&forms, &heads})
+        for (int sock : *group)
+            ::close(sock);
+    return slowest;
 }
 
-void stopPhpPeer()
+// Ours and the same page in PHP over PDO SQLite, loaded the same way in turn, twice, so that
+// whatever else the machine does falls on both alike.
+void classPageBesidePhp(int port, const QString& databaseFile)
 {
-    if (!phpPeer)
-        return;
-    phpPeer->terminate();
-    phpPeer->waitForFinished(3000);
-    delete phpPeer;
-    phpPeer = nullptr;
+    Load index, peer;
+    const PhpPeer php(databaseFile);
+    if (php.port() > 0) {
+        httplib::Client ours("127.0.0.1", port), theirs("127.0.0.1", php.port());
+        const auto a = ours.Get("/index.asp");
+        const auto b = theirs.Get("/index.php");
+        const bool identical = a && b && a->body == b->body;
+        if (!identical)
+            std::fprintf(stderr, "web: the PHP page differs from index.asp (%zu and %zu bytes)\n",
+                         a ? a->body.size() : 0, b ? b->body.size() : 0);
+        bench::report("web", "php_identical", identical ? 1 : 0, "");
+    } else {
+        std::fprintf(stderr, "web: %s\n", qPrintable(php.error()));
+    }
+    for (int round = 0; round < 2; ++round) {
+        index += loadWithWrk(port, {"/index.asp"});
+        if (php.port() > 0)
+            peer += loadWithWrk(php.port(), {"/index.php"});
+    }
+    bench::report("web", "index_rps", index.perSecond(), "requests/s");
+    bench::report("web", "index_p99_ms", index.p99Ms, "ms");
+    if (php.port() > 0) {
+        bench::report("web", "php_index_rps", peer.perSecond(), "requests/s");
+        bench::report("web", "index_vs_php", peer.perSecond() > 0 ? index.perSecond() / peer.perSecond() : 0,
+                      "x");
+    }
 }
 
 // 打开网页服务器 clicked in the real main window, on a desktop of its own, to the first
@@ -212,31 +248,16 @@ void webScenario()
     const int port = m.captured(1).toInt();
     bench::report("web", "start_ms", bench::nowMs() - launched, "ms");
 
-    const Load index = hammer(port, [](int, int) { return std::string("/index.asp"); });
-    bench::report("web", "index_rps", index.perSecond(), "requests/s");
-    bench::report("web", "index_p99_ms", index.p99(), "ms");
-
-    // The same page in PHP over PDO SQLite, served by php -S, loaded the same way.
-    if (const int phpPort = startPhpPeer(folder.databaseFile()); phpPort > 0) {
-        httplib::Client ours("127.0.0.1", port), theirs("127.0.0.1", phpPort);
-        const auto a = ours.Get("/index.asp");
-        const auto b = theirs.Get("/index.php");
-        const bool identical = a && b && a->body == b->body;
-        if (!identical)
-            std::fprintf(stderr, "web: the PHP page differs from index.asp (%zu and %zu bytes)\n",
-                         a ? a->body.size() : 0, b ? b->body.size() : 0);
-        bench::report("web", "php_identical", identical ? 1 : 0, "");
-        const Load php = hammer(phpPort, [](int, int) { return std::string("/index.php"); });
-        bench::report("web", "php_index_rps", php.perSecond(), "requests/s");
-        bench::report("web", "index_vs_php", php.perSecond() > 0 ? index.perSecond() / php.perSecond() : 0,
-                      "x");
-        stopPhpPeer();
-    }
+    classPageBesidePhp(port, folder.databaseFile());
+    const QStringList home{"/index.asp"};
 
     // The home page's students are ids 1, 11, 21 … (the classes take turns).
-    auto photo = [](int c, int i) { return "/show.asp?id=" + std::to_string(1 + 10 * ((c * 7 + i) % 50)); };
-    const Load photos = hammer(port, photo);
-    bench::report("web", "photo_rps", photos.perSecond(), "requests/s");
+    QStringList photos;
+    for (int i = 0; i < 50; ++i)
+        photos << QStringLiteral("/show.asp?id=%1").arg(1 + 10 * i);
+    bench::report("web", "photo_rps", loadWithWrk(port, photos).perSecond(), "requests/s");
+
+    bench::report("web", "slow_clients_page_ms", pageMsWithSlowClients(port), "ms");
 
     // The same load while the desktop program saves a student every 100 ms, and a class
     // administrator saves an edit through up.asp every 50 ms.
@@ -261,11 +282,11 @@ void webScenario()
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    const Load indexWhileSaving = hammer(port, [](int, int) { return std::string("/index.asp"); });
-    const Load photosWhileSaving = hammer(port, photo);
+    const Load indexWhileSaving = loadWithWrk(port, home);
+    const Load photosWhileSaving = loadWithWrk(port, photos);
     editing = false;
     editor.join();
-    writer.waitForFinished(int(seconds * 3 * 1000));
+    writer.waitForFinished(seconds * 3 * 1000);
     const QStringList counts = QString::fromLocal8Bit(writer.readAllStandardOutput()).split(u' ');
     const int writerFailures = counts.size() == 2 ? counts[1].trimmed().toInt() : 1;
     bench::report("web", "locked_errors",

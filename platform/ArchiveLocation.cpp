@@ -5,9 +5,17 @@
 #include "platform/ProgramFolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHashFunctions>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <tuple>
+#include <unordered_map>
 
 namespace ArchiveLocation {
 
@@ -34,10 +42,32 @@ bool carriesPassword(const QString& uri)
     return false;
 }
 
+// The web server asks for every page it runs: the file is read again only once it has
+// changed (it is always replaced whole, so a new inode or time says so).
 QString configuredServer(const QString& appFolder)
 {
-    const QString value = IniFile::read(ProgramFolder::settingsFile(appFolder), u"sys", u"数据库").trimmed();
-    return isServerAddress(value) ? value : QString();
+    using Signature = std::tuple<bool, ino_t, off_t, long long>;
+    static std::mutex mutex;
+    static std::unordered_map<QString, std::pair<Signature, QString>> known;
+
+    const QString file = ProgramFolder::settingsFile(appFolder);
+    struct stat info {};
+    const bool exists = ::stat(QFile::encodeName(file).constData(), &info) == 0;
+    const Signature signature = exists ? Signature(true, info.st_ino, info.st_size,
+                                                   info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec)
+                                       : Signature();
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = known.find(file); it != known.end() && it->second.first == signature)
+            return it->second.second;
+    }
+    const QString value = IniFile::read(file, u"sys", u"数据库").trimmed();
+    const QString server = isServerAddress(value) ? value : QString();
+    std::lock_guard lock(mutex);
+    if (known.size() > 64)
+        known.clear();
+    known[file] = {signature, server};
+    return server;
 }
 
 QString serverFor(const QString& databaseFile)

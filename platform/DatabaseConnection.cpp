@@ -56,6 +56,7 @@ QString describeSqliteError(int code, const char* message)
 
 void SqliteSession::close()
 {
+    forgetKept();
     if (db) {
         // What a reader held back from the last commit goes into the file now.
         if (walChecked && !readOnly)
@@ -123,15 +124,59 @@ bool SqliteSession::exec(const QString& sql)
     return rc == SQLITE_OK || fail(rc);
 }
 
+namespace {
+constexpr size_t keptStatements = 16;
+} // namespace
+
+sqlite3_stmt* SqliteSession::takePrepared(const QByteArray& sql)
+{
+    for (auto it = m_prepared.rbegin(); it != m_prepared.rend(); ++it) {
+        if (it->first == sql) {
+            sqlite3_stmt* statement = it->second;
+            m_prepared.erase(std::next(it).base());
+            return statement;
+        }
+    }
+    return nullptr;
+}
+
+void SqliteSession::keepPrepared(QByteArray sql, sqlite3_stmt* statement)
+{
+    // A statement that outlived its connection (closed, perhaps opened again on another
+    // file) is of no use to the next one.
+    if (!db || sqlite3_db_handle(statement) != db) {
+        sqlite3_finalize(statement);
+        return;
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (m_prepared.size() >= keptStatements) {
+        sqlite3_finalize(m_prepared.front().second);
+        m_prepared.erase(m_prepared.begin());
+    }
+    m_prepared.emplace_back(std::move(sql), statement);
+}
+
+void SqliteSession::forgetKept()
+{
+    for (const auto& [sql, statement] : m_prepared)
+        sqlite3_finalize(statement);
+    m_prepared.clear();
+    m_shapes.clear();
+}
+
 Statement::Statement(SqliteSession& session, const QString& sql)
     : m_session(&session)
+    , m_sql(sql.toUtf8())
 {
     if (!session.db) {
         m_code = SQLITE_MISUSE;
         return;
     }
-    const QByteArray text = sql.toUtf8();
-    m_code = sqlite3_prepare_v2(session.db, text.constData(), int(text.size()), &m_stmt, nullptr);
+    if ((m_stmt = session.takePrepared(m_sql)))
+        return;
+    m_code = sqlite3_prepare_v3(session.db, m_sql.constData(), int(m_sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                &m_stmt, nullptr);
     session.endWait();
     if (m_code != SQLITE_OK && m_stmt) {
         sqlite3_finalize(m_stmt);
@@ -147,7 +192,7 @@ Statement::Statement(SqliteSession& session, const QString& sql)
 Statement::~Statement()
 {
     if (m_stmt)
-        sqlite3_finalize(m_stmt);
+        m_session->keepPrepared(std::move(m_sql), m_stmt);
 }
 
 void Statement::bind(int index, const QVariant& value)

@@ -4,6 +4,7 @@
 #include "platform/ResultRows.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -129,12 +131,30 @@ public:
     // ended: by the window's thread a moment later, or at the next commit or close.
     void copyLog();
 
+    // Prepared statements kept for their next use, by their text: the web server's pages ask
+    // the same few queries again and again. Reset, a statement holds no lock.
+    sqlite3_stmt* takePrepared(const QByteArray& sql);
+    void keepPrepared(QByteArray sql, sqlite3_stmt* statement);
+
 private:
+    // A table's columns and the lists of them that its queries select.
+    struct TableShape {
+        qint64 schema = -1; // the schema version it was read at
+        QStringList columns;
+        std::vector<bool> bytes;
+        std::vector<bool> deferred; // read only when asked for (see openTable)
+        QString selectList, eagerList, deferredList;
+    };
+
     bool changed();
     void copyLogLater(int attempt);
+    void forgetKept();
+    const TableShape* shapeOf(const QString& table);
 
     std::unique_ptr<QObject> m_copyRetries; // its timers go with the connection
     bool m_copyPending = false;
+    std::vector<std::pair<QByteArray, sqlite3_stmt*>> m_prepared; // the last used last
+    std::unordered_map<QString, TableShape> m_shapes;
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.
@@ -155,6 +175,7 @@ public:
 
 private:
     SqliteSession* m_session = nullptr;
+    QByteArray m_sql;
     sqlite3_stmt* m_stmt = nullptr;
     int m_code = SQLITE_OK;
 };

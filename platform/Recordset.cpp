@@ -137,7 +137,11 @@ bool Recordset::atEnd() const
 
 int Recordset::fieldCount() const { return int(m_rows.columns.size()); }
 
-QString Recordset::fieldName(int index) const { return m_rows.columns.value(index); }
+const QString& Recordset::fieldName(int index) const
+{
+    static const QString none;
+    return index >= 0 && index < m_rows.columns.size() ? m_rows.columns[index] : none;
+}
 
 bool Recordset::moveFirst()
 {
@@ -167,6 +171,11 @@ bool Recordset::moveNext()
 
 int Recordset::column(QStringView field) const
 {
+    // Names mostly come as the table spells them: those are found without folding case.
+    for (qsizetype i = 0; i < m_rows.columns.size(); ++i) {
+        if (m_rows.columns[i] == field)
+            return int(i);
+    }
     for (qsizetype i = 0; i < m_rows.columns.size(); ++i) {
         if (QStringView(m_rows.columns[i]).compare(field, Qt::CaseInsensitive) == 0)
             return int(i);

@@ -40,7 +40,8 @@ public:
     int recordCount() const;
     bool atEnd() const;
     int fieldCount() const;
-    QString fieldName(int index) const;
+    // A reference, not a copy: a page looks a field up by name for every value it reads.
+    const QString& fieldName(int index) const;
 
     bool moveFirst();
     bool moveLast();

@@ -57,57 +57,77 @@ QStringList SqliteSession::tables()
 
 bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
-    QStringList columns;
-    std::vector<bool> lazy;
-    {
-        Statement info(*this, QStringLiteral("PRAGMA table_info(") + table + u')');
-        while (info.isValid() && info.step() == SQLITE_ROW) {
-            columns << info.column(1).toString();
-            lazy.push_back(isByteColumn(info.column(2).toString()));
-        }
-    }
-    if (columns.isEmpty())
+    const TableShape* shape = shapeOf(table);
+    if (!shape)
         return false;
-
-    QStringList all, eager, deferred;
-    std::vector<bool> isDeferred;
-    bool afterBytes = false;
-    for (qsizetype i = 0; i < columns.size(); ++i) {
-        const QString name = quotedIdentifier(columns[i]);
-        const QString item = lazy[size_t(i)] ? QStringLiteral("length(") + name + u')' : name;
-        // A byte column's length comes from the record header; a text column after it does
-        // not: reading it means walking the photo's overflow pages, so it waits until read.
-        isDeferred.push_back(afterBytes && !lazy[size_t(i)]);
-        afterBytes = afterBytes || lazy[size_t(i)];
-        all << item;
-        (isDeferred.back() ? deferred : eager) << item;
-    }
-
     // Without an order SQLite answers in the order of whichever index it walks, so a student
     // whose gender changed would move within the class.
-    Statement query(*this, QStringLiteral("SELECT rowid, ") + eager.join(u", ") + QStringLiteral(" FROM ")
+    Statement query(*this, QStringLiteral("SELECT rowid, ") + shape->eagerList + QStringLiteral(" FROM ")
                                + table + inStoredOrder(rest, QStringLiteral("rowid")));
     if (!query.isValid())
         return false;
-    const int n = int(columns.size());
+    const int n = int(shape->columns.size());
     int rc;
     while ((rc = query.step()) == SQLITE_ROW) {
         rows.keys.push_back(sqlite3_column_int64(query.handle(), 0));
         for (int c = 0, e = 1; c < n; ++c)
-            rows.cells.push_back(isDeferred[size_t(c)] ? QVariant() : query.column(e++));
+            rows.cells.push_back(shape->deferred[size_t(c)] ? QVariant() : query.column(e++));
     }
     if (rc != SQLITE_DONE)
         return fail(sqlite3_extended_errcode(db));
-    rows.deferredRead.assign(rows.keys.size(), deferred.isEmpty());
-    rows.selectList = QStringLiteral("rowid, ") + all.join(u", ");
-    rows.deferredList = deferred.join(u", ");
+    rows.deferredRead.assign(rows.keys.size(), shape->deferredList.isEmpty());
+    rows.selectList = shape->selectList;
+    rows.deferredList = shape->deferredList;
     rows.condition = rest;
-    rows.deferred = std::move(isDeferred);
+    rows.deferred = shape->deferred;
     rows.table = table;
     rows.keyColumn = QStringLiteral("rowid");
-    rows.columns = columns;
-    rows.bytes = std::move(lazy);
+    rows.columns = shape->columns;
+    rows.bytes = shape->bytes;
     return true;
+}
+
+// PRAGMA table_info is prepared anew at every run; the schema's version tells when the
+// columns last asked are still the columns.
+const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table)
+{
+    Statement version(*this, QStringLiteral("PRAGMA schema_version"));
+    if (!version.isValid() || version.step() != SQLITE_ROW)
+        return nullptr;
+    const qint64 schema = sqlite3_column_int64(version.handle(), 0);
+    if (const auto it = m_shapes.find(table); it != m_shapes.end() && it->second.schema == schema)
+        return &it->second;
+
+    TableShape shape;
+    shape.schema = schema;
+    Statement info(*this, QStringLiteral("PRAGMA table_info(") + table + u')');
+    while (info.isValid() && info.step() == SQLITE_ROW) {
+        shape.columns << info.column(1).toString();
+        shape.bytes.push_back(isByteColumn(info.column(2).toString()));
+    }
+    if (shape.columns.isEmpty())
+        return nullptr;
+
+    QStringList all, eager, deferred;
+    bool afterBytes = false;
+    for (qsizetype i = 0; i < shape.columns.size(); ++i) {
+        const bool bytes = shape.bytes[size_t(i)];
+        const QString name = quotedIdentifier(shape.columns[i]);
+        const QString item = bytes ? QStringLiteral("length(") + name + u')' : name;
+        // A byte column's length comes from the record header; a text column after it does
+        // not: reading it means walking the photo's overflow pages, so it waits until read.
+        shape.deferred.push_back(afterBytes && !bytes);
+        afterBytes = afterBytes || bytes;
+        all << item;
+        (shape.deferred.back() ? deferred : eager) << item;
+    }
+    shape.selectList = QStringLiteral("rowid, ") + all.join(u", ");
+    shape.eagerList = eager.join(u", ");
+    shape.deferredList = deferred.join(u", ");
+
+    if (m_shapes.size() > 32)
+        m_shapes.clear();
+    return &(m_shapes[table] = std::move(shape));
 }
 
 bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)

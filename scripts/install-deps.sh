@@ -13,7 +13,7 @@ packages=(
   mdbtools mdbtools-dev
   libzint-dev zbar-tools
   postgresql libpq-dev
-  php-cli php-sqlite3
+  php-cli php-sqlite3 wrk
   cups printer-driver-cups-pdf
   libopencv-objdetect-dev opencv-data
   xvfb xdotool openbox imagemagick xclip chromium

@@ -1,458 +1,90 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/SiteServer.h"
 
-#include "platform/Gbk.h"
 #include "server/SitePath.h"
+#include "server/StatusPage.h"
 
 #include <QFileInfo>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <optional>
 #include <thread>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr const char* serverName = "qinghe-asp";
 constexpr qint64 maxStaticFileBytes = 64 << 20;
 
-QByteArray messagePage(const QString& title, const QString& reason = {})
-{
-    const QString paragraph = reason.isEmpty() ? QString() : QStringLiteral("<p>%1</p>").arg(reason);
-    return gbk::encode(QStringLiteral("<html><head><title>%1</title></head><body><h2>%1</h2>%2</body></html>")
-                           .arg(title, paragraph));
-}
-
-QString statusTitle(int status)
-{
-    switch (status) {
-    case 400:
-        return QStringLiteral("400 请求无效");
-    case 403:
-        return QStringLiteral("403 禁止访问");
-    case 404:
-        return QStringLiteral("404 找不到网页");
-    case 405:
-        return QStringLiteral("405 不支持这种请求");
-    case 413:
-        return QStringLiteral("413 提交的内容太大");
-    case 414:
-        return QStringLiteral("414 网址太长");
-    case 415:
-        return QStringLiteral("415 不支持这种提交方式");
-    case 431:
-        return QStringLiteral("431 请求头太大");
-    case 503:
-        return QStringLiteral("503 服务器忙，请稍后再试");
-    default:
-        return QString::number(status) + QStringLiteral(" 服务器错误");
-    }
-}
-
-// Runs requests whose headers have arrived, a few at a time.
-class WorkerPool final : public httplib::TaskQueue {
-public:
-    explicit WorkerPool(size_t threads)
-    {
-        for (size_t i = 0; i < threads; ++i)
-            m_threads.emplace_back([this] { work(); });
-    }
-    ~WorkerPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> fn) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(fn));
-        }
-        m_ready.notify_one();
-    }
-
-    void shutdown() override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_stopping = true;
-        }
-        m_ready.notify_all();
-        for (std::thread& t : m_threads)
-            t.join();
-    }
-
-private:
-    void work()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_jobs.empty())
-                return;
-            auto job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::function<void()>> m_jobs;
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
+// What the request a worker runs asks of the worker: a form post that must wait its turn
+// after a refused one goes back to the gate to wait there.
+struct RunningRequest {
+    bool waited = false;
+    std::optional<std::chrono::steady_clock::time_point> deferUntil;
 };
+thread_local RunningRequest* running = nullptr;
 
-void answerAndClose(int sock, int status, const char* reason)
-{
-    const QByteArray body = messagePage(statusTitle(status));
-    const QByteArray answer =
-        "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
-        + "\r\nContent-Type: text/html; charset=GBK\r\n" + (status == 503 ? "Retry-After: 1\r\n" : "")
-        + "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    ::send(sock, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-    // What the client sent is read away, so closing does not reset the answer away.
-    char drain[4096];
-    while (::recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
-    }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
-}
-
-// The socket of one connection as the library reads it for one request: first the bytes the
-// gate has read (the whole head of the request, maybe more), then the body from the socket,
-// which must come within the body time.
-class ConnectionStream final : public httplib::Stream {
+// One request as the library reads it: the bytes the gate has read whole, never the socket,
+// so a worker never waits for a client. The answer is kept, to be sent in one go.
+class RequestStream final : public httplib::Stream {
 public:
-    ConnectionStream(int sock, const ServerLimits& limits, std::string buffered)
-        : m_sock(sock)
-        , m_limits(limits)
-        , m_buffer(std::move(buffered))
-        , m_bodyDeadline(Clock::now() + std::chrono::seconds(limits.bodySeconds))
+    explicit RequestStream(const ArrivedRequest& request)
+        : m_request(request)
     {
-        sockaddr_storage addr{};
-        socklen_t length = sizeof addr;
-        if (getpeername(sock, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-            describe(addr, m_remoteAddress, m_remotePort);
-        length = sizeof addr;
-        if (getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-            describe(addr, m_localAddress, m_localPort);
     }
 
     // What came after this request: the start of the next one.
-    std::string leftover() const { return m_buffer.substr(m_begin); }
+    std::string leftover() const { return m_request.bytes.substr(m_begin); }
+    std::string takeAnswer() { return std::move(m_answer); }
 
-    bool is_readable() const override { return hasBuffered() || wait(POLLIN, readTimeout()); }
-    bool is_writable() const override
-    {
-        return wait(POLLOUT, std::chrono::seconds(m_limits.readTimeoutSeconds));
-    }
+    bool is_readable() const override { return m_begin < m_request.bytes.size(); }
+    bool is_writable() const override { return true; }
 
     ssize_t read(char* ptr, size_t size) override
     {
-        if (!hasBuffered()) {
-            if (!wait(POLLIN, readTimeout()))
-                return -1;
-            m_buffer.resize(4096);
-            const ssize_t n = ::recv(m_sock, m_buffer.data(), m_buffer.size(), 0);
-            if (n <= 0) {
-                m_buffer.clear();
-                m_begin = 0;
-                return n;
-            }
-            m_buffer.resize(size_t(n));
-            m_begin = 0;
-        }
-        const size_t n = std::min(size, m_buffer.size() - m_begin);
-        std::memcpy(ptr, m_buffer.data() + m_begin, n);
+        const size_t n = std::min(size, m_request.bytes.size() - m_begin);
+        std::memcpy(ptr, m_request.bytes.data() + m_begin, n);
         m_begin += n;
         return ssize_t(n);
     }
 
     ssize_t write(const char* ptr, size_t size) override
     {
-        if (!is_writable())
-            return -1;
-        return ::send(m_sock, ptr, size, MSG_NOSIGNAL);
+        m_answer.append(ptr, size);
+        return ssize_t(size);
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override
     {
-        ip = m_remoteAddress;
-        port = m_remotePort;
+        ip = m_request.ends.remoteAddress;
+        port = m_request.ends.remotePort;
     }
     void get_local_ip_and_port(std::string& ip, int& port) const override
     {
-        ip = m_localAddress;
-        port = m_localPort;
+        ip = m_request.ends.localAddress;
+        port = m_request.ends.localPort;
     }
-    socket_t socket() const override { return m_sock; }
+    socket_t socket() const override { return m_request.sock; }
 
 private:
-    bool hasBuffered() const { return m_begin < m_buffer.size(); }
-
-    static void describe(const sockaddr_storage& addr, std::string& ip, int& port)
-    {
-        char text[INET6_ADDRSTRLEN] = {};
-        if (addr.ss_family == AF_INET) {
-            const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
-            inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-            port = ntohs(a->sin_port);
-        } else if (addr.ss_family == AF_INET6) {
-            const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
-            if (IN6_IS_ADDR_V4MAPPED(&a->sin6_addr)) // an IPv4 client of the dual-stack socket
-                inet_ntop(AF_INET, &a->sin6_addr.s6_addr[12], text, sizeof text);
-            else
-                inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-            port = ntohs(a->sin6_port);
-        }
-        ip = text;
-    }
-
-    Clock::duration readTimeout() const
-    {
-        const Clock::duration timeout = std::chrono::seconds(m_limits.readTimeoutSeconds);
-        return std::max(Clock::duration::zero(), std::min(timeout, m_bodyDeadline - Clock::now()));
-    }
-
-    bool wait(short events, Clock::duration timeout) const
-    {
-        pollfd p{m_sock, events, 0};
-        const int ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count());
-        int r;
-        do
-            r = ::poll(&p, 1, ms);
-        while (r < 0 && errno == EINTR);
-        return r > 0 && (p.revents & (events | POLLHUP | POLLERR));
-    }
-
-    int m_sock;
-    const ServerLimits& m_limits;
-    std::string m_buffer;
+    const ArrivedRequest& m_request;
     size_t m_begin = 0;
-    Clock::time_point m_bodyDeadline;
-    std::string m_remoteAddress, m_localAddress;
-    int m_remotePort = 0, m_localPort = 0;
+    std::string m_answer;
 };
 
-} // namespace
-
-// Connections waiting for a request, new ones and those kept alive between requests, wait
-// here instead of on a worker: one thread watches them all and hands a connection to a worker
-// only once the head of its request has arrived whole. A slow, idle or half-open client thus
-// costs a descriptor and a few bytes, never a worker, whatever address it comes from.
-class ConnectionGate {
-public:
-    using Ready = std::function<void(int sock, std::string buffered)>;
-
-    ConnectionGate(const ServerLimits& limits, Ready ready)
-        : m_limits(limits)
-        , m_ready(std::move(ready))
-    {
-        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-            m_wake[0] = m_wake[1] = -1;
-        m_thread = std::thread([this] { watch(); });
-    }
-    ~ConnectionGate() { stop(); }
-
-    void add(int sock, std::string buffered, bool keptAlive)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping || m_count + m_incoming.size() >= m_limits.maxWaitingConnections) {
-                if (m_stopping) {
-                    ::close(sock);
-                    return;
-                }
-                answerAndClose(sock, 503, "Service Unavailable");
-                return;
-            }
-            Waiting w;
-            w.sock = sock;
-            w.buffer = std::move(buffered);
-            w.started = !w.buffer.empty();
-            w.deadline = Clock::now()
-                         + std::chrono::seconds(keptAlive && !w.started ? m_limits.keepAliveSeconds
-                                                                        : m_limits.headerSeconds);
-            m_incoming.push_back(std::move(w));
-        }
-        wake();
-    }
-
-    void stop()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_stopping = true;
-        }
-        wake();
-        if (m_thread.joinable())
-            m_thread.join();
-        for (int fd : m_wake) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
-
-private:
-    struct Waiting {
-        int sock = -1;
-        std::string buffer;
-        bool started = false; // a byte of the request has come
-        Clock::time_point deadline;
-    };
-    enum class Head { Partial, Complete, UriTooLong, TooLarge };
-
-    void wake()
-    {
-        const char byte = 1;
-        if (m_wake[1] >= 0) [[maybe_unused]]
-            auto n = ::write(m_wake[1], &byte, 1);
-    }
-
-    Head headOf(const Waiting& w) const
-    {
-        const std::string& b = w.buffer;
-        const size_t end = std::min(b.find("\r\n\r\n"), b.find("\n\n"));
-        const size_t lineEnd = b.find('\n');
-        const size_t line = lineEnd == std::string::npos ? b.size() : lineEnd;
-        if (line > m_limits.maxRequestLineBytes)
-            return Head::UriTooLong;
-        if (end != std::string::npos)
-            return end > m_limits.maxHeaderBytes ? Head::TooLarge : Head::Complete;
-        return b.size() > m_limits.maxHeaderBytes ? Head::TooLarge : Head::Partial;
-    }
-
-    void watch()
-    {
-        std::vector<Waiting> waiting;
-        std::vector<pollfd> fds;
-        for (;;) {
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_stopping)
-                    break;
-                for (Waiting& w : m_incoming)
-                    waiting.push_back(std::move(w));
-                m_incoming.clear();
-                m_count = waiting.size();
-            }
-            // Whoever is already whole goes on at once (a pipelined request, say).
-            for (size_t i = 0; i < waiting.size();) {
-                if (settle(waiting[i], headOf(waiting[i]))) {
-                    waiting[i] = std::move(waiting.back());
-                    waiting.pop_back();
-                } else {
-                    ++i;
-                }
-            }
-            fds.assign(1, pollfd{m_wake[0], POLLIN, 0});
-            auto next = Clock::now() + std::chrono::seconds(1);
-            for (const Waiting& w : waiting) {
-                fds.push_back(pollfd{w.sock, POLLIN, 0});
-                next = std::min(next, w.deadline);
-            }
-            const auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            const int r = ::poll(fds.data(), nfds_t(fds.size()), int(std::clamp<qint64>(ms + 1, 0, 1000)));
-            if (r < 0 && errno != EINTR)
-                break;
-            if (fds[0].revents & POLLIN) {
-                char drain[64];
-                while (::read(m_wake[0], drain, sizeof drain) > 0) {
-                }
-            }
-            const auto now = Clock::now();
-            std::vector<Waiting> still;
-            still.reserve(waiting.size());
-            for (size_t i = 0; i < waiting.size(); ++i) {
-                Waiting& w = waiting[i];
-                if (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    if (!receive(w)) {
-                        ::close(w.sock);
-                        continue;
-                    }
-                    if (settle(w, headOf(w)))
-                        continue;
-                } else if (now >= w.deadline) {
-                    if (w.started)
-                        answerAndClose(w.sock, 408, "Request Timeout");
-                    else
-                        ::close(w.sock); // an idle connection simply ends
-                    continue;
-                }
-                still.push_back(std::move(w));
-            }
-            waiting = std::move(still);
-        }
-        for (Waiting& w : waiting)
-            ::close(w.sock);
-        std::lock_guard lock(m_mutex);
-        for (Waiting& w : m_incoming)
-            ::close(w.sock);
-        m_incoming.clear();
-    }
-
-    // False when the client has gone.
-    bool receive(Waiting& w)
-    {
-        char chunk[4096];
-        const ssize_t n = ::recv(w.sock, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (n == 0)
-            return false;
-        if (n < 0)
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        if (!w.started) {
-            w.started = true;
-            w.deadline = Clock::now() + std::chrono::seconds(m_limits.headerSeconds);
-        }
-        w.buffer.append(chunk, size_t(n));
-        return true;
-    }
-
-    // Hands on or answers a connection whose head is known; false while it is still coming.
-    bool settle(Waiting& w, Head head)
-    {
-        switch (head) {
-        case Head::Partial:
-            return false;
-        case Head::Complete:
-            m_ready(w.sock, std::move(w.buffer));
-            return true;
-        case Head::UriTooLong:
-            answerAndClose(w.sock, 414, "URI Too Long");
-            return true;
-        case Head::TooLarge:
-            answerAndClose(w.sock, 431, "Request Header Fields Too Large");
-            return true;
-        }
-        return false;
-    }
-
-    const ServerLimits& m_limits;
-    Ready m_ready;
-    int m_wake[2] = {-1, -1};
-    std::mutex m_mutex;
-    std::vector<Waiting> m_incoming;
-    size_t m_count = 0;
-    bool m_stopping = false;
-    std::thread m_thread;
-};
-
-namespace {
+// The library keeps a connection open after a request it could not read, and after a page
+// that asked for it to close (a form refused unread); neither can go on.
+bool endsConnection(std::string_view answer)
+{
+    const size_t end = answer.find("\r\n\r\n");
+    const std::string_view head = answer.substr(0, end == answer.npos ? answer.size() : end + 2);
+    return head.starts_with("HTTP/1.1 400 ") || head.find("\r\nConnection: close\r\n") != head.npos;
+}
 
 // The library's accepting thread hands each new connection straight to the gate.
 class AcceptedToGate final : public httplib::TaskQueue {
@@ -470,16 +102,83 @@ private:
 
 } // namespace
 
+// Runs requests that have come whole, a few at a time.
+class WorkerPool {
+public:
+    WorkerPool(size_t threads, std::function<void(ArrivedRequest)> run)
+        : m_run(std::move(run))
+    {
+        for (size_t i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] { work(); });
+    }
+    ~WorkerPool() { shutdown(); }
+
+    void enqueue(ArrivedRequest request)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping) {
+                ::close(request.sock);
+                return;
+            }
+            m_jobs.push_back(std::move(request));
+        }
+        // Woken outside the lock, a worker does not wake only to wait for it.
+        m_ready.notify_one();
+    }
+
+    // Requests not yet begun are not run: their connections simply close.
+    void shutdown()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            m_stopping = true;
+            for (const ArrivedRequest& r : m_jobs)
+                ::close(r.sock);
+            m_jobs.clear();
+        }
+        m_ready.notify_all();
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            ArrivedRequest request = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            m_run(std::move(request));
+            lock.lock();
+        }
+    }
+
+    std::function<void(ArrivedRequest)> m_run;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<ArrivedRequest> m_jobs;
+    std::vector<std::thread> m_threads;
+    bool m_stopping = false;
+};
+
 SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
     , m_limits(limits)
+    , m_gate(std::make_unique<ConnectionGate>(
+          m_limits, [this](ArrivedRequest request) { m_workers->enqueue(std::move(request)); }))
 {
-    m_workers = std::make_unique<WorkerPool>(m_limits.workers);
-    m_gate = std::make_unique<ConnectionGate>(m_limits, [this](int sock, std::string buffered) {
-        auto job = std::make_shared<std::string>(std::move(buffered));
-        m_workers->enqueue([this, sock, job] { serveConnection(sock, std::move(*job)); });
-    });
+    // Threads start with listening, so a server that forks first keeps them.
     new_task_queue = [this] {
+        m_workers =
+            std::make_unique<WorkerPool>(m_limits.workers, [this](ArrivedRequest r) { run(std::move(r)); });
+        m_gate->start();
         return new AcceptedToGate([this] {
             m_gate->stop();
             m_workers->shutdown();
@@ -487,8 +186,6 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     };
     set_keep_alive_max_count(1000);
     set_keep_alive_timeout(m_limits.keepAliveSeconds);
-    set_read_timeout(m_limits.readTimeoutSeconds);
-    set_write_timeout(m_limits.readTimeoutSeconds);
     set_payload_max_length(m_limits.maxBodyBytes);
     // Without SO_REUSEPORT: a second server on the same port must fail, not share the port.
     set_socket_options([](socket_t sock) {
@@ -497,29 +194,26 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
         // One socket on "::" takes IPv4 clients too (as ::ffff:a.b.c.d).
         setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
     });
-    set_default_headers({{"Server", serverName}, {"X-Content-Type-Options", "nosniff"}});
+    set_default_headers({{"Server", StatusPage::serverName}, {"X-Content-Type-Options", "nosniff"}});
 
     Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}); });
-    Post(".*", [this](const httplib::Request& req, httplib::Response& res,
-                      const httplib::ContentReader& reader) {
-        if (!refuseUnreadableForm(req, res)) {
-            res.set_header("Connection", "close"); // the body is left unread
-            return;
-        }
-        std::string body;
-        const bool read = reader([&](const char* data, size_t length) {
-            body.append(data, length);
-            return body.size() <= m_limits.maxBodyBytes;
-        });
-        if (!read) {
-            // The library has said 413 for a Content-Length above the limit; a chunked body
-            // that grows past it stops here.
-            if (res.status < 400 || body.size() > m_limits.maxBodyBytes)
-                res.status = body.size() > m_limits.maxBodyBytes ? 413 : res.status < 400 ? 400 : res.status;
-            return;
-        }
-        handle(req, res, body);
-    });
+    Post(".*",
+         [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+             if (!refuseUnreadableForm(req, res)) {
+                 res.set_header("Connection", "close"); // the body is left unread
+                 return;
+             }
+             // The gate has read the body whole and within its limit.
+             std::string body;
+             if (!reader([&](const char* data, size_t length) {
+                     body.append(data, length);
+                     return true;
+                 })) {
+                 res.status = 400;
+                 return;
+             }
+             handle(req, res, body);
+         });
     auto notAllowed = [](const httplib::Request&, httplib::Response& res) {
         res.status = 405;
         res.set_header("Allow", "GET, HEAD, POST");
@@ -531,11 +225,11 @@ SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
 
     set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
-            res.set_content(messagePage(statusTitle(res.status)).toStdString(), "text/html; charset=GBK");
+            res.set_content(StatusPage::html(res.status).toStdString(), "text/html; charset=GBK");
     });
     set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         res.status = 500;
-        res.set_content(messagePage(statusTitle(500)).toStdString(), "text/html; charset=GBK");
+        res.set_content(StatusPage::html(500).toStdString(), "text/html; charset=GBK");
     });
 }
 
@@ -626,28 +320,42 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
 SiteServer::~SiteServer()
 {
     m_gate->stop();
-    m_workers->shutdown();
+    if (m_workers)
+        m_workers->shutdown();
 }
 
 bool SiteServer::process_and_close_socket(socket_t sock)
 {
-    const int yes = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    m_gate->add(sock, {}, false);
+    m_gate->accept(sock);
     return true;
 }
 
-void SiteServer::serveConnection(int sock, std::string buffered)
+void SiteServer::run(ArrivedRequest request)
 {
-    ConnectionStream stream(sock, m_limits, std::move(buffered));
+    RunningRequest state{request.waited, std::nullopt};
+    running = &state;
+    RequestStream stream(request);
     bool closed = false;
-    const bool ok = svr_sock_ != INVALID_SOCKET && process_request(stream, false, closed, nullptr);
-    if (ok && !closed && svr_sock_ != INVALID_SOCKET) {
-        m_gate->add(sock, stream.leftover(), true);
+    const bool ok = process_request(stream, false, closed, nullptr);
+    running = nullptr;
+    if (state.deferUntil) {
+        m_gate->defer(std::move(request), *state.deferUntil);
         return;
     }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
+    // Most answers fit in what the system buffers for the socket: they go at once, and the
+    // gate sends the rest to a client that reads slowly.
+    std::string answer = stream.takeAnswer();
+    closed = closed || !ok || endsConnection(answer);
+    size_t sent = 0;
+    while (sent < answer.size()) {
+        const ssize_t n =
+            ::send(request.sock, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        sent += size_t(n);
+    }
+    answer.erase(0, sent);
+    m_gate->answered(request.sock, std::move(answer), stream.leftover(), closed);
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)
@@ -662,10 +370,10 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
         res.status = 404;
         return;
     }
-    QString sitePath = *decoded;
-    if (sitePath.endsWith(u'/')) {
-        sitePath += QStringLiteral("index.asp");
-    } else if (const auto folder = m_engine.cache().fileOf(sitePath); folder && QFileInfo(*folder).isDir()) {
+    const bool folder = decoded->endsWith(u'/');
+    const QString sitePath = folder ? *decoded + QStringLiteral("index.asp") : *decoded;
+    const auto file = m_engine.cache().realFileOf(sitePath);
+    if (!folder && file && QFileInfo(*file).isDir()) {
         // A folder's pages link relative to it: send the browser to its address with a slash.
         res.set_redirect(
             rawPath.toStdString() + '/' + (query.isEmpty() ? std::string() : '?' + query.toStdString()), 301);
@@ -675,8 +383,7 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     // A link inside the site is followed, but what it leads to must be of the kind asked for:
     // photo.jpg pointing at the database is still the database.
     const SitePath::Kind kind = SitePath::kindOf(sitePath);
-    if (const auto file = m_engine.cache().fileOf(sitePath);
-        file && SitePath::kindOf(QFileInfo(*file).canonicalFilePath()) != kind) {
+    if (file && SitePath::kindOf(*file) != kind) {
         res.status = 404;
         return;
     }
@@ -702,10 +409,10 @@ bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Resp
         return true;
     res.status = 415;
     res.set_content(
-        messagePage(QStringLiteral("415 不支持这种提交方式"),
-                    QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
-                                   "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
-                                   "直接提交表单。"))
+        StatusPage::html(
+            415, QStringLiteral("本站的网页只接受普通的表单提交（application/x-www-form-urlencoded），"
+                                "不接受上传文件的表单（multipart/form-data）。请不要选择文件，"
+                                "直接提交表单。"))
             .toStdString(),
         "text/html; charset=GBK");
     return false;
@@ -728,11 +435,16 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
 
     const bool post = req.method == "POST";
     const QString throttleKey = request.remoteAddress + u'\n' + sitePath;
-    if (post)
-        std::this_thread::sleep_until(m_throttle.admit(throttleKey));
+    if (post && running && !running->waited) {
+        if (const auto turn = m_throttle.admit(throttleKey); turn > RefusalThrottle::Clock::now()) {
+            running->deferUntil = turn;
+            return;
+        }
+    }
 
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
+    page.body.reserve(64 * 1024); // a class page or a photo, without growing on the way
     if (!m_engine.run(sitePath, request, &lease, page)) {
         lease.finish();
         res.status = 404;
@@ -778,5 +490,5 @@ bool isOwnServerListening(int port)
     client.set_connection_timeout(1);
     client.set_read_timeout(2);
     const auto answer = client.Head("/");
-    return answer && answer->get_header_value("Server") == serverName;
+    return answer && answer->get_header_value("Server") == StatusPage::serverName;
 }

@@ -24,7 +24,7 @@ PageCache::PageCache(QString siteRoot)
 {
 }
 
-std::optional<QString> PageCache::fileOf(const QString& sitePath) const
+std::optional<QString> PageCache::realFileOf(const QString& sitePath) const
 {
     if (!sitePath.startsWith(u'/') || sitePath.contains(u'\\') || sitePath.contains(QChar(0)))
         return std::nullopt;
@@ -32,29 +32,41 @@ std::optional<QString> PageCache::fileOf(const QString& sitePath) const
         if (part == u"..")
             return std::nullopt;
     }
-    const QString path = m_root + sitePath;
-    const QString real = QFileInfo(path).canonicalFilePath();
+    const QString real = QFileInfo(m_root + sitePath).canonicalFilePath();
     if (real.isEmpty() || m_realRoot.isEmpty() || !(real.startsWith(m_realRoot + u'/') || real == m_realRoot))
         return std::nullopt;
-    return path;
+    return real;
 }
 
-std::optional<PageCache::Signature> PageCache::signature(const QString& sitePath) const
+std::optional<QString> PageCache::fileOf(const QString& sitePath) const
 {
-    const auto file = fileOf(sitePath);
-    if (!file)
+    if (!realFileOf(sitePath))
         return std::nullopt;
+    return m_root + sitePath;
+}
+
+std::optional<PageCache::Signature> PageCache::signatureOf(const QString& file)
+{
     struct stat info {};
-    if (::stat(QFile::encodeName(*file).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(QFile::encodeName(file).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return Signature{qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
                      quint64(info.st_ino)};
 }
 
+std::optional<PageCache::Signature> PageCache::signature(const QString& sitePath) const
+{
+    const auto file = fileOf(sitePath);
+    return file ? signatureOf(*file) : std::nullopt;
+}
+
+// A kept page stays only while each of its files is the very file it was read from: a link
+// put in its place, or a page replaced, is another file (another inode or time), which is
+// then checked from the start. So a request needs no walk through the path's links.
 bool PageCache::current(const Cached& cached) const
 {
     for (const auto& [path, sig] : cached.files) {
-        if (signature(path) != sig)
+        if (signatureOf(m_root + path) != sig)
             return false;
     }
     return true;

@@ -28,6 +28,8 @@ public:
     // The file of a site path, on disk, when it exists inside the site: no "..", no link that
     // leads out of it.
     std::optional<QString> fileOf(const QString& sitePath) const;
+    // The same file with every link resolved: what the path really reaches.
+    std::optional<QString> realFileOf(const QString& sitePath) const;
 
     const QString& siteRoot() const { return m_root; }
 
@@ -44,6 +46,7 @@ private:
     };
 
     std::optional<Signature> signature(const QString& sitePath) const;
+    static std::optional<Signature> signatureOf(const QString& file);
     bool current(const Cached& cached) const;
     Cached build(const QString& sitePath, const QByteArray& bytes) const;
 

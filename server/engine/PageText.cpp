@@ -53,9 +53,12 @@ void appendGbk(QByteArray& out, QStringView text)
             *p++ = char(c.unicode());
         return;
     }
+    // Straight into the page, without a string of its own for every value written.
     thread_local QStringEncoder encoder("GB18030");
     encoder.resetState();
-    out += encoder.encode(text);
+    const qsizetype at = out.size();
+    out.resize(at + encoder.requiredSpace(text.size()));
+    out.resize(encoder.appendToBuffer(out.data() + at, text) - out.constData());
     checkSize(out, 0);
 }
 

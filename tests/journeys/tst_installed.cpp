@@ -13,13 +13,13 @@
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FreePort.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,13 +42,6 @@ User programUser()
         return {};
     const passwd* nobody = getpwnam("nobody");
     return nobody ? User{nobody->pw_uid, nobody->pw_gid} : User{65534, 65534};
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
 }
 
 QStringList commandLineOf(pid_t pid)
@@ -98,7 +91,7 @@ void InstalledJourney::webServerServesTheUsersArchive()
     const QString home = dir.path() + "/home";
     const QString folder = home + "/.local/share/qinghe";
     QVERIFY(ProgramFolder::layOut(installed, folder));
-    const int port = freePort();
+    const int port = freeLocalPort();
     QVERIFY(IniFile::write(ProgramFolder::settingsFile(folder), u"sys", u"WEB端口", QString::number(port)));
     int studentId = 0;
     {

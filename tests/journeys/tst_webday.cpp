@@ -10,24 +10,17 @@
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/TestFolder.h"
 #include "web/SitePages.h"
 
 #include <QFile>
 #include <QScopeGuard>
-#include <QTcpServer>
 #include <QTest>
 
 #include <csignal>
 
 namespace {
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
 
 // The rows of the page where the student blocks lie: their grey table background.
 QRect studentBlocks(const QImage& page)
@@ -70,7 +63,7 @@ void WebDayJourney::webDay()
     for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js", "nophoto.png"})
         QVERIFY(QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file), db + u'/' + file));
     QVERIFY(SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions));
-    const int port = freePort();
+    const int port = freeLocalPort();
     QVERIFY(IniFile::write(folder.settingsFile(), u"sys", u"WEB端口", QString::number(port)));
 
     const Desktop desktop;

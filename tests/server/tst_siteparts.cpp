@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The web server's parts that need no socket: which paths exist, sessions, the pause after a
-// refused post.
+// refused post, where a request ends.
 #include "server/RefusalThrottle.h"
+#include "server/RequestFraming.h"
 #include "server/SessionStore.h"
 #include "server/SitePath.h"
 
@@ -20,6 +21,8 @@ private slots:
     void abandonedSessionsAreForgotten();
     void fullStoreDropsTheLongestUnused();
     void refusedPostsWaitInTurn();
+    void requestsFramed_data();
+    void requestsFramed();
 };
 
 void SitePartsTest::pathsDecoded_data()
@@ -198,6 +201,43 @@ void SitePartsTest::refusedPostsWaitInTurn()
     QVERIFY(second - first >= milliseconds(999));
     const auto other = throttle.admit("10.0.0.2");
     QVERIFY(other <= RefusalThrottle::Clock::now()); // others are not held up
+}
+
+void SitePartsTest::requestsFramed_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("length"); // -1: all the bytes
+    QTest::addColumn<bool>("expects");
+
+    using State = RequestFraming::State;
+    const QByteArray form = "POST /index.asp HTTP/1.1\r\ncontent-length:  5 \r\n\r\n";
+    QTest::newRow("a head still coming")
+        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n") << int(State::Partial) << 0 << false;
+    QTest::newRow("a page asked for")
+        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << int(State::Complete) << -1 << false;
+    QTest::newRow("a form whose body is coming")
+        << form + "T1" << int(State::Partial) << int(form.size()) + 5 << false;
+    QTest::newRow("a form and the next request") << form + "T1=ab" + "GET / HTTP/1.1\r\n"
+                                                 << int(State::Complete) << int(form.size()) + 5 << false;
+    const QByteArray asking = "POST / HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n";
+    QTest::newRow("waiting to be asked for the body")
+        << asking << int(State::Partial) << int(asking.size()) + 3 << true;
+    const QByteArray upload = "POST / HTTP/1.1\r\nContent-Type: Multipart/form-data; boundary=b\r\n"
+                              "Content-Length: 900000\r\n\r\n";
+    QTest::newRow("a file upload, refused unread") << upload << int(State::Complete) << -1 << false;
+}
+
+void SitePartsTest::requestsFramed()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, state);
+    QFETCH(int, length);
+    QFETCH(bool, expects);
+    const auto frame = RequestFraming{}.frame(std::string_view(bytes.constData(), size_t(bytes.size())));
+    QCOMPARE(int(frame.state), state);
+    QCOMPARE(qsizetype(frame.length), length < 0 ? bytes.size() : length);
+    QCOMPARE(!frame.expectLine.empty(), expects);
 }
 
 QTEST_GUILESS_MAIN(SitePartsTest)

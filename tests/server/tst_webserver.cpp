@@ -7,6 +7,7 @@
 #include "platform/Recordset.h"
 #include "server/engine/FormData.h"
 #include "tests/support/ArchiveLocks.h"
+#include "tests/support/PhpPeer.h"
 #include "tests/support/TestFolder.h"
 #include "web/SitePages.h"
 
@@ -27,6 +28,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,10 +63,12 @@ QString text(const httplib::Result& r)
     return r ? gbk::decode(QByteArray::fromStdString(r->body)) : QString();
 }
 
-// A connection to the server, or -1.
-int connectTo(int port)
+// A connection to the server, or -1; a receive buffer of the size given, when one is.
+int connectTo(int port, int receiveBuffer = 0)
 {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(quint16(port));
@@ -102,6 +106,18 @@ int rawStatus(int port, const QByteArray& request, QByteArray* answer = nullptr)
 int rawGet(int port, const QByteArray& target)
 {
     return rawStatus(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+}
+
+// How long another client waits for the home page, in milliseconds; -1 without the page.
+qint64 homePageMs(int port)
+{
+    httplib::Client other("127.0.0.1", port);
+    other.set_connection_timeout(5);
+    other.set_read_timeout(5);
+    QElapsedTimer timer;
+    timer.start();
+    const auto page = other.Get("/index.asp");
+    return page && page->status == 200 && text(page).contains(QStringLiteral("张三")) ? timer.elapsed() : -1;
 }
 
 // The asp program serving a folder, stopped with SIGTERM when the test is done.
@@ -181,11 +197,18 @@ private slots:
     void postedTextIsStoredNotRun();
     void privateFilesAndTraversalAre404_data();
     void privateFilesAndTraversalAre404();
+    void pageReplacedByALinkOutIsGone();
     void unsupportedConstructGives500WithItsLine();
     void regeneratedPageServedAtOnce();
     void requestLimits();
+    void requestFraming_data();
+    void requestFraming();
+    void continueAndPipelining();
     void halfOpenClientsDoNotStarveOthers();
     void slowHeadersAreAnswered408();
+    void slowClientsDelayNoOne();
+    void waitingLoginsHoldNoWorker();
+    void largeAnswersReachSlowReaders();
     void officeBehindOneAddressGetsEveryPhoto();
     void servedOnIpv6Loopback();
     void multipartFormsAreRefusedWithAReason();
@@ -194,6 +217,7 @@ private slots:
     void portInUseIsReported();
     void methodsAndFolders();
     void stopsWhileAClientHoldsItsConnection();
+    void phpPeerServesTheSamePage();
 
 private:
     QString db() const { return ProgramFolder::databaseFolder(m_folder->path()); }
@@ -629,6 +653,23 @@ void WebServerTest::privateFilesAndTraversalAre404()
     QCOMPARE(rawGet(m_server->port(), "/print.js"), 200); // and the server still serves
 }
 
+// A page the server has kept is checked again when a link takes its place.
+void WebServerTest::pageReplacedByALinkOutIsGone()
+{
+    QCOMPARE(rawGet(m_server->port(), "/h2.asp"), 200);
+    QFile outside(m_folder->path() + "/outside.asp");
+    QVERIFY(outside.open(QIODevice::WriteOnly));
+    outside.write("<%= \"outside\" %>");
+    outside.close();
+    QVERIFY(QFile::remove(db() + "/h2.asp"));
+    QVERIFY(QFile::link(outside.fileName(), db() + "/h2.asp"));
+    QByteArray answer;
+    QCOMPARE(
+        rawStatus(m_server->port(), "GET /h2.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &answer),
+        404);
+    QVERIFY(!answer.contains("outside"));
+}
+
 void WebServerTest::unsupportedConstructGives500WithItsLine()
 {
     QFile page(db() + "/bad.asp");
@@ -676,15 +717,88 @@ void WebServerTest::requestLimits()
     QCOMPARE(rawStatus(port, "GET / HTTP/1.1\r\nHost: x\r\nX-Small: 1\r\nConnection: close\r\n\r\n"), 200);
 
     auto client = m_server->client();
+    // A client that sends its whole megabyte before reading still gets to read why.
     const auto big =
         client.Post("/index.asp", std::string((1 << 20) + 10, 'a'), "application/x-www-form-urlencoded");
     QVERIFY(big);
     QCOMPARE(big->status, 413);
-    // A long remark, far above what a form of the library's own would take, is still a form.
+    QVERIFY(text(big).contains(QStringLiteral("64 KB")));
+    // A long remark, 10,000 characters as a GBK page posts them, is still a form.
     const auto remark =
-        client.Post("/index.asp", form({{"T1", QString(20000, u'张')}}), "application/x-www-form-urlencoded");
+        client.Post("/index.asp", form({{"T1", QString(10000, u'张')}}), "application/x-www-form-urlencoded");
     QVERIFY(remark);
     QCOMPARE(remark->status, 200);
+}
+
+void WebServerTest::requestFraming_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+
+    const QByteArray post = "POST /index.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                            "Content-Type: application/x-www-form-urlencoded\r\n";
+    QTest::newRow("a body of exactly 64 KB")
+        << post + "Content-Length: 65536\r\n\r\nT1=" + QByteArray(65533, 'a') << 200;
+    // Refused on its head: the client need not send the body to learn that.
+    QTest::newRow("a body over 64 KB") << post + "Content-Length: 65537\r\n\r\n" << 413;
+    // A file upload is refused for what it is, whatever its size, without waiting for it.
+    QTest::newRow("a file upload over 64 KB") << QByteArray(
+        "POST /login.asp HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=x\r\n"
+        "Content-Length: 200000\r\n\r\n") << 415;
+    QTest::newRow("a chunked body") << post + "Transfer-Encoding: chunked\r\n\r\n5\r\nT1=ab\r\n0\r\n\r\n"
+                                    << 411;
+    QTest::newRow("two lengths that differ")
+        << post + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nT1=ab" << 400;
+    QTest::newRow("a length that is no number") << post + "Content-Length: 5x\r\n\r\nT1=ab" << 400;
+    QTest::newRow("a negative length") << post + "Content-Length: -5\r\n\r\nT1=ab" << 400;
+    // The library refuses them, at once rather than when the head's time is up.
+    QTest::newRow("lines ended by LF alone")
+        << QByteArray("POST /index.asp HTTP/1.1\nHost: x\nConnection: close\nContent-Length: 5\n\nT1=ab")
+        << 400;
+}
+
+// Where a request ends decides what runs: the status of each request sent as raw bytes.
+void WebServerTest::requestFraming()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    QCOMPARE(rawStatus(m_server->port(), request), status);
+}
+
+void WebServerTest::continueAndPipelining()
+{
+    // A client that waits for "100 Continue" before its body is asked for the body once.
+    const int sock = connectTo(m_server->port());
+    QVERIFY(sock >= 0);
+    timeval timeout{5, 0};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const QByteArray body = "T1=" + asp::urlEncode(QStringLiteral("王五"));
+    const QByteArray head = "POST /index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                            + QByteArray::number(body.size()) + "\r\n\r\n";
+    ::send(sock, head.constData(), size_t(head.size()), MSG_NOSIGNAL);
+    char buffer[65536];
+    const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+    QCOMPARE(QByteArray(buffer, int(std::max<ssize_t>(n, 0))), QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+
+    // Its body, and two more requests in the same packet, are each answered in turn on the
+    // one connection.
+    const QByteArray more = body + "GET /print.js HTTP/1.1\r\nHost: x\r\n\r\n"
+                            + "GET /nothing.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ::send(sock, more.constData(), size_t(more.size()), MSG_NOSIGNAL);
+    QByteArray answers;
+    ssize_t got;
+    while ((got = ::recv(sock, buffer, sizeof buffer, 0)) > 0)
+        answers.append(buffer, int(got));
+    ::close(sock);
+    const QString all = gbk::decode(answers);
+    const qsizetype page = answers.indexOf("HTTP/1.1 200"),
+                    script = answers.indexOf("HTTP/1.1 200", page + 1),
+                    missing = answers.indexOf("HTTP/1.1 404");
+    QVERIFY2(page >= 0 && script > page && missing > script, answers.left(200).constData());
+    QVERIFY2(all.contains(QStringLiteral("<b>王五</b>")), qPrintable(all.left(3000)));
+    QVERIFY(!all.contains(QStringLiteral("<b>张三</b>")));
+    QCOMPARE(answers.count("100 Continue"), 0); // not a second time
 }
 
 void WebServerTest::halfOpenClientsDoNotStarveOthers()
@@ -728,6 +842,169 @@ void WebServerTest::slowHeadersAreAnswered408()
     ::close(sock);
     QVERIFY(n > 0);
     QVERIFY2(QByteArray(buffer).startsWith("HTTP/1.1 408"), buffer);
+}
+
+// Sixty forms trickling in a byte a second, three hundred heads that never end and a form
+// that stops half way: another client's pages come within a second all along; the stopped
+// form is answered 408 once it has been quiet for ten seconds, the heads when their ten
+// seconds are up, and the forms still trickling in are not.
+void WebServerTest::slowClientsDelayNoOne()
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    const int port = m_server->port();
+    const QByteArray formHead = "POST /index.asp HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n"
+                                "Content-Length: 1000\r\n\r\nT1=";
+    auto open = [port](const QByteArray& first) {
+        const int sock = connectTo(port);
+        if (sock >= 0)
+            ::send(sock, first.constData(), size_t(first.size()), MSG_NOSIGNAL);
+        return sock;
+    };
+    std::vector<int> trickling, heads;
+    for (int i = 0; i < 60; ++i)
+        trickling.push_back(open(formHead));
+    for (int i = 0; i < 300; ++i)
+        heads.push_back(open("GET /index.asp HTTP/1.1\r\nHost: x\r\n"));
+    const int stopped = open(formHead + "abc");
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    struct Trickle {
+        std::atomic<bool> on{true};
+        std::thread thread;
+        ~Trickle()
+        {
+            on = false;
+            if (thread.joinable())
+                thread.join();
+        }
+    } trickle;
+    trickle.thread = std::thread([&] {
+        while (trickle.on) {
+            for (int sock : trickling)
+                ::send(sock, "a", 1, MSG_NOSIGNAL);
+            for (int i = 0; i < 10 && trickle.on; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    auto answerOf = [](int sock) {
+        char buffer[64] = {};
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer - 1, MSG_DONTWAIT);
+        return QByteArray(buffer, int(std::max<ssize_t>(n, 0)));
+    };
+
+    qint64 slowest = 0;
+    bool checkedEarly = false;
+    while (sinceStart.elapsed() < 11500) {
+        const qint64 ms = homePageMs(port);
+        QVERIFY(ms >= 0);
+        slowest = std::max(slowest, ms);
+        if (!checkedEarly && sinceStart.elapsed() > 8000) {
+            checkedEarly = true;
+            QCOMPARE(answerOf(stopped), QByteArray()); // still within its quiet seconds
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    QVERIFY2(slowest < 1000, qPrintable(QStringLiteral("%1 ms").arg(slowest)));
+
+    QVERIFY(answerOf(stopped).startsWith("HTTP/1.1 408"));
+    int headsAnswered408 = 0, trickledAnswered = 0;
+    for (int sock : heads)
+        headsAnswered408 += answerOf(sock).startsWith("HTTP/1.1 408") ? 1 : 0;
+    for (int sock : trickling)
+        trickledAnswered += answerOf(sock).isEmpty() ? 0 : 1;
+    QCOMPARE(headsAnswered408, 300);
+    QCOMPARE(trickledAnswered, 0);
+    for (const auto* group : {&trickling, &heads})
+        for (int sock : *group)
+            ::close(sock);
+    ::close(stopped);
+}
+
+// A password guesser's posts wait their turn, a second apart, without a worker: forty wrong
+// passwords sent at once, more than there are workers, leave the site answering at once.
+void WebServerTest::waitingLoginsHoldNoWorker()
+{
+    auto client = m_server->client();
+    const std::string wrong = form({{"zh", "zhang"}, {"mm", "wrong"}});
+    const auto refused = client.Post("/login.asp", wrong, "application/x-www-form-urlencoded");
+    QVERIFY(refused);
+    QCOMPARE(refused->status, 403);
+
+    const QByteArray guess = "POST /login.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                             + QByteArray::number(qsizetype(wrong.size())) + "\r\n\r\n"
+                             + QByteArray::fromStdString(wrong);
+    std::vector<int> guesses;
+    for (int i = 0; i < 40; ++i) {
+        const int sock = connectTo(m_server->port());
+        QVERIFY(sock >= 0);
+        ::send(sock, guess.constData(), size_t(guess.size()), MSG_NOSIGNAL);
+        guesses.push_back(sock);
+    }
+    QTest::qWait(300);
+    const qint64 ms = homePageMs(m_server->port());
+    QVERIFY2(ms >= 0 && ms < 1000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+
+    // The first guess in turn is answered after its second, refused as before.
+    std::vector<pollfd> all;
+    for (int sock : guesses)
+        all.push_back({sock, POLLIN, 0});
+    QVERIFY(::poll(all.data(), nfds_t(all.size()), 5000) > 0);
+    for (const pollfd& p : all) {
+        if (p.revents & POLLIN) {
+            char buffer[64] = {};
+            QVERIFY(::recv(p.fd, buffer, sizeof buffer - 1, 0) > 0);
+            QVERIFY2(QByteArray(buffer).startsWith("HTTP/1.1 403"), buffer);
+            break;
+        }
+    }
+    for (int sock : guesses)
+        ::close(sock);
+}
+
+// An answer larger than the system takes at once, to clients that read slowly, is sent on
+// by the gate as they read; meanwhile the site answers others, and each answer arrives whole.
+void WebServerTest::largeAnswersReachSlowReaders()
+{
+    // Larger than the system buffers for a connection (4 MB), so most of it waits in the gate.
+    QByteArray picture(8 << 20, '\0');
+    for (qsizetype i = 0; i < picture.size(); ++i)
+        picture[i] = char(i * 7 + i / 4096);
+    QFile file(db() + "/big.jpg");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(picture);
+    file.close();
+
+    std::vector<int> readers;
+    for (int i = 0; i < 2; ++i) {
+        // A small window, so the answer cannot wait in the client's buffers either.
+        const int sock = connectTo(m_server->port(), 4096);
+        QVERIFY(sock >= 0);
+        const QByteArray request = "GET /big.jpg HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        ::send(sock, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        readers.push_back(sock);
+    }
+    QTest::qWait(300);
+    const qint64 ms = homePageMs(m_server->port());
+    QVERIFY2(ms >= 0 && ms < 1000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+
+    for (int sock : readers) {
+        timeval timeout{5, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        QByteArray answer;
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::recv(sock, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, int(n));
+        ::close(sock);
+        QVERIFY(answer.startsWith("HTTP/1.1 200"));
+        QCOMPARE(answer.mid(answer.indexOf("\r\n\r\n") + 4), picture);
+    }
 }
 
 // A computer room, a Wi-Fi gateway or a proxy is one address: ten browsers' worth of
@@ -932,6 +1209,38 @@ void WebServerTest::stopsWhileAClientHoldsItsConnection()
     QCOMPARE(m_server->stop(), 0);
     QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
     ::close(sock);
+}
+
+// The benchmark's peer is a fair one only while it makes the very page ours makes: the same
+// bytes for the same archive, remarks and markup in the fields included.
+void WebServerTest::phpPeerServesTheSamePage()
+{
+    m_folder->execute(
+        "UPDATE 学生 SET 住址='北京路 <1> & \"2\"', 电话='010-1234', 出生年月='2001.05', 性别='男' "
+        "WHERE 姓名='张三'");
+    DatabaseConnection connection;
+    QVERIFY(connection.openDatabaseFile(m_folder->databaseFile()));
+    Recordset rs;
+    rs.attach(connection);
+    QVERIFY(rs.open(QStringLiteral("select * from 学生 where 姓名='李四'")));
+    QVERIFY(rs.writeBytes(u"简介", gbk::encode(QStringLiteral("喜欢画画\r\n</textarea>也喜欢读书"))));
+    QVERIFY(rs.update());
+
+    const PhpPeer php(m_folder->databaseFile());
+    QVERIFY2(php.port() > 0, qPrintable(php.error()));
+    httplib::Client theirs("127.0.0.1", php.port());
+    const auto peer = theirs.Get("/index.php");
+    const auto ours = m_server->client().Get("/index.asp");
+    QVERIFY(peer && ours);
+    QCOMPARE(peer->status, 200);
+    QVERIFY(text(ours).contains(QStringLiteral("&lt;/textarea&gt;")));
+    const QString a = text(peer), b = text(ours);
+    qsizetype i = 0;
+    while (i < std::min(a.size(), b.size()) && a[i] == b[i])
+        ++i;
+    QVERIFY2(a == b, qPrintable(a.mid(std::max<qsizetype>(0, i - 200), 300) + "\n----\n"
+                                + b.mid(std::max<qsizetype>(0, i - 200), 300)));
+    QCOMPARE(QByteArray::fromStdString(peer->body), QByteArray::fromStdString(ours->body));
 }
 
 QTEST_GUILESS_MAIN(WebServerTest)
