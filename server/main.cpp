@@ -4,14 +4,13 @@
 // program folder's sys.ini (80 when unset), until SIGTERM. With --background it detaches
 // from the program that started it, which learns from its exit code and output whether the
 // site is served.
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/StudentTable.h"
 #include "server/SiteServer.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -137,8 +136,7 @@ void detach()
 
 int main(int argc, char* argv[])
 {
-    // SQLite counts its memory under one lock that every page of every thread would take.
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    DatabaseConnection::prepareForManyThreads();
     QString root = ownFolder();
     int port = -1;
     bool background = false;
