@@ -4,6 +4,7 @@
 #include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
 #include "cards/CardComposer.h"

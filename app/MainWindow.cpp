@@ -5,6 +5,7 @@
 
 #include "app/StartupCheck.h"
 #include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
 #include "archive/StudentTable.h"
 #include "archive/jet/JetFile.h"
 #include "archive/workbook/WorkbookSource.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
 #include "tests/support/ChildProcess.h"

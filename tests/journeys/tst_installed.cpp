@@ -6,6 +6,7 @@
 // the site shows in the window's record editor.
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
 #include "formats/IniFile.h"
