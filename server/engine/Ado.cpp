@@ -215,6 +215,7 @@ public:
             commit(m_rows.update());
             m_rows.close();
             m_open = false;
+            m_found.clear();
             return {};
         }
         if (name == u"state")
@@ -291,6 +292,7 @@ public:
         const std::optional<QString> sent = queryWithoutNul(sql);
         if (!sent)
             throw databaseError(nulInStatement);
+        m_found.clear();
         m_rows.attach(*m_connection->database());
         if (!m_rows.open(*sent))
             throw ScriptError(ScriptError::Kind::Runtime, 0x80040e14, jetSource, m_rows.lastError());
@@ -335,11 +337,18 @@ public:
             return i;
         }
         const QString name = text(k);
-        for (int i = 0; i < m_rows.fieldCount(); ++i) {
-            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+        // A page names its fields with the same few texts on every row: the text of a literal
+        // is one shared string, known again by its address, which it keeps while held here.
+        for (const auto& [known, i] : m_found) {
+            if (known.constData() == name.constData() && known.size() == name.size())
                 return i;
         }
-        throw noSuchField(name);
+        const int i = find(name);
+        if (i < 0)
+            throw noSuchField(name);
+        if (m_found.size() < 32)
+            m_found.emplace_back(name, i);
+        return i;
     }
 
     Value read(int i)
@@ -347,7 +356,7 @@ public:
         requireOpen();
         if (m_rows.atEnd())
             throw noCurrentRecord();
-        const QVariant v = m_rows.readValue(m_rows.fieldName(i));
+        const QVariant v = m_rows.readValue(i);
         switch (v.typeId()) {
         case QMetaType::UnknownType:
             return Value::null();
@@ -388,6 +397,20 @@ public:
     }
 
 private:
+    int find(const QString& name) const
+    {
+        // Mostly spelt as the table spells it: found without folding case.
+        for (int i = 0; i < m_rows.fieldCount(); ++i) {
+            if (m_rows.fieldName(i) == name)
+                return i;
+        }
+        for (int i = 0; i < m_rows.fieldCount(); ++i) {
+            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return -1;
+    }
+
     void requireOpen() const
     {
         if (!m_open)
@@ -409,6 +432,7 @@ private:
     std::shared_ptr<AdoConnection> m_connection;
     Recordset m_rows;
     bool m_open = false;
+    std::vector<std::pair<QString, int>> m_found; // field names the page used, and their fields
 };
 
 Value AdoConnection::get(const QString& name, const Args& args)
