@@ -9,7 +9,6 @@
 #include <QDeadlineTimer>
 
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace asp {
@@ -67,7 +66,8 @@ public:
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
-    // A built-in object such as Response, before run().
+    // A built-in object such as Response, before run(); only a name the page uses is defined.
+    bool uses(const QString& name) const { return m_program.pageSlots.count(name) > 0; }
     void define(const QString& name, Value value);
     void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
     QDeadlineTimer deadline() const { return m_deadline; }
@@ -107,11 +107,16 @@ private:
         std::shared_ptr<Array> m_array;
     };
 
+    // A name's variable in a frame, numbered when the page was parsed.
+    struct Slot {
+        Value value;
+        Value* ref = nullptr; // a ByRef parameter: the caller's variable
+        bool live = false;    // the frame has a variable of this name (declared, assigned, a parameter)
+        bool constant = false;
+    };
     struct Frame {
         const Procedure* procedure = nullptr;
-        std::unordered_map<QString, Value> locals;
-        std::unordered_map<QString, Value*> refs; // ByRef parameters: the caller's variables
-        std::unordered_set<QString> constants;
+        std::vector<Slot> variables; // as many as the procedure (or page) has names; never resized
         bool resumeNext = false;
         ClassInstance* self = nullptr; // in a class's member
         std::vector<ArrayLock> pinned; // arrays whose elements were passed ByRef
@@ -150,15 +155,19 @@ private:
     void enterFrame(const Procedure& procedure, Frame& frame);
     Value newObject(const Expr& e);
     void runTerminators(bool unwinding);
-    Value* findFrameVariable(const QString& name);
+    Value* findFrameVariable(const NameSlots& at, const QString& name);
     const Procedure* memberProcedure(const ClassInstance& self, const QString& name, bool inside) const;
     void execErase(const Stmt& s);
     // ReDim and Erase of an array that may not change its size.
     static void refuseResize(const Array& array, const QString& spelling);
-    void defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants);
-    Value* findVariable(const QString& name);
-    Value* variableForWrite(const QString& name, const QString& spelling);
-    bool isConstant(const QString& name) const;
+    void defineConstants(Frame& frame, const std::vector<Constant>& constants);
+    // The slot of a name in the running procedure's frame, when the name is written there.
+    Slot* frameSlot(const NameSlots& at) const;
+    Value* findVariable(const NameSlots& at, const QString& name);
+    Value* variableForWrite(const NameSlots& at, const QString& name, const QString& spelling);
+    // A variable of that name in the running frame, made now.
+    Value* newVariable(const NameSlots& at);
+    bool isConstant(const NameSlots& at) const;
     void tick();
 
     const Program& m_program;

@@ -773,17 +773,18 @@ private:
 
 void defineIntrinsics(Interpreter& interpreter, PageContext& context)
 {
-    interpreter.define(QStringLiteral("application"), Value::fromObject(std::make_shared<ApplicationObject>(
-                                                          context.application, interpreter.deadline())));
-    interpreter.define(QStringLiteral("request"),
-                       Value::fromObject(std::make_shared<RequestObject>(context)));
-    interpreter.define(QStringLiteral("response"),
-                       Value::fromObject(std::make_shared<ResponseObject>(context)));
-    interpreter.define(QStringLiteral("server"), Value::fromObject(std::make_shared<ServerObject>(context)));
-    interpreter.define(QStringLiteral("session"),
-                       Value::fromObject(std::make_shared<SessionObject>(context)));
-    interpreter.define(QStringLiteral("err"),
-                       Value::fromObject(std::make_shared<ErrObject>(interpreter.err())));
+    // Made only for a page that names them: a photo needs no Session or Application.
+    auto define = [&interpreter](const QString& name, auto make) {
+        if (interpreter.uses(name))
+            interpreter.define(name, Value::fromObject(make()));
+    };
+    define(QStringLiteral("application"),
+           [&] { return std::make_shared<ApplicationObject>(context.application, interpreter.deadline()); });
+    define(QStringLiteral("request"), [&] { return std::make_shared<RequestObject>(context); });
+    define(QStringLiteral("response"), [&] { return std::make_shared<ResponseObject>(context); });
+    define(QStringLiteral("server"), [&] { return std::make_shared<ServerObject>(context); });
+    define(QStringLiteral("session"), [&] { return std::make_shared<SessionObject>(context); });
+    define(QStringLiteral("err"), [&] { return std::make_shared<ErrObject>(interpreter.err()); });
 }
 
 } // namespace asp

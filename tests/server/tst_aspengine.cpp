@@ -211,6 +211,23 @@ void AspEngineTest::language_data()
     QTest::newRow("locals stay local")
         << "<% x = \"page\"\r\nSub S()\r\nDim x : x = \"local\"\r\nEnd Sub\r\nS %><%= x %>"
         << "page";
+    // Which variable a name in a procedure reaches depends on what exists when it runs.
+    QTest::newRow("a Sub's undeclared name is its own until the page has one")
+        << "<% Sub S()\r\ny = y & \"s\"\r\nEnd Sub\r\nS : Response.Write \"[\" & y & \"]\" : y = \"p\" : S %>"
+           "<%= y %>"
+        << "[]ps";
+    QTest::newRow("a variable passed ByRef before it exists is made where it is named")
+        << "<% Sub SetIt(v)\r\nv = 3\r\nEnd Sub\r\nSub Outer()\r\nSetIt w : Response.Write w\r\nEnd Sub\r\n"
+           "Outer : SetIt z %><%= \"[\" & w & \"]\" & z %>"
+        << "3[]3";
+    QTest::newRow("constants of the page and of a procedure")
+        << "<% Const N = 1\r\nSub S()\r\nConst N = 2\r\nResponse.Write N\r\nEnd Sub\r\nS %><%= N %>"
+        << "21";
+    QTest::newRow("each call of a recursive Function has its own locals")
+        << "<% Function Walk(n)\r\nDim mine : mine = n\r\nIf n > 0 Then Walk = Walk(n - 1) & mine Else Walk "
+           "= "
+           "\"\"\r\nEnd Function %><%= Walk(3) %>"
+        << "123";
     QTest::newRow("Write with a grouped first argument") << "<% x = 1 : Response.Write(x) & \"!\" %>"
                                                          << "1!";
     QTest::newRow("Const") << "<% Const Title = \"名录\", N = 3 %><%= Title & N %>"
