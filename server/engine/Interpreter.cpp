@@ -110,7 +110,10 @@ void Interpreter::run()
     };
     try {
         defineConstants(m_page, m_program.constants);
-        execBlock(m_program.body);
+        if (execBlock(m_program.body) == Flow::End) {
+            release(true);
+            return;
+        }
     } catch (const PageEnd&) {
         release(true);
         throw;
@@ -119,6 +122,14 @@ void Interpreter::run()
         throw;
     }
     release(false);
+}
+
+void Interpreter::endPage()
+{
+    m_ended = true;
+    // Anywhere but as a statement of its own, what was being evaluated around it must not go on.
+    if (!m_calling || m_calling != m_wholeCall)
+        throw PageEnd();
 }
 
 void Interpreter::defineConstants(Frame& frame, const std::vector<Constant>& constants)
@@ -142,6 +153,8 @@ Interpreter::Flow Interpreter::execBlock(const Block& block)
     for (const auto& s : block) {
         try {
             const Flow flow = exec(*s);
+            if (flow == Flow::End)
+                return flow; // objects let go of now end with the page's
             if (!m_released.empty())
                 runTerminators(false);
             if (flow != Flow::Normal)
@@ -193,8 +206,10 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
         assign(*s.target, eval(*s.value), true);
         return Flow::Normal;
     case Stmt::Kind::Call:
+        m_wholeCall = s.target.get();
         eval(*s.target);
-        return Flow::Normal;
+        m_wholeCall = nullptr;
+        return m_ended ? Flow::End : Flow::Normal;
     case Stmt::Kind::If:
         return execIf(s);
     case Stmt::Kind::Do:
@@ -731,6 +746,10 @@ Value Interpreter::evalMember(const Expr& e)
             return callProcedure(*p, e.args, e.spelling, instance);
     }
     const Args args = evalArgs(e.args);
+    struct Calling {
+        const Expr*& calling;
+        ~Calling() { calling = nullptr; }
+    } calling{m_calling = &e};
     try {
         return base.object()->get(e.name, args);
     } catch (ScriptError& error) {
@@ -824,7 +843,9 @@ Value Interpreter::runProcedure(const Procedure& procedure, Frame& frame)
     m_frame = &frame;
     ++m_depth;
     defineConstants(frame, procedure.constants);
-    execBlock(procedure.body);
+    // The caller is in the middle of a statement that must not go on.
+    if (execBlock(procedure.body) == Flow::End)
+        throw PageEnd();
     if (!procedure.isFunction)
         return {};
     return std::move(frame.variables[size_t(procedure.result)].value);

@@ -74,6 +74,8 @@ public:
 
     // Throws ScriptError with its file and line, or PageEnd.
     void run();
+    // Response.End and Redirect: nothing more of the page runs.
+    void endPage();
 
     ErrState& err() { return m_err; }
 
@@ -84,7 +86,7 @@ public:
     void released(const ClassDef& def, std::unordered_map<QString, Value> fields);
 
 private:
-    enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure };
+    enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure, End };
 
     // Keeps an array alive and its size locked while one of its elements is a procedure's
     // ByRef parameter, even if the variable is given another array meanwhile.
@@ -181,6 +183,11 @@ private:
     std::vector<Value> m_with; // the objects of the With blocks being run, innermost last
     std::vector<Released> m_released;
     std::shared_ptr<bool> m_running = std::make_shared<bool>(true);
+    // A call that is a statement of its own, and the member call being made: an End made by
+    // that very call ends the page through the flow of statements, without unwinding.
+    const Expr* m_wholeCall = nullptr;
+    const Expr* m_calling = nullptr;
+    bool m_ended = false;
 };
 
 } // namespace asp

@@ -296,9 +296,13 @@ public:
         if (name == u"redirect") {
             expectArgs(name, args, 1, 1);
             redirect(argText(args[0]));
+            m_context.interpreter.endPage();
+            return {};
         }
-        if (name == u"end")
-            throw PageEnd();
+        if (name == u"end") {
+            m_context.interpreter.endPage();
+            return {};
+        }
         if (name == u"clear") {
             r.body.clear();
             return {};
@@ -394,7 +398,7 @@ private:
         m_context.response.reason = headerSafe(text.section(u' ', 1).toLatin1()).trimmed();
     }
 
-    [[noreturn]] void redirect(const QString& url)
+    void redirect(const QString& url)
     {
         PageResponse& r = m_context.response;
         // Non-ASCII characters of the address go as GBK bytes, the encoding of the site.
@@ -414,7 +418,6 @@ private:
             "<head><title>Object moved</title></head><body><h1>Object Moved</h1>This object may be found <a "
             "HREF=\""
             + encodeGbk(htmlEncode(decodeGbk(location))) + "\">here</a>.</body>";
-        throw PageEnd();
     }
 
     PageContext& m_context;

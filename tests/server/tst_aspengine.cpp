@@ -294,6 +294,26 @@ void AspEngineTest::language_data()
         << "after";
     QTest::newRow("Response.End stops the page") << "a<% Response.End %>b"
                                                  << "a";
+    QTest::newRow("Response.End in a loop")
+        << "<% For i = 1 To 5 : Response.Write i : If i = 2 Then Response.End\r\nNext %>z"
+        << "12";
+    QTest::newRow("Response.End in With")
+        << "<% With Response\r\n.Write \"w\"\r\n.End\r\n.Write \"x\"\r\nEnd With %>z"
+        << "w";
+    QTest::newRow("Response.End in a Function leaves the caller's statement undone")
+        << "<% Function F()\r\nResponse.End\r\nF = \"x\"\r\nEnd Function\r\nResponse.Write \"a\" & F() & "
+           "\"b\" %>z"
+        << "";
+    QTest::newRow("Response.End in a Sub, under On Error Resume Next")
+        << "<% On Error Resume Next\r\nSub S()\r\nResponse.Write \"s\"\r\nResponse.End\r\nResponse.Write "
+           "\"no\"\r\nEnd Sub\r\nS\r\nResponse.Write \"after\" %>z"
+        << "s";
+    QTest::newRow("objects still held when the page ends are terminated")
+        << "<% Class C\r\nSub Class_Terminate()\r\nResponse.Write \"t\"\r\nEnd Sub\r\nEnd Class\r\n"
+           "Sub S()\r\nSet o = New C\r\nResponse.End\r\nEnd Sub\r\nSet p = New C\r\nResponse.Write "
+           "\"a\"\r\nS\r\n"
+           "Response.Write \"b\" %>z"
+        << "att";
     QTest::newRow("Null and Empty write nothing")
         << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
         << "[]";
