@@ -54,12 +54,17 @@ QString text(const Value& v)
 
 // Opening the file and setting it up costs more than a whole page: every server thread keeps
 // the connections its pages closed, as ADO pools them. A file replaced on disk (a restored
-// backup) is a new file, and its old connections are dropped.
+// backup) is a new file, and its old connections are dropped when next taken.
 class ConnectionPool {
 public:
-    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error)
+    using Identity = std::pair<dev_t, ino_t>;
+
+    // With the identity of the file it was taken for, to give it back under.
+    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error,
+                                                    std::optional<Identity>* taken)
     {
         const auto identity = fileIdentity(path);
+        *taken = identity;
         auto& entries = pool()[path];
         while (!entries.empty()) {
             Entry entry = std::move(entries.back());
@@ -79,9 +84,9 @@ public:
         return connection;
     }
 
-    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection)
+    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection,
+                     const std::optional<Identity>& identity)
     {
-        const auto identity = fileIdentity(path);
         auto& entries = pool()[path];
         if (!identity || !connection->isOpen() || entries.size() >= 4)
             return;
@@ -89,7 +94,6 @@ public:
     }
 
 private:
-    using Identity = std::pair<dev_t, ino_t>;
     struct Entry {
         std::unique_ptr<DatabaseConnection> connection;
         Identity identity;
@@ -138,7 +142,7 @@ public:
         if (path.isEmpty())
             throw databaseError(QStringLiteral("连接字符串中没有 Data Source"));
         QString error;
-        m_database = ConnectionPool::take(path, &error);
+        m_database = ConnectionPool::take(path, &error, &m_identity);
         if (!m_database)
             throw databaseError(error + QStringLiteral("：'") + path + u'\'');
         m_path = path;
@@ -148,7 +152,7 @@ public:
     void close()
     {
         if (m_database)
-            ConnectionPool::give(m_path, std::move(m_database));
+            ConnectionPool::give(m_path, std::move(m_database), m_identity);
         m_database.reset();
     }
 
@@ -156,6 +160,7 @@ public:
 
 private:
     std::unique_ptr<DatabaseConnection> m_database;
+    std::optional<ConnectionPool::Identity> m_identity;
     QString m_path;
     QString m_connectionString;
 };
