@@ -289,7 +289,12 @@ public:
                 const QByteArray bytes = v.toBytes();
                 if (r.body.size() + bytes.size() > maxPageOutput)
                     throw limitReached(QStringLiteral("网页输出超过 64 MB"));
-                r.body += bytes;
+                // A photo is most often all a page sends: then the page's answer is the photo's
+                // own bytes, not a copy.
+                if (r.body.isEmpty())
+                    r.body = bytes;
+                else
+                    r.body += bytes;
             }
             return {};
         }
