@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -30,7 +31,8 @@ struct RunningRequest {
 thread_local RunningRequest* running = nullptr;
 
 // One request as the library reads it: the bytes the gate has read whole, never the socket,
-// so a worker never waits for a client. The answer is kept, to be sent in one go.
+// so a worker never waits for a client. The answer goes to the client as it is written, as
+// far as the system takes it without waiting; the rest is kept for the gate to send.
 class RequestStream final : public httplib::Stream {
 public:
     explicit RequestStream(const ArrivedRequest& request)
@@ -40,7 +42,16 @@ public:
 
     // What came after this request: the start of the next one.
     std::string leftover() const { return m_request.bytes.substr(m_begin); }
-    std::string takeAnswer() { return std::move(m_answer); }
+    // The start of the answer, its status line and headers.
+    const std::string& head() const { return m_head; }
+    // Sends what is still held; what the client does not take now is the gate's to send.
+    std::string finish()
+    {
+        if (!m_held.empty())
+            send({}, m_held.data(), m_held.size());
+        m_held.clear();
+        return std::move(m_unsent);
+    }
 
     bool is_readable() const override { return m_begin < m_request.bytes.size(); }
     bool is_writable() const override { return true; }
@@ -55,7 +66,18 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override
     {
-        m_answer.append(ptr, size);
+        // A request that must wait its turn runs again later; this answer is not its answer.
+        if (running && running->deferUntil)
+            return ssize_t(size);
+        if (m_head.empty())
+            m_head.assign(ptr, size);
+        // The head and other small pieces wait for the body, to go with it in one call.
+        if (m_unsent.empty() && size < heldPiece) {
+            m_held.append(ptr, size);
+            return ssize_t(size);
+        }
+        send(m_held, ptr, size);
+        m_held.clear();
         return ssize_t(size);
     }
 
@@ -72,9 +94,36 @@ public:
     socket_t socket() const override { return m_request.sock; }
 
 private:
+    static constexpr size_t heldPiece = 4096;
+
+    // `first`, then the piece, in one call: what the socket does not take now is kept, in order.
+    void send(std::string_view first, const char* piece, size_t size)
+    {
+        size_t fromFirst = 0, fromPiece = 0;
+        while (m_unsent.empty() && (fromFirst < first.size() || fromPiece < size)) {
+            iovec parts[2];
+            size_t count = 0;
+            if (fromFirst < first.size())
+                parts[count++] = {const_cast<char*>(first.data()) + fromFirst, first.size() - fromFirst};
+            parts[count++] = {const_cast<char*>(piece) + fromPiece, size - fromPiece};
+            msghdr message{};
+            message.msg_iov = parts;
+            message.msg_iovlen = count;
+            const ssize_t n = ::sendmsg(m_request.sock, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            const size_t taken = std::min(size_t(n), first.size() - fromFirst);
+            fromFirst += taken;
+            fromPiece += size_t(n) - taken;
+        }
+        m_unsent.append(first.substr(fromFirst)).append(piece + fromPiece, size - fromPiece);
+    }
+
     const ArrivedRequest& m_request;
     size_t m_begin = 0;
-    std::string m_answer;
+    std::string m_head;
+    std::string m_held;   // small pieces not yet sent
+    std::string m_unsent; // what the client did not take: from here on, everything is kept
 };
 
 // The library keeps a connection open after a request it could not read, and after a page
@@ -342,20 +391,11 @@ void SiteServer::run(ArrivedRequest request)
         m_gate->defer(std::move(request), *state.deferUntil);
         return;
     }
-    // Most answers fit in what the system buffers for the socket: they go at once, and the
-    // gate sends the rest to a client that reads slowly.
-    std::string answer = stream.takeAnswer();
-    closed = closed || !ok || endsConnection(answer);
-    size_t sent = 0;
-    while (sent < answer.size()) {
-        const ssize_t n =
-            ::send(request.sock, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n <= 0)
-            break;
-        sent += size_t(n);
-    }
-    answer.erase(0, sent);
-    m_gate->answered(request.sock, std::move(answer), stream.leftover(), closed);
+    // Most answers fit in what the system buffers for the socket: they have gone already, and
+    // the gate sends the rest to a client that reads slowly.
+    std::string unsent = stream.finish();
+    closed = closed || !ok || endsConnection(stream.head());
+    m_gate->answered(request.sock, std::move(unsent), stream.leftover(), closed);
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)
