@@ -412,6 +412,13 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     }
     const bool folder = decoded->endsWith(u'/');
     const QString sitePath = folder ? *decoded + QStringLiteral("index.asp") : *decoded;
+    const SitePath::Kind kind = SitePath::kindOf(sitePath);
+    // A page the engine keeps is still the very file that passed the checks below when it was
+    // read: a link put in its place is another file, which the cache does not take for it.
+    if (kind == SitePath::Kind::Page && m_engine.cache().isCurrent(sitePath)) {
+        servePage(sitePath, query, req, res, body);
+        return;
+    }
     const auto file = m_engine.cache().realFileOf(sitePath);
     if (!folder && file && QFileInfo(*file).isDir()) {
         // A folder's pages link relative to it: send the browser to its address with a slash.
@@ -422,7 +429,6 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
 
     // A link inside the site is followed, but what it leads to must be of the kind asked for:
     // photo.jpg pointing at the database is still the database.
-    const SitePath::Kind kind = SitePath::kindOf(sitePath);
     if (file && SitePath::kindOf(*file) != kind) {
         res.status = 404;
         return;

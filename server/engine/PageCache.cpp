@@ -96,6 +96,17 @@ PageCache::Cached PageCache::build(const QString& sitePath, const QByteArray& by
     return cached;
 }
 
+bool PageCache::isCurrent(const QString& sitePath)
+{
+    std::shared_ptr<const Cached> known;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_pages.find(sitePath); it != m_pages.end())
+            known = it->second;
+    }
+    return known && signatureOf(m_root + sitePath) == known->files.front().second;
+}
+
 std::optional<PageCache::Entry> PageCache::page(const QString& sitePath)
 {
     std::shared_ptr<const Cached> known;
