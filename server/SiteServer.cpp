@@ -12,11 +12,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -151,87 +148,16 @@ private:
 
 } // namespace
 
-// Runs requests that have come whole, a few at a time.
-class WorkerPool {
-public:
-    WorkerPool(size_t threads, std::function<void(ArrivedRequest)> run)
-        : m_run(std::move(run))
-    {
-        for (size_t i = 0; i < threads; ++i)
-            m_threads.emplace_back([this] { work(); });
-    }
-    ~WorkerPool() { shutdown(); }
-
-    void enqueue(ArrivedRequest request)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping) {
-                ::close(request.sock);
-                return;
-            }
-            m_jobs.push_back(std::move(request));
-        }
-        // Woken outside the lock, a worker does not wake only to wait for it.
-        m_ready.notify_one();
-    }
-
-    // Requests not yet begun are not run: their connections simply close.
-    void shutdown()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_stopping = true;
-            for (const ArrivedRequest& r : m_jobs)
-                ::close(r.sock);
-            m_jobs.clear();
-        }
-        m_ready.notify_all();
-        for (std::thread& t : m_threads)
-            t.join();
-    }
-
-private:
-    void work()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_stopping)
-                return;
-            ArrivedRequest request = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            lock.unlock();
-            m_run(std::move(request));
-            lock.lock();
-        }
-    }
-
-    std::function<void(ArrivedRequest)> m_run;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<ArrivedRequest> m_jobs;
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
-};
-
 SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
     , m_limits(limits)
-    , m_gate(std::make_unique<ConnectionGate>(
-          m_limits, [this](ArrivedRequest request) { m_workers->enqueue(std::move(request)); }))
+    , m_gate(std::make_unique<ConnectionGate>(m_limits,
+                                              [this](const ArrivedRequest& request) { return run(request); }))
 {
     // Threads start with listening, so a server that forks first keeps them.
     new_task_queue = [this] {
-        m_workers =
-            std::make_unique<WorkerPool>(m_limits.workers, [this](ArrivedRequest r) { run(std::move(r)); });
         m_gate->start();
-        return new AcceptedToGate([this] {
-            m_gate->stop();
-            m_workers->shutdown();
-        });
+        return new AcceptedToGate([this] { m_gate->stop(); });
     };
     set_keep_alive_max_count(1000);
     set_keep_alive_timeout(m_limits.keepAliveSeconds);
@@ -366,12 +292,7 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
     return BindError::None;
 }
 
-SiteServer::~SiteServer()
-{
-    m_gate->stop();
-    if (m_workers)
-        m_workers->shutdown();
-}
+SiteServer::~SiteServer() { m_gate->stop(); }
 
 bool SiteServer::process_and_close_socket(socket_t sock)
 {
@@ -379,7 +300,7 @@ bool SiteServer::process_and_close_socket(socket_t sock)
     return true;
 }
 
-void SiteServer::run(ArrivedRequest request)
+ConnectionGate::Outcome SiteServer::run(const ArrivedRequest& request)
 {
     RunningRequest state{request.waited, std::nullopt};
     running = &state;
@@ -387,15 +308,18 @@ void SiteServer::run(ArrivedRequest request)
     bool closed = false;
     const bool ok = process_request(stream, false, closed, nullptr);
     running = nullptr;
+    ConnectionGate::Outcome outcome;
     if (state.deferUntil) {
-        m_gate->defer(std::move(request), *state.deferUntil);
-        return;
+        outcome.deferred = true;
+        outcome.until = *state.deferUntil;
+        return outcome;
     }
     // Most answers fit in what the system buffers for the socket: they have gone already, and
     // the gate sends the rest to a client that reads slowly.
-    std::string unsent = stream.finish();
-    closed = closed || !ok || endsConnection(stream.head());
-    m_gate->answered(request.sock, std::move(unsent), stream.leftover(), closed);
+    outcome.unsent = stream.finish();
+    outcome.close = closed || !ok || endsConnection(stream.head());
+    outcome.leftover = stream.leftover();
+    return outcome;
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)

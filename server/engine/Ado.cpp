@@ -271,6 +271,13 @@ public:
         refuse(name);
     }
 
+    // rs("姓名") as a plain value: the field read without a Field object made for it.
+    Value value(const Args& args) override
+    {
+        expectArgs(QStringLiteral("Fields"), args, 1, 1);
+        return read(index(args[0]));
+    }
+
     void set(const QString& name, const Args& args, const Value& value) override
     {
         if (name.isEmpty() || name == u"collect") {

@@ -5,6 +5,8 @@
 #include "server/engine/PageText.h"
 #include "server/engine/ScriptError.h"
 
+#include <typeinfo>
+
 namespace asp {
 
 namespace {
@@ -193,14 +195,14 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
         return Flow::Normal;
     }
     case Stmt::Kind::Write:
-        appendValue(m_output, eval(*s.target));
+        appendValue(m_output, evalPlain(*s.target));
         return Flow::Normal;
     case Stmt::Kind::Dim:
     case Stmt::Kind::ReDim:
         execDim(s);
         return Flow::Normal;
     case Stmt::Kind::Assign:
-        assign(*s.target, eval(*s.value), false);
+        assign(*s.target, evalPlain(*s.value), false); // made plain before anything else
         return Flow::Normal;
     case Stmt::Kind::Set:
         assign(*s.target, eval(*s.value), true);
@@ -254,7 +256,7 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
 
 bool Interpreter::condition(const Expr& e)
 {
-    const Value v = scalar(eval(e));
+    const Value v = evalPlain(e);
     return !v.isNull() && v.toBool();
 }
 
@@ -597,10 +599,22 @@ Value Interpreter::eval(const Expr& e)
     return {};
 }
 
+Value Interpreter::evalPlain(const Expr& e)
+{
+    if (e.kind == Expr::Kind::Name && e.hasArgs && !e.args.empty())
+        return scalar(evalName(e, true));
+    return scalar(eval(e));
+}
+
 Value Interpreter::evalBinary(const Expr& e)
 {
-    const Value a = eval(*e.base);
-    const Value b = eval(*e.rhs);
+    // Every operator makes its operands plain, the left then the right, once both are
+    // evaluated: beside a literal, whose evaluation nothing can notice, an operand may be made
+    // plain as it is evaluated.
+    const bool plainLeft = e.rhs->kind == Expr::Kind::Literal;
+    const bool plainRight = e.base->kind == Expr::Kind::Literal;
+    const Value a = plainLeft ? evalPlain(*e.base) : eval(*e.base);
+    const Value b = plainRight ? evalPlain(*e.rhs) : eval(*e.rhs);
     switch (e.op) {
     case Op::Add:
         return add(a, b);
@@ -650,7 +664,7 @@ Value Interpreter::evalBinary(const Expr& e)
     }
 }
 
-Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling)
+Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling, bool plain)
 {
     if (callee.isArray()) {
         std::vector<qint32> indexes;
@@ -661,21 +675,21 @@ Value Interpreter::indexInto(const Value& callee, const Args& args, const QStrin
     if (callee.isObject()) {
         if (!callee.object())
             throw runtimeError(91, QStringLiteral("对象变量未设置: '") + spelling + u'\'');
-        return callee.object()->get(QString(), args);
+        return plain ? callee.object()->value(args) : callee.object()->get(QString(), args);
     }
     if (args.empty())
         return callee;
     throw typeMismatch(spelling);
 }
 
-Value Interpreter::evalName(const Expr& e)
+Value Interpreter::evalName(const Expr& e, bool plain)
 {
     const bool recursion = e.hasArgs && m_frame->procedure && m_frame->procedure->name == e.name;
     if (!recursion) {
         if (const Value* v = findFrameVariable(e.at, e.name)) {
             if (!e.hasArgs)
                 return *v;
-            return indexInto(*v, evalArgs(e.args), e.spelling);
+            return indexInto(*v, evalArgs(e.args), e.spelling, plain);
         }
     }
     // Inside a class its own members come before the page's names.
@@ -687,7 +701,7 @@ Value Interpreter::evalName(const Expr& e)
         if (const Slot& global = m_page.variables[size_t(e.at.page)]; global.live) {
             if (!e.hasArgs)
                 return global.value;
-            return indexInto(global.value, evalArgs(e.args), e.spelling);
+            return indexInto(global.value, evalArgs(e.args), e.spelling, plain);
         }
     }
     if (e.at.procedure)
@@ -740,7 +754,10 @@ Value Interpreter::evalMember(const Expr& e)
         throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
     // A method of the page's own class takes its arguments as a procedure does, ByRef unless
     // the parameter says ByVal or the argument is in parentheses.
-    if (auto* instance = dynamic_cast<ClassInstance*>(base.object().get());
+    // Asked of every member call: the exact type is cheaper to tell than a cast through the hierarchy.
+    Object& object = *base.object();
+    if (auto* instance =
+            typeid(object) == typeid(ClassInstance) ? static_cast<ClassInstance*>(&object) : nullptr;
         instance && instance->runsIn(*this)) {
         if (const Procedure* p = memberProcedure(*instance, e.name, false))
             return callProcedure(*p, e.args, e.spelling, instance);

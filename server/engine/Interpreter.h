@@ -141,10 +141,14 @@ private:
     void assign(const Expr& target, const Value& value, bool isSet);
 
     Value eval(const Expr& e);
-    Value evalName(const Expr& e);
+    // `plain`: only the value of obj(args) is wanted, as an operand that is made plain at once.
+    Value evalName(const Expr& e, bool plain = false);
+    // What an operand stands for as a plain value, when nothing is evaluated between the
+    // operand and its being made plain: obj(args) then asks the object for that value alone.
+    Value evalPlain(const Expr& e);
     Value evalMember(const Expr& e);
     Value evalBinary(const Expr& e);
-    Value indexInto(const Value& callee, const Args& args, const QString& spelling);
+    Value indexInto(const Value& callee, const Args& args, const QString& spelling, bool plain = false);
     Args evalArgs(const std::vector<ExprPtr>& args);
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);

@@ -7,6 +7,8 @@ namespace asp {
 
 Value Object::get(const QString& name, const Args&) { refuse(name); }
 
+Value Object::value(const Args& args) { return scalar(get(QString(), args)); }
+
 void Object::set(const QString& name, const Args&, const Value&) { refuse(name); }
 
 std::vector<Value> Object::items()

@@ -90,8 +90,14 @@ std::optional<QString> PageContext::serverVariable(const QString& key) const
     return std::nullopt;
 }
 
-QString htmlEncode(QStringView text)
+QString htmlEncode(const QString& text)
 {
+    // Most values hold nothing to escape: they are given back as they are, not copied.
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == u'<' || c == u'>' || c == u'&' || c == u'"' || c == u'\'';
+    });
+    if (plain)
+        return text;
     QString out;
     out.reserve(text.size() + text.size() / 8);
     for (QChar c : text) {

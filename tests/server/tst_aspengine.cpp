@@ -1157,6 +1157,27 @@ void AspEngineTest::adoReadsStudents()
     QCOMPARE(page("<% Set r = conn.Execute(\"select count(*) as n from 学生\") %><%= r(\"n\") %><%= r(0) %>"),
              QStringLiteral("33"));
 
+    // A field is found by any spelling of its name, by a name made while the page runs and by
+    // its number, row after row.
+    QCOMPARE(
+        page(
+            "<% rs.Open \"Select * from 学生  where 班级='七(1)班' \", conn, 2, 2\r\n"
+            "Do While Not rs.EOF\r\nf = \"编\" & \"号\"\r\n"
+            "Response.Write rs(\"ID\") & \",\" & rs(\"id\") & \",\" & rs(f) & rs(2) & \"-\" & rs(\"姓名\") & "
+            "\";\"\r\nIf rs(\"姓名\") = \"李四\" Then Response.Write \"!\"\r\nrs.MoveNext\r\nLoop %>"),
+        QStringLiteral("%1,%1,20140012014001-张三;%2,%2,20140022014002-李四;!").arg(ids[0]).arg(ids[1]));
+    // rs(name) stays a Field where an object is wanted: it follows its recordset.
+    QCOMPARE(page("<% rs.Open \"Select * from 学生  where 班级='七(1)班' \", conn, 2, 2\r\n"
+                  "Set f = rs(\"姓名\") : rs.MoveNext %><%= f %>|<%= TypeName(rs(\"姓名\")) %>|"
+                  "<%= IsObject(rs(\"姓名\")) %>"),
+             QStringLiteral("李四|Field|True"));
+    // A field read past the end fails only after what the expression evaluated before it.
+    QCOMPARE(page("<% Function Say()\r\nResponse.Write \"said;\"\r\nEnd Function\r\nOn Error Resume Next\r\n"
+                  "rs.Open \"select * from 学生 where id=0\", conn, 2, 2\r\nx = rs(\"姓名\") & Say()\r\n"
+                  "Response.Write Err.Number & \";\"\r\nErr.Clear\r\ny = rs(\"姓名\") & \"\"\r\n"
+                  "Response.Write Err.Number %>"),
+             QStringLiteral("said;3021;3021"));
+
     const QString missing =
         page("<% rs.Open \"select * from 学生\", conn, 2, 2\r\nx = rs(\"没有的字段\") %>");
     QVERIFY2(missing.contains(QStringLiteral("未找到项目")), qPrintable(missing));
