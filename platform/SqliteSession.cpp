@@ -57,7 +57,14 @@ QStringList SqliteSession::tables()
 
 bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
-    const TableShape* shape = shapeOf(table);
+    const auto before = version();
+    if (!before)
+        return false;
+    if (const KeptResult* kept = keptResult(table, rest); kept && kept->version == *before) {
+        rows = kept->rows;
+        return true;
+    }
+    const TableShape* shape = shapeOf(table, before->schema);
     if (!shape)
         return false;
     // Without an order SQLite answers in the order of whichever index it walks, so a student
@@ -84,17 +91,48 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
     rows.keyColumn = QStringLiteral("rowid");
     rows.columns = shape->columns;
     rows.bytes = shape->bytes;
+    // Kept only when nothing changed while it was read: then it is that version's result.
+    if (const auto after = version(); after && *after == *before)
+        keepResult(table, rest, *before, rows);
     return true;
+}
+
+std::optional<SqliteSession::Version> SqliteSession::version()
+{
+    Statement query(*this, QStringLiteral("SELECT data_version, schema_version FROM pragma_data_version, "
+                                          "pragma_schema_version"));
+    if (!query.isValid() || query.step() != SQLITE_ROW)
+        return std::nullopt;
+    return Version{sqlite3_column_int64(query.handle(), 0), sqlite3_total_changes64(db),
+                   sqlite3_column_int64(query.handle(), 1)};
+}
+
+SqliteSession::KeptResult* SqliteSession::keptResult(const QString& table, const QString& rest)
+{
+    for (auto it = m_results.rbegin(); it != m_results.rend(); ++it) {
+        if (it->table == table && it->rest == rest)
+            return &*it;
+    }
+    return nullptr;
+}
+
+void SqliteSession::keepResult(const QString& table, const QString& rest, const Version& version,
+                               const ResultRows& rows)
+{
+    // A workbook's table changes outside SQLite; a large result is not worth its memory.
+    constexpr size_t keptResults = 8, keptRows = 1000;
+    if (afterChange || rows.keys.size() > keptRows)
+        return;
+    std::erase_if(m_results, [&](const KeptResult& k) { return k.table == table && k.rest == rest; });
+    if (m_results.size() >= keptResults)
+        m_results.erase(m_results.begin());
+    m_results.push_back(KeptResult{table, rest, version, rows});
 }
 
 // PRAGMA table_info is prepared anew at every run; the schema's version tells when the
 // columns last asked are still the columns.
-const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table)
+const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table, qint64 schema)
 {
-    Statement version(*this, QStringLiteral("PRAGMA schema_version"));
-    if (!version.isValid() || version.step() != SQLITE_ROW)
-        return nullptr;
-    const qint64 schema = sqlite3_column_int64(version.handle(), 0);
     if (const auto it = m_shapes.find(table); it != m_shapes.end() && it->second.schema == schema)
         return &it->second;
 
@@ -163,6 +201,7 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
     rows.deferredRead[size_t(row)] = true;
     const bool all =
         pending.size() > 1 && !rows.condition.contains(QLatin1String("limit"), Qt::CaseInsensitive);
+    const auto before = all ? version() : std::nullopt;
     Statement query(*this, all ? QStringLiteral("SELECT rowid, ") + rows.deferredList
                                      + QStringLiteral(" FROM ") + rows.table + rows.condition
                                : QStringLiteral("SELECT rowid, ") + rows.deferredList
@@ -188,6 +227,14 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
         if (!all)
             break;
     }
+    // The kept result of that version gets these too, while it is still the version: a result
+    // the recordset has changed since is another version.
+    if (!before)
+        return;
+    KeptResult* kept = keptResult(rows.table, rows.condition);
+    const auto after = kept && kept->version == *before ? version() : std::nullopt;
+    if (after && *after == kept->version)
+        kept->rows = rows;
 }
 
 std::optional<std::vector<QVariant>> SqliteSession::fetchRow(const ResultRows& rows, qint64 key)
