@@ -160,6 +160,19 @@ private:
         ResultRows rows;
     };
 
+    // A read transaction around what is read in its scope, unless one is open already.
+    class OneRead {
+    public:
+        explicit OneRead(SqliteSession& session);
+        ~OneRead();
+        OneRead(const OneRead&) = delete;
+        OneRead& operator=(const OneRead&) = delete;
+
+    private:
+        SqliteSession& m_session;
+        bool m_began = false;
+    };
+
     bool changed();
     void copyLogLater(int attempt);
     void forgetKept();

@@ -57,14 +57,16 @@ QStringList SqliteSession::tables()
 
 bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
-    const auto before = version();
-    if (!before)
+    // The version and the rows are read in one transaction: the rows are that version's.
+    const OneRead read(*this);
+    const auto now = version();
+    if (!now)
         return false;
-    if (const KeptResult* kept = keptResult(table, rest); kept && kept->version == *before) {
+    if (const KeptResult* kept = keptResult(table, rest); kept && kept->version == *now) {
         rows = kept->rows;
         return true;
     }
-    const TableShape* shape = shapeOf(table, before->schema);
+    const TableShape* shape = shapeOf(table, now->schema);
     if (!shape)
         return false;
     // Without an order SQLite answers in the order of whichever index it walks, so a student
@@ -91,10 +93,27 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
     rows.keyColumn = QStringLiteral("rowid");
     rows.columns = shape->columns;
     rows.bytes = shape->bytes;
-    // Kept only when nothing changed while it was read: then it is that version's result.
-    if (const auto after = version(); after && *after == *before)
-        keepResult(table, rest, *before, rows);
+    keepResult(table, rest, *now, rows);
     return true;
+}
+
+SqliteSession::OneRead::OneRead(SqliteSession& session)
+    : m_session(session)
+{
+    // Inside a transaction already open, what is read is that transaction's anyway.
+    if (session.db && sqlite3_get_autocommit(session.db)) {
+        Statement begin(session, QStringLiteral("BEGIN"));
+        m_began = begin.isValid() && begin.step() == SQLITE_DONE;
+    }
+}
+
+SqliteSession::OneRead::~OneRead()
+{
+    if (m_began && m_session.db && !sqlite3_get_autocommit(m_session.db)) {
+        Statement end(m_session, QStringLiteral("COMMIT"));
+        if (end.isValid())
+            end.step();
+    }
 }
 
 std::optional<SqliteSession::Version> SqliteSession::version()
@@ -201,7 +220,8 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
     rows.deferredRead[size_t(row)] = true;
     const bool all =
         pending.size() > 1 && !rows.condition.contains(QLatin1String("limit"), Qt::CaseInsensitive);
-    const auto before = all ? version() : std::nullopt;
+    const OneRead read(*this);
+    const auto now = all ? version() : std::nullopt;
     Statement query(*this, all ? QStringLiteral("SELECT rowid, ") + rows.deferredList
                                      + QStringLiteral(" FROM ") + rows.table + rows.condition
                                : QStringLiteral("SELECT rowid, ") + rows.deferredList
@@ -227,13 +247,10 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
         if (!all)
             break;
     }
-    // The kept result of that version gets these too, while it is still the version: a result
-    // the recordset has changed since is another version.
-    if (!before)
-        return;
-    KeptResult* kept = keptResult(rows.table, rows.condition);
-    const auto after = kept && kept->version == *before ? version() : std::nullopt;
-    if (after && *after == kept->version)
+    // The kept result of that version gets these too: a result the recordset has changed
+    // since is another version.
+    if (KeptResult* kept = now ? keptResult(rows.table, rows.condition) : nullptr;
+        kept && kept->version == *now)
         kept->rows = rows;
 }
 
