@@ -6,6 +6,7 @@
 #include "server/engine/ScriptError.h"
 
 #include <typeinfo>
+#include <utility>
 
 namespace asp {
 
@@ -508,7 +509,7 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
         if (!slot)
             throw m_program.optionExplicit ? undefinedVariable(target.spelling)
                                            : typeMismatch(target.spelling);
-        const Args args = evalArgs(target.args);
+        const CallArgs args = evalArgs(target.args);
         if (slot->isArray()) {
             std::vector<qint32> indexes;
             for (const Value& a : args)
@@ -528,7 +529,7 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
                                : eval(*target.base);
         if (!base.isObject() || !base.object())
             throw objectRequired(target.base->spelling);
-        const Args args = evalArgs(target.args);
+        const CallArgs args = evalArgs(target.args);
         try {
             base.object()->set(target.name, args, stored);
         } catch (ScriptError& e) {
@@ -553,12 +554,36 @@ bool Interpreter::isHard(const Expr& e) const
     return false;
 }
 
-Args Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+Interpreter::CallArgs::CallArgs(Interpreter& owner)
+    : m_owner(&owner)
 {
-    Args values;
-    values.reserve(args.size());
+    if (!owner.m_spareArgs.empty()) {
+        m_values = std::move(owner.m_spareArgs.back());
+        owner.m_spareArgs.pop_back();
+    }
+}
+
+Interpreter::CallArgs::CallArgs(CallArgs&& other) noexcept
+    : m_owner(std::exchange(other.m_owner, nullptr))
+    , m_values(std::move(other.m_values))
+{
+}
+
+Interpreter::CallArgs::~CallArgs()
+{
+    if (!m_owner)
+        return;
+    m_values.clear();
+    if (m_owner->m_spareArgs.size() < 32)
+        m_owner->m_spareArgs.push_back(std::move(m_values));
+}
+
+Interpreter::CallArgs Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+{
+    CallArgs values(*this);
+    values.values().reserve(args.size());
     for (const ExprPtr& a : args)
-        values.push_back(eval(*a));
+        values.values().push_back(eval(*a));
     return values;
 }
 
@@ -718,10 +743,10 @@ Value Interpreter::evalName(const Expr& e, bool plain)
             if (e.args[i]->omitted)
                 throw wrongArgumentCount(e.spelling);
         }
-        Args values;
-        values.reserve(count);
+        CallArgs values(*this);
+        values.values().reserve(count);
         for (size_t i = 0; i < count; ++i)
-            values.push_back(eval(*e.args[i]));
+            values.values().push_back(eval(*e.args[i]));
         return b->call(values);
     }
     if (const Value* c = e.at.constant) {
@@ -762,7 +787,7 @@ Value Interpreter::evalMember(const Expr& e)
         if (const Procedure* p = memberProcedure(*instance, e.name, false))
             return callProcedure(*p, e.args, e.spelling, instance);
     }
-    const Args args = evalArgs(e.args);
+    const CallArgs args = evalArgs(e.args);
     struct Calling {
         const Expr*& calling;
         ~Calling() { calling = nullptr; }

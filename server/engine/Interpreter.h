@@ -128,6 +128,27 @@ private:
         std::unordered_map<QString, Value> fields;
     };
 
+    // The values of one call's arguments, in a vector the interpreter keeps for the next call:
+    // a page makes thousands of calls, each of which would allocate one otherwise.
+    class CallArgs {
+    public:
+        explicit CallArgs(Interpreter& owner);
+        CallArgs(CallArgs&& other) noexcept;
+        ~CallArgs();
+        CallArgs(const CallArgs&) = delete;
+        CallArgs& operator=(const CallArgs&) = delete;
+        CallArgs& operator=(CallArgs&&) = delete;
+
+        operator const Args&() const { return m_values; }
+        Args& values() { return m_values; }
+        Args::const_iterator begin() const { return m_values.begin(); }
+        Args::const_iterator end() const { return m_values.end(); }
+
+    private:
+        Interpreter* m_owner;
+        Args m_values;
+    };
+
     Flow execBlock(const Block& block);
     // Under On Error Resume Next: notes the error in Err and answers that the page goes on.
     bool resumed(const ScriptError& e);
@@ -149,7 +170,7 @@ private:
     Value evalMember(const Expr& e);
     Value evalBinary(const Expr& e);
     Value indexInto(const Value& callee, const Args& args, const QString& spelling, bool plain = false);
-    Args evalArgs(const std::vector<ExprPtr>& args);
+    CallArgs evalArgs(const std::vector<ExprPtr>& args);
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);
 
@@ -192,6 +213,7 @@ private:
     const Expr* m_wholeCall = nullptr;
     const Expr* m_calling = nullptr;
     bool m_ended = false;
+    std::vector<Args> m_spareArgs; // emptied, keeping their room
 };
 
 } // namespace asp
