@@ -339,8 +339,8 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     const SitePath::Kind kind = SitePath::kindOf(sitePath);
     // A page the engine keeps is still the very file that passed the checks below when it was
     // read: a link put in its place is another file, which the cache does not take for it.
-    if (kind == SitePath::Kind::Page && m_engine.cache().isCurrent(sitePath)) {
-        servePage(sitePath, query, req, res, body);
+    if (const auto page = kind == SitePath::Kind::Page ? m_engine.cache().current(sitePath) : std::nullopt) {
+        servePage(sitePath, query, req, res, body, &*page);
         return;
     }
     const auto file = m_engine.cache().realFileOf(sitePath);
@@ -389,7 +389,8 @@ bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Resp
 }
 
 void SiteServer::servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
-                           httplib::Response& res, const std::string& body)
+                           httplib::Response& res, const std::string& body,
+                           const asp::PageCache::Entry* cached)
 {
     asp::PageRequest request;
     request.method = QByteArray::fromStdString(req.method);
@@ -415,7 +416,9 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
     page.body.reserve(64 * 1024); // a class page or a photo, without growing on the way
-    if (!m_engine.run(sitePath, request, &lease, page)) {
+    if (cached) {
+        m_engine.run(*cached, sitePath, request, &lease, page);
+    } else if (!m_engine.run(sitePath, request, &lease, page)) {
         lease.finish();
         res.status = 404;
         return;

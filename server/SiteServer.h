@@ -35,8 +35,10 @@ private:
 
     void handle(const httplib::Request& req, httplib::Response& res, const std::string& body);
     bool refuseUnreadableForm(const httplib::Request& req, httplib::Response& res);
+    // `page`: the page already taken from the cache, when it was.
     void servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
-                   httplib::Response& res, const std::string& body);
+                   httplib::Response& res, const std::string& body,
+                   const asp::PageCache::Entry* page = nullptr);
     void serveFile(const QString& sitePath, httplib::Response& res);
 
     asp::Engine m_engine;

@@ -96,7 +96,7 @@ PageCache::Cached PageCache::build(const QString& sitePath, const QByteArray& by
     return cached;
 }
 
-bool PageCache::isCurrent(const QString& sitePath)
+std::optional<PageCache::Entry> PageCache::current(const QString& sitePath)
 {
     std::shared_ptr<const Cached> known;
     {
@@ -104,7 +104,9 @@ bool PageCache::isCurrent(const QString& sitePath)
         if (const auto it = m_pages.find(sitePath); it != m_pages.end())
             known = it->second;
     }
-    return known && signatureOf(m_root + sitePath) == known->files.front().second;
+    if (!known || !current(*known))
+        return std::nullopt;
+    return known->entry;
 }
 
 std::optional<PageCache::Entry> PageCache::page(const QString& sitePath)
