@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <mutex>
 #include <unordered_map>
 
 namespace asp {
@@ -52,9 +53,11 @@ QString text(const Value& v)
     return s.isNull() ? QString() : s.toString();
 }
 
-// Opening the file and setting it up costs more than a whole page: every server thread keeps
-// the connections its pages closed, as ADO pools them. A file replaced on disk (a restored
-// backup) is a new file, and its old connections are dropped when next taken.
+// Opening the file and setting it up costs more than a whole page: the server keeps the
+// connections its pages closed, as ADO pools them, for whichever thread runs the next page
+// (each is used by one page at a time), so a thread that has not run a page before finds one
+// ready, with the queries it keeps. A file replaced on disk (a restored backup) is a new file,
+// and its old connections are dropped when next taken.
 class ConnectionPool {
 public:
     using Identity = std::pair<dev_t, ino_t>;
@@ -65,12 +68,17 @@ public:
     {
         const auto identity = fileIdentity(path);
         *taken = identity;
-        auto& entries = pool()[path];
-        while (!entries.empty()) {
-            Entry entry = std::move(entries.back());
-            entries.pop_back();
-            if (identity && entry.identity == *identity && entry.connection->isOpen())
-                return std::move(entry.connection);
+        std::vector<Entry> stale; // closed outside the lock
+        {
+            std::lock_guard lock(mutex());
+            auto& entries = pool()[path];
+            while (!entries.empty()) {
+                Entry entry = std::move(entries.back());
+                entries.pop_back();
+                if (identity && entry.identity == *identity && entry.connection->isOpen())
+                    return std::move(entry.connection);
+                stale.push_back(std::move(entry));
+            }
         }
         auto connection = std::make_unique<DatabaseConnection>();
         if (!connection->openDatabaseFile(path)) {
@@ -87,10 +95,12 @@ public:
     static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection,
                      const std::optional<Identity>& identity)
     {
-        auto& entries = pool()[path];
-        if (!identity || !connection->isOpen() || entries.size() >= 4)
+        if (!identity || !connection->isOpen())
             return;
-        entries.push_back({std::move(connection), *identity});
+        std::lock_guard lock(mutex());
+        auto& entries = pool()[path];
+        if (entries.size() < 16)
+            entries.push_back({std::move(connection), *identity});
     }
 
 private:
@@ -110,9 +120,14 @@ private:
         return Identity(info.st_dev, info.st_ino);
     }
 
+    static std::mutex& mutex()
+    {
+        static std::mutex guard;
+        return guard;
+    }
     static std::unordered_map<QString, std::vector<Entry>>& pool()
     {
-        thread_local std::unordered_map<QString, std::vector<Entry>> connections;
+        static std::unordered_map<QString, std::vector<Entry>> connections;
         return connections;
     }
 };
