@@ -118,12 +118,15 @@ SqliteSession::OneRead::~OneRead()
 
 std::optional<SqliteSession::Version> SqliteSession::version()
 {
-    Statement query(*this, QStringLiteral("SELECT data_version, schema_version FROM pragma_data_version, "
-                                          "pragma_schema_version"));
-    if (!query.isValid() || query.step() != SQLITE_ROW)
+    // Reading the schema's version begins the read transaction whose data version the file
+    // then tells.
+    Statement schema(*this, QStringLiteral("PRAGMA schema_version"));
+    if (!schema.isValid() || schema.step() != SQLITE_ROW)
         return std::nullopt;
-    return Version{sqlite3_column_int64(query.handle(), 0), sqlite3_total_changes64(db),
-                   sqlite3_column_int64(query.handle(), 1)};
+    unsigned data = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &data) != SQLITE_OK)
+        return std::nullopt;
+    return Version{qint64(data), sqlite3_total_changes64(db), sqlite3_column_int64(schema.handle(), 0)};
 }
 
 SqliteSession::KeptResult* SqliteSession::keptResult(const QString& table, const QString& rest)
