@@ -49,7 +49,8 @@ ScriptError noSuchField(const QString& name)
 
 QString text(const Value& v)
 {
-    const Value s = scalar(v);
+    Value held;
+    const Value& s = scalar(v, held);
     return s.isNull() ? QString() : s.toString();
 }
 

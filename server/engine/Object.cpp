@@ -27,6 +27,14 @@ void Object::expectArgs(const QString& name, const Args& args, size_t min, size_
         throw wrongArgumentCount(typeName() + u'.' + name);
 }
 
+const Value& scalar(const Value& v, Value& held)
+{
+    if (!v.isObject())
+        return v;
+    held = scalar(v);
+    return held;
+}
+
 Value scalar(const Value& v)
 {
     Value current = v;

@@ -38,5 +38,7 @@ protected:
 // The value an object stands for where a plain value is needed: its default member, read
 // until something that is not an object comes back.
 Value scalar(const Value& v);
+// The same without copying a value that is no object; `held` keeps what an object answers.
+const Value& scalar(const Value& v, Value& held);
 
 } // namespace asp

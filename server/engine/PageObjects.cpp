@@ -128,7 +128,8 @@ namespace {
 
 QString argText(const Value& v)
 {
-    const Value s = scalar(v);
+    Value held;
+    const Value& s = scalar(v, held);
     return s.isNull() ? QString() : s.toString();
 }
 
