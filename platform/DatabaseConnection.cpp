@@ -163,6 +163,7 @@ void SqliteSession::forgetKept()
         sqlite3_finalize(statement);
     m_prepared.clear();
     m_shapes.clear();
+    m_results.clear();
 }
 
 Statement::Statement(SqliteSession& session, const QString& sql)

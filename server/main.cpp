@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <thread>
@@ -139,6 +140,16 @@ int main(int argc, char* argv[])
 {
     // SQLite counts its memory under one lock that every page of every thread would take.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    // Each connection is only ever used by the thread of the page that holds it (a thread's
+    // pool keeps its own, and no Session or Application value holds one), so SQLite need not
+    // lock a connection at every call.
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    // Every request allocates and frees its page and its answer, tens of KB. Giving the freed
+    // top of a thread's heap back to the system at once, as by default, makes the next request
+    // fault the same pages in again, and each give-back stops the other threads to flush
+    // their address translations.
+    mallopt(M_TRIM_THRESHOLD, 2 << 20);
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QString root = ownFolder();
     int port = -1;
     bool background = false;
