@@ -162,6 +162,7 @@ void SqliteSession::forgetKept()
         sqlite3_finalize(statement);
     m_prepared.clear();
     m_shapes.clear();
+    m_results.clear();
 }
 
 Statement::Statement(SqliteSession& session, const QString& sql)
@@ -596,7 +597,15 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
     return {};
 }
 
-void DatabaseConnection::prepareForManyThreads() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+void DatabaseConnection::prepareForManyThreads()
+{
+    // SQLite counts its memory under one lock that every page of every thread would take.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    // A connection is used by one page at a time (taken from the pool for the page and given
+    // back after it; no Session or Application value holds one), so SQLite need not lock a
+    // connection at every call.
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+}
 
 bool DatabaseConnection::openConnectionString(const QString& connectionString, SourceOpener opener)
 {

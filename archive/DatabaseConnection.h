@@ -81,8 +81,8 @@ public:
     static bool fileHoldsData(const QString& path);
 
     // For a program whose threads all use the archive at once (the web server), called before
-    // any connection is opened: SQLite stops counting its memory under one lock that every
-    // page of every thread would take.
+    // any connection is opened: SQLite neither counts its memory under one global lock nor
+    // locks each connection, since a connection serves one page at a time.
     static void prepareForManyThreads();
 
     // Many record commits in one transaction, for runs over thousands of records.

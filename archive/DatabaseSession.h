@@ -146,15 +146,47 @@ private:
         QString selectList, eagerList, deferredList;
     };
 
+    // What a query's result depends on: the commits of every other connection, this one's own
+    // changes, and the tables' shapes.
+    struct Version {
+        qint64 data = 0, changes = 0, schema = 0;
+        bool operator==(const Version&) const = default;
+    };
+    // The result of a "select * from" query, kept while its version stands: the web server's
+    // pages ask the same few queries again and again, and most often nothing has changed.
+    struct KeptResult {
+        QString table, rest;
+        Version version;
+        ResultRows rows;
+    };
+
+    // A read transaction around what is read in its scope, unless one is open already.
+    class OneRead {
+    public:
+        explicit OneRead(SqliteSession& session);
+        ~OneRead();
+        OneRead(const OneRead&) = delete;
+        OneRead& operator=(const OneRead&) = delete;
+
+    private:
+        SqliteSession& m_session;
+        bool m_began = false;
+    };
+
     bool changed();
     void copyLogLater(int attempt);
     void forgetKept();
-    const TableShape* shapeOf(const QString& table);
+    std::optional<Version> version();
+    const TableShape* shapeOf(const QString& table, qint64 schema);
+    KeptResult* keptResult(const QString& table, const QString& rest);
+    void keepResult(const QString& table, const QString& rest, const Version& version,
+                    const ResultRows& rows);
 
     std::unique_ptr<QObject> m_copyRetries; // its timers go with the connection
     bool m_copyPending = false;
     std::vector<std::pair<QByteArray, sqlite3_stmt*>> m_prepared; // the last used last
     std::unordered_map<QString, TableShape> m_shapes;
+    std::vector<KeptResult> m_results; // the last used last
 };
 
 // A prepared statement that finalises itself, so no lock outlives the call that made it.

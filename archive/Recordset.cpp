@@ -236,9 +236,10 @@ int Recordset::readInteger(QStringView field) const
     }
 }
 
-QByteArray Recordset::readBytes(QStringView field) const
+QByteArray Recordset::readBytes(QStringView field) const { return bytesAt(column(field)); }
+
+QByteArray Recordset::bytesAt(int c) const
 {
-    const int c = column(field);
     const QVariant value = cell(c);
     if (c < 0 || pendingValue(c) || !m_rows.bytes[size_t(c)])
         return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : variantText(value).toUtf8();
@@ -453,14 +454,17 @@ bool Recordset::deleteCurrent()
     return true;
 }
 
-QVariant Recordset::readValue(QStringView field) const
+QVariant Recordset::readValue(QStringView field) const { return readValue(column(field)); }
+
+QVariant Recordset::readValue(int c) const
 {
-    const int c = column(field);
-    if (c < 0 || !m_rows.bytes[size_t(c)] || pendingValue(c))
+    if (c < 0 || c >= fieldCount())
+        return {};
+    if (!m_rows.bytes[size_t(c)] || pendingValue(c))
         return cell(c);
     if (cell(c).isNull())
         return {}; // length() of NULL is NULL
-    return readBytes(field);
+    return bytesAt(c);
 }
 
 bool Recordset::isByteField(QStringView field) const

@@ -56,6 +56,8 @@ public:
     // qint64, text as QString, byte columns as QByteArray (fetched now), NULL as an invalid
     // QVariant.
     QVariant readValue(QStringView field) const;
+    // The same by position, as a page that has found its field once reads it on every row.
+    QVariant readValue(int column) const;
     // Whether a field holds bytes (photos, remarks), known without reading a record.
     bool isByteField(QStringView field) const;
 
@@ -86,6 +88,7 @@ private:
     int column(QStringView field) const;
     bool hasCurrentRecord() const;
     QVariant cell(int column) const;
+    QByteArray bytesAt(int column) const;
     const QVariant* pendingValue(int column) const;
     bool write(QStringView field, const QVariant& value);
     bool commitPending();

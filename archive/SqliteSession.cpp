@@ -57,7 +57,16 @@ QStringList SqliteSession::tables()
 
 bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
 {
-    const TableShape* shape = shapeOf(table);
+    // The version and the rows are read in one transaction: the rows are that version's.
+    const OneRead read(*this);
+    const auto now = version();
+    if (!now)
+        return false;
+    if (const KeptResult* kept = keptResult(table, rest); kept && kept->version == *now) {
+        rows = kept->rows;
+        return true;
+    }
+    const TableShape* shape = shapeOf(table, now->schema);
     if (!shape)
         return false;
     // Without an order SQLite answers in the order of whichever index it walks, so a student
@@ -84,17 +93,68 @@ bool SqliteSession::openTable(const QString& table, const QString& rest, ResultR
     rows.keyColumn = QStringLiteral("rowid");
     rows.columns = shape->columns;
     rows.bytes = shape->bytes;
+    keepResult(table, rest, *now, rows);
     return true;
+}
+
+SqliteSession::OneRead::OneRead(SqliteSession& session)
+    : m_session(session)
+{
+    // Inside a transaction already open, what is read is that transaction's anyway.
+    if (session.db && sqlite3_get_autocommit(session.db)) {
+        Statement begin(session, QStringLiteral("BEGIN"));
+        m_began = begin.isValid() && begin.step() == SQLITE_DONE;
+    }
+}
+
+SqliteSession::OneRead::~OneRead()
+{
+    if (m_began && m_session.db && !sqlite3_get_autocommit(m_session.db)) {
+        Statement end(m_session, QStringLiteral("COMMIT"));
+        if (end.isValid())
+            end.step();
+    }
+}
+
+std::optional<SqliteSession::Version> SqliteSession::version()
+{
+    // Reading the schema's version begins the read transaction whose data version the file
+    // then tells.
+    Statement schema(*this, QStringLiteral("PRAGMA schema_version"));
+    if (!schema.isValid() || schema.step() != SQLITE_ROW)
+        return std::nullopt;
+    unsigned data = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &data) != SQLITE_OK)
+        return std::nullopt;
+    return Version{qint64(data), sqlite3_total_changes64(db), sqlite3_column_int64(schema.handle(), 0)};
+}
+
+SqliteSession::KeptResult* SqliteSession::keptResult(const QString& table, const QString& rest)
+{
+    for (auto it = m_results.rbegin(); it != m_results.rend(); ++it) {
+        if (it->table == table && it->rest == rest)
+            return &*it;
+    }
+    return nullptr;
+}
+
+void SqliteSession::keepResult(const QString& table, const QString& rest, const Version& version,
+                               const ResultRows& rows)
+{
+    // A workbook's table changes outside SQLite; a large result is not worth its memory.
+    constexpr size_t keptResults = 8, keptRows = 1000;
+    if (afterChange || rows.keys.size() > keptRows)
+        return;
+    std::erase_if(m_results, [&](const KeptResult& k) { return k.table == table && k.rest == rest; });
+    if (m_results.size() >= keptResults)
+        m_results.erase(m_results.begin());
+    m_results.push_back(KeptResult{table, rest, version, rows});
 }
 
 // PRAGMA table_info is prepared anew at every run; the schema's version tells when the
 // columns last asked are still the columns.
-const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table)
+const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table, qint64 schema)
 {
-    Statement version(*this, QStringLiteral("PRAGMA schema_version"));
-    if (!version.isValid() || version.step() != SQLITE_ROW)
-        return nullptr;
-    const qint64 schema = sqlite3_column_int64(version.handle(), 0);
     if (const auto it = m_shapes.find(table); it != m_shapes.end() && it->second.schema == schema)
         return &it->second;
 
@@ -163,6 +223,8 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
     rows.deferredRead[size_t(row)] = true;
     const bool all =
         pending.size() > 1 && !rows.condition.contains(QLatin1String("limit"), Qt::CaseInsensitive);
+    const OneRead read(*this);
+    const auto now = all ? version() : std::nullopt;
     Statement query(*this, all ? QStringLiteral("SELECT rowid, ") + rows.deferredList
                                      + QStringLiteral(" FROM ") + rows.table + rows.condition
                                : QStringLiteral("SELECT rowid, ") + rows.deferredList
@@ -188,6 +250,11 @@ void SqliteSession::readDeferred(ResultRows& rows, qsizetype row)
         if (!all)
             break;
     }
+    // The kept result of that version gets these too: a result the recordset has changed
+    // since is another version.
+    if (KeptResult* kept = now ? keptResult(rows.table, rows.condition) : nullptr;
+        kept && kept->version == *now)
+        kept->rows = rows;
 }
 
 std::optional<std::vector<QVariant>> SqliteSession::fetchRow(const ResultRows& rows, qint64 key)

@@ -84,17 +84,16 @@ int statusOf(RequestFraming::State state)
 
 } // namespace
 
-ConnectionGate::ConnectionGate(const ServerLimits& limits, Ready ready)
+ConnectionGate::ConnectionGate(const ServerLimits& limits, Run run)
     : m_limits(limits)
     , m_framing{limits.maxRequestLineBytes, limits.maxHeaderBytes, limits.maxBodyBytes}
-    , m_ready(std::move(ready))
+    , m_run(std::move(run))
 {
 }
 
 ConnectionGate::~ConnectionGate()
 {
     stop();
-    // Closed only now: a worker that posted just before the stop may still write to m_wake.
     for (int fd : {m_epoll, m_wake}) {
         if (fd >= 0)
             ::close(fd);
@@ -103,61 +102,41 @@ ConnectionGate::~ConnectionGate()
 
 void ConnectionGate::start()
 {
-    if (m_thread.joinable())
+    if (m_watch.joinable())
         return;
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.fd = m_wake;
+    wake.events = EPOLLIN; // not one-shot: it wakes every worker, and stays set
+    wake.data.u64 = 0;
     epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &wake);
-    m_nextSweep = Clock::now() + sweepInterval;
-    m_thread = std::thread([this] { watch(); });
+    for (size_t i = 0; i < std::max<size_t>(m_limits.workers, 1); ++i)
+        m_workers.emplace_back([this] { work(); });
+    m_watch = std::thread([this] { watch(); });
 }
 
 void ConnectionGate::stop()
 {
-    std::vector<Event> left;
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
         m_stopping = true;
-        left.swap(m_events);
     }
+    m_stopped.notify_all();
     if (m_wake >= 0) {
         const uint64_t one = 1;
         [[maybe_unused]] auto n = ::write(m_wake, &one, sizeof one);
     }
-    if (m_thread.joinable())
-        m_thread.join();
-    // Connections a worker runs are closed by the worker; all others end here.
-    for (auto& [sock, c] : m_connections) {
-        if (c.phase != Connection::Phase::Running)
-            ::close(sock);
-    }
+    for (std::thread& t : m_workers)
+        t.join();
+    if (m_watch.joinable())
+        m_watch.join();
+    // No worker runs a request any more: every connection ends here.
+    std::lock_guard lock(m_mutex);
+    for (auto& [id, c] : m_connections)
+        ::close(c->sock);
     m_connections.clear();
-    for (Event& e : left)
-        ::close(e.kind == Event::Kind::Deferred ? e.request.sock : e.sock);
-}
-
-void ConnectionGate::post(Event event)
-{
-    bool first = false;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping) {
-            ::close(event.kind == Event::Kind::Deferred ? event.request.sock : event.sock);
-            return;
-        }
-        first = m_events.empty();
-        m_events.push_back(std::move(event));
-    }
-    // The gate is woken once for a batch of events it has not taken yet.
-    if (first) {
-        const uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(m_wake, &one, sizeof one);
-    }
 }
 
 void ConnectionGate::accept(int sock)
@@ -170,145 +149,98 @@ void ConnectionGate::accept(int sock)
         ::close(sock);
         return;
     }
-    Event e{Event::Kind::Accepted};
-    e.sock = sock;
-    post(std::move(e));
+    const int flags = fcntl(sock, F_GETFL);
+    fcntl(sock, F_SETFL, flags | O_NONBLOCK);
+    const int yes = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    auto c = std::make_shared<Connection>();
+    c->sock = sock;
+    c->ends = endsOf(sock);
+    c->deadline = Clock::now() + std::chrono::seconds(m_limits.headerSeconds);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping) {
+            m_open.fetch_sub(1);
+            ::close(sock);
+            return;
+        }
+        c->id = m_nextId++;
+        m_connections.emplace(c->id, c);
+    }
+    epoll_event interest{};
+    interest.events = EPOLLIN | EPOLLONESHOT;
+    interest.data.u64 = c->id;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, sock, &interest);
 }
 
-void ConnectionGate::answered(int sock, std::string unsent, std::string leftover, bool close)
+std::shared_ptr<ConnectionGate::Connection> ConnectionGate::find(unsigned long long id)
 {
-    Event e{Event::Kind::Answered};
-    e.sock = sock;
-    e.unsent = std::move(unsent);
-    e.leftover = std::move(leftover);
-    e.close = close;
-    post(std::move(e));
+    std::lock_guard lock(m_mutex);
+    const auto it = m_connections.find(id);
+    return it == m_connections.end() ? nullptr : it->second;
 }
 
-void ConnectionGate::defer(ArrivedRequest request, Clock::time_point until)
+void ConnectionGate::work()
 {
-    Event e{Event::Kind::Deferred};
-    e.request = std::move(request);
-    e.until = until;
-    post(std::move(e));
+    // One wake-up at a time: a worker running a page leaves the next client to another.
+    epoll_event ready{};
+    for (;;) {
+        const int n = epoll_wait(m_epoll, &ready, 1, -1);
+        if (n < 0 && errno != EINTR)
+            return;
+        if (n <= 0)
+            continue;
+        if (ready.data.u64 == 0)
+            return; // stopping
+        const auto c = find(ready.data.u64);
+        if (!c)
+            continue; // closed meanwhile
+        std::lock_guard handling(c->handling);
+        if (!c->gone)
+            onReady(*c, ready.events);
+    }
 }
 
 void ConnectionGate::watch()
 {
-    std::vector<epoll_event> ready(256);
-    std::vector<Event> events;
-    for (;;) {
-        const int n = epoll_wait(m_epoll, ready.data(), int(ready.size()), nextWakeMs());
-        for (int i = 0; i < n; ++i) {
-            if (ready[size_t(i)].data.fd == m_wake) {
-                uint64_t count;
-                [[maybe_unused]] auto r = ::read(m_wake, &count, sizeof count);
-                continue;
-            }
-            onReady(ready[size_t(i)].data.fd, ready[size_t(i)].events);
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            events.swap(m_events);
-        }
-        for (Event& e : events)
-            take(e);
-        events.clear();
-        if (Clock::now() >= m_nextSweep)
-            sweep();
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        m_stopped.wait_for(lock, sweepInterval);
+        if (m_stopping)
+            return;
+        lock.unlock();
+        sweep();
+        lock.lock();
     }
 }
 
-int ConnectionGate::nextWakeMs() const
+void ConnectionGate::onReady(Connection& c, unsigned events)
 {
-    auto next = m_nextSweep;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-    return int(std::clamp<long long>(ms + 1, 0, 1000));
-}
-
-void ConnectionGate::take(Event& e)
-{
-    const auto now = Clock::now();
-    switch (e.kind) {
-    case Event::Kind::Accepted: {
-        const int flags = fcntl(e.sock, F_GETFL);
-        fcntl(e.sock, F_SETFL, flags | O_NONBLOCK);
-        const int yes = 1;
-        setsockopt(e.sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        Connection& c = m_connections[e.sock];
-        c = Connection{};
-        c.sock = e.sock;
-        c.ends = endsOf(e.sock);
-        c.deadline = now + std::chrono::seconds(m_limits.headerSeconds);
-        epoll_event interest{};
-        interest.events = EPOLLIN | EPOLLONESHOT;
-        interest.data.fd = e.sock;
-        epoll_ctl(m_epoll, EPOLL_CTL_ADD, e.sock, &interest);
-        return;
-    }
-    case Event::Kind::Answered: {
-        const auto it = m_connections.find(e.sock);
-        if (it == m_connections.end()) {
-            ::close(e.sock);
-            return;
-        }
-        Connection& c = it->second;
-        c.in = std::move(e.leftover);
-        c.length = 0;
-        c.closeAfter = e.close || c.peerDone;
-        c.out = std::move(e.unsent);
-        c.sent = 0;
-        if (c.out.empty()) {
-            afterAnswer(c);
-            return;
-        }
-        c.phase = Connection::Phase::Answering;
-        c.deadline = now + std::chrono::seconds(m_limits.answerPauseSeconds);
-        arm(c, EPOLLOUT);
-        return;
-    }
-    case Event::Kind::Deferred: {
-        const auto it = m_connections.find(e.request.sock);
-        if (it == m_connections.end()) {
-            ::close(e.request.sock);
-            return;
-        }
-        Connection& c = it->second;
-        c.phase = Connection::Phase::Waiting;
-        c.waiting = std::move(e.request);
-        c.waiting.waited = true;
-        c.until = e.until;
-        return;
-    }
-    }
-}
-
-void ConnectionGate::onReady(int sock, unsigned events)
-{
-    const auto it = m_connections.find(sock);
-    if (it == m_connections.end())
-        return;
-    Connection& c = it->second;
-    if (c.phase == Connection::Phase::Closing) {
+    switch (c.phase) {
+    case Connection::Phase::Closing:
         discard(c);
         return;
-    }
-    if (c.phase == Connection::Phase::Answering) {
+    case Connection::Phase::Answering:
         if (events & (EPOLLERR | EPOLLHUP))
             drop(c);
         else
             sendAnswer(c);
         return;
-    }
-    if (c.phase != Connection::Phase::Reading)
+    case Connection::Phase::Waiting:
+        // Its time has come (the watch woke a worker for it).
+        if (c.due && run(c, std::move(c.waiting)))
+            read(c, false);
         return;
-    if (!receive(c)) {
-        drop(c);
+    case Connection::Phase::Reading:
+        if (!receive(c)) {
+            drop(c);
+            return;
+        }
+        read(c, true);
+        return;
+    case Connection::Phase::Running:
         return;
     }
-    progress(c, true);
 }
 
 // False when the connection has failed, or the client has gone with nothing left to run.
@@ -320,6 +252,9 @@ bool ConnectionGate::receive(Connection& c)
         const ssize_t n = ::recv(c.sock, chunk, sizeof chunk, 0);
         if (n > 0) {
             c.in.append(chunk, size_t(n));
+            // Less than asked for is all there is for now; more wakes a worker again.
+            if (size_t(n) < sizeof chunk)
+                return true;
             continue;
         }
         if (n == 0) {
@@ -331,7 +266,24 @@ bool ConnectionGate::receive(Connection& c)
     return true;
 }
 
-void ConnectionGate::progress(Connection& c, bool arrived)
+void ConnectionGate::read(Connection& c, bool arrived)
+{
+    // A loop, not a call from each request to the next: a client may send many at once.
+    while (progress(c, arrived)) {
+        ArrivedRequest request;
+        request.sock = c.sock;
+        request.bytes = std::move(c.in);
+        request.ends = c.ends;
+        c.in.clear();
+        c.length = 0;
+        c.started = false;
+        if (!run(c, std::move(request)))
+            return;
+        arrived = false;
+    }
+}
+
+bool ConnectionGate::progress(Connection& c, bool arrived)
 {
     const auto now = Clock::now();
     if (arrived && !c.started && !c.in.empty()) {
@@ -363,34 +315,55 @@ void ConnectionGate::progress(Connection& c, bool arrived)
             break;
         default:
             refuse(c, statusOf(frame.state));
-            return;
+            return false;
         }
     }
-    if (c.length > 0 && c.in.size() >= c.length) {
-        dispatch(c);
-        return;
-    }
+    if (c.length > 0 && c.in.size() >= c.length)
+        return true;
     if (c.peerDone) {
         drop(c); // a request that can never be whole
-        return;
+        return false;
     }
     // A body must keep coming: every arrival gives it the pause again, within its whole time.
     if (c.length > 0 && arrived)
         c.deadline = std::min(now + std::chrono::seconds(m_limits.bodyPauseSeconds), c.bodyEnd);
     arm(c, EPOLLIN);
+    return false;
 }
 
-void ConnectionGate::dispatch(Connection& c)
+bool ConnectionGate::run(Connection& c, ArrivedRequest request)
 {
-    ArrivedRequest request;
-    request.sock = c.sock;
-    request.bytes = std::move(c.in);
-    request.ends = c.ends;
-    c.in.clear();
-    c.length = 0;
-    c.started = false;
     c.phase = Connection::Phase::Running;
-    m_ready(std::move(request));
+    c.due = false;
+    Outcome outcome = m_run(request);
+    if (outcome.deferred) {
+        // It waits here, on no worker, until the watch finds its time has come.
+        c.phase = Connection::Phase::Waiting;
+        c.waiting = std::move(request);
+        c.waiting.waited = true;
+        c.until = outcome.until;
+        return false;
+    }
+    c.in = std::move(outcome.leftover);
+    c.length = 0;
+    c.closeAfter = outcome.close || c.peerDone;
+    c.out = std::move(outcome.unsent);
+    c.sent = 0;
+    if (!c.out.empty()) {
+        c.phase = Connection::Phase::Answering;
+        c.deadline = Clock::now() + std::chrono::seconds(m_limits.answerPauseSeconds);
+        arm(c, EPOLLOUT);
+        return false;
+    }
+    if (c.closeAfter) {
+        closeGently(c);
+        return false;
+    }
+    c.phase = Connection::Phase::Reading;
+    c.started = !c.in.empty();
+    c.deadline =
+        Clock::now() + std::chrono::seconds(c.started ? m_limits.headerSeconds : m_limits.keepAliveSeconds);
+    return true; // the next request may have come whole with the last one
 }
 
 void ConnectionGate::sendAnswer(Connection& c)
@@ -423,34 +396,42 @@ void ConnectionGate::afterAnswer(Connection& c)
     c.started = !c.in.empty();
     c.deadline =
         Clock::now() + std::chrono::seconds(c.started ? m_limits.headerSeconds : m_limits.keepAliveSeconds);
-    progress(c, false); // the next request may have come whole with the last one
+    read(c, false); // the next request may have come whole with the last one
 }
 
 void ConnectionGate::sweep()
 {
+    std::vector<std::shared_ptr<Connection>> all;
+    {
+        std::lock_guard lock(m_mutex);
+        all.reserve(m_connections.size());
+        for (const auto& [id, c] : m_connections)
+            all.push_back(c);
+    }
     const auto now = Clock::now();
-    m_nextSweep = now + sweepInterval;
-    std::vector<int> late, due;
-    for (auto& [sock, c] : m_connections) {
-        if (c.phase == Connection::Phase::Waiting && now >= c.until)
-            due.push_back(sock);
-        else if ((c.phase == Connection::Phase::Reading || c.phase == Connection::Phase::Answering
-                  || c.phase == Connection::Phase::Closing)
-                 && now >= c.deadline)
-            late.push_back(sock);
-    }
-    for (int sock : late) {
-        Connection& c = m_connections[sock];
-        if (c.phase == Connection::Phase::Reading && c.started)
-            refuse(c, 408);
-        else
-            drop(c); // an idle connection simply ends, and so does one that takes no answer
-    }
-    for (int sock : due) {
-        Connection& c = m_connections[sock];
-        c.phase = Connection::Phase::Running;
-        m_ready(std::move(c.waiting));
-        c.waiting = {};
+    for (const auto& c : all) {
+        // One a worker is handling is not late: it is being read or run right now.
+        std::unique_lock handling(c->handling, std::try_to_lock);
+        if (!handling || c->gone)
+            continue;
+        if (c->phase == Connection::Phase::Waiting) {
+            if (now >= c->until && !c->due) {
+                c->due = true;
+                arm(*c, EPOLLOUT); // writable at once: a worker runs it
+            }
+        } else if (c->phase != Connection::Phase::Running && now >= c->deadline) {
+            // What a client sent while every worker was running a page is not late.
+            char next;
+            if (c->phase == Connection::Phase::Reading
+                && ::recv(c->sock, &next, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
+                c->deadline = now + std::chrono::seconds(m_limits.headerSeconds);
+                continue;
+            }
+            if (c->phase == Connection::Phase::Reading && c->started)
+                refuse(*c, 408);
+            else
+                drop(*c); // an idle connection simply ends, and so does one that takes no answer
+        }
     }
 }
 
@@ -458,7 +439,7 @@ void ConnectionGate::arm(const Connection& c, unsigned events)
 {
     epoll_event interest{};
     interest.events = events | EPOLLONESHOT;
-    interest.data.fd = c.sock;
+    interest.data.u64 = c.id;
     epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.sock, &interest);
 }
 
@@ -502,7 +483,9 @@ void ConnectionGate::discard(Connection& c)
 
 void ConnectionGate::drop(Connection& c)
 {
+    c.gone = true;
     ::close(c.sock);
     m_open.fetch_sub(1);
-    m_connections.erase(c.sock);
+    std::lock_guard lock(m_mutex);
+    m_connections.erase(c.id);
 }

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,37 +26,49 @@ struct ArrivedRequest {
     int sock = -1;
     std::string bytes; // the request, and whatever the client sent after it
     ConnectionEnds ends;
-    bool waited = false; // it has already waited its turn (ConnectionGate::defer)
+    bool waited = false; // it has already waited its turn (Outcome::deferred)
 };
 
-// Every connection lives here except while a worker runs one of its requests. One thread
-// reads what the clients send, without blocking, until a request has come whole (head and
-// body), and sends what of an answer the worker could not; it answers a client that is too
-// slow or sends too much itself. A slow, idle or half-open client thus costs a descriptor and
-// a few bytes, never a worker, whatever address it comes from.
+// Every connection of the server. The workers wait on all of them at once: the one woken by
+// a client reads what it sent, without blocking, and runs the request itself once it has come
+// whole (head and body), so no request waits for a hand-over to another thread. Sending what
+// the client did not take at once goes the same way. A thread of the gate's own keeps the
+// time limits and answers a client that is too slow. A slow, idle or half-open client thus
+// costs a descriptor and a few bytes, never a worker, whatever address it comes from.
 class ConnectionGate {
 public:
     using Clock = std::chrono::steady_clock;
-    using Ready = std::function<void(ArrivedRequest)>;
 
-    ConnectionGate(const ServerLimits& limits, Ready ready);
+    // What became of a request a worker ran.
+    struct Outcome {
+        // It must wait its turn: it runs again, on the same connection, from `until` on.
+        bool deferred = false;
+        Clock::time_point until;
+        // Otherwise it was answered: what of the answer the client has not taken yet, what it
+        // sent after the request (the start of the next one), and whether the connection ends.
+        std::string unsent, leftover;
+        bool close = false;
+    };
+    using Run = std::function<Outcome(const ArrivedRequest&)>;
+
+    ConnectionGate(const ServerLimits& limits, Run run);
     ~ConnectionGate();
 
-    // The gate's thread runs from start() to stop(); a server that forks starts it after.
+    // The workers and the watch over the time limits run from start() to stop(); a server
+    // that forks starts them after. stop() lets the pages running end first.
     void start();
     void stop();
 
     void accept(int sock);
-    // A worker has run a request of the connection. The gate sends what the worker could not
-    // of the answer; then the connection waits for its next request, of which `leftover`
-    // is the start, or closes.
-    void answered(int sock, std::string unsent, std::string leftover, bool close);
-    // A request that may run only from `until` on waits here instead of on a worker.
-    void defer(ArrivedRequest request, Clock::time_point until);
 
 private:
     struct Connection {
         enum class Phase { Reading, Running, Answering, Waiting, Closing };
+        // Held by the one thread that handles the connection: a worker woken for it, or the
+        // watch when a time limit has passed.
+        std::mutex handling;
+        bool gone = false; // closed; a late wake-up for it finds nothing to do
+        unsigned long long id = 0;
         int sock = -1;
         Phase phase = Phase::Reading;
         ConnectionEnds ends;
@@ -68,29 +82,25 @@ private:
         size_t discarded = 0;       // read away while closing
         Clock::time_point deadline; // of what the connection waits for now
         Clock::time_point bodyEnd;
-        ArrivedRequest waiting; // a request deferred, and until when
+        ArrivedRequest waiting; // a request deferred, until when, and whether that time has come
         Clock::time_point until;
-    };
-    struct Event {
-        enum class Kind { Accepted, Answered, Deferred } kind;
-        int sock = -1;
-        std::string unsent, leftover;
-        bool close = false;
-        ArrivedRequest request;
-        Clock::time_point until;
+        bool due = false;
     };
 
-    void post(Event event);
+    void work();
     void watch();
-    void take(Event& event);
-    void onReady(int sock, unsigned events);
+    std::shared_ptr<Connection> find(unsigned long long id);
+    void onReady(Connection& c, unsigned events);
     bool receive(Connection& c);
-    void progress(Connection& c, bool arrived);
-    void dispatch(Connection& c);
+    // Reads on with what has come; runs each request that is whole.
+    void read(Connection& c, bool arrived);
+    // Whether a request has come whole; otherwise the connection waits for more, or has ended.
+    bool progress(Connection& c, bool arrived);
+    // Runs the request; true when the connection reads on at once.
+    bool run(Connection& c, ArrivedRequest request);
     void sendAnswer(Connection& c);
     void afterAnswer(Connection& c);
     void sweep();
-    int nextWakeMs() const;
     void arm(const Connection& c, unsigned events);
     void refuse(Connection& c, int status);
     void closeGently(Connection& c);
@@ -99,17 +109,16 @@ private:
 
     const ServerLimits& m_limits;
     const RequestFraming m_framing;
-    Ready m_ready;
+    Run m_run;
     int m_epoll = -1;
-    int m_wake = -1;
-    std::thread m_thread;
+    int m_wake = -1; // written once, at stop: every worker sees it
+    std::vector<std::thread> m_workers;
+    std::thread m_watch;
 
-    std::mutex m_mutex; // guards m_events and m_stopping
-    std::vector<Event> m_events;
+    std::mutex m_mutex; // guards the fields below
+    std::condition_variable m_stopped;
     bool m_stopping = false;
+    unsigned long long m_nextId = 1;
+    std::unordered_map<unsigned long long, std::shared_ptr<Connection>> m_connections;
     std::atomic<size_t> m_open{0};
-
-    // The gate's thread alone touches these.
-    std::unordered_map<int, Connection> m_connections;
-    Clock::time_point m_nextSweep;
 };

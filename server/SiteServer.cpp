@@ -9,13 +9,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -30,7 +28,8 @@ struct RunningRequest {
 thread_local RunningRequest* running = nullptr;
 
 // One request as the library reads it: the bytes the gate has read whole, never the socket,
-// so a worker never waits for a client. The answer is kept, to be sent in one go.
+// so a worker never waits for a client. The answer goes to the client as it is written, as
+// far as the system takes it without waiting; the rest is kept for the gate to send.
 class RequestStream final : public httplib::Stream {
 public:
     explicit RequestStream(const ArrivedRequest& request)
@@ -40,7 +39,16 @@ public:
 
     // What came after this request: the start of the next one.
     std::string leftover() const { return m_request.bytes.substr(m_begin); }
-    std::string takeAnswer() { return std::move(m_answer); }
+    // The start of the answer, its status line and headers.
+    const std::string& head() const { return m_head; }
+    // Sends what is still held; what the client does not take now is the gate's to send.
+    std::string finish()
+    {
+        if (!m_held.empty())
+            send({}, m_held.data(), m_held.size());
+        m_held.clear();
+        return std::move(m_unsent);
+    }
 
     bool is_readable() const override { return m_begin < m_request.bytes.size(); }
     bool is_writable() const override { return true; }
@@ -55,7 +63,18 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override
     {
-        m_answer.append(ptr, size);
+        // A request that must wait its turn runs again later; this answer is not its answer.
+        if (running && running->deferUntil)
+            return ssize_t(size);
+        if (m_head.empty())
+            m_head.assign(ptr, size);
+        // The head and other small pieces wait for the body, to go with it in one call.
+        if (m_unsent.empty() && size < heldPiece) {
+            m_held.append(ptr, size);
+            return ssize_t(size);
+        }
+        send(m_held, ptr, size);
+        m_held.clear();
         return ssize_t(size);
     }
 
@@ -72,9 +91,36 @@ public:
     socket_t socket() const override { return m_request.sock; }
 
 private:
+    static constexpr size_t heldPiece = 4096;
+
+    // `first`, then the piece, in one call: what the socket does not take now is kept, in order.
+    void send(std::string_view first, const char* piece, size_t size)
+    {
+        size_t fromFirst = 0, fromPiece = 0;
+        while (m_unsent.empty() && (fromFirst < first.size() || fromPiece < size)) {
+            iovec parts[2];
+            size_t count = 0;
+            if (fromFirst < first.size())
+                parts[count++] = {const_cast<char*>(first.data()) + fromFirst, first.size() - fromFirst};
+            parts[count++] = {const_cast<char*>(piece) + fromPiece, size - fromPiece};
+            msghdr message{};
+            message.msg_iov = parts;
+            message.msg_iovlen = count;
+            const ssize_t n = ::sendmsg(m_request.sock, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            const size_t taken = std::min(size_t(n), first.size() - fromFirst);
+            fromFirst += taken;
+            fromPiece += size_t(n) - taken;
+        }
+        m_unsent.append(first.substr(fromFirst)).append(piece + fromPiece, size - fromPiece);
+    }
+
     const ArrivedRequest& m_request;
     size_t m_begin = 0;
-    std::string m_answer;
+    std::string m_head;
+    std::string m_held;   // small pieces not yet sent
+    std::string m_unsent; // what the client did not take: from here on, everything is kept
 };
 
 // The library keeps a connection open after a request it could not read, and after a page
@@ -102,87 +148,16 @@ private:
 
 } // namespace
 
-// Runs requests that have come whole, a few at a time.
-class WorkerPool {
-public:
-    WorkerPool(size_t threads, std::function<void(ArrivedRequest)> run)
-        : m_run(std::move(run))
-    {
-        for (size_t i = 0; i < threads; ++i)
-            m_threads.emplace_back([this] { work(); });
-    }
-    ~WorkerPool() { shutdown(); }
-
-    void enqueue(ArrivedRequest request)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping) {
-                ::close(request.sock);
-                return;
-            }
-            m_jobs.push_back(std::move(request));
-        }
-        // Woken outside the lock, a worker does not wake only to wait for it.
-        m_ready.notify_one();
-    }
-
-    // Requests not yet begun are not run: their connections simply close.
-    void shutdown()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_stopping = true;
-            for (const ArrivedRequest& r : m_jobs)
-                ::close(r.sock);
-            m_jobs.clear();
-        }
-        m_ready.notify_all();
-        for (std::thread& t : m_threads)
-            t.join();
-    }
-
-private:
-    void work()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_stopping)
-                return;
-            ArrivedRequest request = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            lock.unlock();
-            m_run(std::move(request));
-            lock.lock();
-        }
-    }
-
-    std::function<void(ArrivedRequest)> m_run;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<ArrivedRequest> m_jobs;
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
-};
-
 SiteServer::SiteServer(const QString& siteRoot, ServerLimits limits)
     : m_engine(siteRoot)
     , m_limits(limits)
-    , m_gate(std::make_unique<ConnectionGate>(
-          m_limits, [this](ArrivedRequest request) { m_workers->enqueue(std::move(request)); }))
+    , m_gate(std::make_unique<ConnectionGate>(m_limits,
+                                              [this](const ArrivedRequest& request) { return run(request); }))
 {
     // Threads start with listening, so a server that forks first keeps them.
     new_task_queue = [this] {
-        m_workers =
-            std::make_unique<WorkerPool>(m_limits.workers, [this](ArrivedRequest r) { run(std::move(r)); });
         m_gate->start();
-        return new AcceptedToGate([this] {
-            m_gate->stop();
-            m_workers->shutdown();
-        });
+        return new AcceptedToGate([this] { m_gate->stop(); });
     };
     set_keep_alive_max_count(1000);
     set_keep_alive_timeout(m_limits.keepAliveSeconds);
@@ -317,12 +292,7 @@ SiteServer::BindError SiteServer::bind(const QString& host, int port, QString* r
     return BindError::None;
 }
 
-SiteServer::~SiteServer()
-{
-    m_gate->stop();
-    if (m_workers)
-        m_workers->shutdown();
-}
+SiteServer::~SiteServer() { m_gate->stop(); }
 
 bool SiteServer::process_and_close_socket(socket_t sock)
 {
@@ -330,7 +300,7 @@ bool SiteServer::process_and_close_socket(socket_t sock)
     return true;
 }
 
-void SiteServer::run(ArrivedRequest request)
+ConnectionGate::Outcome SiteServer::run(const ArrivedRequest& request)
 {
     RunningRequest state{request.waited, std::nullopt};
     running = &state;
@@ -338,24 +308,18 @@ void SiteServer::run(ArrivedRequest request)
     bool closed = false;
     const bool ok = process_request(stream, false, closed, nullptr);
     running = nullptr;
+    ConnectionGate::Outcome outcome;
     if (state.deferUntil) {
-        m_gate->defer(std::move(request), *state.deferUntil);
-        return;
+        outcome.deferred = true;
+        outcome.until = *state.deferUntil;
+        return outcome;
     }
-    // Most answers fit in what the system buffers for the socket: they go at once, and the
-    // gate sends the rest to a client that reads slowly.
-    std::string answer = stream.takeAnswer();
-    closed = closed || !ok || endsConnection(answer);
-    size_t sent = 0;
-    while (sent < answer.size()) {
-        const ssize_t n =
-            ::send(request.sock, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n <= 0)
-            break;
-        sent += size_t(n);
-    }
-    answer.erase(0, sent);
-    m_gate->answered(request.sock, std::move(answer), stream.leftover(), closed);
+    // Most answers fit in what the system buffers for the socket: they have gone already, and
+    // the gate sends the rest to a client that reads slowly.
+    outcome.unsent = stream.finish();
+    outcome.close = closed || !ok || endsConnection(stream.head());
+    outcome.leftover = stream.leftover();
+    return outcome;
 }
 
 void SiteServer::handle(const httplib::Request& req, httplib::Response& res, const std::string& body)
@@ -372,6 +336,13 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
     }
     const bool folder = decoded->endsWith(u'/');
     const QString sitePath = folder ? *decoded + QStringLiteral("index.asp") : *decoded;
+    const SitePath::Kind kind = SitePath::kindOf(sitePath);
+    // A page the engine keeps is still the very file that passed the checks below when it was
+    // read: a link put in its place is another file, which the cache does not take for it.
+    if (const auto page = kind == SitePath::Kind::Page ? m_engine.cache().current(sitePath) : std::nullopt) {
+        servePage(sitePath, query, req, res, body, &*page);
+        return;
+    }
     const auto file = m_engine.cache().realFileOf(sitePath);
     if (!folder && file && QFileInfo(*file).isDir()) {
         // A folder's pages link relative to it: send the browser to its address with a slash.
@@ -382,7 +353,6 @@ void SiteServer::handle(const httplib::Request& req, httplib::Response& res, con
 
     // A link inside the site is followed, but what it leads to must be of the kind asked for:
     // photo.jpg pointing at the database is still the database.
-    const SitePath::Kind kind = SitePath::kindOf(sitePath);
     if (file && SitePath::kindOf(*file) != kind) {
         res.status = 404;
         return;
@@ -419,7 +389,8 @@ bool SiteServer::refuseUnreadableForm(const httplib::Request& req, httplib::Resp
 }
 
 void SiteServer::servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
-                           httplib::Response& res, const std::string& body)
+                           httplib::Response& res, const std::string& body,
+                           const asp::PageCache::Entry* cached)
 {
     asp::PageRequest request;
     request.method = QByteArray::fromStdString(req.method);
@@ -445,7 +416,9 @@ void SiteServer::servePage(const QString& sitePath, const QByteArray& query, con
     SessionStore::Lease lease(m_sessions, SessionStore::idFromCookies(request.header("Cookie")));
     asp::PageResponse page;
     page.body.reserve(64 * 1024); // a class page or a photo, without growing on the way
-    if (!m_engine.run(sitePath, request, &lease, page)) {
+    if (cached) {
+        m_engine.run(*cached, sitePath, request, &lease, page);
+    } else if (!m_engine.run(sitePath, request, &lease, page)) {
         lease.finish();
         res.status = 404;
         return;

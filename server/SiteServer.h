@@ -13,8 +13,6 @@
 
 #include <memory>
 
-class WorkerPool;
-
 // The web server of a site folder: its pages run through the classic-ASP engine, its plain
 // files go out with their types, and nothing else of the folder is there.
 class SiteServer final : public httplib::Server {
@@ -33,12 +31,14 @@ private:
     // Replaces the library's own connection loop: connections wait in the gate until a
     // request has come whole, and a worker runs that request alone.
     bool process_and_close_socket(socket_t sock) override;
-    void run(ArrivedRequest request);
+    ConnectionGate::Outcome run(const ArrivedRequest& request);
 
     void handle(const httplib::Request& req, httplib::Response& res, const std::string& body);
     bool refuseUnreadableForm(const httplib::Request& req, httplib::Response& res);
+    // `page`: the page already taken from the cache, when it was.
     void servePage(const QString& sitePath, const QByteArray& query, const httplib::Request& req,
-                   httplib::Response& res, const std::string& body);
+                   httplib::Response& res, const std::string& body,
+                   const asp::PageCache::Entry* page = nullptr);
     void serveFile(const QString& sitePath, httplib::Response& res);
 
     asp::Engine m_engine;
@@ -46,7 +46,6 @@ private:
     RefusalThrottle m_throttle;
     ServerLimits m_limits;
     int m_port = 0;
-    std::unique_ptr<WorkerPool> m_workers;
     std::unique_ptr<ConnectionGate> m_gate;
 };
 

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <thread>
@@ -137,6 +138,12 @@ void detach()
 int main(int argc, char* argv[])
 {
     DatabaseConnection::prepareForManyThreads();
+    // Every request allocates and frees its page and its answer, tens of KB. Giving the freed
+    // top of a thread's heap back to the system at once, as by default, makes the next request
+    // fault the same pages in again, and each give-back stops the other threads to flush
+    // their address translations.
+    mallopt(M_TRIM_THRESHOLD, 2 << 20);
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QString root = ownFolder();
     int port = -1;
     bool background = false;

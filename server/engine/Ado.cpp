@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <mutex>
 #include <unordered_map>
 
 namespace asp {
@@ -48,24 +49,37 @@ ScriptError noSuchField(const QString& name)
 
 QString text(const Value& v)
 {
-    const Value s = scalar(v);
+    Value held;
+    const Value& s = scalar(v, held);
     return s.isNull() ? QString() : s.toString();
 }
 
-// Opening the file and setting it up costs more than a whole page: every server thread keeps
-// the connections its pages closed, as ADO pools them. A file replaced on disk (a restored
-// backup) is a new file, and its old connections are dropped.
+// Opening the file and setting it up costs more than a whole page: the server keeps the
+// connections its pages closed, as ADO pools them, for whichever thread runs the next page
+// (each is used by one page at a time), so a thread that has not run a page before finds one
+// ready, with the queries it keeps. A file replaced on disk (a restored backup) is a new file,
+// and its old connections are dropped when next taken.
 class ConnectionPool {
 public:
-    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error)
+    using Identity = std::pair<dev_t, ino_t>;
+
+    // With the identity of the file it was taken for, to give it back under.
+    static std::unique_ptr<DatabaseConnection> take(const QString& path, QString* error,
+                                                    std::optional<Identity>* taken)
     {
         const auto identity = fileIdentity(path);
-        auto& entries = pool()[path];
-        while (!entries.empty()) {
-            Entry entry = std::move(entries.back());
-            entries.pop_back();
-            if (identity && entry.identity == *identity && entry.connection->isOpen())
-                return std::move(entry.connection);
+        *taken = identity;
+        std::vector<Entry> stale; // closed outside the lock
+        {
+            std::lock_guard lock(mutex());
+            auto& entries = pool()[path];
+            while (!entries.empty()) {
+                Entry entry = std::move(entries.back());
+                entries.pop_back();
+                if (identity && entry.identity == *identity && entry.connection->isOpen())
+                    return std::move(entry.connection);
+                stale.push_back(std::move(entry));
+            }
         }
         auto connection = std::make_unique<DatabaseConnection>();
         if (!connection->openDatabaseFile(path)) {
@@ -79,17 +93,18 @@ public:
         return connection;
     }
 
-    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection)
+    static void give(const QString& path, std::unique_ptr<DatabaseConnection> connection,
+                     const std::optional<Identity>& identity)
     {
-        const auto identity = fileIdentity(path);
-        auto& entries = pool()[path];
-        if (!identity || !connection->isOpen() || entries.size() >= 4)
+        if (!identity || !connection->isOpen())
             return;
-        entries.push_back({std::move(connection), *identity});
+        std::lock_guard lock(mutex());
+        auto& entries = pool()[path];
+        if (entries.size() < 16)
+            entries.push_back({std::move(connection), *identity});
     }
 
 private:
-    using Identity = std::pair<dev_t, ino_t>;
     struct Entry {
         std::unique_ptr<DatabaseConnection> connection;
         Identity identity;
@@ -106,9 +121,14 @@ private:
         return Identity(info.st_dev, info.st_ino);
     }
 
+    static std::mutex& mutex()
+    {
+        static std::mutex guard;
+        return guard;
+    }
     static std::unordered_map<QString, std::vector<Entry>>& pool()
     {
-        thread_local std::unordered_map<QString, std::vector<Entry>> connections;
+        static std::unordered_map<QString, std::vector<Entry>> connections;
         return connections;
     }
 };
@@ -138,7 +158,7 @@ public:
         if (path.isEmpty())
             throw databaseError(QStringLiteral("连接字符串中没有 Data Source"));
         QString error;
-        m_database = ConnectionPool::take(path, &error);
+        m_database = ConnectionPool::take(path, &error, &m_identity);
         if (!m_database)
             throw databaseError(error + QStringLiteral("：'") + path + u'\'');
         m_path = path;
@@ -148,7 +168,7 @@ public:
     void close()
     {
         if (m_database)
-            ConnectionPool::give(m_path, std::move(m_database));
+            ConnectionPool::give(m_path, std::move(m_database), m_identity);
         m_database.reset();
     }
 
@@ -156,6 +176,7 @@ public:
 
 private:
     std::unique_ptr<DatabaseConnection> m_database;
+    std::optional<ConnectionPool::Identity> m_identity;
     QString m_path;
     QString m_connectionString;
 };
@@ -215,6 +236,7 @@ public:
             commit(m_rows.update());
             m_rows.close();
             m_open = false;
+            m_found.clear();
             return {};
         }
         if (name == u"state")
@@ -265,6 +287,13 @@ public:
         refuse(name);
     }
 
+    // rs("姓名") as a plain value: the field read without a Field object made for it.
+    Value value(const Args& args) override
+    {
+        expectArgs(QStringLiteral("Fields"), args, 1, 1);
+        return read(index(args[0]));
+    }
+
     void set(const QString& name, const Args& args, const Value& value) override
     {
         if (name.isEmpty() || name == u"collect") {
@@ -291,6 +320,7 @@ public:
         const std::optional<QString> sent = queryWithoutNul(sql);
         if (!sent)
             throw databaseError(nulInStatement);
+        m_found.clear();
         m_rows.attach(*m_connection->database());
         if (!m_rows.open(*sent))
             throw ScriptError(ScriptError::Kind::Runtime, 0x80040e14, jetSource, m_rows.lastError());
@@ -335,11 +365,18 @@ public:
             return i;
         }
         const QString name = text(k);
-        for (int i = 0; i < m_rows.fieldCount(); ++i) {
-            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+        // A page names its fields with the same few texts on every row: the text of a literal
+        // is one shared string, known again by its address, which it keeps while held here.
+        for (const auto& [known, i] : m_found) {
+            if (known.constData() == name.constData() && known.size() == name.size())
                 return i;
         }
-        throw noSuchField(name);
+        const int i = find(name);
+        if (i < 0)
+            throw noSuchField(name);
+        if (m_found.size() < 32)
+            m_found.emplace_back(name, i);
+        return i;
     }
 
     Value read(int i)
@@ -347,7 +384,7 @@ public:
         requireOpen();
         if (m_rows.atEnd())
             throw noCurrentRecord();
-        const QVariant v = m_rows.readValue(m_rows.fieldName(i));
+        const QVariant v = m_rows.readValue(i);
         switch (v.typeId()) {
         case QMetaType::UnknownType:
             return Value::null();
@@ -388,6 +425,20 @@ public:
     }
 
 private:
+    int find(const QString& name) const
+    {
+        // Mostly spelt as the table spells it: found without folding case.
+        for (int i = 0; i < m_rows.fieldCount(); ++i) {
+            if (m_rows.fieldName(i) == name)
+                return i;
+        }
+        for (int i = 0; i < m_rows.fieldCount(); ++i) {
+            if (m_rows.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return -1;
+    }
+
     void requireOpen() const
     {
         if (!m_open)
@@ -409,6 +460,7 @@ private:
     std::shared_ptr<AdoConnection> m_connection;
     Recordset m_rows;
     bool m_open = false;
+    std::vector<std::pair<QString, int>> m_found; // field names the page used, and their fields
 };
 
 Value AdoConnection::get(const QString& name, const Args& args)

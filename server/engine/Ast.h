@@ -14,8 +14,23 @@ namespace asp {
 
 struct Expr;
 struct Stmt;
+struct Procedure;
+struct Builtin;
 using ExprPtr = std::unique_ptr<Expr>;
 using Block = std::vector<std::unique_ptr<Stmt>>;
+
+// What a name stands for, found once when the page is parsed (resolveNames), so that a
+// running page never looks a name up by its text: the place of its variable in the frame of
+// the procedure it is written in and among the page's variables, and the procedure, built-in
+// function or named constant of that name, if any.
+struct NameSlots {
+    const Procedure* scope = nullptr; // the procedure the name is written in; none at page level
+    int local = -1;                   // in the frame of `scope`
+    int page = -1;
+    const Procedure* procedure = nullptr;
+    const Builtin* builtin = nullptr;
+    const Value* constant = nullptr;
+};
 
 enum class Op {
     Add,
@@ -61,6 +76,7 @@ struct Expr {
     bool hard = false;
     QString name;     // lower case
     QString spelling; // as written
+    NameSlots at;     // of a Name
     ExprPtr base;
     ExprPtr rhs;
     std::vector<ExprPtr> args;
@@ -74,6 +90,7 @@ struct DimItem {
     std::vector<ExprPtr> bounds;
     bool isArray = false;
     bool isPublic = true; // of a class's fields
+    NameSlots at;
 };
 
 struct Branch {
@@ -118,8 +135,9 @@ struct Stmt {
     ExprPtr condition;  // Do: none for Do … Loop
     bool until = false; // Do Until / Loop Until
     bool testAtEnd = false;
-    QString variable; // For, For Each
+    QString variable; // For, For Each, Erase
     QString variableSpelling;
+    NameSlots at;           // of the variable
     ExprPtr from, to, step; // For; For Each: `from` is the collection
     Block body;
 
@@ -130,6 +148,13 @@ struct Stmt {
 struct Param {
     QString name;
     bool byRef = true;
+    int local = -1;
+};
+
+struct Constant {
+    QString name;
+    ExprPtr value;
+    int slot = -1; // in the frame of the procedure or page that declares it
 };
 
 struct Procedure {
@@ -142,10 +167,15 @@ struct Procedure {
     bool isDefault = false;
     std::vector<Param> params;
     std::vector<QString> locals; // declared with Dim inside, made when the procedure is called
-    std::vector<std::pair<QString, ExprPtr>> constants;
+    std::vector<Constant> constants;
     Block body;
     quint16 file = 0;
     int line = 0;
+
+    // Its frame: a variable for every name written in it, in the order of `names`.
+    std::vector<QString> names;
+    std::vector<int> localSlots; // of `locals`
+    int result = -1;             // the variable a Function answers with
 };
 
 // A Class … End Class: its fields and its members by lower-case name.
@@ -167,8 +197,17 @@ struct Program {
     std::unordered_map<QString, std::unique_ptr<Procedure>> procedures;
     std::unordered_map<QString, std::unique_ptr<ClassDef>> classes;
     std::vector<QString> globals; // declared with Dim at page level
-    std::vector<std::pair<QString, ExprPtr>> constants;
+    std::vector<Constant> constants;
     bool optionExplicit = false;
+
+    // The page's frame: a variable for every name written anywhere in the page, so that a
+    // procedure finds the page's variable of a name it has none of.
+    std::vector<QString> names;
+    std::unordered_map<QString, int> pageSlots;
+    std::vector<int> globalSlots; // of `globals`
 };
+
+// Gives every name of a parsed page its NameSlots.
+void resolveNames(Program& program);
 
 } // namespace asp

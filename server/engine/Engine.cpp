@@ -48,19 +48,25 @@ bool Engine::run(const QString& sitePath, const PageRequest& request, SessionPro
     const auto entry = m_cache.page(sitePath);
     if (!entry)
         return false;
+    run(*entry, sitePath, request, sessions, response);
+    return true;
+}
 
+void Engine::run(const PageCache::Entry& entry, const QString& sitePath, const PageRequest& request,
+                 SessionProvider* sessions, PageResponse& response)
+{
     auto fail = [&](const ScriptError& error) {
         response = PageResponse();
         response.status = 500;
         response.reason = "Internal Server Error";
         response.body = errorPage(error);
     };
-    if (const auto* error = std::get_if<ScriptError>(&*entry)) {
+    if (const auto* error = std::get_if<ScriptError>(&entry)) {
         fail(*error);
-        return true;
+        return;
     }
 
-    const auto& program = std::get<std::shared_ptr<const Program>>(*entry);
+    const auto& program = std::get<std::shared_ptr<const Program>>(entry);
     Interpreter interpreter(*program, response.body);
     interpreter.setDeadline(QDeadlineTimer(m_timeLimit));
     PageContext context{
@@ -76,7 +82,6 @@ bool Engine::run(const QString& sitePath, const PageRequest& request, SessionPro
     } catch (const std::bad_alloc&) {
         fail(limitReached(QStringLiteral("内存不够")));
     }
-    return true;
 }
 
 } // namespace asp

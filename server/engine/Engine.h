@@ -15,6 +15,9 @@ public:
     // 500 with the file, the line and the reason, as classic ASP shows them.
     bool run(const QString& sitePath, const PageRequest& request, SessionProvider* sessions,
              PageResponse& response);
+    // The same for a page already taken from the cache.
+    void run(const PageCache::Entry& page, const QString& sitePath, const PageRequest& request,
+             SessionProvider* sessions, PageResponse& response);
 
     PageCache& cache() { return m_cache; }
 

@@ -5,6 +5,9 @@
 #include "server/engine/PageText.h"
 #include "server/engine/ScriptError.h"
 
+#include <typeinfo>
+#include <utility>
+
 namespace asp {
 
 namespace {
@@ -30,8 +33,9 @@ Interpreter::Interpreter(const Program& program, QByteArray& output)
     : m_program(program)
     , m_output(output)
 {
-    for (const QString& name : program.globals)
-        m_page.locals.try_emplace(name);
+    m_page.variables.resize(program.names.size());
+    for (int slot : program.globalSlots)
+        m_page.variables[size_t(slot)].live = true;
 }
 
 Interpreter::~Interpreter() { *m_running = false; }
@@ -85,8 +89,13 @@ void Interpreter::runTerminators(bool unwinding)
 
 void Interpreter::define(const QString& name, Value value)
 {
-    m_page.locals[name] = std::move(value);
-    m_page.constants.insert(name);
+    const auto it = m_program.pageSlots.find(name);
+    if (it == m_program.pageSlots.end())
+        return; // the page never names it
+    Slot& slot = m_page.variables[size_t(it->second)];
+    slot.value = std::move(value);
+    slot.live = true;
+    slot.constant = true;
 }
 
 void Interpreter::run()
@@ -95,16 +104,19 @@ void Interpreter::run()
     auto release = [this](bool unwinding) {
         m_with.clear();
         std::vector<Value> values;
-        for (auto& [name, value] : m_page.locals) {
-            if (!m_page.constants.count(name))
-                values.push_back(std::move(value));
+        for (Slot& slot : m_page.variables) {
+            if (slot.live && !slot.constant)
+                values.push_back(std::move(slot.value));
         }
         values.clear();
         runTerminators(unwinding);
     };
     try {
         defineConstants(m_page, m_program.constants);
-        execBlock(m_program.body);
+        if (execBlock(m_program.body) == Flow::End) {
+            release(true);
+            return;
+        }
     } catch (const PageEnd&) {
         release(true);
         throw;
@@ -115,11 +127,21 @@ void Interpreter::run()
     release(false);
 }
 
-void Interpreter::defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants)
+void Interpreter::endPage()
 {
-    for (const auto& [name, expr] : constants) {
-        frame.locals[name] = eval(*expr).copied();
-        frame.constants.insert(name);
+    m_ended = true;
+    // Anywhere but as a statement of its own, what was being evaluated around it must not go on.
+    if (!m_calling || m_calling != m_wholeCall)
+        throw PageEnd();
+}
+
+void Interpreter::defineConstants(Frame& frame, const std::vector<Constant>& constants)
+{
+    for (const Constant& c : constants) {
+        Slot& slot = frame.variables[size_t(c.slot)];
+        slot.value = eval(*c.value).copied();
+        slot.live = true;
+        slot.constant = true;
     }
 }
 
@@ -134,6 +156,8 @@ Interpreter::Flow Interpreter::execBlock(const Block& block)
     for (const auto& s : block) {
         try {
             const Flow flow = exec(*s);
+            if (flow == Flow::End)
+                return flow; // objects let go of now end with the page's
             if (!m_released.empty())
                 runTerminators(false);
             if (flow != Flow::Normal)
@@ -172,21 +196,23 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
         return Flow::Normal;
     }
     case Stmt::Kind::Write:
-        appendValue(m_output, eval(*s.target));
+        appendValue(m_output, evalPlain(*s.target));
         return Flow::Normal;
     case Stmt::Kind::Dim:
     case Stmt::Kind::ReDim:
         execDim(s);
         return Flow::Normal;
     case Stmt::Kind::Assign:
-        assign(*s.target, eval(*s.value), false);
+        assign(*s.target, evalPlain(*s.value), false); // made plain before anything else
         return Flow::Normal;
     case Stmt::Kind::Set:
         assign(*s.target, eval(*s.value), true);
         return Flow::Normal;
     case Stmt::Kind::Call:
+        m_wholeCall = s.target.get();
         eval(*s.target);
-        return Flow::Normal;
+        m_wholeCall = nullptr;
+        return m_ended ? Flow::End : Flow::Normal;
     case Stmt::Kind::If:
         return execIf(s);
     case Stmt::Kind::Do:
@@ -231,7 +257,7 @@ Interpreter::Flow Interpreter::exec(const Stmt& s)
 
 bool Interpreter::condition(const Expr& e)
 {
-    const Value v = scalar(eval(e));
+    const Value v = evalPlain(e);
     return !v.isNull() && v.toBool();
 }
 
@@ -279,7 +305,7 @@ Interpreter::Flow Interpreter::execFor(const Stmt& s)
     const Value step = s.step ? number(scalar(eval(*s.step))) : Value::fromInteger(1);
     const double stepSize = step.toDouble();
     start.toDouble(); // a counter that is no number fails here, as in VBScript
-    Value* counter = variableForWrite(s.variable, s.variableSpelling);
+    Value* counter = variableForWrite(s.at, s.variable, s.variableSpelling);
     *counter = start;
     for (;;) {
         tick();
@@ -291,7 +317,7 @@ Interpreter::Flow Interpreter::execFor(const Stmt& s)
             return Flow::Normal;
         if (flow != Flow::Normal)
             return flow;
-        counter = variableForWrite(s.variable, s.variableSpelling);
+        counter = variableForWrite(s.at, s.variable, s.variableSpelling);
         *counter = add(*counter, step);
     }
 }
@@ -308,7 +334,7 @@ Interpreter::Flow Interpreter::execForEach(const Stmt& s)
         throw runtimeError(451, QStringLiteral("对象不是集合"));
     for (const Value& item : items) {
         tick();
-        *variableForWrite(s.variable, s.variableSpelling) = item.copied();
+        *variableForWrite(s.at, s.variable, s.variableSpelling) = item.copied();
         const Flow flow = execBlock(s.body);
         if (flow == Flow::ExitFor)
             return Flow::Normal;
@@ -340,9 +366,9 @@ void Interpreter::execDim(const Stmt& s)
         for (const ExprPtr& b : item.bounds)
             bounds.push_back(scalar(eval(*b)).toLong());
         // ReDim declares what it does not find, even under Option Explicit.
-        if (s.kind == Stmt::Kind::ReDim && !isConstant(item.name) && !findVariable(item.name))
-            m_frame->locals.try_emplace(item.name);
-        Value* slot = variableForWrite(item.name, item.spelling);
+        if (s.kind == Stmt::Kind::ReDim && !isConstant(item.at) && !findVariable(item.at, item.name))
+            newVariable(item.at);
+        Value* slot = variableForWrite(item.at, item.name, item.spelling);
         if (s.kind == Stmt::Kind::Dim && slot->isArray())
             continue;
         if (s.kind == Stmt::Kind::ReDim && slot->isArray() && slot->array())
@@ -366,7 +392,7 @@ void Interpreter::execDim(const Stmt& s)
 
 void Interpreter::execErase(const Stmt& s)
 {
-    Value* slot = findVariable(s.variable);
+    Value* slot = findVariable(s.at, s.variable);
     if (!slot || !slot->isArray() || !slot->array())
         throw typeMismatch(QStringLiteral("Erase"));
     const Array& old = *slot->array();
@@ -384,21 +410,36 @@ void Interpreter::refuseResize(const Array& array, const QString& spelling)
         throw runtimeError(10, QStringLiteral("该数组为定长的或临时被锁定: '") + spelling + u'\'');
 }
 
-bool Interpreter::isConstant(const QString& name) const
+Interpreter::Slot* Interpreter::frameSlot(const NameSlots& at) const
 {
-    if (m_frame->constants.count(name))
-        return true;
-    return !m_frame->locals.count(name) && !m_frame->refs.count(name) && m_page.constants.count(name);
+    // Names are numbered per procedure: a number means something only in a frame of the
+    // procedure the name is written in.
+    if (m_frame == &m_page || at.scope != m_frame->procedure || at.local < 0)
+        return nullptr;
+    return &m_frame->variables[size_t(at.local)];
 }
 
-Value* Interpreter::findFrameVariable(const QString& name)
+bool Interpreter::isConstant(const NameSlots& at) const
+{
+    if (const Slot* slot = m_frame == &m_page ? &m_page.variables[size_t(at.page)] : frameSlot(at)) {
+        if (slot->constant)
+            return true;
+        if (slot->live || slot->ref)
+            return false;
+    }
+    return m_page.variables[size_t(at.page)].constant;
+}
+
+Value* Interpreter::findFrameVariable(const NameSlots& at, const QString& name)
 {
     if (m_frame == &m_page)
         return nullptr;
-    if (auto r = m_frame->refs.find(name); r != m_frame->refs.end())
-        return r->second;
-    if (auto l = m_frame->locals.find(name); l != m_frame->locals.end())
-        return &l->second;
+    if (Slot* slot = frameSlot(at)) {
+        if (slot->ref)
+            return slot->ref;
+        if (slot->live)
+            return &slot->value;
+    }
     if (m_frame->self) {
         if (auto f = m_frame->self->fields.find(name); f != m_frame->self->fields.end())
             return &f->second;
@@ -406,28 +447,37 @@ Value* Interpreter::findFrameVariable(const QString& name)
     return nullptr;
 }
 
-Value* Interpreter::findVariable(const QString& name)
+Value* Interpreter::findVariable(const NameSlots& at, const QString& name)
 {
-    if (Value* v = findFrameVariable(name))
+    if (Value* v = findFrameVariable(at, name))
         return v;
-    if (auto g = m_page.locals.find(name); g != m_page.locals.end())
-        return &g->second;
+    if (Slot& global = m_page.variables[size_t(at.page)]; global.live)
+        return &global.value;
     return nullptr;
 }
 
-Value* Interpreter::variableForWrite(const QString& name, const QString& spelling)
+Value* Interpreter::newVariable(const NameSlots& at)
 {
-    if (isConstant(name))
+    Slot* slot = frameSlot(at);
+    if (!slot)
+        slot = &m_page.variables[size_t(at.page)];
+    slot->live = true;
+    return &slot->value;
+}
+
+Value* Interpreter::variableForWrite(const NameSlots& at, const QString& name, const QString& spelling)
+{
+    if (isConstant(at))
         throw illegalAssignment(spelling);
-    if (Value* v = findVariable(name))
+    if (Value* v = findVariable(at, name))
         return v;
     if (isUnsupportedName(name))
         throw unsupported(QStringLiteral("的函数或对象：") + spelling);
     if (m_program.optionExplicit)
         throw undefinedVariable(spelling);
-    if (m_program.procedures.count(name) || findBuiltin(name))
+    if (at.procedure || at.builtin)
         throw illegalAssignment(spelling);
-    return &m_frame->locals[name];
+    return newVariable(at);
 }
 
 void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
@@ -443,23 +493,23 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
 
     switch (target.kind) {
     case Expr::Kind::Name: {
-        if (m_frame->self && !findFrameVariable(target.name)
+        if (m_frame->self && !findFrameVariable(target.at, target.name)
             && (m_frame->self->def.letters.count(target.name)
                 || m_frame->self->def.setters.count(target.name))) {
             memberSet(*m_frame->self, target.name, evalArgs(target.args), stored);
             return;
         }
         if (!target.hasArgs || target.args.empty()) {
-            *variableForWrite(target.name, target.spelling) = std::move(stored);
+            *variableForWrite(target.at, target.name, target.spelling) = std::move(stored);
             return;
         }
-        Value* slot = findVariable(target.name);
+        Value* slot = findVariable(target.at, target.name);
         if (!slot && isUnsupportedName(target.name))
             throw unsupported(QStringLiteral("的函数或对象：") + target.spelling);
         if (!slot)
             throw m_program.optionExplicit ? undefinedVariable(target.spelling)
                                            : typeMismatch(target.spelling);
-        const Args args = evalArgs(target.args);
+        const CallArgs args = evalArgs(target.args);
         if (slot->isArray()) {
             std::vector<qint32> indexes;
             for (const Value& a : args)
@@ -479,7 +529,7 @@ void Interpreter::assign(const Expr& target, const Value& value, bool isSet)
                                : eval(*target.base);
         if (!base.isObject() || !base.object())
             throw objectRequired(target.base->spelling);
-        const Args args = evalArgs(target.args);
+        const CallArgs args = evalArgs(target.args);
         try {
             base.object()->set(target.name, args, stored);
         } catch (ScriptError& e) {
@@ -497,19 +547,43 @@ bool Interpreter::isHard(const Expr& e) const
     if (e.kind == Expr::Kind::Literal)
         return e.hard;
     if (e.kind == Expr::Kind::Name && !e.hasArgs) {
-        if (m_frame->constants.count(e.name) || m_page.constants.count(e.name))
+        if (const Slot* slot = frameSlot(e.at); slot && slot->constant)
             return true;
-        return findConstant(e.name) != nullptr;
+        return m_page.variables[size_t(e.at.page)].constant || e.at.constant;
     }
     return false;
 }
 
-Args Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+Interpreter::CallArgs::CallArgs(Interpreter& owner)
+    : m_owner(&owner)
 {
-    Args values;
-    values.reserve(args.size());
+    if (!owner.m_spareArgs.empty()) {
+        m_values = std::move(owner.m_spareArgs.back());
+        owner.m_spareArgs.pop_back();
+    }
+}
+
+Interpreter::CallArgs::CallArgs(CallArgs&& other) noexcept
+    : m_owner(std::exchange(other.m_owner, nullptr))
+    , m_values(std::move(other.m_values))
+{
+}
+
+Interpreter::CallArgs::~CallArgs()
+{
+    if (!m_owner)
+        return;
+    m_values.clear();
+    if (m_owner->m_spareArgs.size() < 32)
+        m_owner->m_spareArgs.push_back(std::move(m_values));
+}
+
+Interpreter::CallArgs Interpreter::evalArgs(const std::vector<ExprPtr>& args)
+{
+    CallArgs values(*this);
+    values.values().reserve(args.size());
     for (const ExprPtr& a : args)
-        values.push_back(eval(*a));
+        values.values().push_back(eval(*a));
     return values;
 }
 
@@ -550,10 +624,22 @@ Value Interpreter::eval(const Expr& e)
     return {};
 }
 
+Value Interpreter::evalPlain(const Expr& e)
+{
+    if (e.kind == Expr::Kind::Name && e.hasArgs && !e.args.empty())
+        return scalar(evalName(e, true));
+    return scalar(eval(e));
+}
+
 Value Interpreter::evalBinary(const Expr& e)
 {
-    const Value a = eval(*e.base);
-    const Value b = eval(*e.rhs);
+    // Every operator makes its operands plain, the left then the right, once both are
+    // evaluated: beside a literal, whose evaluation nothing can notice, an operand may be made
+    // plain as it is evaluated.
+    const bool plainLeft = e.rhs->kind == Expr::Kind::Literal;
+    const bool plainRight = e.base->kind == Expr::Kind::Literal;
+    const Value a = plainLeft ? evalPlain(*e.base) : eval(*e.base);
+    const Value b = plainRight ? evalPlain(*e.rhs) : eval(*e.rhs);
     switch (e.op) {
     case Op::Add:
         return add(a, b);
@@ -603,7 +689,7 @@ Value Interpreter::evalBinary(const Expr& e)
     }
 }
 
-Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling)
+Value Interpreter::indexInto(const Value& callee, const Args& args, const QString& spelling, bool plain)
 {
     if (callee.isArray()) {
         std::vector<qint32> indexes;
@@ -614,21 +700,21 @@ Value Interpreter::indexInto(const Value& callee, const Args& args, const QStrin
     if (callee.isObject()) {
         if (!callee.object())
             throw runtimeError(91, QStringLiteral("对象变量未设置: '") + spelling + u'\'');
-        return callee.object()->get(QString(), args);
+        return plain ? callee.object()->value(args) : callee.object()->get(QString(), args);
     }
     if (args.empty())
         return callee;
     throw typeMismatch(spelling);
 }
 
-Value Interpreter::evalName(const Expr& e)
+Value Interpreter::evalName(const Expr& e, bool plain)
 {
     const bool recursion = e.hasArgs && m_frame->procedure && m_frame->procedure->name == e.name;
     if (!recursion) {
-        if (const Value* v = findFrameVariable(e.name)) {
+        if (const Value* v = findFrameVariable(e.at, e.name)) {
             if (!e.hasArgs)
                 return *v;
-            return indexInto(*v, evalArgs(e.args), e.spelling);
+            return indexInto(*v, evalArgs(e.args), e.spelling, plain);
         }
     }
     // Inside a class its own members come before the page's names.
@@ -637,15 +723,15 @@ Value Interpreter::evalName(const Expr& e)
             return callProcedure(*p, e.args, e.spelling, m_frame->self);
     }
     if (!recursion) {
-        if (auto g = m_page.locals.find(e.name); g != m_page.locals.end()) {
+        if (const Slot& global = m_page.variables[size_t(e.at.page)]; global.live) {
             if (!e.hasArgs)
-                return g->second;
-            return indexInto(g->second, evalArgs(e.args), e.spelling);
+                return global.value;
+            return indexInto(global.value, evalArgs(e.args), e.spelling, plain);
         }
     }
-    if (auto p = m_program.procedures.find(e.name); p != m_program.procedures.end())
-        return callProcedure(*p->second, e.args, e.spelling);
-    if (const Builtin* b = findBuiltin(e.name)) {
+    if (e.at.procedure)
+        return callProcedure(*e.at.procedure, e.args, e.spelling);
+    if (const Builtin* b = e.at.builtin) {
         // A left-out argument at the end is as if not written; one that a function needs is
         // an error, as VBScript answers.
         size_t count = e.args.size();
@@ -657,13 +743,13 @@ Value Interpreter::evalName(const Expr& e)
             if (e.args[i]->omitted)
                 throw wrongArgumentCount(e.spelling);
         }
-        Args values;
-        values.reserve(count);
+        CallArgs values(*this);
+        values.values().reserve(count);
         for (size_t i = 0; i < count; ++i)
-            values.push_back(eval(*e.args[i]));
+            values.values().push_back(eval(*e.args[i]));
         return b->call(values);
     }
-    if (const Value* c = findConstant(e.name)) {
+    if (const Value* c = e.at.constant) {
         if (e.hasArgs && !e.args.empty())
             throw typeMismatch(e.spelling);
         return *c;
@@ -693,12 +779,19 @@ Value Interpreter::evalMember(const Expr& e)
         throw runtimeError(91, QStringLiteral("对象变量未设置: '") + e.base->spelling + u'\'');
     // A method of the page's own class takes its arguments as a procedure does, ByRef unless
     // the parameter says ByVal or the argument is in parentheses.
-    if (auto* instance = dynamic_cast<ClassInstance*>(base.object().get());
+    // Asked of every member call: the exact type is cheaper to tell than a cast through the hierarchy.
+    Object& object = *base.object();
+    if (auto* instance =
+            typeid(object) == typeid(ClassInstance) ? static_cast<ClassInstance*>(&object) : nullptr;
         instance && instance->runsIn(*this)) {
         if (const Procedure* p = memberProcedure(*instance, e.name, false))
             return callProcedure(*p, e.args, e.spelling, instance);
     }
-    const Args args = evalArgs(e.args);
+    const CallArgs args = evalArgs(e.args);
+    struct Calling {
+        const Expr*& calling;
+        ~Calling() { calling = nullptr; }
+    } calling{m_calling = &e};
     try {
         return base.object()->get(e.name, args);
     } catch (ScriptError& error) {
@@ -718,33 +811,36 @@ Value Interpreter::callProcedure(const Procedure& procedure, const std::vector<E
     Frame frame;
     frame.procedure = &procedure;
     frame.self = self;
+    frame.variables.resize(procedure.names.size());
     for (size_t i = 0; i < args.size(); ++i) {
         const Param& param = procedure.params[i];
+        Slot& slot = frame.variables[size_t(param.local)];
         const Expr& arg = *args[i];
-        if (param.byRef && arg.kind == Expr::Kind::Name && !isConstant(arg.name)) {
+        if (param.byRef && arg.kind == Expr::Kind::Name && !isConstant(arg.at)) {
             if (!arg.hasArgs) {
-                Value* variable = findVariable(arg.name);
-                if (!variable && !m_program.optionExplicit && !m_program.procedures.count(arg.name)
-                    && !findBuiltin(arg.name) && !findConstant(arg.name)
+                Value* variable = findVariable(arg.at, arg.name);
+                if (!variable && !m_program.optionExplicit && !arg.at.procedure && !arg.at.builtin
+                    && !arg.at.constant
                     && !(m_frame->self && memberProcedure(*m_frame->self, arg.name, true)))
-                    variable = &m_frame->locals[arg.name];
+                    variable = newVariable(arg.at);
                 if (variable) {
-                    frame.refs[param.name] = variable;
+                    slot.ref = variable;
                     continue;
                 }
-            } else if (Value* variable = findVariable(arg.name);
+            } else if (Value* variable = findVariable(arg.at, arg.name);
                        variable && variable->isArray() && !arg.args.empty()) {
                 // An element of an array is passed by reference too.
                 std::vector<qint32> indexes;
                 for (const Value& index : evalArgs(arg.args))
                     indexes.push_back(scalar(index).toLong());
                 std::shared_ptr<Array> array = variable->array();
-                frame.refs[param.name] = array->at(indexes);
+                slot.ref = array->at(indexes);
                 frame.pinned.emplace_back(std::move(array));
                 continue;
             }
         }
-        frame.locals[param.name] = arg.omitted ? Value() : eval(arg).copied();
+        slot.value = arg.omitted ? Value() : eval(arg).copied();
+        slot.live = true;
     }
     return runProcedure(procedure, frame);
 }
@@ -760,17 +856,21 @@ Value Interpreter::invoke(const Procedure& procedure, ClassInstance* self, const
     Frame frame;
     frame.procedure = &procedure;
     frame.self = self;
-    for (size_t i = 0; i < args.size(); ++i)
-        frame.locals[procedure.params[i].name] = args[i].copied();
+    frame.variables.resize(procedure.names.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        Slot& slot = frame.variables[size_t(procedure.params[i].local)];
+        slot.value = args[i].copied();
+        slot.live = true;
+    }
     return runProcedure(procedure, frame);
 }
 
 Value Interpreter::runProcedure(const Procedure& procedure, Frame& frame)
 {
-    for (const QString& name : procedure.locals)
-        frame.locals.try_emplace(name);
+    for (int local : procedure.localSlots)
+        frame.variables[size_t(local)].live = true;
     if (procedure.isFunction)
-        frame.locals.try_emplace(procedure.name);
+        frame.variables[size_t(procedure.result)].live = true;
 
     // The caller's frame comes back however the procedure ends.
     struct Restore {
@@ -785,10 +885,12 @@ Value Interpreter::runProcedure(const Procedure& procedure, Frame& frame)
     m_frame = &frame;
     ++m_depth;
     defineConstants(frame, procedure.constants);
-    execBlock(procedure.body);
+    // The caller is in the middle of a statement that must not go on.
+    if (execBlock(procedure.body) == Flow::End)
+        throw PageEnd();
     if (!procedure.isFunction)
         return {};
-    return std::move(frame.locals[procedure.name]);
+    return std::move(frame.variables[size_t(procedure.result)].value);
 }
 
 const Procedure* Interpreter::memberProcedure(const ClassInstance& self, const QString& name,

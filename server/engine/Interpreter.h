@@ -9,7 +9,6 @@
 #include <QDeadlineTimer>
 
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace asp {
@@ -67,13 +66,16 @@ public:
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
-    // A built-in object such as Response, before run().
+    // A built-in object such as Response, before run(); only a name the page uses is defined.
+    bool uses(const QString& name) const { return m_program.pageSlots.count(name) > 0; }
     void define(const QString& name, Value value);
     void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
     QDeadlineTimer deadline() const { return m_deadline; }
 
     // Throws ScriptError with its file and line, or PageEnd.
     void run();
+    // Response.End and Redirect: nothing more of the page runs.
+    void endPage();
 
     ErrState& err() { return m_err; }
 
@@ -84,7 +86,7 @@ public:
     void released(const ClassDef& def, std::unordered_map<QString, Value> fields);
 
 private:
-    enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure };
+    enum class Flow { Normal, ExitDo, ExitFor, ExitProcedure, End };
 
     // Keeps an array alive and its size locked while one of its elements is a procedure's
     // ByRef parameter, even if the variable is given another array meanwhile.
@@ -107,11 +109,16 @@ private:
         std::shared_ptr<Array> m_array;
     };
 
+    // A name's variable in a frame, numbered when the page was parsed.
+    struct Slot {
+        Value value;
+        Value* ref = nullptr; // a ByRef parameter: the caller's variable
+        bool live = false;    // the frame has a variable of this name (declared, assigned, a parameter)
+        bool constant = false;
+    };
     struct Frame {
         const Procedure* procedure = nullptr;
-        std::unordered_map<QString, Value> locals;
-        std::unordered_map<QString, Value*> refs; // ByRef parameters: the caller's variables
-        std::unordered_set<QString> constants;
+        std::vector<Slot> variables; // as many as the procedure (or page) has names; never resized
         bool resumeNext = false;
         ClassInstance* self = nullptr; // in a class's member
         std::vector<ArrayLock> pinned; // arrays whose elements were passed ByRef
@@ -119,6 +126,27 @@ private:
     struct Released {
         const ClassDef* def;
         std::unordered_map<QString, Value> fields;
+    };
+
+    // The values of one call's arguments, in a vector the interpreter keeps for the next call:
+    // a page makes thousands of calls, each of which would allocate one otherwise.
+    class CallArgs {
+    public:
+        explicit CallArgs(Interpreter& owner);
+        CallArgs(CallArgs&& other) noexcept;
+        ~CallArgs();
+        CallArgs(const CallArgs&) = delete;
+        CallArgs& operator=(const CallArgs&) = delete;
+        CallArgs& operator=(CallArgs&&) = delete;
+
+        operator const Args&() const { return m_values; }
+        Args& values() { return m_values; }
+        Args::const_iterator begin() const { return m_values.begin(); }
+        Args::const_iterator end() const { return m_values.end(); }
+
+    private:
+        Interpreter* m_owner;
+        Args m_values;
     };
 
     Flow execBlock(const Block& block);
@@ -134,11 +162,15 @@ private:
     void assign(const Expr& target, const Value& value, bool isSet);
 
     Value eval(const Expr& e);
-    Value evalName(const Expr& e);
+    // `plain`: only the value of obj(args) is wanted, as an operand that is made plain at once.
+    Value evalName(const Expr& e, bool plain = false);
+    // What an operand stands for as a plain value, when nothing is evaluated between the
+    // operand and its being made plain: obj(args) then asks the object for that value alone.
+    Value evalPlain(const Expr& e);
     Value evalMember(const Expr& e);
     Value evalBinary(const Expr& e);
-    Value indexInto(const Value& callee, const Args& args, const QString& spelling);
-    Args evalArgs(const std::vector<ExprPtr>& args);
+    Value indexInto(const Value& callee, const Args& args, const QString& spelling, bool plain = false);
+    CallArgs evalArgs(const std::vector<ExprPtr>& args);
     bool isHard(const Expr& e) const;
     bool condition(const Expr& e);
 
@@ -150,15 +182,19 @@ private:
     void enterFrame(const Procedure& procedure, Frame& frame);
     Value newObject(const Expr& e);
     void runTerminators(bool unwinding);
-    Value* findFrameVariable(const QString& name);
+    Value* findFrameVariable(const NameSlots& at, const QString& name);
     const Procedure* memberProcedure(const ClassInstance& self, const QString& name, bool inside) const;
     void execErase(const Stmt& s);
     // ReDim and Erase of an array that may not change its size.
     static void refuseResize(const Array& array, const QString& spelling);
-    void defineConstants(Frame& frame, const std::vector<std::pair<QString, ExprPtr>>& constants);
-    Value* findVariable(const QString& name);
-    Value* variableForWrite(const QString& name, const QString& spelling);
-    bool isConstant(const QString& name) const;
+    void defineConstants(Frame& frame, const std::vector<Constant>& constants);
+    // The slot of a name in the running procedure's frame, when the name is written there.
+    Slot* frameSlot(const NameSlots& at) const;
+    Value* findVariable(const NameSlots& at, const QString& name);
+    Value* variableForWrite(const NameSlots& at, const QString& name, const QString& spelling);
+    // A variable of that name in the running frame, made now.
+    Value* newVariable(const NameSlots& at);
+    bool isConstant(const NameSlots& at) const;
     void tick();
 
     const Program& m_program;
@@ -172,6 +208,12 @@ private:
     std::vector<Value> m_with; // the objects of the With blocks being run, innermost last
     std::vector<Released> m_released;
     std::shared_ptr<bool> m_running = std::make_shared<bool>(true);
+    // A call that is a statement of its own, and the member call being made: an End made by
+    // that very call ends the page through the flow of statements, without unwinding.
+    const Expr* m_wholeCall = nullptr;
+    const Expr* m_calling = nullptr;
+    bool m_ended = false;
+    std::vector<Args> m_spareArgs; // emptied, keeping their room
 };
 
 } // namespace asp

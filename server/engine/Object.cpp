@@ -7,6 +7,8 @@ namespace asp {
 
 Value Object::get(const QString& name, const Args&) { refuse(name); }
 
+Value Object::value(const Args& args) { return scalar(get(QString(), args)); }
+
 void Object::set(const QString& name, const Args&, const Value&) { refuse(name); }
 
 std::vector<Value> Object::items()
@@ -23,6 +25,14 @@ void Object::expectArgs(const QString& name, const Args& args, size_t min, size_
 {
     if (args.size() < min || args.size() > max)
         throw wrongArgumentCount(typeName() + u'.' + name);
+}
+
+const Value& scalar(const Value& v, Value& held)
+{
+    if (!v.isObject())
+        return v;
+    held = scalar(v);
+    return held;
 }
 
 Value scalar(const Value& v)

@@ -21,6 +21,9 @@ public:
 
     // obj.name or obj.name(args), read or called.
     virtual Value get(const QString& name, const Args& args);
+    // What obj(args) stands for where a plain value is needed, as scalar(get(QString(), args))
+    // answers it; a collection may read its member's value without making the member.
+    virtual Value value(const Args& args);
     // obj.name(args) = value
     virtual void set(const QString& name, const Args& args, const Value& value);
     // The members of a collection, for For Each.
@@ -35,5 +38,7 @@ protected:
 // The value an object stands for where a plain value is needed: its default member, read
 // until something that is not an object comes back.
 Value scalar(const Value& v);
+// The same without copying a value that is no object; `held` keeps what an object answers.
+const Value& scalar(const Value& v, Value& held);
 
 } // namespace asp

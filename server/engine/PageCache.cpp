@@ -96,6 +96,19 @@ PageCache::Cached PageCache::build(const QString& sitePath, const QByteArray& by
     return cached;
 }
 
+std::optional<PageCache::Entry> PageCache::current(const QString& sitePath)
+{
+    std::shared_ptr<const Cached> known;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_pages.find(sitePath); it != m_pages.end())
+            known = it->second;
+    }
+    if (!known || !current(*known))
+        return std::nullopt;
+    return known->entry;
+}
+
 std::optional<PageCache::Entry> PageCache::page(const QString& sitePath)
 {
     std::shared_ptr<const Cached> known;

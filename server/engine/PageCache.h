@@ -24,6 +24,8 @@ public:
     using Entry = std::variant<std::shared_ptr<const Program>, ScriptError>;
     // Nothing when the page does not exist or lies outside the site.
     std::optional<Entry> page(const QString& sitePath);
+    // The page when it is kept and still the very file it was read from.
+    std::optional<Entry> current(const QString& sitePath);
 
     // The file of a site path, on disk, when it exists inside the site: no "..", no link that
     // leads out of it.

@@ -90,8 +90,14 @@ std::optional<QString> PageContext::serverVariable(const QString& key) const
     return std::nullopt;
 }
 
-QString htmlEncode(QStringView text)
+QString htmlEncode(const QString& text)
 {
+    // Most values hold nothing to escape: they are given back as they are, not copied.
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == u'<' || c == u'>' || c == u'&' || c == u'"' || c == u'\'';
+    });
+    if (plain)
+        return text;
     QString out;
     out.reserve(text.size() + text.size() / 8);
     for (QChar c : text) {
@@ -122,7 +128,8 @@ namespace {
 
 QString argText(const Value& v)
 {
-    const Value s = scalar(v);
+    Value held;
+    const Value& s = scalar(v, held);
     return s.isNull() ? QString() : s.toString();
 }
 
@@ -289,16 +296,25 @@ public:
                 const QByteArray bytes = v.toBytes();
                 if (r.body.size() + bytes.size() > maxPageOutput)
                     throw limitReached(QStringLiteral("网页输出超过 64 MB"));
-                r.body += bytes;
+                // A photo is most often all a page sends: then the page's answer is the photo's
+                // own bytes, not a copy.
+                if (r.body.isEmpty())
+                    r.body = bytes;
+                else
+                    r.body += bytes;
             }
             return {};
         }
         if (name == u"redirect") {
             expectArgs(name, args, 1, 1);
             redirect(argText(args[0]));
+            m_context.interpreter.endPage();
+            return {};
         }
-        if (name == u"end")
-            throw PageEnd();
+        if (name == u"end") {
+            m_context.interpreter.endPage();
+            return {};
+        }
         if (name == u"clear") {
             r.body.clear();
             return {};
@@ -394,7 +410,7 @@ private:
         m_context.response.reason = headerSafe(text.section(u' ', 1).toLatin1()).trimmed();
     }
 
-    [[noreturn]] void redirect(const QString& url)
+    void redirect(const QString& url)
     {
         PageResponse& r = m_context.response;
         // Non-ASCII characters of the address go as GBK bytes, the encoding of the site.
@@ -414,7 +430,6 @@ private:
             "<head><title>Object moved</title></head><body><h1>Object Moved</h1>This object may be found <a "
             "HREF=\""
             + encodeGbk(htmlEncode(decodeGbk(location))) + "\">here</a>.</body>";
-        throw PageEnd();
     }
 
     PageContext& m_context;
@@ -773,17 +788,18 @@ private:
 
 void defineIntrinsics(Interpreter& interpreter, PageContext& context)
 {
-    interpreter.define(QStringLiteral("application"), Value::fromObject(std::make_shared<ApplicationObject>(
-                                                          context.application, interpreter.deadline())));
-    interpreter.define(QStringLiteral("request"),
-                       Value::fromObject(std::make_shared<RequestObject>(context)));
-    interpreter.define(QStringLiteral("response"),
-                       Value::fromObject(std::make_shared<ResponseObject>(context)));
-    interpreter.define(QStringLiteral("server"), Value::fromObject(std::make_shared<ServerObject>(context)));
-    interpreter.define(QStringLiteral("session"),
-                       Value::fromObject(std::make_shared<SessionObject>(context)));
-    interpreter.define(QStringLiteral("err"),
-                       Value::fromObject(std::make_shared<ErrObject>(interpreter.err())));
+    // Made only for a page that names them: a photo needs no Session or Application.
+    auto define = [&interpreter](const QString& name, auto make) {
+        if (interpreter.uses(name))
+            interpreter.define(name, Value::fromObject(make()));
+    };
+    define(QStringLiteral("application"),
+           [&] { return std::make_shared<ApplicationObject>(context.application, interpreter.deadline()); });
+    define(QStringLiteral("request"), [&] { return std::make_shared<RequestObject>(context); });
+    define(QStringLiteral("response"), [&] { return std::make_shared<ResponseObject>(context); });
+    define(QStringLiteral("server"), [&] { return std::make_shared<ServerObject>(context); });
+    define(QStringLiteral("session"), [&] { return std::make_shared<SessionObject>(context); });
+    define(QStringLiteral("err"), [&] { return std::make_shared<ErrObject>(interpreter.err()); });
 }
 
 } // namespace asp

@@ -31,6 +31,6 @@ struct PageContext {
 void defineIntrinsics(Interpreter& interpreter, PageContext& context);
 
 // Server.HTMLEncode, also for quotes, so a value is safe inside an attribute.
-QString htmlEncode(QStringView text);
+QString htmlEncode(const QString& text);
 
 } // namespace asp

@@ -64,7 +64,8 @@ void appendGbk(QByteArray& out, QStringView text)
 
 void appendValue(QByteArray& out, const Value& value)
 {
-    const Value v = scalar(value);
+    Value held;
+    const Value& v = scalar(value, held);
     if (v.isEmpty() || v.isNull())
         return;
     if (v.type() == Value::Type::Bytes) {
@@ -72,7 +73,7 @@ void appendValue(QByteArray& out, const Value& value)
         out += v.bytes();
         return;
     }
-    appendGbk(out, v.toString());
+    appendGbk(out, v.isString() ? v.string() : v.toString());
 }
 
 } // namespace asp

@@ -333,7 +333,7 @@ private:
                 next();
             const Token& name = expectIdentifier();
             expect(Tok::Eq, "=");
-            list.emplace_back(name.text, parseExpression());
+            list.push_back(Constant{name.text, parseExpression()});
         } while (at(Tok::Comma));
         return nullptr;
     }
@@ -1117,7 +1117,9 @@ private:
 std::unique_ptr<Program> parseProgram(ScannedPage page)
 {
     Parser parser(std::move(page));
-    return parser.parse();
+    auto program = parser.parse();
+    resolveNames(*program);
+    return program;
 }
 
 } // namespace asp

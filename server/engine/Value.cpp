@@ -564,7 +564,9 @@ Value negate(const Value& a0)
 
 Value concatenate(const Value& a0, const Value& b0)
 {
-    const Value a = scalar(a0), b = scalar(b0);
+    Value heldA, heldB;
+    const Value& a = scalar(a0, heldA);
+    const Value& b = scalar(b0, heldB);
     if (a.isNull() && b.isNull())
         return a;
     const QString left = a.isNull() ? QString() : a.toString();

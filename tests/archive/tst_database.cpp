@@ -152,6 +152,7 @@ private slots:
     void addNewRunClosedByOneUpdate();
     void byteColumnsRoundTripAndStayOnDisk();
     void tableDroppedWhileResultIsHeld();
+    void repeatedQuerySeesEveryChange();
     void missingFileFailsSoft();
     void invalidSqlGivesEmptyResult();
     void quoteInValueListsTheClass();
@@ -332,6 +333,52 @@ void DatabaseTest::tableDroppedWhileResultIsHeld()
     fresh.writeText(u"姓名", "新");
     QVERIFY(fresh.update());
     QCOMPARE(fresh.readInteger(u"id"), 1);
+}
+
+// A connection that runs the same query again and again, as the web server's pages do, sees
+// every change made since: another connection's, another program's, its own, a remark stored
+// behind the photo, and a table made anew.
+void DatabaseTest::repeatedQuerySeesEveryChange()
+{
+    TestFolder folder;
+    folder.addStudents(
+        {{"甲", "一班", "1", jpegBytes(40, 50)}, {"乙", "一班", "2", {}}, {"丁", "二班", "3", {}}});
+    DatabaseConnection web;
+    QVERIFY(web.openDatabaseFile(folder.databaseFile()));
+    const QString sql = QStringLiteral("select * from 学生 where 班级='一班'");
+    auto list = [&] {
+        Recordset rs;
+        rs.attach(web);
+        rs.open(sql);
+        QStringList seen;
+        for (; !rs.atEnd(); rs.moveNext())
+            seen << rs.readText(u"姓名") + u'/' + rs.readText(u"住址");
+        return seen.join(u';');
+    };
+    QCOMPARE(list(), QString("甲/;乙/"));
+    QCOMPARE(list(), QString("甲/;乙/"));
+
+    DatabaseConnection desktop;
+    QVERIFY(desktop.openDatabaseFile(folder.databaseFile()));
+    QVERIFY(desktop.execute("UPDATE 学生 SET 住址='北京路' WHERE 姓名='甲'"));
+    QCOMPARE(list(), QString("甲/北京路;乙/"));
+    QCOMPARE(shellQuery(folder.databaseFile(), "UPDATE 学生 SET 姓名='丙' WHERE 姓名='乙'"), QString());
+    QCOMPARE(list(), QString("甲/北京路;丙/"));
+
+    Recordset own;
+    own.attach(web);
+    QVERIFY(own.open(sql));
+    QVERIFY(own.moveNext());
+    QVERIFY(own.writeText(u"住址", "上海路"));
+    QVERIFY(own.update());
+    QCOMPARE(list(), QString("甲/北京路;丙/上海路"));
+    QVERIFY(web.execute("DELETE FROM 学生 WHERE 姓名='甲'"));
+    QCOMPARE(list(), QString("丙/上海路"));
+
+    QVERIFY(desktop.execute("DROP TABLE 学生"));
+    QVERIFY(desktop.execute("CREATE TABLE 学生(id INTEGER PRIMARY KEY, 姓名 TEXT, 班级 TEXT, 住址 TEXT)"));
+    QVERIFY(desktop.execute("INSERT INTO 学生(姓名, 班级, 住址) VALUES ('新', '一班', '南京路')"));
+    QCOMPARE(list(), QString("新/南京路"));
 }
 
 void DatabaseTest::missingFileFailsSoft()

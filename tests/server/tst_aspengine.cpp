@@ -211,6 +211,23 @@ void AspEngineTest::language_data()
     QTest::newRow("locals stay local")
         << "<% x = \"page\"\r\nSub S()\r\nDim x : x = \"local\"\r\nEnd Sub\r\nS %><%= x %>"
         << "page";
+    // Which variable a name in a procedure reaches depends on what exists when it runs.
+    QTest::newRow("a Sub's undeclared name is its own until the page has one")
+        << "<% Sub S()\r\ny = y & \"s\"\r\nEnd Sub\r\nS : Response.Write \"[\" & y & \"]\" : y = \"p\" : S %>"
+           "<%= y %>"
+        << "[]ps";
+    QTest::newRow("a variable passed ByRef before it exists is made where it is named")
+        << "<% Sub SetIt(v)\r\nv = 3\r\nEnd Sub\r\nSub Outer()\r\nSetIt w : Response.Write w\r\nEnd Sub\r\n"
+           "Outer : SetIt z %><%= \"[\" & w & \"]\" & z %>"
+        << "3[]3";
+    QTest::newRow("constants of the page and of a procedure")
+        << "<% Const N = 1\r\nSub S()\r\nConst N = 2\r\nResponse.Write N\r\nEnd Sub\r\nS %><%= N %>"
+        << "21";
+    QTest::newRow("each call of a recursive Function has its own locals")
+        << "<% Function Walk(n)\r\nDim mine : mine = n\r\nIf n > 0 Then Walk = Walk(n - 1) & mine Else Walk "
+           "= "
+           "\"\"\r\nEnd Function %><%= Walk(3) %>"
+        << "123";
     QTest::newRow("Write with a grouped first argument") << "<% x = 1 : Response.Write(x) & \"!\" %>"
                                                          << "1!";
     QTest::newRow("Const") << "<% Const Title = \"名录\", N = 3 %><%= Title & N %>"
@@ -277,6 +294,26 @@ void AspEngineTest::language_data()
         << "after";
     QTest::newRow("Response.End stops the page") << "a<% Response.End %>b"
                                                  << "a";
+    QTest::newRow("Response.End in a loop")
+        << "<% For i = 1 To 5 : Response.Write i : If i = 2 Then Response.End\r\nNext %>z"
+        << "12";
+    QTest::newRow("Response.End in With")
+        << "<% With Response\r\n.Write \"w\"\r\n.End\r\n.Write \"x\"\r\nEnd With %>z"
+        << "w";
+    QTest::newRow("Response.End in a Function leaves the caller's statement undone")
+        << "<% Function F()\r\nResponse.End\r\nF = \"x\"\r\nEnd Function\r\nResponse.Write \"a\" & F() & "
+           "\"b\" %>z"
+        << "";
+    QTest::newRow("Response.End in a Sub, under On Error Resume Next")
+        << "<% On Error Resume Next\r\nSub S()\r\nResponse.Write \"s\"\r\nResponse.End\r\nResponse.Write "
+           "\"no\"\r\nEnd Sub\r\nS\r\nResponse.Write \"after\" %>z"
+        << "s";
+    QTest::newRow("objects still held when the page ends are terminated")
+        << "<% Class C\r\nSub Class_Terminate()\r\nResponse.Write \"t\"\r\nEnd Sub\r\nEnd Class\r\n"
+           "Sub S()\r\nSet o = New C\r\nResponse.End\r\nEnd Sub\r\nSet p = New C\r\nResponse.Write "
+           "\"a\"\r\nS\r\n"
+           "Response.Write \"b\" %>z"
+        << "att";
     QTest::newRow("Null and Empty write nothing")
         << "[<% Response.Write Null %><% Response.Write Empty %><%= Null %>]"
         << "[]";
@@ -1119,6 +1156,27 @@ void AspEngineTest::adoReadsStudents()
         QStringLiteral("TrueTrue"));
     QCOMPARE(page("<% Set r = conn.Execute(\"select count(*) as n from 学生\") %><%= r(\"n\") %><%= r(0) %>"),
              QStringLiteral("33"));
+
+    // A field is found by any spelling of its name, by a name made while the page runs and by
+    // its number, row after row.
+    QCOMPARE(
+        page(
+            "<% rs.Open \"Select * from 学生  where 班级='七(1)班' \", conn, 2, 2\r\n"
+            "Do While Not rs.EOF\r\nf = \"编\" & \"号\"\r\n"
+            "Response.Write rs(\"ID\") & \",\" & rs(\"id\") & \",\" & rs(f) & rs(2) & \"-\" & rs(\"姓名\") & "
+            "\";\"\r\nIf rs(\"姓名\") = \"李四\" Then Response.Write \"!\"\r\nrs.MoveNext\r\nLoop %>"),
+        QStringLiteral("%1,%1,20140012014001-张三;%2,%2,20140022014002-李四;!").arg(ids[0]).arg(ids[1]));
+    // rs(name) stays a Field where an object is wanted: it follows its recordset.
+    QCOMPARE(page("<% rs.Open \"Select * from 学生  where 班级='七(1)班' \", conn, 2, 2\r\n"
+                  "Set f = rs(\"姓名\") : rs.MoveNext %><%= f %>|<%= TypeName(rs(\"姓名\")) %>|"
+                  "<%= IsObject(rs(\"姓名\")) %>"),
+             QStringLiteral("李四|Field|True"));
+    // A field read past the end fails only after what the expression evaluated before it.
+    QCOMPARE(page("<% Function Say()\r\nResponse.Write \"said;\"\r\nEnd Function\r\nOn Error Resume Next\r\n"
+                  "rs.Open \"select * from 学生 where id=0\", conn, 2, 2\r\nx = rs(\"姓名\") & Say()\r\n"
+                  "Response.Write Err.Number & \";\"\r\nErr.Clear\r\ny = rs(\"姓名\") & \"\"\r\n"
+                  "Response.Write Err.Number %>"),
+             QStringLiteral("said;3021;3021"));
 
     const QString missing =
         page("<% rs.Open \"select * from 学生\", conn, 2, 2\r\nx = rs(\"没有的字段\") %>");

@@ -214,6 +214,7 @@ private slots:
     void multipartFormsAreRefusedWithAReason();
     void loginGivesANewSessionId();
     void classListReadsLateColumnsThroughItsIndex();
+    void everySaveShowsOnTheNextPage();
     void portInUseIsReported();
     void methodsAndFolders();
     void stopsWhileAClientHoldsItsConnection();
@@ -1138,6 +1139,27 @@ void WebServerTest::classListReadsLateColumnsThroughItsIndex()
     QVERIFY(rs.open(QStringLiteral("select name from sqlite_master where type='index' and tbl_name='学生'")));
     QCOMPARE(rs.recordCount(), 1);
     QCOMPARE(rs.readText(u"name"), QString("学生_班级顺序"));
+}
+
+// The pages ask the same queries again and again; whatever another program saves shows on the
+// very next page, whichever of the server's connections to the archive answers it.
+void WebServerTest::everySaveShowsOnTheNextPage()
+{
+    auto client = m_server->client();
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(text(client.Get("/")).contains(QStringLiteral("<b>张三</b>")));
+    m_folder->execute("UPDATE 学生 SET 姓名='张三丰', 住址='武当山' WHERE 姓名='张三'");
+    for (int i = 0; i < 10; ++i) {
+        auto fresh = m_server->client(); // another connection, often another worker
+        const QString page = text(fresh.Get("/"));
+        QVERIFY2(page.contains(QStringLiteral("<b>张三丰</b>")) && page.contains(QStringLiteral("武当山")),
+                 qPrintable(page));
+        QVERIFY(text(client.Get("/")).contains(QStringLiteral("武当山")));
+    }
+    m_folder->execute("UPDATE 设置 SET 单位='初一(1)班' WHERE 单位='七(1)班'");
+    const QString renamed = text(client.Get("/"));
+    QVERIFY(renamed.contains(QStringLiteral("<option selected>初一(1)班</option>")));
+    QVERIFY(!renamed.contains(QStringLiteral("张三丰")));
 }
 
 void WebServerTest::portInUseIsReported()
