@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
 
+#include "archive/ArchiveCopy.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
 #include "exchange/AccessImport.h"
-#include "platform/ArchiveCopy.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Fonts.h"
-#include "platform/Picture.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AdvancedGrid.h"
+#include "formats/graphics/Fonts.h"
+#include "formats/graphics/Picture.h"
+#include "widgets/AdvancedGrid.h"
 
 #include <QApplication>
 #include <QFile>

@@ -4,22 +4,24 @@
 #include "ui_MainWindow.h"
 
 #include "app/StartupCheck.h"
+#include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
+#include "archive/StudentTable.h"
+#include "archive/jet/JetFile.h"
+#include "archive/workbook/WorkbookSource.h"
+#include "desktop/OffThread.h"
+#include "desktop/Shell.h"
+#include "desktop/SpreadsheetApp.h"
 #include "exchange/AccessConversion.h"
 #include "exchange/Roster.h"
-#include "platform/IniFile.h"
-#include "platform/JetFile.h"
-#include "platform/OffThread.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Shell.h"
-#include "platform/SpreadsheetApp.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
-#include "platform/widgets/WaitCursor.h"
-#include "platform/workbook/NewWorkbook.h"
+#include "formats/IniFile.h"
+#include "formats/workbook/NewWorkbook.h"
 #include "records/RecordEntry.h"
 #include "web/ClassAccounts.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
+#include "widgets/WaitCursor.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -345,7 +347,7 @@ void MainWindow::loadChosenRoster()
     m_ui->数据列表框->setRowCount(0);
     bool opened = false;
     OffThread::run([&] {
-        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
+        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open);
         m_roster.attach(m_rosterWorkbook);
         m_roster.open(Roster::wholeRoster);
     });
@@ -381,7 +383,7 @@ void MainWindow::showFixedRoster(const QString& sql)
     m_ui->数据列表框->setRowCount(0);
     bool opened = false;
     OffThread::run([&] {
-        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path));
+        opened = m_rosterWorkbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open);
         m_roster.attach(m_rosterWorkbook);
         m_roster.open(sql);
     });

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/StartupCheck.h"
 
+#include "archive/DatabaseConnection.h"
+#include "archive/jet/JetFile.h"
 #include "exchange/DatabaseBackup.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/JetFile.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
 
 #include <QFileInfo>
 #include <QThread>

@@ -3,11 +3,11 @@
 #include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/WindowCatalogue.h"
-#include "platform/Fonts.h"
-#include "platform/Shell.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
+#include "desktop/Shell.h"
+#include "formats/graphics/Fonts.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -4,8 +4,8 @@
 // 30 KB photos, written by make-jet-archive.py on the pages of a file written by Access.
 #include "bench/Bench.h"
 
+#include "archive/jet/JetReader.h"
 #include "exchange/AccessImport.h"
-#include "platform/JetReader.h"
 
 #include <QFile>
 #include <QProcess>

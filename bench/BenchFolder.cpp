@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bench/BenchFolder.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -8,14 +8,14 @@
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AdvancedGrid.h"
-#include "platform/widgets/PrintPreview.h"
+#include "widgets/AdvancedGrid.h"
+#include "widgets/PrintPreview.h"
 
 #include <QApplication>
 #include <QDir>

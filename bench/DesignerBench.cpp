@@ -6,10 +6,10 @@
 
 #include "cards/CardDesignerWindow.h"
 #include "cards/CardLayout.h"
-#include "platform/Shell.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
+#include "desktop/Shell.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
 
 #include <QPushButton>
 

@@ -6,14 +6,14 @@
 
 #include "app/MainWindow.h"
 #include "app/StartupCheck.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/Shell.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "desktop/Shell.h"
 #include "records/RecordEntry.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -5,12 +5,12 @@
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
-#include "platform/ArchiveCopy.h"
-#include "platform/ArchiveLocation.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/ArchiveCopy.h"
+#include "archive/ArchiveLocation.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "tests/support/PostgresServer.h"
 #include "web/SitePages.h"
 

@@ -3,9 +3,9 @@
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 
 namespace {
 

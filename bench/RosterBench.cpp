@@ -5,11 +5,11 @@
 #include "bench/BenchFolder.h"
 
 #include "app/MainWindow.h"
-#include "platform/Shell.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
-#include "platform/workbook/NewWorkbook.h"
+#include "desktop/Shell.h"
+#include "formats/workbook/NewWorkbook.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
 
 #include <QApplication>
 #include <QFile>

@@ -6,10 +6,10 @@
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "records/RecordEntry.h"
 #include "web/SitePages.h"
 

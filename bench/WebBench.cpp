@@ -7,9 +7,9 @@
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "formats/IniFile.h"
 #include "server/engine/FormData.h"
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ChildProcess.h"

@@ -2,9 +2,9 @@
 // qinghe-bench-webwriter DATABASE SECONDS: the desktop program's side of the web benchmark,
 // a process of its own that saves a student every 100 ms through the same database layer as
 // the windows, and says how many saves failed.
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // qinghe-bench [SCENARIO]: runs every scenario, or the one named.
 #include "bench/Bench.h"
-#include "platform/Fonts.h"
+#include "formats/graphics/Fonts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
 
+#include "archive/Recordset.h"
 #include "cards/BarcodeSymbol.h"
-#include "platform/PdfFinisher.h"
-#include "platform/Picture.h"
-#include "platform/Recordset.h"
+#include "formats/graphics/PdfFinisher.h"
+#include "formats/graphics/Picture.h"
 
 #include <QFontMetricsF>
 #include <QHash>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cards/CardLayout.h"
-#include "platform/widgets/AdvancedGrid.h"
+#include "widgets/AdvancedGrid.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -4,13 +4,13 @@
 #include "ui_CardDesignerWindow.h"
 
 #include "cards/CardSurface.h"
-#include "platform/Length.h"
-#include "platform/Picture.h"
-#include "platform/SettingText.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/ItemCanvas.h"
-#include "platform/widgets/Navigator.h"
+#include "formats/Length.h"
+#include "formats/SettingText.h"
+#include "formats/graphics/Picture.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/ItemCanvas.h"
+#include "widgets/Navigator.h"
 
 #include <QBuffer>
 #include <QCloseEvent>

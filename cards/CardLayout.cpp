@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardLayout.h"
 
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/Length.h"
-#include "platform/Picture.h"
-#include "platform/ProgramFolder.h"
-#include "platform/SafeFile.h"
-#include "platform/SettingText.h"
+#include "archive/ProgramFolder.h"
+#include "formats/IniFile.h"
+#include "formats/Length.h"
+#include "formats/SafeFile.h"
+#include "formats/SettingText.h"
+#include "formats/graphics/Fonts.h"
+#include "formats/graphics/Picture.h"
+#include "formats/graphics/SettingColor.h"
 
 #include <QFile>
 

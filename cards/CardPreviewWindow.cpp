@@ -3,9 +3,9 @@
 
 #include "ui_CardPreviewWindow.h"
 
-#include "platform/SettingText.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
+#include "archive/StudentTable.h"
+#include "formats/SettingText.h"
+#include "widgets/AppContext.h"
 
 #include <QGuiApplication>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
 
 #include <QWidget>
 

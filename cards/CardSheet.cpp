@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardSheet.h"
 
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
 #include "cards/CardComposer.h"
-#include "platform/IniFile.h"
-#include "platform/Picture.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/SafeFile.h"
-#include "platform/SettingText.h"
-#include "platform/widgets/AdvancedGrid.h"
+#include "formats/IniFile.h"
+#include "formats/SafeFile.h"
+#include "formats/SettingText.h"
+#include "formats/graphics/Picture.h"
+#include "widgets/AdvancedGrid.h"
 
 #include <QBuffer>
 #include <QFile>

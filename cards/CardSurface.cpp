@@ -3,7 +3,7 @@
 
 #include "cards/BarcodeSymbol.h"
 #include "cards/CardComposer.h"
-#include "platform/Picture.h"
+#include "formats/graphics/Picture.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>

@@ -2,8 +2,8 @@
 #include "exchange/AccessConversion.h"
 
 #include "exchange/AccessImport.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/AccessImport.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/JetReader.h"
-#include "platform/Recordset.h"
-#include "platform/SafeFile.h"
-#include "platform/SqlText.h"
-#include "platform/StudentTable.h"
-#include "platform/TableWriter.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/SqlText.h"
+#include "archive/StudentTable.h"
+#include "archive/TableWriter.h"
+#include "archive/jet/JetReader.h"
+#include "formats/Gbk.h"
+#include "formats/SafeFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "platform/JetFile.h"
+#include "archive/jet/JetFile.h"
 
 // Brings an archive kept in an Access (Jet) file on Windows into this program's database.
 // The Jet file is only read, by the Access reader's own process (JetReader). A new database

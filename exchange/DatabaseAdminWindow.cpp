@@ -3,13 +3,13 @@
 
 #include "ui_DatabaseAdminWindow.h"
 
+#include "archive/ArchiveLocation.h"
+#include "archive/StudentTable.h"
+#include "desktop/SpreadsheetApp.h"
 #include "exchange/DatabaseBackup.h"
 #include "exchange/ListExport.h"
-#include "platform/ArchiveLocation.h"
-#include "platform/SpreadsheetApp.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
 
 #include <QDir>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/DatabaseBackup.h"
 
-#include "platform/ArchiveCopy.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/SafeFile.h"
-#include "platform/SqlText.h"
+#include "archive/ArchiveCopy.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/SqlText.h"
+#include "formats/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/ListExport.h"
 
-#include "platform/Gbk.h"
-#include "platform/Recordset.h"
+#include "archive/Recordset.h"
+#include "formats/Gbk.h"
 
 #include <array>
 

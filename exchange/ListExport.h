@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/workbook/NewWorkbook.h"
+#include "formats/workbook/NewWorkbook.h"
 
 class Recordset;
 

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/Roster.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/SqlText.h"
-#include "platform/workbook/NewWorkbook.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/SqlText.h"
+#include "archive/workbook/WorkbookSource.h"
+#include "formats/workbook/NewWorkbook.h"
 
 #include <QFileInfo>
 
@@ -68,7 +69,7 @@ bool markDone(const QString& path, const QString& className, const QString& name
     if (path.isEmpty())
         return true; // no roster was loaded from a file, so none keeps the row
     DatabaseConnection workbook;
-    if (!workbook.openConnectionString(writeConnection(path))) {
+    if (!workbook.openConnectionString(writeConnection(path), WorkbookSource::open)) {
         *error = workbook.lastError();
         return false;
     }

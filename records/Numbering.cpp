@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/Numbering.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
 
 #include <algorithm>
 #include <optional>

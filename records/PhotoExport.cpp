@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/PhotoExport.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/SafeFile.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/SafeFile.h"
 
 #include <QDir>
 

@@ -3,18 +3,18 @@
 
 #include "ui_RecordEditorWindow.h"
 
-#include "platform/Picture.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Shell.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/Navigator.h"
-#include "platform/widgets/WaitCursor.h"
+#include "archive/ProgramFolder.h"
+#include "archive/StudentTable.h"
+#include "desktop/Shell.h"
+#include "formats/graphics/Picture.h"
 #include "records/Numbering.h"
 #include "records/PhotoExport.h"
 #include "records/StudentList.h"
 #include "records/StudentRecord.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Navigator.h"
+#include "widgets/WaitCursor.h"
 
 #include <QAction>
 #include <QDate>

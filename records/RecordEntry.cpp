@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/RecordEntry.h"
 
-#include "platform/Recordset.h"
+#include "archive/Recordset.h"
 
 QString RecordEntry::refusal(const NewStudent& student)
 {

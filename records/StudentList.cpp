@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/StudentList.h"
 
-#include "platform/Recordset.h"
+#include "archive/Recordset.h"
 
 QList<StudentListRow> readStudentRows(Recordset& records, StudentRows which)
 {

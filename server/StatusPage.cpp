@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/StatusPage.h"
 
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 
 namespace StatusPage {
 

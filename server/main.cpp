@@ -4,14 +4,13 @@
 // program folder's sys.ini (80 when unset), until SIGTERM. With --background it detaches
 // from the program that started it, which learns from its exit code and output whether the
 // site is served.
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/StudentTable.h"
 #include "server/SiteServer.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -138,12 +137,7 @@ void detach()
 
 int main(int argc, char* argv[])
 {
-    // SQLite counts its memory under one lock that every page of every thread would take.
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    // Each connection is only ever used by the thread of the page that holds it (a thread's
-    // pool keeps its own, and no Session or Application value holds one), so SQLite need not
-    // lock a connection at every call.
-    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    DatabaseConnection::prepareForManyThreads();
     // Every request allocates and frees its page and its answer, tens of KB. Giving the freed
     // top of a thread's heap back to the system at once, as by default, makes the next request
     // fault the same pages in again, and each give-back stops the other threads to flush

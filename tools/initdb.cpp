@@ -4,10 +4,10 @@
 // the archive. The file appears whole or not at all, even when the tool is killed.
 // With --server it creates the tables in a PostgreSQL database instead, in one transaction,
 // and leaves a database that has any of them as it is.
-#include "platform/ArchiveCopy.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
-#include "platform/StudentTable.h"
+#include "archive/ArchiveCopy.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/StudentTable.h"
 
 #include <QCoreApplication>
 #include <QDir>

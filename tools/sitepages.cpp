@@ -3,8 +3,8 @@
 // program folder that has none yet, so its site works before anyone presses "保存". A page
 // that exists is the school's own and is left alone.
 #include "web/SitePages.h"
-#include "platform/ProgramFolder.h"
-#include "platform/SafeFile.h"
+#include "archive/ProgramFolder.h"
+#include "formats/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,9 +3,9 @@
 
 #include "ui_ClassAdminWindow.h"
 
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
 #include "web/ClassAccounts.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/SitePages.h"
 
-#include "platform/Gbk.h"
-#include "platform/ProgramFolder.h"
-#include "platform/SafeFile.h"
-#include "platform/StudentTable.h"
+#include "archive/ProgramFolder.h"
+#include "archive/StudentTable.h"
+#include "formats/Gbk.h"
+#include "formats/SafeFile.h"
 
 #include <QStringList>
 

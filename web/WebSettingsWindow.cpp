@@ -3,12 +3,12 @@
 
 #include "ui_WebSettingsWindow.h"
 
-#include "platform/DatabaseConnection.h"
-#include "platform/IniFile.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AppContext.h"
-#include "platform/widgets/Dialogs.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/StudentTable.h"
+#include "formats/IniFile.h"
 #include "web/SitePages.h"
+#include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/Ado.h"
 
-#include "platform/ArchiveLocation.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
+#include "archive/ArchiveLocation.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
 #include "server/engine/PageText.h"
 #include "server/engine/ScriptError.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/Scanner.h"
 
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 #include "server/engine/DateText.h"
 #include "server/engine/ScriptError.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "server/engine/Value.h"
 
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 #include "server/engine/DateText.h"
 #include "server/engine/Object.h"
 #include "server/engine/ScriptError.h"

@@ -2,9 +2,9 @@
 // A folder copied across from Windows, whose archive is still the Access file.
 #include "app/MainWindow.h"
 #include "app/StartupCheck.h"
+#include "archive/jet/JetFile.h"
 #include "exchange/AccessConversion.h"
-#include "platform/Gbk.h"
-#include "platform/JetFile.h"
+#include "formats/Gbk.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"

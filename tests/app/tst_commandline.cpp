@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/IniFile.h"
+#include "formats/IniFile.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
 

@@ -2,7 +2,7 @@
 // On a computer whose locale is C.UTF-8 (no Chinese locale), Qt's own controls and dialogs
 // still speak Simplified Chinese, as the program's own texts do.
 #include "app/Language.h"
-#include "platform/widgets/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
+#include "archive/ProgramFolder.h"
+#include "formats/IniFile.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/IniFile.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/Canvas.h"
-#include "platform/widgets/VideoDevice.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/IniFile.h"
 #include "tests/support/Controls.h"
 #include "tests/support/FacePicture.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
+#include "widgets/Canvas.h"
+#include "widgets/VideoDevice.h"
 
 #include <QCameraDevice>
 #include <QCheckBox>

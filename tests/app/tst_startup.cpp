@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
 #include "app/StartupCheck.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/ProgramFolder.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"

@@ -6,11 +6,11 @@
 // program within a second and present at the end, in a file SQLite finds whole; no program
 // may ever have a deleted write-ahead log open, and "database is locked" must reach no user.
 // QINGHE_TOPOLOGY_SECONDS sets how long it runs (the soak target runs it for minutes).
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/Gbk.h"
 #include "records/RecordEntry.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardComposer.h"
-#include "platform/Fonts.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/support/TestFolder.h"
 
 #include <QBuffer>

@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "archive/ProgramFolder.h"
 #include "cards/CardComposer.h"
 #include "cards/CardDesignerWindow.h"
 #include "cards/CardPreviewWindow.h"
 #include "cards/CardSurface.h"
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/Picture.h"
-#include "platform/ProgramFolder.h"
-#include "platform/widgets/AdvancedGrid.h"
-#include "platform/widgets/ItemCanvas.h"
+#include "formats/IniFile.h"
+#include "formats/graphics/Fonts.h"
+#include "formats/graphics/Picture.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
+#include "widgets/AdvancedGrid.h"
+#include "widgets/ItemCanvas.h"
 
 #include <QComboBox>
 #include <QDir>

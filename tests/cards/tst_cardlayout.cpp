@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "archive/ProgramFolder.h"
 #include "cards/CardLayout.h"
-#include "platform/Gbk.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
+#include "formats/Gbk.h"
+#include "formats/IniFile.h"
 #include "tests/support/TestFolder.h"
 
 #include <QFile>

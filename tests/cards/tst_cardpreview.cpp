@@ -2,13 +2,13 @@
 #include "cards/CardComposer.h"
 #include "cards/CardPreviewWindow.h"
 #include "cards/CardSheet.h"
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/widgets/AdvancedGrid.h"
+#include "formats/IniFile.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
+#include "widgets/AdvancedGrid.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "cards/CardComposer.h"
 #include "cards/CardSheet.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
-#include "platform/widgets/AdvancedGrid.h"
-#include "platform/widgets/PrintPreview.h"
+#include "formats/IniFile.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
+#include "widgets/AdvancedGrid.h"
+#include "widgets/PrintPreview.h"
 
 #include <QBuffer>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardSurface.h"
-#include "platform/Fonts.h"
-#include "platform/widgets/Dialogs.h"
-#include "platform/widgets/ItemCanvas.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/support/TestFolder.h"
+#include "widgets/Dialogs.h"
+#include "widgets/ItemCanvas.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/exchange/WorkbookCheck.h"
 
-#include "platform/workbook/OleFile.h"
+#include "formats/workbook/OleFile.h"
 
 #include <QFile>
 #include <QJsonArray>

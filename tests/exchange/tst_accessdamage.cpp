@@ -5,8 +5,8 @@
 // own process is stalled, crashed and flooded with complaints to see the program stay in
 // charge. QINGHE_JET_MUTANTS sets how many random copies are tried as well (the soak target
 // tries a thousand).
+#include "archive/jet/JetReader.h"
 #include "exchange/AccessImport.h"
-#include "platform/JetReader.h"
 #include "tests/support/TestFolder.h"
 
 #include <QCryptographicHash>

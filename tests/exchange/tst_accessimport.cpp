@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Access files written by Access itself, read through the program and compared with what the
 // mdbtools command line prints for them.
+#include "archive/jet/JetReader.h"
 #include "exchange/AccessImport.h"
-#include "platform/Gbk.h"
-#include "platform/JetReader.h"
+#include "formats/Gbk.h"
 #include "tests/support/TestFolder.h"
 
 #include <QCryptographicHash>

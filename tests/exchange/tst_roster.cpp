@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
-#include "platform/SpreadsheetApp.h"
-#include "platform/workbook/Workbook.h"
-#include "platform/workbook/ZipPackage.h"
+#include "desktop/SpreadsheetApp.h"
+#include "formats/workbook/Workbook.h"
+#include "formats/workbook/ZipPackage.h"
 #include "records/RecordEditorWindow.h"
 #include "tests/exchange/WorkbookCheck.h"
 #include "tests/support/Controls.h"

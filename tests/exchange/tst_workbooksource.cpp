@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/workbook/WorkbookSource.h"
 #include "exchange/Roster.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/workbook/CellText.h"
-#include "platform/workbook/Worksheet.h"
-#include "platform/workbook/ZipPackage.h"
+#include "formats/workbook/CellText.h"
+#include "formats/workbook/Worksheet.h"
+#include "formats/workbook/ZipPackage.h"
 #include "tests/exchange/WorkbookCheck.h"
 #include "tests/support/ChildProcess.h"
 
@@ -79,7 +80,7 @@ Opened openRoster(const QString& path)
 {
     DatabaseConnection workbook;
     Opened result;
-    result.opened = workbook.openConnectionString(Roster::readConnection(path));
+    result.opened = workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open);
     result.error = workbook.lastError();
     Recordset roster;
     roster.attach(workbook);
@@ -145,7 +146,8 @@ void WorkbookSourceTest::readsWorkbooksOfEveryWriter()
     QFETCH(QString, born);
 
     DatabaseConnection workbook;
-    QVERIFY2(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile(file))),
+    QVERIFY2(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile(file)),
+                                           WorkbookSource::open),
              qPrintable(workbook.lastError()));
     Recordset roster;
     roster.attach(workbook);
@@ -161,7 +163,8 @@ void WorkbookSourceTest::readsWorkbooksOfEveryWriter()
 void WorkbookSourceTest::rosterQueriesRunAsWritten()
 {
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile("roster.xls"))));
+    QVERIFY(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile("roster.xls")),
+                                          WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
 
@@ -186,7 +189,8 @@ void WorkbookSourceTest::rosterQueriesRunAsWritten()
 void WorkbookSourceTest::headerCellsNameTheFields()
 {
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile("roster.xlsx"))));
+    QVERIFY(workbook.openConnectionString(Roster::readConnection(WorkbookCheck::dataFile("roster.xlsx")),
+                                          WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
@@ -195,7 +199,7 @@ void WorkbookSourceTest::headerCellsNameTheFields()
              QStringList({"序号", "姓名", "班级", "编号", "出生日期", "备注", "F7", "字数"}));
 
     QVERIFY(workbook.openConnectionString(
-        Roster::readConnection(WorkbookCheck::dataFile("student-id-header.xlsx"))));
+        Roster::readConnection(WorkbookCheck::dataFile("student-id-header.xlsx")), WorkbookSource::open));
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
     QCOMPARE(fieldNames(roster), QStringList({"姓名", "班级", "学号"}));
@@ -245,7 +249,7 @@ void WorkbookSourceTest::blankingKeepsEveryOtherCell()
 
     // Loading it again lists one student fewer.
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(path)));
+    QVERIFY(workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::studentRow(student[0], student[1], student[2])));
@@ -260,7 +264,7 @@ void WorkbookSourceTest::onlyTheFirstOfTwinRowsIsBlanked()
     QString error;
     QVERIFY2(Roster::markDone(path, "七(1)班", "林洋", "2014070119", &error), qPrintable(error));
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(path)));
+    QVERIFY(workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
@@ -279,7 +283,7 @@ void WorkbookSourceTest::readOnlySourceRefusesWrites()
     const QString path = WorkbookCheck::copy("three-rows.xlsx", folder.path());
     const QByteArray original = contents(path);
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::readConnection(path)));
+    QVERIFY(workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::wholeRoster));
@@ -339,7 +343,7 @@ void WorkbookSourceTest::refusedWritesLeaveTheFile()
     QTemporaryDir folder;
     const QString path = WorkbookCheck::copy(file, folder.path());
     DatabaseConnection workbook;
-    QVERIFY(workbook.openConnectionString(Roster::writeConnection(path)));
+    QVERIFY(workbook.openConnectionString(Roster::writeConnection(path), WorkbookSource::open));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(Roster::studentRow(u"七(1)班", u"王伟", u"2014070101")));
@@ -389,7 +393,7 @@ void WorkbookSourceTest::unreadableSourcesFailSoftly()
         file.write(bytes);
     }
     DatabaseConnection workbook;
-    QVERIFY(!workbook.openConnectionString(connection));
+    QVERIFY(!workbook.openConnectionString(connection, WorkbookSource::open));
     QVERIFY(!workbook.lastError().isEmpty());
     Recordset roster;
     roster.attach(workbook);
@@ -498,7 +502,8 @@ void WorkbookSourceTest::rowsBeyondTheSheetAreNotRead()
                                  "<row r=\"99999999\"><c t=\"str\"><v>多余</v></c></row>"));
     file.close();
     DatabaseConnection workbook;
-    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path)), qPrintable(workbook.lastError()));
+    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open),
+             qPrintable(workbook.lastError()));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(QStringLiteral("select * from [Sheet1$]")));
@@ -540,7 +545,8 @@ void WorkbookSourceTest::cellsInEveryFormXmlAllows()
     file.write(rosterWorkbook(0, "<row r=\"5\">" + row + "</row>"));
     file.close();
     DatabaseConnection workbook;
-    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path)), qPrintable(workbook.lastError()));
+    QVERIFY2(workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open),
+             qPrintable(workbook.lastError()));
     Recordset roster;
     roster.attach(workbook);
     QVERIFY(roster.open(QStringLiteral("select * from [Sheet1$] where 姓名 IS NOT NULL")));
@@ -569,7 +575,7 @@ void WorkbookSourceTest::hugeCellCutWithANote()
         getrusage(RUSAGE_SELF, &usage);
         const long before = usage.ru_maxrss / 1024;
         DatabaseConnection workbook;
-        if (!workbook.openConnectionString(Roster::readConnection(path)))
+        if (!workbook.openConnectionString(Roster::readConnection(path), WorkbookSource::open))
             return false;
         Recordset roster;
         roster.attach(workbook);

@@ -4,7 +4,7 @@
 #include "ui_MainWindow.h"
 #include "ui_RecordEditorWindow.h"
 
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 #include "tests/support/WebForm.h"
 
 #include <httplib.h>

@@ -2,7 +2,7 @@
 #include "tests/journeys/WindowJourney.h"
 
 #include "app/WindowCatalogue.h"
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 #include "tests/support/FacePicture.h"
 
 #include <httplib.h>

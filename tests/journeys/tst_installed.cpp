@@ -4,12 +4,13 @@
 // lies in ~/.local/share/qinghe. The web server started from the main window serves that
 // archive on the port of that folder's sys.ini; a class administrator's correction through
 // the site shows in the window's record editor.
-#include "platform/DatabaseConnection.h"
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/IniFile.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"

@@ -2,8 +2,8 @@
 // Backup: the office copies DB/学生信息.mdb as the 数据库管理 window advises, right after a
 // save, while the web server and the sqlite3 shell have the archive open; the copy alone
 // holds every student saved, photos and all. 重建数据库 keeps a backup of every student first.
+#include "archive/ProgramFolder.h"
 #include "exchange/DatabaseAdminWindow.h"
-#include "platform/ProgramFolder.h"
 #include "tests/journeys/WindowJourney.h"
 #include "web/SitePages.h"
 

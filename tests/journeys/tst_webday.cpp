@@ -4,9 +4,9 @@
 // site, the office sees the correction in the record editor and changes a student there,
 // and the class page keeps its order. The real program on a desktop of its own, the real
 // asp it starts, a real browser.
-#include "platform/Fonts.h"
-#include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
+#include "archive/ProgramFolder.h"
+#include "formats/IniFile.h"
+#include "formats/graphics/Fonts.h"
 #include "tests/journeys/ProgramOnDesktop.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/ChildProcess.h"

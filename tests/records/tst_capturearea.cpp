@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "records/CaptureArea.h"
 
-#include "platform/Picture.h"
+#include "formats/graphics/Picture.h"
 
 #include <QPainter>
 #include <QTest>

@@ -2,9 +2,9 @@
 // A station saving students is killed at random moments, over and over: every student it
 // reported saved must be there afterwards, photo and all, in a database SQLite finds whole.
 // QINGHE_CRASH_KILLS sets the number of kills (the soak target runs many more).
-#include "platform/DatabaseConnection.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
 #include "records/RecordEntry.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/Gbk.h"
 #include "records/Numbering.h"
 #include "records/PhotoExport.h"
 #include "records/StudentRecord.h"

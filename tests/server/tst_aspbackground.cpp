@@ -2,7 +2,7 @@
 // asp --background, as the main window starts it: the command returns with the server's
 // answer, and the detached server goes on serving by itself, holding nothing of the
 // program that started it.
-#include "platform/ProgramFolder.h"
+#include "archive/ProgramFolder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFolder.h"
 #include "web/SitePages.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The classic-ASP engine on pages of its own: the language, the built-in objects and ADO
 // over a real database file, without any socket.
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/Recordset.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/Recordset.h"
+#include "formats/Gbk.h"
 #include "server/engine/Engine.h"
 #include "tests/support/TestFolder.h"
 

@@ -3,13 +3,13 @@
 // PostgreSQL server the test starts: a search with one finds nothing, a login with one fails
 // as a wrong password does, up.asp refuses to store one and says in which field, and no NUL
 // reaches either archive, whatever a page does.
-#include "platform/ArchiveCopy.h"
-#include "platform/ArchiveLocation.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/ArchiveCopy.h"
+#include "archive/ArchiveLocation.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/Gbk.h"
 #include "server/engine/Ado.h"
 #include "server/engine/FormData.h"
 #include "tests/support/PostgresServer.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real asp program on 127.0.0.1, over real HTTP, serving a program folder with the
 // generated pages, the site's fixed pages and a database of three students.
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/ProgramFolder.h"
-#include "platform/Recordset.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
+#include "archive/Recordset.h"
+#include "formats/Gbk.h"
 #include "server/engine/FormData.h"
 #include "tests/support/ArchiveLocks.h"
 #include "tests/support/PhpPeer.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/FacePicture.h"
 
-#include "platform/Picture.h"
-#include "platform/widgets/Canvas.h"
+#include "formats/graphics/Picture.h"
 #include "tests/support/Controls.h"
+#include "widgets/Canvas.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/PostgresServer.h"
 
-#include "platform/DatabaseConnection.h"
+#include "archive/DatabaseConnection.h"
 
 #include <QDir>
 #include <QFile>

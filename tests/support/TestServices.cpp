@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/TestServices.h"
 
-#include "platform/widgets/PrintPreview.h"
+#include "widgets/PrintPreview.h"
 
 #include <QPrinter>
 #include <QThread>

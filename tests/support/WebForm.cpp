@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/WebForm.h"
 
-#include "platform/Gbk.h"
+#include "formats/Gbk.h"
 
 std::string webForm(const QList<std::pair<QString, QString>>& fields)
 {

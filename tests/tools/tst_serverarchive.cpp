@@ -2,13 +2,13 @@
 // An archive on a PostgreSQL server started by the test: choosing it, setting it up, copying
 // an archive to it and back, several stations at once, the server going away, and the web
 // site served from it.
-#include "platform/ArchiveCopy.h"
-#include "platform/ArchiveLocation.h"
-#include "platform/DatabaseConnection.h"
-#include "platform/Gbk.h"
-#include "platform/PostgresSession.h"
-#include "platform/Recordset.h"
-#include "platform/StudentTable.h"
+#include "archive/ArchiveCopy.h"
+#include "archive/ArchiveLocation.h"
+#include "archive/DatabaseConnection.h"
+#include "archive/PostgresSession.h"
+#include "archive/Recordset.h"
+#include "archive/StudentTable.h"
+#include "formats/Gbk.h"
 #include "records/Numbering.h"
 #include "server/engine/FormData.h"
 #include "tests/support/ChildProcess.h"

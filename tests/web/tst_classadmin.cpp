@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainWindow.h"
-#include "platform/widgets/AdvancedGrid.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Controls.h"
 #include "tests/support/TestFolder.h"
 #include "tests/support/TestServices.h"
 #include "web/ClassAccounts.h"
 #include "web/ClassAdminWindow.h"
+#include "widgets/AdvancedGrid.h"
 
 #include <QComboBox>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/Gbk.h"
-#include "platform/ProgramFolder.h"
+#include "archive/ProgramFolder.h"
+#include "formats/Gbk.h"
 #include "tests/support/TestFolder.h"
 #include "web/SitePages.h"
 
