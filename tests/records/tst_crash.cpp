@@ -80,10 +80,17 @@ void CrashTest::savedStudentsSurviveKills()
             return station(folder.databaseFile(), next, pipeEnds[1]);
         });
         ::close(pipeEnds[1]);
+        // Every other station is killed at a random moment after its first save, so that the
+        // kills land amid saves however slowly a busy machine starts it; the others may die
+        // while still opening the archive.
+        int i = 0;
+        if (kill % 2 == 1 && read(pipeEnds[0], &i, sizeof i) == sizeof i) {
+            reported.insert(i);
+            next = std::max(next, i + 1);
+        }
         usleep(useconds_t(QRandomGenerator::global()->bounded(2000, 60000)));
         ::kill(child, SIGKILL);
         QCOMPARE(waitForChild(child), -1); // killed, not failed
-        int i = 0;
         while (read(pipeEnds[0], &i, sizeof i) == sizeof i) {
             reported.insert(i);
             next = std::max(next, i + 1);
@@ -113,7 +120,7 @@ void CrashTest::savedStudentsSurviveKills()
     }
     totalReported += reported.size();
     qInfo("%d kills, %lld students reported saved", kills, totalReported);
-    QVERIFY(totalReported >= kills);
+    QVERIFY(totalReported >= kills / 2);
 }
 
 QTEST_GUILESS_MAIN(CrashTest)
