@@ -14,8 +14,11 @@
 
 int main(int argc, char* argv[])
 {
-    if (CommandLine::wantsCommandLine(argc, argv))
-        return CommandLine::run(argc, argv);
+    const CommandLine::Choice choice = CommandLine::choose(CommandLine::arguments(argc, argv));
+    if (choice.exitCode)
+        return *choice.exitCode;
+    if (choice.command)
+        return CommandLine::run(choice, argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("青禾名录"));
