@@ -22,6 +22,8 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("青禾名录"));
+    // Lets the desktop match the window to its menu entry (its icon, its name in the task bar).
+    QGuiApplication::setDesktopFileName(QStringLiteral("qinghe"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qinghe.png")));
     installFontSubstitutes();
     useSimplifiedChinese(app);

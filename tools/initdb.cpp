@@ -6,8 +6,7 @@
 // and leaves a database that has any of them as it is.
 #include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
-#include "archive/ProgramFolder.h"
-#include "archive/StudentTable.h"
+#include "archive/ProgramFolderSetup.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -48,22 +47,6 @@ int createOnServer(const QString& uri)
     return 0;
 }
 
-int createInFolder(const QString& folder)
-{
-    QDir().mkpath(ProgramFolder::databaseFolder(folder));
-    QDir().mkpath(ProgramFolder::photoFolder(folder));
-
-    const QString database = ProgramFolder::databaseFile(folder);
-    if (DatabaseConnection::fileHoldsData(database))
-        return 0;
-    QString error;
-    if (!StudentTable::createDatabaseFile(database, &error)) {
-        QTextStream(stderr) << "无法建立数据库 " << database << "：" << error << '\n';
-        return 1;
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -95,5 +78,10 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(server))
         return createOnServer(parser.value(server));
-    return createInFolder(QDir(folders.first()).absolutePath());
+    QString error;
+    if (!ProgramFolder::prepare(QDir(folders.first()).absolutePath(), &error)) {
+        QTextStream(stderr) << error << '\n';
+        return 1;
+    }
+    return 0;
 }
