@@ -56,7 +56,7 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/cn.qinghe.Qinghe.metain
 home="$work/home"
 mkdir "$home"
 as_user() {
-    env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 "$@"
+    env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} "$@"
 }
 before=$(cd "$root" && find . | sort)
 for program in usr/bin/qinghe usr/lib/qinghe/asp usr/lib/qinghe/qinghe-initdb; do
