@@ -15,77 +15,33 @@
 #include "widgets/AdvancedGrid.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <memory>
 #include <optional>
 
 namespace CommandLine {
 
 namespace {
 
-struct CardsRequest {
-    std::optional<QString> className;
-    QString pdf;
-};
-
-// The value of `--name VALUE` or `--name=VALUE` at args[i]; advances i past it.
-std::optional<QString> optionValue(const QStringList& args, qsizetype& i, const QString& name, bool* matched)
+int writeCards(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
 {
-    const QString& arg = args[i];
-    *matched = arg == name || arg.startsWith(name + u'=');
-    if (!*matched)
-        return std::nullopt;
-    if (arg != name)
-        return arg.mid(name.size() + 1);
-    if (i + 1 >= args.size())
-        return std::nullopt;
-    return args[++i];
-}
-
-// Reads `cards` arguments; on a mistake answers nothing and leaves the reason in *error.
-std::optional<CardsRequest> parseCards(const QStringList& args, QString* error)
-{
-    CardsRequest request;
-    bool havePdf = false;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        bool matched = false;
-        for (const QString& name : {QStringLiteral("--class"), QStringLiteral("--pdf")}) {
-            const std::optional<QString> value = optionValue(args, i, name, &matched);
-            if (!matched)
-                continue;
-            const bool isClass = name == u"--class";
-            if (!value || (!isClass && value->isEmpty())) {
-                *error = isClass ? QStringLiteral("--class 后面缺少班级名称")
-                                 : QStringLiteral("--pdf 后面缺少文件名");
-                return std::nullopt;
-            }
-            if (isClass ? request.className.has_value() : havePdf) {
-                *error = QStringLiteral("%1 只能给一次").arg(name);
-                return std::nullopt;
-            }
-            if (isClass) {
-                request.className = *value;
-            } else {
-                request.pdf = *value;
-                havePdf = true;
-            }
-            break;
-        }
-        if (!matched) {
-            *error = QStringLiteral("不认识的参数“%1”").arg(args[i]);
-            return std::nullopt;
-        }
+    if (!parser.isSet(QStringLiteral("pdf"))) {
+        err << "qinghe cards：缺少 --pdf 文件\n\n" << usage();
+        return 2;
     }
-    if (!havePdf) {
-        *error = QStringLiteral("缺少 --pdf 文件");
-        return std::nullopt;
-    }
-    return request;
-}
+    const QString pdf = parser.value(QStringLiteral("pdf"));
+    const std::optional<QString> className = parser.isSet(QStringLiteral("class"))
+                                                 ? std::optional(parser.value(QStringLiteral("class")))
+                                                 : std::nullopt;
+    installFontSubstitutes();
 
-int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
-{
     const QString appFolder = ProgramFolder::locate();
     const QString databaseFile = ProgramFolder::databaseFile(appFolder);
     DatabaseConnection connection;
@@ -95,16 +51,15 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     }
     Recordset records;
     records.attach(connection);
-    const QString sql =
-        request.className ? StudentTable::selectClass(*request.className) : StudentTable::selectAll;
+    const QString sql = className ? StudentTable::selectClass(*className) : StudentTable::selectAll;
     if (!records.open(sql)) {
         err << "qinghe cards：读不出学生记录：" << records.lastError() << '\n';
         return 1;
     }
     // An empty sheet from a mistyped class name would pass for a finished job.
     if (records.recordCount() == 0) {
-        if (request.className)
-            err << "qinghe cards：班级“" << *request.className << "”没有学生\n";
+        if (className)
+            err << "qinghe cards：班级“" << *className << "”没有学生\n";
         else
             err << "qinghe cards：数据库里没有学生\n";
         return 1;
@@ -135,75 +90,13 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
     for (const QString& photo : damagedPhotos)
         err << "qinghe cards：" << photo << '\n';
     QString error;
-    const int pages = CardSheet::writePdf(grid, request.pdf, &error);
+    const int pages = CardSheet::writePdf(grid, pdf, &error);
     if (pages == 0) {
-        err << "qinghe cards：无法写入 PDF 文件 " << request.pdf << "：" << error << '\n';
+        err << "qinghe cards：无法写入 PDF 文件 " << pdf << "：" << error << '\n';
         return 1;
     }
-    out << "已写出 " << cards << " 张证件，" << pages << " 页：" << request.pdf << '\n';
+    out << "已写出 " << cards << " 张证件，" << pages << " 页：" << pdf << '\n';
     return 0;
-}
-
-int runCards(int argc, char* argv[])
-{
-    // The command shows no window and must work over SSH and in scripts, so it never asks
-    // for a display unless the caller chose a platform.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    installFontSubstitutes();
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QStringList args = app.arguments().mid(1);
-    if (args.contains(u"--help") || args.contains(u"-h")) {
-        out << usage();
-        return 0;
-    }
-    QString error;
-    const std::optional<CardsRequest> request = parseCards(args, &error);
-    if (!request) {
-        err << "qinghe cards：" << error << "\n\n" << usage();
-        return 2;
-    }
-    return writeCards(*request, out, err);
-}
-
-struct ImportRequest {
-    QString file;
-    QString copyTo;
-    bool append = false;
-};
-
-std::optional<ImportRequest> parseImport(const QStringList& args, QString* error)
-{
-    ImportRequest request;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        bool matched = false;
-        if (const std::optional<QString> value = optionValue(args, i, QStringLiteral("--copy-to"), &matched);
-            matched) {
-            if (!value || value->isEmpty()) {
-                *error = QStringLiteral("--copy-to 后面缺少文件名");
-                return std::nullopt;
-            }
-            request.copyTo = *value;
-        } else if (args[i] == u"--append") {
-            request.append = true;
-        } else if (args[i].startsWith(u'-') || !request.file.isEmpty()) {
-            *error = QStringLiteral("不认识的参数“%1”").arg(args[i]);
-            return std::nullopt;
-        } else {
-            request.file = args[i];
-        }
-    }
-    if (request.file.isEmpty()) {
-        *error = QStringLiteral("缺少 Access 数据库文件");
-        return std::nullopt;
-    }
-    if (request.append && !request.copyTo.isEmpty()) {
-        *error = QStringLiteral("--append 与 --copy-to 不能同时使用");
-        return std::nullopt;
-    }
-    return request;
 }
 
 // The reason, and what libmdb complained of on the way, for whoever looks into a damaged file.
@@ -214,26 +107,28 @@ void refused(const AccessImport::Result& result, QTextStream& err)
         err << "Access 读取程序的提示：\n" << result.readerNotes << '\n';
 }
 
-int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
+int importAccess(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
 {
-    QString error;
-    const std::optional<ImportRequest> request = parseImport(args, &error);
-    if (!request) {
-        err << "qinghe import-access：" << error << "\n\n" << usage();
+    const QString file = parser.positionalArguments().value(0);
+    const bool append = parser.isSet(QStringLiteral("append"));
+    const QString copyTo = parser.value(QStringLiteral("copy-to"));
+    if (file.isEmpty() || (append && !copyTo.isEmpty())) {
+        err << "qinghe import-access："
+            << (file.isEmpty() ? "缺少 Access 数据库文件" : "--append 与 --copy-to 不能同时使用") << "\n\n"
+            << usage();
         return 2;
     }
-    if (!request->copyTo.isEmpty()) {
-        const AccessImport::Result result = AccessImport::copyTo(request->file, request->copyTo);
+    if (!copyTo.isEmpty()) {
+        const AccessImport::Result result = AccessImport::copyTo(file, copyTo);
         if (!result.ok) {
             refused(result, err);
             return 1;
         }
-        out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << request->copyTo
-            << '\n';
+        out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << copyTo << '\n';
         return 0;
     }
     const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
-    const AccessImport::Result result = AccessImport::importArchive(request->file, archive, request->append);
+    const AccessImport::Result result = AccessImport::importArchive(file, archive, append);
     if (!result.ok) {
         refused(result, err);
         return 1;
@@ -254,8 +149,9 @@ int importAccess(const QStringList& args, QTextStream& out, QTextStream& err)
 }
 
 // `archive copy FROM TO`: a file path or a postgresql:// address on either side.
-int runArchive(const QStringList& args, QTextStream& out, QTextStream& err)
+int copyArchive(const QCommandLineParser& parser, QTextStream& out, QTextStream& err)
 {
+    const QStringList args = QStringList{QStringLiteral("archive")} + parser.positionalArguments();
     if (args.size() != 4 || args[1] != u"copy") {
         err << "用法：qinghe archive copy 从哪里 到哪里（数据库文件或 postgresql:// 地址）\n";
         return 2;
@@ -273,69 +169,210 @@ int runArchive(const QStringList& args, QTextStream& out, QTextStream& err)
     return 0;
 }
 
-} // namespace
-
-bool wantsCommandLine(int argc, char* argv[])
+QCommandLineOption valueOption(const QString& name, const QString& missing)
 {
-    if (argc < 2)
-        return false;
-    // Qt's own options (-platform, -style …) still start the window.
-    const QByteArray first(argv[1]);
-    return !first.startsWith('-') || first == "--help" || first == "-h" || first == "--version";
+    return QCommandLineOption(name, QString(), missing);
 }
+
+const QList<Command>& commands()
+{
+    static const QList<Command> table{
+        {QStringLiteral("cards"),
+         QStringLiteral("  qinghe cards [--class 班级] --pdf 文件\n"
+                        "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
+                        "                         写成 PDF 文件，不打开窗口\n"),
+         Application::Widgets,
+         {valueOption(QStringLiteral("class"), QStringLiteral("班级名称")),
+          valueOption(QStringLiteral("pdf"), QStringLiteral("文件名"))},
+         0,
+         writeCards},
+        {QStringLiteral("archive"),
+         QStringLiteral("  qinghe archive copy 从哪里 到哪里\n"
+                        "                         把整个数据库复制到另一处：数据库文件或\n"
+                        "                         postgresql://主机/数据库名 的服务器数据库，\n"
+                        "                         目标里不能已有记录\n"),
+         Application::Core,
+         {},
+         3,
+         copyArchive},
+        {QStringLiteral("import-access"),
+         QStringLiteral("  qinghe import-access 文件 [--append]\n"
+                        "                         把 Windows 上的 Access 学生数据库（学生信息.mdb）转换成\n"
+                        "                         本程序的数据库 DB/学生信息.mdb；已有学生时要加 --append，\n"
+                        "                         学生加在后面，班级和密码不变\n"
+                        "  qinghe import-access 文件 --copy-to 新文件\n"
+                        "                         把任何 Access 数据库的全部表复制到一个新的 SQLite 文件\n"),
+         Application::Core,
+         {QCommandLineOption(QStringLiteral("append")),
+          valueOption(QStringLiteral("copy-to"), QStringLiteral("文件名"))},
+         1,
+         importAccess},
+    };
+    return table;
+}
+
+const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+
+// Qt's own options, which the window takes (-platform xcb, -style fusion …).
+QList<QCommandLineOption> windowSystemOptions()
+{
+    QList<QCommandLineOption> options;
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger",
+                             "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display",
+                             "geometry", "style", "stylesheet", "name", "title"})
+        options << QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("值"));
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"})
+        options << QCommandLineOption(QString::fromLatin1(name));
+    return options;
+}
+
+// An option named as it was typed, for the refusal.
+QString asTyped(const QString& name, const QStringList& arguments)
+{
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument.startsWith(u'-')
+            && argument.section(u'=', 0, 0).remove(QRegularExpression("^-+")) == name)
+            return argument.section(u'=', 0, 0);
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// What is wrong with the arguments of `options` and at most `positionals` positional
+// arguments; empty when nothing is. Every option is given at most once.
+QString mistake(QCommandLineParser& parser, const QList<QCommandLineOption>& options, qsizetype positionals,
+                const QStringList& arguments)
+{
+    const QString last = arguments.size() > 1 ? arguments.last() : QString();
+    for (const QCommandLineOption& option : options) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString& name : option.names()) {
+            if (last == QStringLiteral("--") + name || last == QStringLiteral("-") + name)
+                return QStringLiteral("%1 后面缺少%2").arg(last, option.valueName());
+        }
+    }
+    if (!parser.parse(arguments)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            return QStringLiteral("不认识的参数“%1”")
+                .arg(asTyped(parser.unknownOptionNames().first(), arguments));
+        return parser.errorText();
+    }
+    for (const QCommandLineOption& option : options) {
+        const QString name = option.names().constLast();
+        const QStringList values = parser.values(option);
+        if (values.size() > 1)
+            return QStringLiteral("--%1 只能给一次").arg(name);
+        if (!values.isEmpty() && values.constFirst().isEmpty())
+            return QStringLiteral("--%1 后面缺少%2").arg(name, option.valueName());
+    }
+    if (parser.positionalArguments().size() > positionals)
+        return QStringLiteral("不认识的参数“%1”").arg(parser.positionalArguments().at(positionals));
+    return {};
+}
+
+void prepare(QCommandLineParser& parser, const Command& command)
+{
+    parser.addOption(helpOption);
+    parser.addOptions(command.options);
+}
+
+Choice answered(int exitCode, const QString& text, FILE* stream)
+{
+    QTextStream(stream) << text;
+    return {exitCode, nullptr, {}};
+}
+
+} // namespace
 
 QString usage()
 {
-    return QStringLiteral(
-        "用法：\n"
-        "  qinghe                 打开青禾名录主窗口\n"
-        "  qinghe cards [--class 班级] --pdf 文件\n"
-        "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
-        "                         写成 PDF 文件，不打开窗口\n"
-        "  qinghe archive copy 从哪里 到哪里\n"
-        "                         把整个数据库复制到另一处：数据库文件或\n"
-        "                         postgresql://主机/数据库名 的服务器数据库，\n"
-        "                         目标里不能已有记录\n"
-        "  qinghe import-access 文件 [--append]\n"
-        "                         把 Windows 上的 Access 学生数据库（学生信息.mdb）转换成\n"
-        "                         本程序的数据库 DB/学生信息.mdb；已有学生时要加 --append，\n"
-        "                         学生加在后面，班级和密码不变\n"
-        "  qinghe import-access 文件 --copy-to 新文件\n"
-        "                         把任何 Access 数据库的全部表复制到一个新的 SQLite 文件\n"
-        "  qinghe --help          显示本说明\n"
-        "  qinghe --version       显示版本\n"
-        "\n"
-        "环境变量：\n"
-        "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
-        "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n"
-        "  QINGHE_DATABASE        使用服务器上的数据库（postgresql://主机/数据库名），\n"
-        "                         优先于 sys.ini 的“数据库”；密码写在 ~/.pgpass\n");
+    QString text = QStringLiteral("用法：\n"
+                                  "  qinghe                 打开青禾名录主窗口\n");
+    for (const Command& command : commands())
+        text += command.usage;
+    return text
+           + QStringLiteral(
+               "  qinghe --help          显示本说明\n"
+               "  qinghe --version       显示版本\n"
+               "\n"
+               "环境变量：\n"
+               "  QINGHE_FOLDER          使用另一个程序文件夹（其中有 DB/学生信息.mdb 和 sys.ini）\n"
+               "  QINGHE_CAMERA_IMAGE    用一张图片代替摄像头（没有摄像头时试用）\n"
+               "  QINGHE_DATABASE        使用服务器上的数据库（postgresql://主机/数据库名），\n"
+               "                         优先于 sys.ini 的“数据库”；密码写在 ~/.pgpass\n");
 }
 
-int run(int argc, char* argv[])
+QStringList arguments(int argc, char* argv[])
 {
-    if (argc >= 2 && QByteArray(argv[1]) == "cards")
-        return runCards(argc, argv);
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
-    args.removeFirst();
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+Choice choose(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    // Qt's options are written with one dash (-platform), and a command's options are its own.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addOption(helpOption);
+    parser.addOption(versionOption);
+    parser.addOptions(windowSystemOptions());
+    const QString wrong =
+        mistake(parser, windowSystemOptions(), std::numeric_limits<qsizetype>::max(), arguments);
+    if (!wrong.isEmpty())
+        return answered(2, QStringLiteral("qinghe：%1\n\n").arg(wrong) + usage(), stderr);
+    if (parser.isSet(helpOption))
+        return answered(0, usage(), stdout);
+    if (parser.isSet(versionOption))
+        return answered(0, QStringLiteral("qinghe %1\n").arg(QStringLiteral(QINGHE_VERSION)), stdout);
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return {};
+
+    const auto command = std::find_if(commands().begin(), commands().end(),
+                                      [&](const Command& c) { return c.name == words.first(); });
+    if (command == commands().end())
+        return answered(2, QStringLiteral("qinghe：不认识的命令“%1”\n\n").arg(words.first()) + usage(),
+                        stderr);
+    const QStringList own = QStringList{QStringLiteral("qinghe ") + command->name} + words.mid(1);
+    QCommandLineParser commandParser;
+    prepare(commandParser, *command);
+    const QString commandWrong = mistake(commandParser, command->options, command->positionals, own);
+    if (!commandWrong.isEmpty()) {
+        return answered(
+            2, QStringLiteral("qinghe %1：%2\n\n用法：\n").arg(command->name, commandWrong) + command->usage,
+            stderr);
+    }
+    if (commandParser.isSet(helpOption))
+        return answered(0, QStringLiteral("用法：\n") + command->usage, stdout);
+    return {std::nullopt, &*command, own};
+}
+
+int run(const Choice& choice, int& argc, char* argv[])
+{
+    const Command& command = *choice.command;
+    std::unique_ptr<QCoreApplication> app;
+    if (command.application == Application::Core) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        // No window opens, and the command must work over SSH and in scripts, so it never asks
+        // for a display unless the caller chose a platform.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (command.application == Application::Gui)
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        else
+            app = std::make_unique<QApplication>(argc, argv);
+    }
+    QCommandLineParser parser;
+    prepare(parser, command);
+    parser.parse(choice.arguments);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const QString command = args.value(0);
-    if (command == u"--help" || command == u"-h") {
-        out << usage();
-        return 0;
-    }
-    if (command == u"import-access")
-        return importAccess(args, out, err);
-    if (command == u"archive")
-        return runArchive(args, out, err);
-    if (command == u"--version") {
-        out << "qinghe " << QStringLiteral(QINGHE_VERSION) << '\n';
-        return 0;
-    }
-    err << "qinghe：不认识的命令“" << command << "”\n\n" << usage();
-    return 2;
+    return command.run(parser, out, err);
 }
 
 } // namespace CommandLine

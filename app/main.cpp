@@ -14,11 +14,16 @@
 
 int main(int argc, char* argv[])
 {
-    if (CommandLine::wantsCommandLine(argc, argv))
-        return CommandLine::run(argc, argv);
+    const CommandLine::Choice choice = CommandLine::choose(CommandLine::arguments(argc, argv));
+    if (choice.exitCode)
+        return *choice.exitCode;
+    if (choice.command)
+        return CommandLine::run(choice, argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("青禾名录"));
+    // Lets the desktop match the window to its menu entry (its icon, its name in the task bar).
+    QGuiApplication::setDesktopFileName(QStringLiteral("qinghe"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/qinghe.png")));
     installFontSubstitutes();
     useSimplifiedChinese(app);

@@ -4,6 +4,7 @@
 #include "formats/IniFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace ProgramFolder {
@@ -20,8 +21,28 @@ QString webServerProgram(const QString& appFolder)
     const QString own = appFolder + QStringLiteral("/DB/asp");
     if (QFileInfo(own).isExecutable())
         return own;
-    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/DB/asp");
+    const QString installed = isInstalled() ? programsFolder() + QStringLiteral("/asp")
+                                            : databaseFolder(installedFolder()) + QStringLiteral("/asp");
     return QFileInfo(installed).isExecutable() ? installed : own;
+}
+
+namespace {
+QString fromProgram(const char* relative)
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + u'/' + QString::fromUtf8(relative));
+}
+} // namespace
+
+bool isInstalled() { return QFileInfo(databaseFolder(fromProgram(QINGHE_DATA_FROM_BIN))).isDir(); }
+
+QString programsFolder()
+{
+    return isInstalled() ? fromProgram(QINGHE_PROGRAMS_FROM_BIN) : QCoreApplication::applicationDirPath();
+}
+
+QString installedFolder()
+{
+    return isInstalled() ? fromProgram(QINGHE_DATA_FROM_BIN) : QCoreApplication::applicationDirPath();
 }
 
 int webServerPort(const QString& appFolder)

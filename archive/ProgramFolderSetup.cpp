@@ -4,9 +4,9 @@
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/SqlText.h"
+#include "archive/StudentTable.h"
 #include "formats/SafeFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -75,13 +75,6 @@ QString userFolder()
 bool layOut(const QString& installed, const QString& user, QString* error)
 {
     const QDir source(installed);
-    for (const QString& folder : {databaseFolder(user), photoFolder(user)}) {
-        if (!QDir().mkpath(folder)) {
-            if (error)
-                *error = QStringLiteral("无法建立文件夹：") + folder;
-            return false;
-        }
-    }
     QStringList files;
     for (const QString& name : {QStringLiteral("sys.ini"), QStringLiteral("background")}) {
         if (QFileInfo(source.filePath(name)).isFile())
@@ -97,26 +90,57 @@ bool layOut(const QString& installed, const QString& user, QString* error)
     }
     for (const QString& name : files) {
         const QString target = user + u'/' + name;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())
-            || !copyMissing(source.filePath(name), target, error))
+        const QString folder = QFileInfo(target).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            if (error)
+                *error = QStringLiteral("无法建立文件夹：") + folder;
+            return false;
+        }
+        if (!copyMissing(source.filePath(name), target, error))
             return false;
     }
-    return true;
+    // An installation brings no archive: the user's own is made here, on first start.
+    return prepare(user, error);
 }
 
-QString choose(const QString& override, const QString& installed, const QString& user)
+bool prepare(const QString& folder, QString* error)
+{
+    for (const QString& path : {databaseFolder(folder), photoFolder(folder)}) {
+        if (!QDir().mkpath(path)) {
+            if (error)
+                *error = QStringLiteral("无法建立文件夹：") + path;
+            return false;
+        }
+    }
+    const QString database = databaseFile(folder);
+    if (DatabaseConnection::fileHoldsData(database))
+        return true;
+    QString why;
+    if (StudentTable::createDatabaseFile(database, &why))
+        return true;
+    if (error)
+        *error = QStringLiteral("无法建立数据库 %1：%2").arg(database, why);
+    return false;
+}
+
+QString choose(const QString& override, const QString& installed, const QString& user,
+               Installation installation)
 {
     if (!override.isEmpty())
         return cleaned(override);
-    if (isWritable(installed))
+    if (installation == Installation::OwnFolder && isWritable(installed))
         return cleaned(installed);
-    return layOut(installed, user) ? cleaned(user) : cleaned(installed);
+    if (layOut(installed, user))
+        return cleaned(user);
+    // A folder of its own that cannot be copied opens read-only where it is; an installation
+    // holds no archive to open.
+    return installation == Installation::OwnFolder ? cleaned(installed) : cleaned(user);
 }
 
 QString locate()
 {
-    return choose(qEnvironmentVariable("QINGHE_FOLDER"), QCoreApplication::applicationDirPath(),
-                  userFolder());
+    return choose(qEnvironmentVariable("QINGHE_FOLDER"), installedFolder(), userFolder(),
+                  isInstalled() ? Installation::Shared : Installation::OwnFolder);
 }
 
 } // namespace ProgramFolder

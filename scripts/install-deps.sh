@@ -17,6 +17,7 @@ packages=(
   cups printer-driver-cups-pdf
   libopencv-objdetect-dev opencv-data
   xvfb xdotool openbox imagemagick xclip chromium
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // asp [--port N] [--root FOLDER] [--background]: the site's web server. It serves the folder
-// it lies in (the program folder's DB/) on every local address, at [sys] WEB端口 of the
-// program folder's sys.ini (80 when unset), until SIGTERM. With --background it detaches
-// from the program that started it, which learns from its exit code and output whether the
-// site is served.
+// it lies in when that is a program folder's DB/ (else the user's folder's DB/) on every
+// local address, at [sys] WEB端口 of the program folder's sys.ini (80 when unset), until SIGTERM. With
+// --background it detaches from the program that started it, which learns from its exit code and output
+// whether the site is served.
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
+#include "archive/ProgramFolderSetup.h"
 #include "archive/StudentTable.h"
 #include "server/SiteServer.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <malloc.h>
+#include <optional>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <thread>
@@ -27,6 +30,19 @@ namespace {
 
 enum ExitCode { Served = 0, Failed = 1, Usage = 2, PortInUse = 3, NoPermission = 4 };
 
+const QString usage = QStringLiteral(
+    "用法：asp [--port 端口] [--root 网站文件夹] [--background]\n"
+    "青禾名录的网页服务器：在本机的每个地址上提供网站文件夹里的网页，直到收到 SIGTERM 或 Ctrl+C。\n"
+    "\n"
+    "  --port 端口          使用这个端口；不给时用网站文件夹上一级 sys.ini 中 [sys] 的 WEB端口，\n"
+    "                       没有设定时用 80\n"
+    "  --root 网站文件夹    提供这个文件夹的网页；不给时是 asp 所在的文件夹（程序文件夹的 DB/），\n"
+    "                       安装的程序则是用户的 ~/.local/share/qinghe/DB\n"
+    "  --background         占用端口后转入后台运行：成功返回 0，端口被其他程序占用返回 3，\n"
+    "                       没有使用端口的权限返回 4，其他失败返回 1\n"
+    "  -h, --help           显示本说明\n"
+    "  -v, --version        显示版本\n");
+
 void say(FILE* stream, const QString& text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -34,9 +50,68 @@ void say(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-QString ownFolder()
+// The folder it lies in when that holds the site, as in a program folder's DB/; an installed
+// server lies among the programs and serves the user's own folder.
+QString defaultRoot()
 {
-    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+    const QString own = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+    if (QFileInfo::exists(own + QStringLiteral("/login.asp")))
+        return own;
+    return ProgramFolder::databaseFolder(ProgramFolder::userFolder());
+}
+
+struct Settings {
+    QString root;
+    int port = -1;
+    bool background = false;
+};
+
+// Reads the arguments; answers --help and --version, and refuses what it does not know,
+// before anything else happens.
+std::optional<Settings> readArguments(int argc, char* argv[], int* exitCode)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("端口"));
+    const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("网站文件夹"));
+    const QCommandLineOption background(QStringLiteral("background"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({port, root, background, help, version});
+    *exitCode = Usage;
+    QString wrong;
+    if (!parser.parse(arguments)) {
+        // Short of an unknown option, only a value missing at the end stops the parser.
+        const QStringList unknown = parser.unknownOptionNames();
+        wrong = unknown.isEmpty() ? QStringLiteral("%1 后面缺少值").arg(arguments.last())
+                                  : QStringLiteral("不认识的参数“%1%2”")
+                                        .arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
+    } else if (!parser.positionalArguments().isEmpty()) {
+        wrong = QStringLiteral("不认识的参数“%1”").arg(parser.positionalArguments().first());
+    }
+    if (!wrong.isEmpty()) {
+        say(stderr, QStringLiteral("asp：") + wrong + u'\n' + usage);
+        return std::nullopt;
+    }
+    if (parser.isSet(help) || parser.isSet(version)) {
+        say(stdout, parser.isSet(help) ? usage : QStringLiteral("asp " QINGHE_VERSION));
+        *exitCode = Served;
+        return std::nullopt;
+    }
+    Settings settings;
+    settings.background = parser.isSet(background);
+    settings.root = parser.isSet(root) ? QDir(parser.value(root)).absolutePath() : defaultRoot();
+    if (parser.isSet(port)) {
+        bool ok = false;
+        settings.port = parser.value(port).toInt(&ok);
+        if (!ok || settings.port < 0 || settings.port > 65535) {
+            say(stderr, QStringLiteral("端口必须是 0 到 65535 之间的整数"));
+            return std::nullopt;
+        }
+    }
+    return settings;
 }
 
 // A server started with --background tells the program that started it, over this pipe,
@@ -144,27 +219,12 @@ int main(int argc, char* argv[])
     // their address translations.
     mallopt(M_TRIM_THRESHOLD, 2 << 20);
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    QString root = ownFolder();
-    int port = -1;
-    bool background = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == u"--port" && i + 1 < argc) {
-            bool ok = false;
-            port = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
-            if (!ok || port < 0 || port > 65535) {
-                say(stderr, QStringLiteral("端口必须是 0 到 65535 之间的整数"));
-                return Usage;
-            }
-        } else if (arg == u"--root" && i + 1 < argc) {
-            root = QDir(QString::fromLocal8Bit(argv[++i])).absolutePath();
-        } else if (arg == u"--background") {
-            background = true;
-        } else {
-            say(stderr, QStringLiteral("用法：asp [--port 端口] [--root 网站文件夹] [--background]"));
-            return Usage;
-        }
-    }
+    int exitCode = Usage;
+    const std::optional<Settings> settings = readArguments(argc, argv, &exitCode);
+    if (!settings)
+        return exitCode;
+    const QString root = settings->root;
+    int port = settings->port;
     if (!QFileInfo(root).isDir()) {
         say(stderr, QStringLiteral("网站文件夹不存在：") + root);
         return Usage;
@@ -181,7 +241,7 @@ int main(int argc, char* argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (background)
+    if (settings->background)
         detach();
 
     // Every waiting client holds a descriptor: a computer room's browsers open hundreds.

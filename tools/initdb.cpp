@@ -6,14 +6,24 @@
 // and leaves a database that has any of them as it is.
 #include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
-#include "archive/ProgramFolder.h"
-#include "archive/StudentTable.h"
+#include "archive/ProgramFolderSetup.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
 
 namespace {
+
+const char usage[] = "用法：qinghe-initdb 程序文件夹\n"
+                     "      qinghe-initdb --server postgresql://主机/数据库名\n"
+                     "给程序文件夹建立学生数据库 DB/学生信息.mdb（文件不存在或没有任何数据时；\n"
+                     "有数据的文件从不改动），或在 PostgreSQL 服务器的数据库里建立数据表\n"
+                     "（已有数据表的数据库不改动）。\n"
+                     "\n"
+                     "  --server 地址     在这个服务器数据库里建表（libpq 的连接地址，密码写在 ~/.pgpass）\n"
+                     "  -h, --help        显示本说明\n"
+                     "  -v, --version     显示版本\n";
 
 int createOnServer(const QString& uri)
 {
@@ -42,24 +52,35 @@ int createOnServer(const QString& uri)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == u"--server")
-        return createOnServer(args[2]);
-    if (args.size() != 2) {
-        QTextStream(stderr) << "用法：qinghe-initdb 程序文件夹\n"
-                               "      qinghe-initdb --server postgresql://主机/数据库名\n";
+    QCommandLineParser parser;
+    const QCommandLineOption server(QStringLiteral("server"), QString(), QStringLiteral("地址"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({server, help, version});
+    // A word that looks like an option is never taken for the folder to create.
+    const bool read = parser.parse(app.arguments());
+    if (read && parser.isSet(help)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (read && parser.isSet(version)) {
+        QTextStream(stdout) << "qinghe-initdb " QINGHE_VERSION "\n";
+        return 0;
+    }
+    const QStringList folders = parser.positionalArguments();
+    if (!read || folders.size() != (parser.isSet(server) ? 0 : 1)) {
+        QTextStream err(stderr);
+        if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
+            err << "qinghe-initdb：不认识的参数“" << (unknown.first().size() == 1 ? "-" : "--")
+                << unknown.first() << "”\n";
+        err << usage;
         return 2;
     }
-    const QString folder = QDir(args[1]).absolutePath();
-    QDir().mkpath(ProgramFolder::databaseFolder(folder));
-    QDir().mkpath(ProgramFolder::photoFolder(folder));
-
-    const QString database = ProgramFolder::databaseFile(folder);
-    if (DatabaseConnection::fileHoldsData(database))
-        return 0;
+    if (parser.isSet(server))
+        return createOnServer(parser.value(server));
     QString error;
-    if (!StudentTable::createDatabaseFile(database, &error)) {
-        QTextStream(stderr) << "无法建立数据库 " << database << "：" << error << '\n';
+    if (!ProgramFolder::prepare(QDir(folders.first()).absolutePath(), &error)) {
+        QTextStream(stderr) << error << '\n';
         return 1;
     }
     return 0;

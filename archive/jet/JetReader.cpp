@@ -4,6 +4,7 @@
 #include "archive/jet/JetStream.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
@@ -155,7 +156,12 @@ QString JetReader::program()
     const QString configured = qEnvironmentVariable("QINGHE_JET_READER");
     if (!configured.isEmpty())
         return configured;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/qinghe-jet-reader");
+    // Beside the program in a build; among the installed helper programs otherwise.
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/qinghe-jet-reader");
+    if (QFileInfo::exists(beside))
+        return beside;
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + QStringLiteral("/" QINGHE_PROGRAMS_FROM_BIN "/qinghe-jet-reader"));
 }
 
 const JetFile::Table* JetReader::table(const QString& name) const

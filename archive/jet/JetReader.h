@@ -54,7 +54,8 @@ public:
     // What the reader wrote on its standard error: each distinct line once, with how often.
     QString diagnostics() const;
 
-    // The reader's program: QINGHE_JET_READER when set, else beside this program.
+    // The reader's program: QINGHE_JET_READER when set, else beside this program or among the
+    // installed helper programs.
     static QString program();
 
 private:

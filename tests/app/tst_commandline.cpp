@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -62,6 +63,18 @@ Result qinghe(const QStringList& arguments, const QStringList& settings = {})
     return run(QStringLiteral(QINGHE_EXECUTABLE), arguments, settings);
 }
 
+// Every file and folder under `root`, so that a run can be seen to have made none.
+QStringList entriesUnder(const QString& root)
+{
+    QStringList entries;
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        entries << it.next();
+    entries.sort();
+    return entries;
+}
+
 } // namespace
 
 class CommandLineTest : public QObject {
@@ -69,6 +82,8 @@ class CommandLineTest : public QObject {
 
 private slots:
     void helpListsTheCardsCommand();
+    void answersTouchNothing_data();
+    void answersTouchNothing();
     void badArgumentsAreRefused_data();
     void badArgumentsAreRefused();
     void writesTheSheetOfAllStudents();
@@ -92,6 +107,76 @@ void CommandLineTest::helpListsTheCardsCommand()
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.contains("qinghe cards [--class 班级] --pdf 文件"), qPrintable(result.out));
     }
+}
+
+void CommandLineTest::answersTouchNothing_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    const QString qinghe = QStringLiteral(QINGHE_EXECUTABLE);
+    const QString asp = QStringLiteral(QINGHE_ASP_PROGRAM);
+    const QString initdb = QStringLiteral(QINGHE_INITDB);
+    const QString version = QStringLiteral(QINGHE_VERSION);
+    QTest::newRow("qinghe --help") << qinghe << QStringList{"--help"} << 0 << "qinghe archive copy";
+    QTest::newRow("qinghe -h") << qinghe << QStringList{"-h"} << 0 << "用法：";
+    QTest::newRow("qinghe --version") << qinghe << QStringList{"--version"} << 0 << "qinghe " + version;
+    QTest::newRow("qinghe cards --help") << qinghe << QStringList{"cards", "--help"} << 0 << "--pdf 文件";
+    QTest::newRow("qinghe import-access --help")
+        << qinghe << QStringList{"import-access", "--help"} << 0 << "--copy-to 新文件";
+    QTest::newRow("qinghe --bogus") << qinghe << QStringList{"--bogus"} << 2 << "不认识的参数“--bogus”";
+    QTest::newRow("qinghe -x") << qinghe << QStringList{"-x"} << 2 << "不认识的参数“-x”";
+    QTest::newRow("qinghe archive --bogus")
+        << qinghe << QStringList{"archive", "--bogus"} << 2 << "不认识的参数“--bogus”";
+    QTest::newRow("asp --help") << asp << QStringList{"--help"} << 0 << "--background";
+    QTest::newRow("asp --version") << asp << QStringList{"--version"} << 0 << "asp " + version;
+    QTest::newRow("asp --bogus") << asp << QStringList{"--bogus"} << 2 << "不认识的参数“--bogus”";
+    QTest::newRow("asp stray word") << asp << QStringList{"DB"} << 2 << "不认识的参数“DB”";
+    QTest::newRow("asp --port without port") << asp << QStringList{"--port"} << 2 << "--port 后面缺少值";
+    QTest::newRow("initdb --help") << initdb << QStringList{"--help"} << 0 << "--server";
+    QTest::newRow("initdb --version")
+        << initdb << QStringList{"--version"} << 0 << "qinghe-initdb " + version;
+    QTest::newRow("initdb --bogus") << initdb << QStringList{"--bogus"} << 2 << "不认识的参数“--bogus”";
+    QTest::newRow("initdb two folders") << initdb << QStringList{"a", "b"} << 2 << "用法：";
+    QTest::newRow("initdb folder and server")
+        << initdb << QStringList{"a", "--server", "postgresql://db/x"} << 2 << "用法：";
+}
+
+// Asked for help, for the version or with a mistyped option, a program answers and leaves no
+// trace: no archive, no folder, no settings or caches under a fresh home.
+void CommandLineTest::answersTouchNothing()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString home = root.filePath("home");
+    const QString cwd = root.filePath("cwd");
+    QVERIFY(QDir().mkpath(home) && QDir().mkpath(cwd));
+    QProcessEnvironment environment;
+    environment.insert("PATH", qEnvironmentVariable("PATH"));
+    environment.insert("HOME", home);
+    environment.insert("LANG", "C.UTF-8");
+    const QStringList before = entriesUnder(root.path());
+
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(cwd);
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(30000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    // An answer goes to standard output, a refusal with the usage to standard error.
+    const QString said = exitCode == 0 ? out : err;
+    QVERIFY2(said.contains(output), qPrintable(out + err));
+    if (exitCode != 0)
+        QVERIFY2(err.contains("用法：") && out.isEmpty(), qPrintable(out + err));
+    QCOMPARE(entriesUnder(root.path()), before);
 }
 
 void CommandLineTest::badArgumentsAreRefused_data()

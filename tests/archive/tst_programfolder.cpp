@@ -87,6 +87,7 @@ private slots:
     void writableFolderIsTheProgramFolder();
     void readOnlyInstallationUsesTheUserFolder();
     void userFolderThatCannotBeMadeLeavesTheInstalledOne();
+    void installationNeverHoldsTheArchive();
 };
 
 void ProgramFolderTest::overrideWinsAndSlashesGo()
@@ -145,6 +146,27 @@ void ProgramFolderTest::userFolderThatCannotBeMadeLeavesTheInstalledOne()
     setMode(installed.home, 0777);
     installed.release();
     QCOMPARE(result, 0);
+}
+
+// An installation's share/qinghe: the site's pages and no archive. Even a user who may write
+// there (root, or an installation in the user's home) gets an archive of their own, made at
+// the first start.
+void ProgramFolderTest::installationNeverHoldsTheArchive()
+{
+    QTemporaryDir root;
+    const QString shared = root.filePath("usr/share/qinghe");
+    const QString user = root.filePath("home/.local/share/qinghe");
+    writeFile(shared + "/DB/login.asp", "<% ' login %>");
+
+    QCOMPARE(ProgramFolder::choose({}, shared, user, ProgramFolder::Installation::Shared), user);
+    QCOMPARE(classCount(user, "七(1)班"), 1);
+    QCOMPARE(fileBytes(user + "/DB/login.asp"), QByteArray("<% ' login %>"));
+    QVERIFY(QFileInfo(ProgramFolder::photoFolder(user)).isDir());
+    QCOMPARE(QDir(shared + "/DB").entryList(QDir::Files | QDir::Hidden), QStringList{"login.asp"});
+
+    // The next start keeps the user's students.
+    QCOMPARE(ProgramFolder::choose({}, shared, user, ProgramFolder::Installation::Shared), user);
+    QCOMPARE(classCount(user), 1);
 }
 
 QTEST_GUILESS_MAIN(ProgramFolderTest)

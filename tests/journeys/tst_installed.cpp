@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program as a school installs it: `cmake --install` into a folder the user cannot
-// write, started by an ordinary user on a desktop with a window manager, whose own archive
-// lies in ~/.local/share/qinghe. The web server started from the main window serves that
-// archive on the port of that folder's sys.ini; a class administrator's correction through
-// the site shows in the window's record editor.
+// The program as a school installs it: `cmake --install` into a prefix the user cannot
+// write (bin/qinghe, lib/qinghe, share/qinghe), started by an ordinary user on a desktop with a window
+// manager, whose own archive lies in ~/.local/share/qinghe. The web server started from the main window
+// serves that archive on the port of that folder's sys.ini; a class administrator's correction through the
+// site shows in the window's record editor.
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/ProgramFolderSetup.h"
@@ -80,13 +80,30 @@ void InstalledJourney::webServerServesTheUsersArchive()
     install.start("cmake", {"--install", QINGHE_BUILD_DIR, "--prefix", prefix});
     QVERIFY(install.waitForFinished(120000));
     QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
-    const QString installed = prefix + "/qinghe";
-    QVERIFY(QFileInfo(installed + "/qinghe").isExecutable());
-    const auto permissions = QFile::permissions(installed);
-    const auto restore = qScopeGuard([&] { QFile::setPermissions(installed, permissions); });
-    if (getuid() != 0) // an installation the user cannot change, as under /opt
-        QFile::setPermissions(installed,
-                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    // A Linux program: bin/qinghe, its helpers in lib/qinghe, the site's pages in share/qinghe,
+    // and no archive anywhere in the prefix.
+    const QString executable = prefix + "/bin/qinghe";
+    const QString installed = prefix + "/share/qinghe";
+    const QString aspProgram = prefix + "/lib/qinghe/asp";
+    QVERIFY(QFileInfo(executable).isExecutable());
+    QVERIFY(QFileInfo(aspProgram).isExecutable());
+    QVERIFY(QFileInfo(prefix + "/lib/qinghe/qinghe-jet-reader").isExecutable());
+    QVERIFY(QFileInfo::exists(installed + "/DB/login.asp"));
+    for (QDirIterator it(prefix, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        QVERIFY2(!it.next().contains("学生信息.mdb"), qPrintable(it.filePath()));
+    QList<std::pair<QString, QFile::Permissions>> permissions;
+    const auto restore = qScopeGuard([&] {
+        for (const auto& [folder, mode] : permissions)
+            QFile::setPermissions(folder, mode);
+    });
+    if (getuid() != 0) { // an installation the user cannot change, as under /usr
+        for (const QString& folder :
+             {prefix + "/bin", prefix + "/lib/qinghe", installed, installed + "/DB"}) {
+            permissions.append({folder, QFile::permissions(folder)});
+            QFile::setPermissions(folder,
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        }
+    }
 
     // The user's own folder, as an earlier start laid it out, holding the user's students.
     const QString home = dir.path() + "/home";
@@ -126,12 +143,11 @@ void InstalledJourney::webServerServesTheUsersArchive()
     env.remove("QINGHE_FOLDER");
     env.insert("HOME", home);
     env.insert("XDG_DATA_HOME", home + "/.local/share");
-    ProgramOnDesktop program(desktop, installed + "/qinghe", env, [user] {
+    ProgramOnDesktop program(desktop, executable, env, [user] {
         if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0))
             _exit(120);
     });
     QVERIFY2(program.waitForMainWindow(), qPrintable(program.errorOutput()));
-    const QString aspProgram = installed + "/DB/asp";
     const QString site = ProgramFolder::databaseFolder(folder);
     const auto stopServers = qScopeGuard([&] {
         for (pid_t pid : processesRunning(aspProgram, site))
