@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/ProgramFolder.h"
-#include "cards/CardComposer.h"
+#include "cards/pages/CardComposer.h"
 #include "cards/CardDesignerWindow.h"
 #include "cards/CardPreviewWindow.h"
 #include "cards/CardSurface.h"

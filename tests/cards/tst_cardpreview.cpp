@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/CardComposer.h"
+#include "cards/pages/CardComposer.h"
 #include "cards/CardPreviewWindow.h"
-#include "cards/CardSheet.h"
+#include "cards/pages/CardSheet.h"
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
