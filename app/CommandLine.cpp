@@ -8,8 +8,8 @@
 #include "exchange/AccessImport.h"
 #include "formats/graphics/Fonts.h"
 
-#include <QGuiApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <optional>
@@ -82,7 +82,8 @@ int writeCards(const CardsRequest& request, QTextStream& out, QTextStream& err)
 {
     CardsPdf::Written written;
     QString error;
-    const bool done = CardsPdf::write(ProgramFolder::locate(), request.className, request.pdf, &written, &error);
+    const bool done =
+        CardsPdf::write(ProgramFolder::locate(), request.className, request.pdf, &written, &error);
     for (const QString& warning : written.warnings)
         err << "qinghe cards：" << warning << '\n';
     if (!done) {

@@ -22,7 +22,8 @@ void show(const CardSheet& sheet, AdvancedGrid& grid)
     grid.setRowCount(sheet.rows());
     for (int column = 0; column < sheet.columnCount(); ++column) {
         grid.setColumnWidth(column, sheet.columnWidth(column));
-        grid.setColumnKind(column, sheet.isPictureColumn(column) ? GridCell::Kind::Picture : GridCell::Kind::Text);
+        grid.setColumnKind(column,
+                           sheet.isPictureColumn(column) ? GridCell::Kind::Picture : GridCell::Kind::Text);
         grid.setColumnStyle(column, sheet.isCentred(column) ? AdvancedGrid::centredStyle : 0);
     }
     for (int row = 0; row < sheet.rows(); ++row) {

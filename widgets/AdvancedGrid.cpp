@@ -121,7 +121,7 @@ void AdvancedGrid::setColumnKind(int column, GridCell::Kind kind)
 GridCell::Kind AdvancedGrid::columnKind(int column) const
 {
     return column >= 0 && size_t(column) < m_columnKinds.size() ? m_columnKinds[size_t(column)]
-                                                                 : GridCell::Kind::Text;
+                                                                : GridCell::Kind::Text;
 }
 
 int AdvancedGrid::columnStyle(int column) const
@@ -161,7 +161,8 @@ void AdvancedGrid::formatRange(int firstRow, int firstColumn, int rows, int /*bo
 
 Qt::Alignment AdvancedGrid::columnAlignment(int column) const
 {
-    return columnStyle(column) == centredStyle ? Qt::Alignment(Qt::AlignCenter) : Qt::AlignLeft | Qt::AlignVCenter;
+    return columnStyle(column) == centredStyle ? Qt::Alignment(Qt::AlignCenter)
+                                               : Qt::AlignLeft | Qt::AlignVCenter;
 }
 
 void AdvancedGrid::setCell(int row, int column, const GridCell& cell)
@@ -197,7 +198,8 @@ GridCell AdvancedGrid::getCell(int row, int column) const
     if (!it)
         return GridCell::fromText({});
     if (isPicture(it))
-        return GridCell::fromPicture(it->data(pictureRole).toByteArray(), it->data(drawingRole).value<Drawing>());
+        return GridCell::fromPicture(it->data(pictureRole).toByteArray(),
+                                     it->data(drawingRole).value<Drawing>());
     return GridCell::fromText(it->text());
 }
 

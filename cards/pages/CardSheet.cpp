@@ -111,8 +111,8 @@ bool CardSheet::rowIsBlank(int row) const
     return true;
 }
 
-int CardSheet::fill(Recordset& records, const CardComposer& composer, CardSize size, QStringList* unreadablePhotos,
-                    QStringList* damagedPhotos)
+int CardSheet::fill(Recordset& records, const CardComposer& composer, CardSize size,
+                    QStringList* unreadablePhotos, QStringList* damagedPhotos)
 {
     const int count = std::max(records.recordCount(), 0);
     m_rowHeights.clear();
@@ -134,7 +134,8 @@ int CardSheet::fill(Recordset& records, const CardComposer& composer, CardSize s
         if (cell.x() == 1)
             setRowHeight(cell.y(), height);
         const CardFields fields = CardFields::fromRecord(records);
-        setCell(cell.y(), cell.x(), GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
+        setCell(cell.y(), cell.x(),
+                GridCell::fromPicture(encode(composer.compose(fields)), composer.card(fields)));
         const QString problem = unreadablePhotos || damagedPhotos ? composer.photoProblem(fields) : QString();
         if (unreadablePhotos && !problem.isEmpty())
             *unreadablePhotos

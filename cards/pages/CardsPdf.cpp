@@ -36,16 +36,18 @@ bool write(const QString& appFolder, const std::optional<QString>& className, co
     // A card of no width or height would make a blank page that passes for the cards.
     const CardSheet::CardSize size = CardSheet::loadCardSize(appFolder);
     if (size.width <= 0 || size.height <= 0)
-        return refuse(QStringLiteral("证件大小是 %1 × %2 像素（sys.ini 的“证件宽度”和“证件高度”），证件画不出来；"
-                                     "请在证件预览中设定证件大小")
-                          .arg(size.width)
-                          .arg(size.height));
+        return refuse(
+            QStringLiteral("证件大小是 %1 × %2 像素（sys.ini 的“证件宽度”和“证件高度”），证件画不出来；"
+                           "请在证件预览中设定证件大小")
+                .arg(size.width)
+                .arg(size.height));
     Written result;
     const CardLayout layout = CardLayout::load(appFolder);
     if (!layout.background.isEmpty()) {
         QString reason;
         if (Picture::decode(layout.background, CardComposer::faceSize, &reason).isNull())
-            result.warnings << QStringLiteral("背景图片“background”无法使用（%1），证件用内置的背景").arg(reason);
+            result.warnings
+                << QStringLiteral("背景图片“background”无法使用（%1），证件用内置的背景").arg(reason);
     }
 
     const CardComposer composer(layout);

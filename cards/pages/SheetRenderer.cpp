@@ -205,8 +205,9 @@ std::pair<double, double> SheetRenderer::printedColumns() const
     }
     const auto first = std::find(used.begin(), used.end(), true);
     const int firstColumn = first == used.end() ? 0 : int(first - used.begin());
-    const int lastColumn = first == used.end() ? columns - 1
-                                               : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
+    const int lastColumn = first == used.end()
+                               ? columns - 1
+                               : int(used.rend() - std::find(used.rbegin(), used.rend(), true)) - 1;
     double left = 0;
     for (int column = 0; column < firstColumn; ++column)
         left += m_sheet.columnWidth(column);
@@ -283,9 +284,8 @@ void SheetRenderer::paintRows(QPainter& painter, const PageLayout& layout, int p
 PageSource SheetRenderer::pages() const
 {
     return {[this](const QPageLayout& page) { return pageCount(page); },
-            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch, PdfFinisher* file) {
-                paintPage(painter, page, index, dotsPerInch, file);
-            }};
+            [this](QPainter& painter, const QPageLayout& page, int index, double dotsPerInch,
+                   PdfFinisher* file) { paintPage(painter, page, index, dotsPerInch, file); }};
 }
 
 int SheetRenderer::print(QPagedPaintDevice& device, const QString& pdfFile, QString* error) const

@@ -471,7 +471,8 @@ void CardPreviewTest::gridGivesBackTheSheetItShows()
     sheet.setRowHeight(0, 222);
     const CardComposer composer{CardLayout()};
     const CardFields fields{"张三", "七(1)班", "201401", {}};
-    const GridCell card = GridCell::fromPicture(CardSheet::encode(composer.compose(fields)), composer.card(fields));
+    const GridCell card =
+        GridCell::fromPicture(CardSheet::encode(composer.compose(fields)), composer.card(fields));
     sheet.setCell(0, 1, card);
     sheet.setCell(1, 2, card); // pasted into a spacer cell
     sheet.setCell(2, 0, GridCell::fromText("备注"));

@@ -307,7 +307,8 @@ void SheetRendererTest::writesTheCardsOfOneClass()
     QCOMPARE(written.cards, 2);
     QCOMPARE(written.pages, 1);
     QCOMPARE(written.warnings.size(), 1);
-    QVERIFY2(written.warnings.front().startsWith("王五（七(1)班）的照片无法显示："), qPrintable(written.warnings.front()));
+    QVERIFY2(written.warnings.front().startsWith("王五（七(1)班）的照片无法显示："),
+             qPrintable(written.warnings.front()));
     const QString text = pdf::text(file);
     QVERIFY2(text.contains("张三") && text.contains("王五") && !text.contains("李四"), qPrintable(text));
 
