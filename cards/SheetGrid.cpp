@@ -27,7 +27,10 @@ void show(const CardSheet& sheet, AdvancedGrid& grid)
         grid.setColumnStyle(column, sheet.isCentred(column) ? AdvancedGrid::centredStyle : 0);
     }
     for (int row = 0; row < sheet.rows(); ++row) {
-        grid.setRowHeight(row, sheet.rowHeight(row));
+        // Each resize costs the grid's header a pass over its rows: spacer rows keep the
+        // default height they were made with.
+        if (grid.rowHeight(row) != sheet.rowHeight(row))
+            grid.setRowHeight(row, sheet.rowHeight(row));
         for (int column = 0; column < sheet.columnCount(); ++column) {
             if (const GridCell& cell = sheet.cell(row, column); cell != GridCell())
                 grid.setCell(row, column, cell);
