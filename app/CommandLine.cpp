@@ -2,17 +2,11 @@
 #include "app/CommandLine.h"
 
 #include "archive/ArchiveCopy.h"
-#include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/ProgramFolderSetup.h"
-#include "archive/Recordset.h"
-#include "archive/StudentTable.h"
-#include "cards/CardComposer.h"
-#include "cards/CardSheet.h"
+#include "cards/pages/CardsPdf.h"
 #include "exchange/AccessImport.h"
 #include "formats/graphics/Fonts.h"
-#include "formats/graphics/Picture.h"
-#include "widgets/AdvancedGrid.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -42,60 +36,16 @@ int writeCards(const QCommandLineParser& parser, QTextStream& out, QTextStream& 
                                                  : std::nullopt;
     installFontSubstitutes();
 
-    const QString appFolder = ProgramFolder::locate();
-    const QString databaseFile = ProgramFolder::databaseFile(appFolder);
-    DatabaseConnection connection;
-    if (!StudentTable::openArchive(connection, databaseFile)) {
-        err << "qinghe cards：打不开学生数据库 " << databaseFile << "：" << connection.lastError() << '\n';
-        return 1;
-    }
-    Recordset records;
-    records.attach(connection);
-    const QString sql = className ? StudentTable::selectClass(*className) : StudentTable::selectAll;
-    if (!records.open(sql)) {
-        err << "qinghe cards：读不出学生记录：" << records.lastError() << '\n';
-        return 1;
-    }
-    // An empty sheet from a mistyped class name would pass for a finished job.
-    if (records.recordCount() == 0) {
-        if (className)
-            err << "qinghe cards：班级“" << *className << "”没有学生\n";
-        else
-            err << "qinghe cards：数据库里没有学生\n";
-        return 1;
-    }
-
-    // A card of no width or height would make a blank page that passes for the cards.
-    const CardSheet::CardSize size = CardSheet::loadCardSize(appFolder);
-    if (size.width <= 0 || size.height <= 0) {
-        err << "qinghe cards：证件大小是 " << size.width << " × " << size.height
-            << " 像素（sys.ini 的“证件宽度”和“证件高度”），证件画不出来；请在证件预览中设定证件大小\n";
-        return 1;
-    }
-    const CardLayout layout = CardLayout::load(appFolder);
-    if (!layout.background.isEmpty()) {
-        QString reason;
-        if (Picture::decode(layout.background, CardComposer::faceSize, &reason).isNull())
-            err << "qinghe cards：背景图片“background”无法使用（" << reason << "），证件用内置的背景\n";
-    }
-
-    AdvancedGrid grid;
-    CardSheet::defineGrid(grid);
-    const CardComposer composer(layout);
-    QStringList unreadablePhotos;
-    QStringList damagedPhotos;
-    const int cards = CardSheet::fill(grid, records, composer, size, &unreadablePhotos, &damagedPhotos);
-    for (const QString& photo : unreadablePhotos)
-        err << "qinghe cards：" << photo << "，证件上没有照片\n";
-    for (const QString& photo : damagedPhotos)
-        err << "qinghe cards：" << photo << '\n';
+    CardsPdf::Written written;
     QString error;
-    const int pages = CardSheet::writePdf(grid, pdf, &error);
-    if (pages == 0) {
-        err << "qinghe cards：无法写入 PDF 文件 " << pdf << "：" << error << '\n';
+    const bool done = CardsPdf::write(ProgramFolder::locate(), className, pdf, &written, &error);
+    for (const QString& warning : written.warnings)
+        err << "qinghe cards：" << warning << '\n';
+    if (!done) {
+        err << "qinghe cards：" << error << '\n';
         return 1;
     }
-    out << "已写出 " << cards << " 张证件，" << pages << " 页：" << pdf << '\n';
+    out << "已写出 " << written.cards << " 张证件，" << written.pages << " 页：" << pdf << '\n';
     return 0;
 }
 
@@ -181,7 +131,7 @@ const QList<Command>& commands()
          QStringLiteral("  qinghe cards [--class 班级] --pdf 文件\n"
                         "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
                         "                         写成 PDF 文件，不打开窗口\n"),
-         Application::Widgets,
+         Application::Gui,
          {valueOption(QStringLiteral("class"), QStringLiteral("班级名称")),
           valueOption(QStringLiteral("pdf"), QStringLiteral("文件名"))},
          0,

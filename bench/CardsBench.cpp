@@ -12,8 +12,10 @@
 #include "archive/ProgramFolder.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
-#include "cards/CardComposer.h"
-#include "cards/CardSheet.h"
+#include "cards/SheetGrid.h"
+#include "cards/pages/CardComposer.h"
+#include "cards/pages/CardSheet.h"
+#include "cards/pages/SheetRenderer.h"
 #include "widgets/AdvancedGrid.h"
 #include "widgets/PrintPreview.h"
 
@@ -57,25 +59,27 @@ void cardsScenario()
     connection.openDatabaseFile(folder.databaseFile());
     Recordset records;
     records.attach(connection);
+    CardSheet sheet;
     AdvancedGrid grid;
-    CardSheet::defineGrid(grid);
+    SheetGrid::define(grid);
 
     const double start = bench::nowMs();
     records.open(StudentTable::selectAll);
     const CardLayout layout = CardLayout::load(folder.path());
     const CardComposer composer(layout);
-    const int cards = CardSheet::fill(grid, records, composer, CardSheet::loadCardSize(folder.path()));
-    const double sheet = bench::nowMs() - start;
+    const int cards = sheet.fill(records, composer, CardSheet::loadCardSize(folder.path()));
+    SheetGrid::show(sheet, grid); // as the preview window shows it
+    const double sheetMs = bench::nowMs() - start;
     if (cards != students)
         qFatal("the sheet holds %d cards", cards);
-    bench::report("cards", "sheet_ms", sheet, "ms");
+    bench::report("cards", "sheet_ms", sheetMs, "ms");
     if (const QString pictures = qEnvironmentVariable("QINGHE_BENCH_PICTURES"); !pictures.isEmpty())
         savePictures(pictures, records, layout);
 
     const QTemporaryDir output;
     const QString file = output.filePath(QStringLiteral("cards.pdf"));
     const double printStart = bench::nowMs();
-    const int pages = CardSheet::writePdf(grid, file);
+    const int pages = SheetRenderer(sheet).writePdf(file);
     const double printed = bench::nowMs() - printStart;
     if (pages != (students + 7) / 8)
         qFatal("the PDF has %d pages", pages);
@@ -89,13 +93,12 @@ void cardsScenario()
     {
         if (!CardLayout::saveBarcode(folder.path(), {BarcodeType::QR, QRect(320, 16, 70, 70)}))
             qFatal("the settings file cannot be written");
-        AdvancedGrid coded;
-        CardSheet::defineGrid(coded);
+        CardSheet coded;
         const CardComposer codedComposer(CardLayout::load(folder.path()));
-        CardSheet::fill(coded, records, codedComposer, CardSheet::loadCardSize(folder.path()));
+        coded.fill(records, codedComposer, CardSheet::loadCardSize(folder.path()));
         const QString codedFile = output.filePath(QStringLiteral("codes.pdf"));
         const double codedStart = bench::nowMs();
-        if (CardSheet::writePdf(coded, codedFile) != pages)
+        if (SheetRenderer(coded).writePdf(codedFile) != pages)
             qFatal("the PDF with codes has another number of pages");
         bench::report("cards", "pdf_barcode_ms", bench::nowMs() - codedStart, "ms");
     }
@@ -105,8 +108,9 @@ void cardsScenario()
     const double previewStart = bench::nowMs();
     {
         QPrinter printer(QPrinter::HighResolution);
-        printer.setPageLayout(grid.defaultPageLayout());
-        PrintPreviewDialog preview(printer, grid.pages(), [](QPrinter&) { return false; });
+        const SheetRenderer renderer(sheet);
+        printer.setPageLayout(renderer.defaultPageLayout());
+        PrintPreviewDialog preview(printer, renderer.pages(), [](QPrinter&) { return false; });
         preview.show();
         QApplication::processEvents();
         preview.grab(); // the first page drawn, as the screen shows it

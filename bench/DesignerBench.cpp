@@ -5,7 +5,7 @@
 #include "bench/BenchFolder.h"
 
 #include "cards/CardDesignerWindow.h"
-#include "cards/CardLayout.h"
+#include "cards/pages/CardLayout.h"
 #include "desktop/Shell.h"
 #include "widgets/AppContext.h"
 #include "widgets/Dialogs.h"

@@ -4,10 +4,15 @@
 #include "ui_CardPreviewWindow.h"
 
 #include "archive/StudentTable.h"
+#include "cards/SheetGrid.h"
+#include "cards/pages/SheetRenderer.h"
 #include "formats/SettingText.h"
 #include "widgets/AppContext.h"
+#include "widgets/Dialogs.h"
+#include "widgets/PrintPreview.h"
 
 #include <QGuiApplication>
+#include <QPrinter>
 
 CardPreviewWindow::CardPreviewWindow(AppContext& context, QWidget* parent)
     : QWidget(parent)
@@ -15,7 +20,7 @@ CardPreviewWindow::CardPreviewWindow(AppContext& context, QWidget* parent)
     , m_ui(std::make_unique<Ui::CardPreviewWindow>())
 {
     m_ui->setupUi(this);
-    CardSheet::defineGrid(*m_ui->高级表格1);
+    SheetGrid::define(*m_ui->高级表格1);
     connect(m_ui->按钮1, &QPushButton::clicked, this, &CardPreviewWindow::showAll);
     connect(m_ui->按钮7, &QPushButton::clicked, this, &CardPreviewWindow::showClass);
     connect(m_ui->按钮4, &QPushButton::clicked, this, &CardPreviewWindow::showNumberOrName);
@@ -65,7 +70,9 @@ void CardPreviewWindow::showSelection(const QString& sql, const QString& title)
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_records.open(sql);
     QStringList unreadablePhotos;
-    CardSheet::fill(*m_ui->高级表格1, m_records, *m_composer, m_cardSize, &unreadablePhotos);
+    CardSheet sheet;
+    sheet.fill(m_records, *m_composer, m_cardSize, &unreadablePhotos);
+    SheetGrid::show(sheet, *m_ui->高级表格1);
     // The new cards start at the top, not where the last selection was scrolled to.
     m_ui->高级表格1->scrollToTop();
     QGuiApplication::restoreOverrideCursor();
@@ -113,6 +120,23 @@ void CardPreviewWindow::saveCardSize()
     open();
 }
 
-void CardPreviewWindow::print() { m_ui->高级表格1->print(m_context.dialogs); }
+// What is printed is the sheet as the grid shows it now, pasted cards included.
+void CardPreviewWindow::print()
+{
+    const CardSheet sheet = SheetGrid::read(*m_ui->高级表格1);
+    const SheetRenderer renderer(sheet);
+    QPrinter printer(QPrinter::HighResolution);
+    // Only the orientation is suggested: paper and margins are the printer's own.
+    printer.setPageOrientation(renderer.defaultPageLayout().orientation());
+    if (m_context.dialogs.setUpPrinter(this, printer))
+        renderer.print(printer, pdfFileOf(printer));
+}
 
-void CardPreviewWindow::printPreview() { m_ui->高级表格1->printPreview(m_context.dialogs); }
+void CardPreviewWindow::printPreview()
+{
+    const CardSheet sheet = SheetGrid::read(*m_ui->高级表格1);
+    const SheetRenderer renderer(sheet);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(renderer.defaultPageLayout().orientation());
+    m_context.dialogs.showPrintPreview(this, printer, renderer.pages());
+}

@@ -3,8 +3,8 @@
 
 #include "archive/DatabaseConnection.h"
 #include "archive/Recordset.h"
-#include "cards/CardComposer.h"
-#include "cards/CardSheet.h"
+#include "cards/pages/CardComposer.h"
+#include "cards/pages/CardSheet.h"
 
 #include <QWidget>
 

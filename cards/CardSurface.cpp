@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cards/CardSurface.h"
 
-#include "cards/BarcodeSymbol.h"
-#include "cards/CardComposer.h"
+#include "cards/pages/BarcodeSymbol.h"
+#include "cards/pages/CardComposer.h"
 #include "formats/graphics/Picture.h"
 
 #include <QFontMetricsF>

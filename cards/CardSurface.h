@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "cards/CardLayout.h"
+#include "cards/pages/CardLayout.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -9,7 +9,8 @@ cd "${1:-$(dirname "$0")/..}"
 # Each room and the rooms its files may include, as the room's link line in CMake has them:
 # a new arrow between rooms is a decision, made here and in CMake together. A room is a
 # folder, or a file stem where one folder holds a second library (web/SitePages: the site's
-# pages, which the web server's build step uses without a widget). A file belongs to the
+# pages, which the web server's build step uses without a widget). cards/pages prints cards
+# for the command line without a widget. A file belongs to the
 # longest room its path begins with. "*" lets a room include every other.
 rooms='
 formats
@@ -26,9 +27,10 @@ web/SitePages      archive formats
 web                web/SitePages widgets archive formats
 records            widgets archive desktop formats formats/graphics
 exchange           widgets archive archive/jet archive/workbook desktop formats formats/workbook
-cards              widgets archive formats formats/graphics
+cards/pages        archive formats formats/graphics
+cards              cards/pages widgets archive formats formats/graphics
 tools              web/SitePages archive formats
-app                records exchange cards web web/SitePages widgets archive archive/jet archive/workbook desktop formats formats/graphics formats/workbook
+app                records exchange cards cards/pages web web/SitePages widgets archive archive/jet archive/workbook desktop formats formats/graphics formats/workbook
 bench              *
 tests              *
 '
@@ -47,7 +49,7 @@ pugixml.hpp        formats/workbook
 xlsxwriter.h       formats/workbook
 gio/               desktop
 opencv2/           records
-zint.h             cards
+zint.h             cards/pages
 httplib.h          server tests bench
 '
 

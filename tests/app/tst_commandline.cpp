@@ -25,11 +25,11 @@ struct Result {
 Result run(const QString& program, const QStringList& arguments, const QStringList& settings = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& setting : settings)
-        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
+    for (const QString& setting : settings)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
@@ -88,6 +88,7 @@ private slots:
     void badArgumentsAreRefused();
     void writesTheSheetOfAllStudents();
     void writesTheSheetOfOneClass();
+    void cardsCreateNoWidget();
     void nothingToPrintIsAnError_data();
     void nothingToPrintIsAnError();
     void unwritableFileIsAnError();
@@ -245,6 +246,37 @@ void CommandLineTest::writesTheSheetOfOneClass()
     // 400-pixel cards: the sheet is turned to landscape to fit across.
     const auto size = QRegularExpression("Page size:\\s+(\\d+) x (\\d+)").match(pdf::run("pdfinfo", {file}));
     QVERIFY(size.captured(1).toInt() > size.captured(2).toInt());
+}
+
+void CommandLineTest::cardsCreateNoWidget()
+{
+    // A QApplication looks for the style it is asked for when it starts, and says so when there
+    // is none; an application without widgets never looks. The main window of the same program
+    // shows that the question is heard.
+    TestFolder folder;
+    folder.addStudents({{"张三", "七(1)班", "1", jpegBytes(30, 40)}});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QT_STYLE_OVERRIDE", "no-such-style");
+    QProcess window;
+    window.setProcessEnvironment(environment);
+    window.start(QStringLiteral(QINGHE_EXECUTABLE), {});
+    QVERIFY(window.waitForStarted());
+    QByteArray said;
+    for (int waited = 0; waited < 100 && !said.contains("no-such-style"); ++waited) {
+        window.waitForReadyRead(100);
+        said += window.readAllStandardError();
+    }
+    window.kill();
+    window.waitForFinished();
+    QVERIFY2(said.contains("no-such-style"), said.constData());
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("cards.pdf");
+    const Result cards = qinghe({"cards", "--pdf", file}, {"QT_STYLE_OVERRIDE=no-such-style"});
+    QCOMPARE(cards.exitCode, 0);
+    QVERIFY2(!cards.err.contains("no-such-style"), qPrintable(cards.err));
+    QVERIFY(pdf::text(file).contains("张三"));
 }
 
 void CommandLineTest::nothingToPrintIsAnError_data()

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/CardComposer.h"
+#include "cards/pages/CardComposer.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/support/TestFolder.h"
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/ProgramFolder.h"
-#include "cards/CardComposer.h"
 #include "cards/CardDesignerWindow.h"
 #include "cards/CardPreviewWindow.h"
 #include "cards/CardSurface.h"
+#include "cards/pages/CardComposer.h"
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "formats/graphics/Picture.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/ProgramFolder.h"
-#include "cards/CardLayout.h"
+#include "cards/pages/CardLayout.h"
 #include "formats/Gbk.h"
 #include "formats/IniFile.h"
 #include "tests/support/TestFolder.h"

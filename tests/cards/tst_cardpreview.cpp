@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/CardComposer.h"
 #include "cards/CardPreviewWindow.h"
-#include "cards/CardSheet.h"
+#include "cards/SheetGrid.h"
+#include "cards/pages/CardComposer.h"
+#include "cards/pages/CardSheet.h"
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
@@ -84,6 +85,7 @@ private slots:
     void cancelledPrintWritesNothing();
     void printPreviewShowsTheSameSheet();
     void undecodablePhotoNamesTheStudent();
+    void gridGivesBackTheSheetItShows();
 
 private:
     std::unique_ptr<CardPreviewWindow> openWindow();
@@ -455,6 +457,44 @@ void CardPreviewTest::undecodablePhotoNamesTheStudent()
     control<QLineEdit>(*m_window, "编辑框1")->setText("乙");
     click("按钮4");
     QCOMPARE(title(), QString("个人证件"));
+}
+
+void CardPreviewTest::gridGivesBackTheSheetItShows()
+{
+    // Paper is drawn from what the grid holds: every size, kind and card must come back,
+    // the card's drawing with it, so paper redraws the card instead of its screen picture.
+    CardSheet sheet;
+    sheet.setRows(3);
+    sheet.setColumnWidth(1, 333);
+    sheet.setPictureColumn(1, true);
+    sheet.setCentred(1, true);
+    sheet.setRowHeight(0, 222);
+    const CardComposer composer{CardLayout()};
+    const CardFields fields{"张三", "七(1)班", "201401", {}};
+    const GridCell card =
+        GridCell::fromPicture(CardSheet::encode(composer.compose(fields)), composer.card(fields));
+    sheet.setCell(0, 1, card);
+    sheet.setCell(1, 2, card); // pasted into a spacer cell
+    sheet.setCell(2, 0, GridCell::fromText("备注"));
+
+    AdvancedGrid shown;
+    SheetGrid::define(shown);
+    shown.setCell(5, 3, GridCell::fromText("earlier")); // an earlier sheet leaves nothing behind
+    SheetGrid::show(sheet, shown);
+    const CardSheet back = SheetGrid::read(shown);
+    QCOMPARE(back.rows(), 3);
+    QCOMPARE(back.columnCount(), CardSheet::columns);
+    for (int column = 0; column < CardSheet::columns; ++column) {
+        QCOMPARE(back.columnWidth(column), sheet.columnWidth(column));
+        QCOMPARE(back.isPictureColumn(column), sheet.isPictureColumn(column));
+        QCOMPARE(back.isCentred(column), sheet.isCentred(column));
+    }
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(back.rowHeight(row), sheet.rowHeight(row));
+        for (int column = 0; column < CardSheet::columns; ++column)
+            QCOMPARE(back.cell(row, column), sheet.cell(row, column));
+    }
+    QVERIFY(back.cell(1, 2).drawing);
 }
 
 QTEST_MAIN(CardPreviewTest)

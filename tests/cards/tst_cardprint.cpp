@@ -2,19 +2,18 @@
 #include "archive/DatabaseConnection.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
-#include "cards/CardComposer.h"
-#include "cards/CardSheet.h"
+#include "cards/pages/CardComposer.h"
+#include "cards/pages/CardSheet.h"
+#include "cards/pages/SheetRenderer.h"
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
 #include "tests/support/TestFolder.h"
-#include "widgets/AdvancedGrid.h"
-#include "widgets/PrintPreview.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QPainter>
-#include <QPrinter>
+#include <QPdfWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -137,16 +136,15 @@ public:
         Recordset records;
         records.attach(connection);
         records.open(StudentTable::selectAll);
-        AdvancedGrid grid;
-        CardSheet::defineGrid(grid);
-        CardSheet::fill(grid, records, CardComposer(CardLayout::load(path())), size);
+        CardSheet sheet;
+        sheet.fill(records, CardComposer(CardLayout::load(path())), size);
+        const SheetRenderer renderer(sheet);
         if (!page)
-            return CardSheet::writePdf(grid, file);
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(file);
-        printer.setPageLayout(*page);
-        return grid.paintPages(printer, file);
+            return renderer.writePdf(file);
+        QPdfWriter writer(file);
+        writer.setResolution(1200);
+        writer.setPageLayout(*page);
+        return renderer.print(writer, file);
     }
 
 private:
@@ -334,7 +332,7 @@ void CardPrintTest::noPageStartsWithASpacerRow()
     // A card of 400 × 260 in a 350 × 235 cell is 227.5 high, 3.75 pixels below the row's top.
     for (int number : {1, 2}) {
         const QImage page = pdf::page(file, number, 96);
-        const double expected = 4 / 25.4 * 96 + AdvancedGrid::cutMarkReach + 3.75;
+        const double expected = 4 / 25.4 * 96 + SheetRenderer::cutMarkReach + 3.75;
         QVERIFY2(std::abs(firstRow(page, isBlue) - expected) <= 1.5,
                  qPrintable(QString::number(firstRow(page, isBlue))));
     }
@@ -417,21 +415,20 @@ void CardPrintTest::elementsPastTheEdgeAreCut()
     };
     check(pdf::page(file, 1, 150), 150.0 / 96, "PDF");
 
-    // Paper and the print preview get the pages the same way: drawn by the grid's pages.
+    // Paper and the print preview get the pages the same way: drawn by the renderer's pages.
     DatabaseConnection connection;
     connection.openDatabaseFile(folder.folder().databaseFile());
     Recordset records;
     records.attach(connection);
     records.open(StudentTable::selectAll);
-    AdvancedGrid grid;
-    CardSheet::defineGrid(grid);
-    CardSheet::fill(grid, records, CardComposer(CardLayout::load(folder.path())), {400, 260});
+    CardSheet sheet;
+    sheet.fill(records, CardComposer(CardLayout::load(folder.path())), {400, 260});
     const QPageLayout page = a4(4, QPageLayout::Landscape);
     QImage paper(page.fullRectPixels(150).size(), QImage::Format_RGB32);
     paper.fill(Qt::white);
     QPainter painter(&paper);
     painter.translate(page.paintRectPixels(150).topLeft());
-    grid.pages().paint(painter, page, 0, 150, nullptr);
+    SheetRenderer(sheet).pages().paint(painter, page, 0, 150, nullptr);
     painter.end();
     check(paper, 150.0 / 96, "paper");
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "cards/CardLayout.h"
-#include "widgets/AdvancedGrid.h"
+#include "cards/pages/CardLayout.h"
+#include "formats/graphics/GridCell.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/CardLayout.h"
+#include "cards/pages/CardLayout.h"
 
 #include "archive/ProgramFolder.h"
 #include "formats/IniFile.h"

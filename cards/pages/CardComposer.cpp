@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/CardComposer.h"
+#include "cards/pages/CardComposer.h"
 
 #include "archive/Recordset.h"
-#include "cards/BarcodeSymbol.h"
+#include "cards/pages/BarcodeSymbol.h"
 #include "formats/graphics/PdfFinisher.h"
 #include "formats/graphics/Picture.h"
 

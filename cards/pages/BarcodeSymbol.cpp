@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cards/BarcodeSymbol.h"
+#include "cards/pages/BarcodeSymbol.h"
 
 #include <QPainter>
 
