@@ -2,13 +2,12 @@
 #include "archive/DatabaseConnection.h"
 
 #include "archive/ArchiveLocation.h"
-#include "archive/DatabaseSession.h"
 #include "archive/PostgresSession.h"
+#include "archive/SqliteSession.h"
 #include "archive/jet/JetFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
@@ -112,7 +111,7 @@ void SqliteSession::endWait()
     }
 }
 
-bool SqliteSession::execute(const QString& sql) { return mayWrite() && exec(translateTableStatement(sql)); }
+bool SqliteSession::execute(const QString& sql) { return mayWrite() && exec(sqliteStatement(sql)); }
 
 bool SqliteSession::exec(const QString& sql)
 {
@@ -659,34 +658,4 @@ bool DatabaseTransaction::commit()
         return true;
     m_connection.rollbackTransaction();
     return false;
-}
-
-QString translateTableStatement(const QString& sql)
-{
-    static const QRegularExpression tableStatement(QStringLiteral("^\\s*(CREATE|ALTER)\\s"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-    if (!tableStatement.match(sql).hasMatch())
-        return sql;
-
-    static const QRegularExpression counter(QStringLiteral("([^\\s,(]+)(\\s+)(AUTOINCREMENT|COUNTER)\\b"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression oleObject(QStringLiteral("\\b(OLEOBJECT|LONGBINARY|IMAGE)\\b"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression varchar(QStringLiteral("\\b(varchar|memo)\\b(\\s*\\(\\s*\\d+\\s*\\))?"),
-                                            QRegularExpression::CaseInsensitiveOption);
-
-    QString out;
-    qsizetype last = 0;
-    for (auto it = counter.globalMatch(sql); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        if (m.captured(1).compare(u"KEY", Qt::CaseInsensitive) == 0)
-            continue; // already SQLite's own "INTEGER PRIMARY KEY AUTOINCREMENT"
-        out += QStringView(sql).mid(last, m.capturedStart(3) - last);
-        out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-        last = m.capturedEnd(3);
-    }
-    out += QStringView(sql).mid(last);
-    out.replace(oleObject, QStringLiteral("BLOB"));
-    out.replace(varchar, QStringLiteral("TEXT"));
-    return out;
 }

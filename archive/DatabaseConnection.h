@@ -116,6 +116,3 @@ private:
     DatabaseConnection& m_connection;
     bool m_active = false;
 };
-
-// The table statements of the original file format in SQLite's words.
-QString translateTableStatement(const QString& sql);

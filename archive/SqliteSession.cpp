@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
+#include "archive/JetDialect.h"
 #include "archive/SqlText.h"
 
 #include <QCoreApplication>
@@ -401,4 +402,50 @@ void SqliteSession::copyLogLater(int attempt)
         if (db && (!sqlite3_get_autocommit(db) || !copyLogIntoFile(db)))
             copyLogLater(attempt + 1);
     });
+}
+
+namespace {
+
+bool isTableStatement(QStringView sql)
+{
+    sql = sql.trimmed();
+    return sql.startsWith(u"CREATE", Qt::CaseInsensitive) || sql.startsWith(u"ALTER", Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString sqliteStatement(const QString& sql)
+{
+    using namespace JetDialect;
+    // Most statements need nothing, and the web server's pages send them again and again.
+    const bool tableStatement = isTableStatement(sql);
+    if (!tableStatement && !sql.contains(u'#'))
+        return sql;
+    const std::vector<Token> list = tokens(sql);
+    QString out;
+    out.reserve(sql.size() + 32);
+    for (qsizetype i = 0; i < qsizetype(list.size()); ++i) {
+        const Token& token = list[size_t(i)];
+        if (token.kind == TokenKind::Date) {
+            out += dateValue(token);
+            continue;
+        }
+        if (tableStatement && token.kind == TokenKind::Word && isColumnType(list, i)) {
+            if (token.isWord(u"AUTOINCREMENT") || token.isWord(u"COUNTER")) {
+                out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+                continue;
+            }
+            if (token.isWord(u"OLEOBJECT") || token.isWord(u"LONGBINARY") || token.isWord(u"IMAGE")) {
+                out += QStringLiteral("BLOB");
+                continue;
+            }
+            if (token.isWord(u"varchar") || token.isWord(u"memo")) {
+                out += QStringLiteral("TEXT");
+                i = afterSize(list, i) - 1;
+                continue;
+            }
+        }
+        out += token.text;
+    }
+    return out;
 }

@@ -2,7 +2,7 @@
 #include "archive/TableWriter.h"
 
 #include "archive/DatabaseConnection.h"
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
 
 QString sqlIdentifier(const QString& name)
 {

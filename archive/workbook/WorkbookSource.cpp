@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/workbook/WorkbookSource.h"
 
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
 #include "formats/SafeFile.h"
 #include "formats/workbook/Workbook.h"
 

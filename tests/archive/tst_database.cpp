@@ -2,6 +2,7 @@
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/Recordset.h"
+#include "archive/SqliteSession.h"
 #include "archive/StudentTable.h"
 #include "formats/Gbk.h"
 #include "tests/support/ArchiveLocks.h"
@@ -629,8 +630,8 @@ void DatabaseTest::everyCommitIsSynced()
     TestFolder folder(false);
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(folder.databaseFile()).constData(), &db);
-    sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db, sqliteStatement(StudentTable::createStudents).toUtf8().constData(), nullptr, nullptr,
+                 nullptr);
     sqlite3_close(db);
     const QByteArray before = fileBytes(folder.databaseFile());
 
@@ -898,7 +899,7 @@ void DatabaseTest::jetTableStatementsAreTranslated()
 {
     QFETCH(QString, jet);
     QFETCH(QString, sqlite);
-    QCOMPARE(translateTableStatement(jet), sqlite);
+    QCOMPARE(sqliteStatement(jet), sqlite);
 }
 
 void DatabaseTest::otherOpenersKeepTheLogAlive_data()
