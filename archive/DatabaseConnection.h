@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "formats/Error.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -38,7 +40,8 @@ public:
     static bool isServerLocation(const QString& location);
     // Where the open archive is: its file or its server address.
     QString location() const;
-    bool isServer() const;
+    // The same for the operator: "数据库（文件）：…" or "数据库（服务器）：…".
+    QString describeLocation() const;
     QStringList tables() const;
     // A data source other than the archive (the roster workbook), opened by `opener` on this
     // connection's own handle, so recordsets read and write it as they do the archive. The
@@ -61,6 +64,16 @@ public:
     // Why a file that may be written was opened read-only (a full disk); empty otherwise.
     QString readOnlyReason() const;
     QString lastError() const;
+    // What the last failure was, for the callers that treat some apart (a missing file is a
+    // new folder's empty start; an unreachable server is tried again at every action).
+    ErrorKind lastErrorKind() const;
+
+    // Reads every page of the open archive where that is the program's job, off the window's
+    // thread: answers empty when the archive is whole (or looks after its own pages), else
+    // what is wrong. Needs nothing of this connection once made.
+    std::function<QString(const std::atomic<bool>* cancel)> pageCheck() const;
+    // For a connection that reads many large rows again and again (the web server's).
+    void preferMappedReads();
 
     // Once the file is known to be damaged (a query met a damaged page, or checkWholeFile
     // said so), writes are refused, so nothing more goes into it until it is restored.

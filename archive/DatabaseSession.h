@@ -2,6 +2,7 @@
 #pragma once
 
 #include "archive/ResultRows.h"
+#include "formats/Error.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -25,21 +26,25 @@ public:
     DatabaseSession& operator=(const DatabaseSession&) = delete;
     virtual ~DatabaseSession() = default;
 
-    QString lastError;
+    Error lastError;
     // Why there is no connection: the reason the open failed, so later calls say it too.
-    QString closedReason = QStringLiteral("数据库未打开");
+    Error closedReason{ErrorKind::Failed, QStringLiteral("数据库未打开")};
     // Set once the archive was found damaged: nothing more is written into it.
     QString damage;
 
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
     virtual QString location() const = 0;
-    virtual bool isServer() const = 0;
+    // "数据库（文件）：…" or "数据库（服务器）：…", for the operator.
+    virtual QString describeLocation() const = 0;
     // False, with the reason, when nothing may be written.
     virtual bool mayWrite() = 0;
     // A statement that returns no rows, in the words of the original format.
     virtual bool execute(const QString& sql) = 0;
     virtual QStringList tables() = 0;
+    // For a connection that mostly reads large rows (the web server's): a hint, which a back
+    // end without such a choice ignores.
+    virtual void preferMappedReads() {}
 
     // "select * from <table><rest>": false when it is not a table that can be written back.
     virtual bool openTable(const QString& table, const QString& rest, ResultRows& rows) = 0;
@@ -65,9 +70,14 @@ public:
     virtual bool commit() = 0;
     virtual void rollback() = 0;
 
-    bool fail(const QString& message)
+    bool fail(const QString& message, ErrorKind kind = ErrorKind::Failed)
     {
-        lastError = message;
+        lastError = Error{kind, message};
+        return false;
+    }
+    bool fail(const Error& error)
+    {
+        lastError = error;
         return false;
     }
 };

@@ -5,6 +5,7 @@
 #include "archive/SqlText.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 #include <QTimer>
 
@@ -43,6 +44,20 @@ constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 500, 500, 500};
 
 } // namespace
 
+QString SqliteSession::describeLocation() const
+{
+    return QStringLiteral("数据库（文件）：") + QDir::toNativeSeparators(path);
+}
+
+// A class list reads every student's fields stored after the photo, walking the photo's
+// pages: mapped, they are read where the system keeps them instead of copied into each
+// connection.
+void SqliteSession::preferMappedReads()
+{
+    if (db)
+        exec(QStringLiteral("PRAGMA mmap_size=268435456"));
+}
+
 QStringList SqliteSession::tables()
 {
     QStringList names;
@@ -56,8 +71,9 @@ QStringList SqliteSession::tables()
     return names;
 }
 
-bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
+bool SqliteSession::openTable(const QString& table, const QString& jetRest, ResultRows& rows)
 {
+    const QString rest = sqliteStatement(jetRest);
     // The version and the rows are read in one transaction: the rows are that version's.
     const OneRead read(*this);
     const auto now = version();
@@ -193,7 +209,7 @@ const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table, qi
 
 bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
 {
-    Statement query(*this, sql);
+    Statement query(*this, sqliteStatement(sql));
     if (!query.isValid())
         return fail(sqlite3_extended_errcode(db));
     const int n = sqlite3_column_count(query.handle());
@@ -362,7 +378,7 @@ bool SqliteSession::endRun(const QString& name, bool keep)
 {
     if (keep && exec(QStringLiteral("RELEASE ") + name))
         return true;
-    const QString reason = lastError;
+    const Error reason = lastError;
     exec(QStringLiteral("ROLLBACK TO ") + name);
     exec(QStringLiteral("RELEASE ") + name);
     lastError = reason;

@@ -30,10 +30,11 @@ public:
     bool isOpen() const override { return db != nullptr; }
     void close() override;
     QString location() const override { return path; }
-    bool isServer() const override { return false; }
+    QString describeLocation() const override;
     bool mayWrite() override;
     bool execute(const QString& sql) override;
     QStringList tables() override;
+    void preferMappedReads() override;
 
     bool openTable(const QString& table, const QString& rest, ResultRows& rows) override;
     bool openQuery(const QString& sql, ResultRows& rows) override;

@@ -228,7 +228,7 @@ bool open(SqliteSession& session, const QString& connectionString)
     } else {
         session.exec(QStringLiteral("PRAGMA query_only=1"));
     }
-    session.lastError.clear();
+    session.lastError = {};
     return true;
 }
 
