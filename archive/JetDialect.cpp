@@ -133,6 +133,18 @@ qsizetype previousCounting(const std::vector<Token>& tokens, qsizetype index, in
     return -1;
 }
 
+ColumnType columnType(const Token& token)
+{
+    if (token.isWord(u"AUTOINCREMENT") || token.isWord(u"COUNTER"))
+        return ColumnType::Counter;
+    if (token.isWord(u"OLEOBJECT") || token.isWord(u"LONGBINARY") || token.isWord(u"IMAGE")
+        || token.isWord(u"BLOB"))
+        return ColumnType::Bytes;
+    if (token.isWord(u"varchar") || token.isWord(u"memo"))
+        return ColumnType::Text;
+    return ColumnType::Other;
+}
+
 bool isColumnType(const std::vector<Token>& tokens, qsizetype index)
 {
     const qsizetype name = previousCounting(tokens, index);

@@ -52,6 +52,10 @@ QString dateValue(const Token& token);
 // or -1.
 qsizetype previousCounting(const std::vector<Token>& tokens, qsizetype index, int back = 1);
 
+// What an Access column type stands for; Other for a type each back end reads as it is.
+enum class ColumnType { Other, Counter, Bytes, Text };
+ColumnType columnType(const Token& token);
+
 // Whether the word at `index` stands where a column's type does: after the column's name,
 // which follows "(", "," or ADD [COLUMN]. A column named like a type keeps its name.
 bool isColumnType(const std::vector<Token>& tokens, qsizetype index);

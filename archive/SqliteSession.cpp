@@ -446,22 +446,18 @@ QString sqliteStatement(const QString& sql)
             out += dateValue(token);
             continue;
         }
-        if (tableStatement && token.kind == TokenKind::Word && isColumnType(list, i)) {
-            if (token.isWord(u"AUTOINCREMENT") || token.isWord(u"COUNTER")) {
-                out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-                continue;
-            }
-            if (token.isWord(u"OLEOBJECT") || token.isWord(u"LONGBINARY") || token.isWord(u"IMAGE")) {
-                out += QStringLiteral("BLOB");
-                continue;
-            }
-            if (token.isWord(u"varchar") || token.isWord(u"memo")) {
-                out += QStringLiteral("TEXT");
-                i = afterSize(list, i) - 1;
-                continue;
-            }
-        }
-        out += token.text;
+        const ColumnType type =
+            tableStatement && isColumnType(list, i) ? columnType(token) : ColumnType::Other;
+        if (type == ColumnType::Counter)
+            out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+        else if (type == ColumnType::Bytes)
+            out += QStringLiteral("BLOB");
+        else if (type == ColumnType::Text)
+            out += QStringLiteral("TEXT");
+        else
+            out += token.text;
+        if (type == ColumnType::Text)
+            i = afterSize(list, i) - 1;
     }
     return out;
 }
