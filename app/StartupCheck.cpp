@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bool opened, QWidget* window)
     : QObject(window)
     , m_context(context)
@@ -43,11 +45,14 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
         QTimer::singleShot(0, this, &StartupCheck::finished);
         return;
     }
-    auto result = std::make_shared<QString>();
-    m_thread = QThread::create([check, result, cancel = m_cancel] { *result = check(cancel.get()); });
-    connect(m_thread, &QThread::finished, this, [this, result] {
-        if (!result->isEmpty())
-            report(ErrorKind::Damaged, *result);
+    auto problem = std::make_shared<std::optional<QString>>();
+    m_thread = QThread::create([check, problem, cancel = m_cancel] {
+        if (QString found; !check(cancel.get(), &found))
+            *problem = found;
+    });
+    connect(m_thread, &QThread::finished, this, [this, problem] {
+        if (*problem)
+            report(ErrorKind::Damaged, **problem);
         emit finished();
     });
     m_thread->start(QThread::LowPriority);

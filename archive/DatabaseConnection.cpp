@@ -405,11 +405,13 @@ QString DatabaseConnection::location() const { return session()->location(); }
 
 QString DatabaseConnection::describeLocation() const { return session()->describeLocation(); }
 
-std::function<QString(const std::atomic<bool>*)> DatabaseConnection::pageCheck() const
+DatabaseConnection::PageCheck DatabaseConnection::pageCheck() const
 {
     if (m_server)
         return {}; // a server looks after its own pages
-    return [file = m_session->path](const std::atomic<bool>* cancel) { return checkWholeFile(file, cancel); };
+    return [file = m_session->path](const std::atomic<bool>* cancel, QString* problem) {
+        return checkWholeFile(file, problem, cancel);
+    };
 }
 
 void DatabaseConnection::preferMappedReads() { session()->preferMappedReads(); }
@@ -572,10 +574,16 @@ bool DatabaseConnection::fileHoldsData(const QString& path)
     return !count.isValid() || count.step() != SQLITE_ROW || count.column(0).toLongLong() > 0;
 }
 
-QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomic<bool>* cancel)
+bool DatabaseConnection::checkWholeFile(const QString& path, QString* problem,
+                                        const std::atomic<bool>* cancel)
 {
+    const auto found = [problem](const QString& what) {
+        if (problem)
+            *problem = what;
+        return false;
+    };
     if (const Error refusal = pathRefusal(path); refusal.kind != ErrorKind::None)
-        return refusal.text;
+        return found(refusal.text);
     SqliteSession s;
     int rc = SQLITE_OK;
     QStringList findings;
@@ -600,12 +608,12 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
             break;
     }
     if ((rc & 0xff) == SQLITE_INTERRUPT)
-        return {};
+        return true;
     if (rc != SQLITE_DONE)
-        return firstReadFailure(s, rc).text;
+        return found(firstReadFailure(s, rc).text);
     if (findings != QStringList{QStringLiteral("ok")})
-        return damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）");
-    return {};
+        return found(damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）"));
+    return true;
 }
 
 void DatabaseConnection::prepareForManyThreads()

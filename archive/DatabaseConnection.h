@@ -69,9 +69,10 @@ public:
     ErrorKind lastErrorKind() const;
 
     // Reads every page of the open archive where that is the program's job, off the window's
-    // thread: answers empty when the archive is whole (or looks after its own pages), else
-    // what is wrong. Needs nothing of this connection once made.
-    std::function<QString(const std::atomic<bool>* cancel)> pageCheck() const;
+    // thread: false, with what is wrong, when it is not whole. None where the archive looks
+    // after its own pages (a server). Needs nothing of this connection once made.
+    using PageCheck = std::function<bool(const std::atomic<bool>* cancel, QString* problem)>;
+    PageCheck pageCheck() const;
     // For a connection that reads many large rows again and again (the web server's).
     void preferMappedReads();
 
@@ -84,10 +85,11 @@ public:
     // false when the wait is over, so a window can show that it is waiting.
     void setLockWaitHandler(std::function<void(bool waiting)> handler);
 
-    // Reads every page of the file on a read-only connection of its own: empty when the file
-    // is whole, else what is wrong. Slow on a large archive, so run it off the window's
-    // thread; `cancel` stops it early (answering empty).
-    static QString checkWholeFile(const QString& path, const std::atomic<bool>* cancel = nullptr);
+    // Reads every page of the file on a read-only connection of its own: false, with what is
+    // wrong, when the file is not whole. Slow on a large archive, so run it off the window's
+    // thread; `cancel` stops it early (answering true).
+    static bool checkWholeFile(const QString& path, QString* problem = nullptr,
+                               const std::atomic<bool>* cancel = nullptr);
     // Whether the file holds anything worth keeping: false only for an absent or zero-byte
     // file and for an SQLite file without a single table. A file that cannot be read counts
     // as data.

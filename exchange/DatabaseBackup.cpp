@@ -64,7 +64,8 @@ bool DatabaseBackup::write(DatabaseConnection& database, const QString& backupFi
     const QString folder = QFileInfo(backupFile).absolutePath();
     removeLeftoversIn(folder);
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("无法建立文件夹") + folder;
+        if (error)
+            *error = QStringLiteral("无法建立文件夹") + folder;
         return false;
     }
     return ArchiveCopy::writeFile(database, backupFile, error);
