@@ -2,15 +2,15 @@
 #include "app/StartupCheck.h"
 
 #include "archive/DatabaseConnection.h"
-#include "archive/jet/JetFile.h"
 #include "exchange/DatabaseBackup.h"
 #include "widgets/AppContext.h"
 #include "widgets/Dialogs.h"
 
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+
+#include <optional>
 
 StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bool opened, QWidget* window)
     : QObject(window)
@@ -20,24 +20,15 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
 {
     const QString file = context.databaseFile();
     DatabaseBackup::removeLeftovers(file);
-    if (database.isServer()) {
-        // A server looks after its own pages. One that cannot be reached is said once; every
-        // action tries it again and says why it cannot.
-        const QString reason = database.lastError();
-        QTimer::singleShot(0, this, [this, opened, reason] {
-            if (!opened)
-                report(reason, false);
-            emit finished();
-        });
-        return;
-    }
     if (!opened) {
-        // A missing archive is the empty start of a new folder, not a fault.
+        // A missing archive is the empty start of a new folder, not a fault, and the offer to
+        // convert an Access archive has said all there is to say. A server that cannot be
+        // reached is said once; every action tries it again and says why it cannot.
+        const ErrorKind kind = database.lastErrorKind();
         const QString reason = database.lastError();
-        QTimer::singleShot(0, this, [this, file, reason] {
-            // The offer to convert an Access archive has said all there is to say.
-            if (QFileInfo::exists(file) && reason != JetFile::notConverted)
-                report(reason, false);
+        QTimer::singleShot(0, this, [this, kind, reason] {
+            if (kind != ErrorKind::Missing && kind != ErrorKind::NotConverted)
+                report(kind, reason);
             emit finished();
         });
         return;
@@ -49,13 +40,19 @@ StartupCheck::StartupCheck(AppContext& context, DatabaseConnection& database, bo
                                       QStringLiteral("错误信息"), MessageIcon::Warning);
         });
     }
-    auto result = std::make_shared<QString>();
-    m_thread = QThread::create([file, result, cancel = m_cancel] {
-        *result = DatabaseConnection::checkWholeFile(file, cancel.get());
+    const auto check = database.pageCheck();
+    if (!check) {
+        QTimer::singleShot(0, this, &StartupCheck::finished);
+        return;
+    }
+    auto problem = std::make_shared<std::optional<QString>>();
+    m_thread = QThread::create([check, problem, cancel = m_cancel] {
+        if (QString found; !check(cancel.get(), &found))
+            *problem = found;
     });
-    connect(m_thread, &QThread::finished, this, [this, result] {
-        if (!result->isEmpty())
-            report(*result, true);
+    connect(m_thread, &QThread::finished, this, [this, problem] {
+        if (*problem)
+            report(ErrorKind::Damaged, **problem);
         emit finished();
     });
     m_thread->start(QThread::LowPriority);
@@ -70,9 +67,9 @@ StartupCheck::~StartupCheck()
     }
 }
 
-void StartupCheck::report(const QString& reason, bool damaged)
+void StartupCheck::report(ErrorKind kind, const QString& reason)
 {
-    if (damaged)
+    if (kind == ErrorKind::Damaged)
         m_database.markDamaged(reason);
-    m_context.reportDatabaseProblem(m_window, reason, damaged);
+    m_context.reportDatabaseProblem(m_window, kind, reason);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "formats/Error.h"
+
 #include <QObject>
 #include <QString>
 
@@ -26,7 +28,7 @@ signals:
     void finished();
 
 private:
-    void report(const QString& reason, bool damaged);
+    void report(ErrorKind kind, const QString& reason);
 
     AppContext& m_context;
     DatabaseConnection& m_database;

@@ -3,6 +3,7 @@
 
 #include "archive/DatabaseConnection.h"
 #include "archive/Recordset.h"
+#include "archive/SqlText.h"
 #include "archive/StudentTable.h"
 #include "formats/SafeFile.h"
 
@@ -87,7 +88,7 @@ bool copyRows(DatabaseConnection& source, DatabaseConnection& target, const QStr
             } else {
                 const QString text = from.readText(field);
                 // A server keeps no text with a NUL: copied, it would come out cut short.
-                if (target.isServer() && text.contains(QChar(0)))
+                if (DatabaseConnection::isServerLocation(target.location()) && text.contains(QChar(0)))
                     return failWith(error,
                                     rowName(table, row, from)
                                         + QStringLiteral("的“%1”里有空字符（NUL），数据库服务器存不下，"
@@ -183,3 +184,21 @@ bool createTables(DatabaseConnection& server, QString* error, bool* alreadyThere
 }
 
 } // namespace ArchiveCopy
+
+bool ArchiveCopy::writeFile(DatabaseConnection& archive, const QString& file, QString* error)
+{
+    return SafeFile::writeWith(
+        file,
+        [&archive](const QString& temporary, QString* reason) {
+            if (DatabaseConnection::isServerLocation(archive.location())) {
+                Counts counts;
+                return copy(archive.location(), temporary, &counts, reason);
+            }
+            // VACUUM INTO reads one snapshot of the database, whoever writes meanwhile.
+            if (archive.execute(QStringLiteral("VACUUM INTO '") + sqlQuoted(temporary) + u'\''))
+                return true;
+            *reason = archive.lastError();
+            return false;
+        },
+        error);
+}

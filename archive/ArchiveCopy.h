@@ -22,6 +22,10 @@ bool copy(const QString& from, const QString& to, Counts* counts, QString* error
 
 // The three tables and the administrator row with the default password, in one
 // transaction; a database that has any of the tables is left untouched (false, with why).
+// A new archive file holding one moment of the open archive, whoever writes meanwhile,
+// written whole or not at all: a backup, or an archive built in memory put in place. An
+// archive on a server is kept as an archive file too, which the program opens.
+bool writeFile(DatabaseConnection& archive, const QString& file, QString* error = nullptr);
 bool createTables(DatabaseConnection& server, QString* error, bool* alreadyThere = nullptr);
 
 } // namespace ArchiveCopy

@@ -2,13 +2,12 @@
 #include "archive/DatabaseConnection.h"
 
 #include "archive/ArchiveLocation.h"
-#include "archive/DatabaseSession.h"
 #include "archive/PostgresSession.h"
+#include "archive/SqliteSession.h"
 #include "archive/jet/JetFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
@@ -83,8 +82,8 @@ QString SqliteSession::describe(int code)
 
 bool SqliteSession::fail(int code)
 {
-    lastError = describe(code);
-    return false;
+    const QString reason = describe(code);
+    return fail(reason, isDamageCode(code) ? ErrorKind::Damaged : ErrorKind::Failed);
 }
 
 bool SqliteSession::mayWrite()
@@ -92,7 +91,7 @@ bool SqliteSession::mayWrite()
     if (!db)
         return fail(closedReason);
     if (!damage.isEmpty())
-        return fail(damage + QStringLiteral("，不能写入，请从备份恢复"));
+        return fail(damage + QStringLiteral("，不能写入，请从备份恢复"), ErrorKind::Damaged);
     if (!walChecked && !readOnly && sqlite3_get_autocommit(db)) {
         // Readers and a writer side by side, for the web server. Switching is a write, so a
         // file only looked at keeps its bytes.
@@ -112,7 +111,7 @@ void SqliteSession::endWait()
     }
 }
 
-bool SqliteSession::execute(const QString& sql) { return mayWrite() && exec(translateTableStatement(sql)); }
+bool SqliteSession::execute(const QString& sql) { return mayWrite() && exec(sqliteStatement(sql)); }
 
 bool SqliteSession::exec(const QString& sql)
 {
@@ -285,17 +284,17 @@ QByteArray fileUri(const QString& path, const char* parameters)
 // Why the path cannot be a database, from what the file system says about it; empty when it
 // may be one. Nothing here opens the file: in a process that holds a connection to it, closing
 // any descriptor of the file would drop every lock SQLite holds on it.
-QString pathRefusal(const QString& path)
+Error pathRefusal(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return QStringLiteral("找不到数据库文件");
+        return {ErrorKind::Missing, QStringLiteral("找不到数据库文件")};
     if (info.isDir())
-        return QStringLiteral("数据库文件的位置上是一个文件夹");
+        return {ErrorKind::Failed, QStringLiteral("数据库文件的位置上是一个文件夹")};
     if (info.size() == 0)
-        return QStringLiteral("数据库文件是空的（0 字节），里面没有任何数据");
+        return {ErrorKind::NotStudentArchive, QStringLiteral("数据库文件是空的（0 字节），里面没有任何数据")};
     if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
-        return QStringLiteral("没有读取数据库文件的权限");
+        return {ErrorKind::Failed, QStringLiteral("没有读取数据库文件的权限")};
     return {};
 }
 
@@ -314,15 +313,15 @@ QByteArray headerBytes(sqlite3* db)
 
 // The words for a failed first read: an Access file and a file that is no database at all are
 // told apart from a damaged one.
-QString firstReadFailure(SqliteSession& s, int rc)
+Error firstReadFailure(SqliteSession& s, int rc)
 {
     static const QByteArray magic("SQLite format 3\0", 16);
     const QByteArray head = isDamageCode(rc) && s.db ? headerBytes(s.db) : QByteArray();
     if (JetFile::hasJetSignature(head))
-        return JetFile::notConverted;
+        return {ErrorKind::NotConverted, JetFile::notConverted};
     if (isDamageCode(rc) && s.db && !head.startsWith(magic))
-        return QStringLiteral("这个文件不是数据库文件");
-    return s.describe(rc);
+        return {ErrorKind::NotStudentArchive, QStringLiteral("这个文件不是数据库文件")};
+    return {isDamageCode(rc) ? ErrorKind::Damaged : ErrorKind::Failed, s.describe(rc)};
 }
 
 bool diskIsFull(const QString& path)
@@ -393,7 +392,8 @@ bool DatabaseConnection::openServer(const QString& uri, const QString& requiredT
     if (!server->connect(uri))
         return false;
     if (!requiredTable.isEmpty() && !server->tables().contains(requiredTable, Qt::CaseInsensitive)) {
-        const QString reason = QStringLiteral("数据库里没有“%1”表").arg(requiredTable);
+        const Error reason{ErrorKind::NotStudentArchive,
+                           QStringLiteral("数据库里没有“%1”表").arg(requiredTable)};
         server->close();
         server->closedReason = reason;
         return server->fail(reason);
@@ -403,7 +403,18 @@ bool DatabaseConnection::openServer(const QString& uri, const QString& requiredT
 
 QString DatabaseConnection::location() const { return session()->location(); }
 
-bool DatabaseConnection::isServer() const { return m_server != nullptr; }
+QString DatabaseConnection::describeLocation() const { return session()->describeLocation(); }
+
+DatabaseConnection::PageCheck DatabaseConnection::pageCheck() const
+{
+    if (m_server)
+        return {}; // a server looks after its own pages
+    return [file = m_session->path](const std::atomic<bool>* cancel, QString* problem) {
+        return checkWholeFile(file, problem, cancel);
+    };
+}
+
+void DatabaseConnection::preferMappedReads() { session()->preferMappedReads(); }
 
 QStringList DatabaseConnection::tables() const { return session()->tables(); }
 
@@ -415,12 +426,12 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
     m_server.reset();
     SqliteSession& s = *m_session;
     s.path = path;
-    const auto refuse = [&s](const QString& reason) {
+    const auto refuse = [&s](const Error& reason) {
         s.close();
         s.closedReason = reason;
         return s.fail(reason);
     };
-    if (const QString refusal = pathRefusal(path); !refusal.isEmpty())
+    if (const Error refusal = pathRefusal(path); refusal.kind != ErrorKind::None)
         return refuse(refusal);
 
     // A read-only WAL database still needs its shared-memory file; where that cannot be
@@ -438,7 +449,7 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
              << Attempt{fileUri(path, "?mode=ro&immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI};
     QStringList tables;
     int rc = SQLITE_OK;
-    QString failure;      // why the first attempt failed
+    Error failure;        // why the first attempt failed
     QString writeFailure; // why a writable file is opened read-only
     for (const Attempt& attempt : attempts) {
         s.close();
@@ -466,8 +477,8 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
             if (rc == SQLITE_DONE)
                 break;
         }
-        const QString reason = firstReadFailure(s, rc);
-        if (failure.isEmpty())
+        const Error reason = firstReadFailure(s, rc);
+        if (failure.kind == ErrorKind::None)
             failure = reason;
         if (readWrite) {
             writeFailure = readOnlyCause(s, rc, path);
@@ -478,9 +489,11 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
     if (rc != SQLITE_DONE)
         return refuse(failure);
     if (tables.isEmpty())
-        return refuse(QStringLiteral("数据库文件里没有任何表，不是学生数据库"));
+        return refuse(
+            {ErrorKind::NotStudentArchive, QStringLiteral("数据库文件里没有任何表，不是学生数据库")});
     if (!requiredTable.isEmpty() && !tables.contains(requiredTable, Qt::CaseInsensitive))
-        return refuse(QStringLiteral("数据库文件里没有“%1”表").arg(requiredTable));
+        return refuse(
+            {ErrorKind::NotStudentArchive, QStringLiteral("数据库文件里没有“%1”表").arg(requiredTable)});
 
     s.readOnly = !writable || !writeFailure.isEmpty();
     if (!writeFailure.isEmpty())
@@ -488,8 +501,8 @@ bool DatabaseConnection::openFile(const QString& path, const QString& requiredTa
     // Every commit a window reports is on disk before it says so; WAL keeps that at one sync
     // per commit.
     s.exec(QStringLiteral("PRAGMA synchronous=FULL"));
-    s.closedReason = QStringLiteral("数据库已关闭");
-    s.lastError.clear();
+    s.closedReason = {ErrorKind::Failed, QStringLiteral("数据库已关闭")};
+    s.lastError = {};
     return true;
 }
 
@@ -505,7 +518,7 @@ bool DatabaseConnection::createInMemory()
         return false;
     }
     sqlite3_extended_result_codes(m_session->db, 1);
-    m_session->lastError.clear();
+    m_session->lastError = {};
     return true;
 }
 
@@ -561,10 +574,16 @@ bool DatabaseConnection::fileHoldsData(const QString& path)
     return !count.isValid() || count.step() != SQLITE_ROW || count.column(0).toLongLong() > 0;
 }
 
-QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomic<bool>* cancel)
+bool DatabaseConnection::checkWholeFile(const QString& path, QString* problem,
+                                        const std::atomic<bool>* cancel)
 {
-    if (const QString refusal = pathRefusal(path); !refusal.isEmpty())
-        return refusal;
+    const auto found = [problem](const QString& what) {
+        if (problem)
+            *problem = what;
+        return false;
+    };
+    if (const Error refusal = pathRefusal(path); refusal.kind != ErrorKind::None)
+        return found(refusal.text);
     SqliteSession s;
     int rc = SQLITE_OK;
     QStringList findings;
@@ -589,12 +608,12 @@ QString DatabaseConnection::checkWholeFile(const QString& path, const std::atomi
             break;
     }
     if ((rc & 0xff) == SQLITE_INTERRUPT)
-        return {};
+        return true;
     if (rc != SQLITE_DONE)
-        return firstReadFailure(s, rc);
+        return found(firstReadFailure(s, rc).text);
     if (findings != QStringList{QStringLiteral("ok")})
-        return damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）");
-    return {};
+        return found(damagedReason + QStringLiteral("（") + findings.value(0) + QStringLiteral("）"));
+    return true;
 }
 
 void DatabaseConnection::prepareForManyThreads()
@@ -624,13 +643,15 @@ void DatabaseConnection::close()
     if (m_server)
         m_server->close();
     if (m_session->db)
-        m_session->closedReason = QStringLiteral("数据库已关闭");
+        m_session->closedReason = {ErrorKind::Failed, QStringLiteral("数据库已关闭")};
     m_session->close();
 }
 
 bool DatabaseConnection::isOpen() const { return session()->isOpen(); }
 
-QString DatabaseConnection::lastError() const { return session()->lastError; }
+QString DatabaseConnection::lastError() const { return session()->lastError.text; }
+
+ErrorKind DatabaseConnection::lastErrorKind() const { return session()->lastError.kind; }
 
 bool DatabaseConnection::beginTransaction() { return session()->begin(); }
 
@@ -659,34 +680,4 @@ bool DatabaseTransaction::commit()
         return true;
     m_connection.rollbackTransaction();
     return false;
-}
-
-QString translateTableStatement(const QString& sql)
-{
-    static const QRegularExpression tableStatement(QStringLiteral("^\\s*(CREATE|ALTER)\\s"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-    if (!tableStatement.match(sql).hasMatch())
-        return sql;
-
-    static const QRegularExpression counter(QStringLiteral("([^\\s,(]+)(\\s+)(AUTOINCREMENT|COUNTER)\\b"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression oleObject(QStringLiteral("\\b(OLEOBJECT|LONGBINARY|IMAGE)\\b"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression varchar(QStringLiteral("\\b(varchar|memo)\\b(\\s*\\(\\s*\\d+\\s*\\))?"),
-                                            QRegularExpression::CaseInsensitiveOption);
-
-    QString out;
-    qsizetype last = 0;
-    for (auto it = counter.globalMatch(sql); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        if (m.captured(1).compare(u"KEY", Qt::CaseInsensitive) == 0)
-            continue; // already SQLite's own "INTEGER PRIMARY KEY AUTOINCREMENT"
-        out += QStringView(sql).mid(last, m.capturedStart(3) - last);
-        out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-        last = m.capturedEnd(3);
-    }
-    out += QStringView(sql).mid(last);
-    out.replace(oleObject, QStringLiteral("BLOB"));
-    out.replace(varchar, QStringLiteral("TEXT"));
-    return out;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "formats/Error.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -38,7 +40,8 @@ public:
     static bool isServerLocation(const QString& location);
     // Where the open archive is: its file or its server address.
     QString location() const;
-    bool isServer() const;
+    // The same for the operator: "数据库（文件）：…" or "数据库（服务器）：…".
+    QString describeLocation() const;
     QStringList tables() const;
     // A data source other than the archive (the roster workbook), opened by `opener` on this
     // connection's own handle, so recordsets read and write it as they do the archive. The
@@ -61,6 +64,17 @@ public:
     // Why a file that may be written was opened read-only (a full disk); empty otherwise.
     QString readOnlyReason() const;
     QString lastError() const;
+    // What the last failure was, for the callers that treat some apart (a missing file is a
+    // new folder's empty start; an unreachable server is tried again at every action).
+    ErrorKind lastErrorKind() const;
+
+    // Reads every page of the open archive where that is the program's job, off the window's
+    // thread: false, with what is wrong, when it is not whole. None where the archive looks
+    // after its own pages (a server). Needs nothing of this connection once made.
+    using PageCheck = std::function<bool(const std::atomic<bool>* cancel, QString* problem)>;
+    PageCheck pageCheck() const;
+    // For a connection that reads many large rows again and again (the web server's).
+    void preferMappedReads();
 
     // Once the file is known to be damaged (a query met a damaged page, or checkWholeFile
     // said so), writes are refused, so nothing more goes into it until it is restored.
@@ -71,10 +85,11 @@ public:
     // false when the wait is over, so a window can show that it is waiting.
     void setLockWaitHandler(std::function<void(bool waiting)> handler);
 
-    // Reads every page of the file on a read-only connection of its own: empty when the file
-    // is whole, else what is wrong. Slow on a large archive, so run it off the window's
-    // thread; `cancel` stops it early (answering empty).
-    static QString checkWholeFile(const QString& path, const std::atomic<bool>* cancel = nullptr);
+    // Reads every page of the file on a read-only connection of its own: false, with what is
+    // wrong, when the file is not whole. Slow on a large archive, so run it off the window's
+    // thread; `cancel` stops it early (answering true).
+    static bool checkWholeFile(const QString& path, QString* problem = nullptr,
+                               const std::atomic<bool>* cancel = nullptr);
     // Whether the file holds anything worth keeping: false only for an absent or zero-byte
     // file and for an SQLite file without a single table. A file that cannot be read counts
     // as data.
@@ -116,6 +131,3 @@ private:
     DatabaseConnection& m_connection;
     bool m_active = false;
 };
-
-// The table statements of the original file format in SQLite's words.
-QString translateTableStatement(const QString& sql);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/PostgresSession.h"
 
+#include "archive/JetDialect.h"
 #include "archive/SqlText.h"
 
-#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -19,6 +19,12 @@ namespace {
 // The hidden key of a table that has no generated `id` of its own.
 const QString hiddenKey = QStringLiteral("qinghe_row");
 const QString unreachablePrefix = QStringLiteral("连接不上数据库服务器：");
+
+Error lostInTransaction()
+{
+    return {ErrorKind::ServerUnreachable,
+            unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存")};
+}
 
 // Every explicit transaction of every station takes this lock first, so two stations'
 // transactions run one after the other, as they do on the file: numbering a class never
@@ -105,7 +111,7 @@ bool PostgresSession::reconnect()
     const char* values[] = {"5", "qinghe", target.constData(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        lastError = serverReason();
+        fail(serverReason());
         if (m_conn)
             PQfinish(m_conn);
         m_conn = nullptr;
@@ -118,7 +124,7 @@ bool PostgresSession::reconnect()
         m_conn, [](void*, const char*) {}, nullptr);
     // Quotes doubled are the only escape the program's SQL texts use; a backslash is a letter.
     PQclear(PQexec(m_conn, "SET standard_conforming_strings = on"));
-    lastError.clear();
+    lastError = {};
     return true;
 }
 
@@ -131,7 +137,7 @@ void PostgresSession::close()
     if (m_conn)
         PQfinish(m_conn);
     if (m_wanted)
-        closedReason = QStringLiteral("数据库已关闭");
+        closedReason = {ErrorKind::Failed, QStringLiteral("数据库已关闭")};
     m_conn = nullptr;
     m_wanted = false;
     m_runs.clear();
@@ -139,10 +145,11 @@ void PostgresSession::close()
     m_transactionLost = false;
 }
 
-QString PostgresSession::serverReason() const
+Error PostgresSession::serverReason() const
 {
     const QString reason = m_conn ? trimmedMessage(PQerrorMessage(m_conn)) : QStringLiteral("内存不足");
-    return unreachablePrefix + (reason.isEmpty() ? QStringLiteral("连接已断开") : reason);
+    return {ErrorKind::ServerUnreachable,
+            unreachablePrefix + (reason.isEmpty() ? QStringLiteral("连接已断开") : reason)};
 }
 
 bool PostgresSession::inTransaction() const { return m_transaction || !m_runs.empty(); }
@@ -173,11 +180,11 @@ bool PostgresSession::socketAlive()
 bool PostgresSession::reachable()
 {
     if (!m_wanted) {
-        lastError = closedReason;
+        fail(closedReason);
         return false;
     }
     if (m_transactionLost) {
-        lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+        fail(lostInTransaction());
         return false;
     }
     // A server restarted since the last statement has said goodbye on the socket: reading
@@ -185,7 +192,7 @@ bool PostgresSession::reachable()
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK && !socketAlive()) {
         if (inTransaction()) {
             noteLostConnection();
-            lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+            fail(lostInTransaction());
             return false;
         }
     }
@@ -206,7 +213,7 @@ PostgresSession::run(const QString& sql, const std::vector<QVariant>& parameters
         return p.isValid() && p.typeId() != QMetaType::QByteArray && p.toString().contains(QChar(0));
     };
     if (text.contains('\0') || std::any_of(parameters.cbegin(), parameters.cend(), holdsNul)) {
-        lastError = nulRefused;
+        fail(nulRefused);
         return std::nullopt;
     }
     std::vector<QByteArray> storage;
@@ -236,7 +243,7 @@ PostgresSession::run(const QString& sql, const std::vector<QVariant>& parameters
             return result;
         if (PQstatus(m_conn) != CONNECTION_OK) {
             noteLostConnection();
-            lastError = serverReason();
+            fail(serverReason());
             return std::nullopt;
         }
         const QByteArray state(result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_SQLSTATE)
@@ -249,11 +256,11 @@ PostgresSession::run(const QString& sql, const std::vector<QVariant>& parameters
         const QString message = trimmedMessage(
             result.handle ? PQresultErrorField(result.handle.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr);
         if (state == "42501")
-            lastError = QStringLiteral("没有访问数据库的权限：") + message;
+            fail(QStringLiteral("没有访问数据库的权限：") + message);
         else if (isRetryable(state))
-            lastError = QStringLiteral("数据库正忙，请再试一次：") + message;
+            fail(QStringLiteral("数据库正忙，请再试一次：") + message);
         else
-            lastError = QStringLiteral("数据库错误：") + (message.isEmpty() ? serverReason() : message);
+            fail(QStringLiteral("数据库错误：") + (message.isEmpty() ? serverReason().text : message));
         return std::nullopt;
     }
 }
@@ -275,11 +282,11 @@ bool PostgresSession::commitNow()
 bool PostgresSession::mayWrite()
 {
     if (!m_wanted) {
-        lastError = closedReason;
+        fail(closedReason);
         return false;
     }
     if (!damage.isEmpty()) {
-        lastError = damage;
+        fail(damage, ErrorKind::Damaged);
         return false;
     }
     return true;
@@ -292,6 +299,8 @@ bool PostgresSession::execute(const QString& sql)
         return true; // an SQLite pragma: nothing to do on a server
     return mayWrite() && command(statement);
 }
+
+QString PostgresSession::describeLocation() const { return QStringLiteral("数据库（服务器）：") + m_uri; }
 
 QStringList PostgresSession::tables()
 {
@@ -485,7 +494,7 @@ bool PostgresSession::endRun(const QString& name, bool keep)
     if (opened) {
         const bool lost = std::exchange(m_transactionLost, false);
         if (lost) {
-            lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+            fail(lostInTransaction());
             return false;
         }
         if (keep)
@@ -505,7 +514,7 @@ bool PostgresSession::begin()
     if (!mayWrite())
         return false;
     if (inTransaction()) {
-        lastError = QStringLiteral("数据库错误：已有一个未结束的事务");
+        fail(QStringLiteral("数据库错误：已有一个未结束的事务"));
         return false;
     }
     if (!command(QStringLiteral("BEGIN")))
@@ -521,13 +530,13 @@ bool PostgresSession::begin()
 bool PostgresSession::commit()
 {
     if (!m_transaction) {
-        lastError = QStringLiteral("数据库错误：没有进行中的事务");
+        fail(QStringLiteral("数据库错误：没有进行中的事务"));
         return false;
     }
     m_runs.clear();
     if (std::exchange(m_transactionLost, false)) {
         m_transaction = false;
-        lastError = unreachablePrefix + QStringLiteral("连接在事务中断开，这次的修改没有保存");
+        fail(lostInTransaction());
         return false;
     }
     m_transaction = false;
@@ -546,41 +555,50 @@ void PostgresSession::rollback()
 
 QString postgresStatement(const QString& sql)
 {
-    static const QRegularExpression pragma(QStringLiteral("^\\s*PRAGMA\\s"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    if (pragma.match(sql).hasMatch())
-        return {};
-
-    // [name] is a quoted name outside string literals; what is inside quotes stays.
+    using namespace JetDialect;
+    const std::vector<Token> list = tokens(sql);
+    if (startsWith(list, {u"PRAGMA"}))
+        return {}; // an SQLite setting: nothing to do on a server
+    const bool create = startsWith(list, {u"CREATE", u"TABLE"});
+    const bool tableStatement = create || startsWith(list, {u"ALTER"});
     QString out;
     out.reserve(sql.size() + 64);
-    bool inString = false;
-    for (const QChar c : sql) {
-        if (c == u'\'')
-            inString = !inString;
-        if (!inString && (c == u'[' || c == u']'))
-            out += u'"';
-        else
-            out += c;
+    bool hasCounter = false;
+    qsizetype lastClose = -1;
+    for (qsizetype i = 0; i < qsizetype(list.size()); ++i) {
+        const Token& token = list[size_t(i)];
+        if (token.kind == TokenKind::Bracket) {
+            out += quotedName(nameOf(token));
+            continue;
+        }
+        if (token.kind == TokenKind::Date) {
+            out += dateValue(token);
+            continue;
+        }
+        const ColumnType type = tableStatement ? columnType(token) : ColumnType::Other;
+        const qsizetype before = type == ColumnType::Counter ? previousCounting(list, i) : -1;
+        if (before >= 0 && list[size_t(before)].isWord(u"KEY")) {
+            // SQLite's own "INTEGER PRIMARY KEY AUTOINCREMENT".
+            out += QStringLiteral("GENERATED BY DEFAULT AS IDENTITY");
+            hasCounter = true;
+            continue;
+        }
+        if (type != ColumnType::Other && isColumnType(list, i)) {
+            hasCounter = hasCounter || type == ColumnType::Counter;
+            out += type == ColumnType::Counter
+                       ? QStringLiteral("integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
+                   : type == ColumnType::Bytes ? QStringLiteral("bytea")
+                                               : QStringLiteral("text");
+            if (type == ColumnType::Text)
+                i = afterSize(list, i) - 1;
+            continue;
+        }
+        if (token.isSymbol(u')'))
+            lastClose = out.size();
+        out += token.text;
     }
-
-    static const QRegularExpression create(QStringLiteral("^\\s*CREATE\\s+TABLE\\s"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    if (!create.match(out).hasMatch())
-        return out;
-    static const QRegularExpression counter(QStringLiteral("\\s(AUTOINCREMENT|COUNTER)\\b"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression oleObject(QStringLiteral("\\b(OLEOBJECT|LONGBINARY|IMAGE|BLOB)\\b"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression varchar(QStringLiteral("\\b(varchar|memo)\\b(\\s*\\(\\s*\\d+\\s*\\))?"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const bool hasCounter = counter.match(out).hasMatch();
-    out.replace(counter, QStringLiteral(" integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"));
-    out.replace(oleObject, QStringLiteral("bytea"));
-    out.replace(varchar, QStringLiteral("text"));
-    const qsizetype end = out.lastIndexOf(u')');
-    if (!hasCounter && end > 0)
-        out.insert(end, QStringLiteral(",") + hiddenKey
-                            + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
+    if (create && !hasCounter && lastClose > 0)
+        out.insert(lastClose,
+                   u',' + hiddenKey + QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
     return out;
 }

@@ -30,7 +30,7 @@ public:
     bool isOpen() const override;
     void close() override;
     QString location() const override { return m_uri; }
-    bool isServer() const override { return true; }
+    QString describeLocation() const override;
     bool mayWrite() override;
     bool execute(const QString& sql) override;
     QStringList tables() override;
@@ -65,7 +65,7 @@ private:
     bool socketAlive();
     bool inTransaction() const;
     void noteLostConnection();
-    QString serverReason() const;
+    Error serverReason() const;
 
     pg_conn* m_conn = nullptr;
     bool m_wanted = false; // connect() was called and close() not since

@@ -51,7 +51,7 @@ std::shared_ptr<DatabaseSession> Recordset::session() const
 {
     auto s = m_session.lock();
     if (!s || !s->isOpen()) {
-        fail(s ? s->closedReason : QStringLiteral("数据库未打开"));
+        fail(s ? s->closedReason.text : QStringLiteral("数据库未打开"));
         return nullptr;
     }
     return s;
@@ -61,7 +61,7 @@ QString Recordset::notOpenReason() const
 {
     const auto s = m_session.lock();
     if (!s || !s->isOpen())
-        return s ? s->closedReason : QStringLiteral("数据库未打开");
+        return s ? s->closedReason.text : QStringLiteral("数据库未打开");
     return m_openFailure.isEmpty() ? QStringLiteral("没有打开的查询结果") : m_openFailure;
 }
 
@@ -73,7 +73,7 @@ bool Recordset::fail(const QString& message) const
 
 bool Recordset::failSession(const std::shared_ptr<DatabaseSession>& session) const
 {
-    return fail(session->lastError);
+    return fail(session->lastError.text);
 }
 
 void Recordset::reset()
@@ -334,7 +334,7 @@ bool Recordset::beginRun(const std::shared_ptr<DatabaseSession>& session)
     // Named after this recordset: another one's run on the same connection is another savepoint.
     const QString savepoint = QStringLiteral("qinghe_run_%1").arg(quintptr(this), 0, 16);
     if (!session->mayWrite() || !session->beginRun(savepoint))
-        return fail(session->lastError);
+        return fail(session->lastError.text);
     m_run = Run{savepoint, qsizetype(m_rows.keys.size()), {}};
     return true;
 }
@@ -354,7 +354,7 @@ bool Recordset::settle()
     if (committed && run.failure.isEmpty()) {
         if (s->endRun(run.savepoint, true))
             return true;
-        run.failure = s->lastError;
+        run.failure = s->lastError.text;
     } else {
         if (run.failure.isEmpty())
             run.failure = m_lastError;
@@ -388,7 +388,7 @@ bool Recordset::commitPending()
     if (!s)
         return false;
     if (!s->mayWrite())
-        return fail(s->lastError);
+        return fail(s->lastError.text);
     if (!pending.isNew && pending.values.empty())
         return true;
 
@@ -440,7 +440,7 @@ bool Recordset::deleteCurrent()
     if (!s)
         return false;
     if (!s->mayWrite())
-        return fail(s->lastError);
+        return fail(s->lastError.text);
     if (!s->remove(m_rows, m_rows.keys[size_t(m_current)]))
         return failSession(s);
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recordset asks of an SQLite archive: rows by rowid, byte columns left on disk.
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
+#include "archive/JetDialect.h"
 #include "archive/SqlText.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 #include <QTimer>
 
@@ -42,6 +44,20 @@ constexpr int copyRetryMs[] = {10, 20, 40, 80, 150, 300, 500, 500, 500};
 
 } // namespace
 
+QString SqliteSession::describeLocation() const
+{
+    return QStringLiteral("数据库（文件）：") + QDir::toNativeSeparators(path);
+}
+
+// A class list reads every student's fields stored after the photo, walking the photo's
+// pages: mapped, they are read where the system keeps them instead of copied into each
+// connection.
+void SqliteSession::preferMappedReads()
+{
+    if (db)
+        exec(QStringLiteral("PRAGMA mmap_size=268435456"));
+}
+
 QStringList SqliteSession::tables()
 {
     QStringList names;
@@ -55,8 +71,9 @@ QStringList SqliteSession::tables()
     return names;
 }
 
-bool SqliteSession::openTable(const QString& table, const QString& rest, ResultRows& rows)
+bool SqliteSession::openTable(const QString& table, const QString& jetRest, ResultRows& rows)
 {
+    const QString rest = sqliteStatement(jetRest);
     // The version and the rows are read in one transaction: the rows are that version's.
     const OneRead read(*this);
     const auto now = version();
@@ -192,7 +209,7 @@ const SqliteSession::TableShape* SqliteSession::shapeOf(const QString& table, qi
 
 bool SqliteSession::openQuery(const QString& sql, ResultRows& rows)
 {
-    Statement query(*this, sql);
+    Statement query(*this, sqliteStatement(sql));
     if (!query.isValid())
         return fail(sqlite3_extended_errcode(db));
     const int n = sqlite3_column_count(query.handle());
@@ -361,7 +378,7 @@ bool SqliteSession::endRun(const QString& name, bool keep)
 {
     if (keep && exec(QStringLiteral("RELEASE ") + name))
         return true;
-    const QString reason = lastError;
+    const Error reason = lastError;
     exec(QStringLiteral("ROLLBACK TO ") + name);
     exec(QStringLiteral("RELEASE ") + name);
     lastError = reason;
@@ -401,4 +418,46 @@ void SqliteSession::copyLogLater(int attempt)
         if (db && (!sqlite3_get_autocommit(db) || !copyLogIntoFile(db)))
             copyLogLater(attempt + 1);
     });
+}
+
+namespace {
+
+bool isTableStatement(QStringView sql)
+{
+    sql = sql.trimmed();
+    return sql.startsWith(u"CREATE", Qt::CaseInsensitive) || sql.startsWith(u"ALTER", Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString sqliteStatement(const QString& sql)
+{
+    using namespace JetDialect;
+    // Most statements need nothing, and the web server's pages send them again and again.
+    const bool tableStatement = isTableStatement(sql);
+    if (!tableStatement && !sql.contains(u'#'))
+        return sql;
+    const std::vector<Token> list = tokens(sql);
+    QString out;
+    out.reserve(sql.size() + 32);
+    for (qsizetype i = 0; i < qsizetype(list.size()); ++i) {
+        const Token& token = list[size_t(i)];
+        if (token.kind == TokenKind::Date) {
+            out += dateValue(token);
+            continue;
+        }
+        const ColumnType type =
+            tableStatement && isColumnType(list, i) ? columnType(token) : ColumnType::Other;
+        if (type == ColumnType::Counter)
+            out += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+        else if (type == ColumnType::Bytes)
+            out += QStringLiteral("BLOB");
+        else if (type == ColumnType::Text)
+            out += QStringLiteral("TEXT");
+        else
+            out += token.text;
+        if (type == ColumnType::Text)
+            i = afterSize(list, i) - 1;
+    }
+    return out;
 }

@@ -2,7 +2,7 @@
 #include "archive/TableWriter.h"
 
 #include "archive/DatabaseConnection.h"
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
 
 QString sqlIdentifier(const QString& name)
 {
@@ -25,7 +25,7 @@ bool TableWriter::createTable(DatabaseConnection& connection, const QString& tab
                         + u')'))
         return true;
     if (error)
-        *error = session.lastError;
+        *error = session.lastError.text;
     return false;
 }
 
@@ -38,7 +38,7 @@ bool TableWriter::addColumn(DatabaseConnection& connection, const QString& table
                         + sqlIdentifier(column.name) + u' ' + column.type))
         return true;
     if (error)
-        *error = session.lastError;
+        *error = session.lastError.text;
     return false;
 }
 
@@ -79,7 +79,7 @@ TableWriter::TableWriter(DatabaseConnection& connection, const QString& table, c
     }
     SqliteSession& session = *connection.m_session;
     if (!session.mayWrite()) {
-        m_lastError = session.lastError;
+        m_lastError = session.lastError.text;
         return;
     }
     m_insert = std::make_unique<Statement>(

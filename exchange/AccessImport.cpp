@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/AccessImport.h"
 
+#include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
 #include "archive/Recordset.h"
-#include "archive/SqlText.h"
 #include "archive/StudentTable.h"
 #include "archive/TableWriter.h"
 #include "archive/jet/JetReader.h"
@@ -93,7 +93,13 @@ struct Tally {
     qint64 done = 0;
     qint64 total = 0;
 
-    bool keepGoing() const { return !progress || progress(done, total); }
+    bool stopped = false; // told to stop through `progress`
+
+    bool keepGoing()
+    {
+        stopped = stopped || (progress && !progress(done, total));
+        return !stopped;
+    }
 };
 
 class Copier {
@@ -220,20 +226,6 @@ bool createProgramTable(DatabaseConnection& target, const QString& statement, co
             return false;
     }
     return true;
-}
-
-// Writes the in-memory database to `path` whole: a temporary file beside it, renamed over it.
-bool writeWhole(DatabaseConnection& database, const QString& path, QString* error)
-{
-    return SafeFile::writeWith(
-        path,
-        [&database](const QString& temporary, QString* reason) {
-            if (database.execute(QStringLiteral("VACUUM INTO '") + sqlQuoted(temporary) + u'\''))
-                return true;
-            *reason = database.lastError();
-            return false;
-        },
-        error);
 }
 
 bool sameBytes(const QString& a, const QString& b)
@@ -462,7 +454,7 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
     Result result;
     const auto fail = [&](const QString& error) {
         result.error = error;
-        result.cancelled = jet.wasStopped() || error == cancelled;
+        result.cancelled = jet.wasStopped() || tally.stopped;
         result.readerNotes = jet.diagnostics();
         return result;
     };
@@ -483,7 +475,7 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
     if (!copier.finish())
         return fail(copier.error);
     jet.close();
-    if (!writeWhole(target, out, &error))
+    if (!ArchiveCopy::writeFile(target, out, &error))
         return fail(error);
     result.tables = copier.tables();
     result.rows = copier.rows();
@@ -499,7 +491,7 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
     const auto fail = [&](const QString& error) {
         result.ok = false;
         result.error = error;
-        result.cancelled = jet.wasStopped() || error == cancelled;
+        result.cancelled = jet.wasStopped() || tally.stopped;
         result.readerNotes = jet.diagnostics();
         return result;
     };
@@ -546,7 +538,7 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
     }
     if (!QDir().mkpath(QFileInfo(archive).absolutePath()))
         return fail(QStringLiteral("无法建立文件夹 ") + QFileInfo(archive).absolutePath());
-    if (!writeWhole(target, archive, &error))
+    if (!ArchiveCopy::writeFile(target, archive, &error))
         return fail(error);
     result.ok = true;
     return result;

@@ -35,12 +35,7 @@ DatabaseAdminWindow::DatabaseAdminWindow(AppContext& context, QWidget* parent)
 
 void DatabaseAdminWindow::showArchive()
 {
-    const QString location = m_database.isServer() || !m_database.location().isEmpty()
-                                 ? m_database.location()
-                                 : m_context.databaseFile();
-    m_ui->标签6->setText(
-        (m_database.isServer() ? QStringLiteral("数据库（服务器）：") : QStringLiteral("数据库（文件）："))
-        + QDir::toNativeSeparators(location));
+    m_ui->标签6->setText(m_database.describeLocation());
     m_ui->标签6->setToolTip(m_ui->标签6->text());
 }
 
@@ -68,7 +63,7 @@ void DatabaseAdminWindow::chooseArchive()
         DatabaseConnection test;
         if (!test.openLocation(uri, QStringLiteral("学生"))) {
             tell(QStringLiteral("没有更换数据库：") + test.lastError()
-                 + (test.lastError().contains(u"学生")
+                 + (test.lastErrorKind() == ErrorKind::NotStudentArchive
                         ? QStringLiteral("\n请先用 qinghe-initdb --server 建立数据表，"
                                          "或用 qinghe archive copy 把数据库复制过去。")
                         : QString()));

@@ -3,8 +3,6 @@
 
 #include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
-#include "archive/SqlText.h"
-#include "formats/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -66,22 +64,9 @@ bool DatabaseBackup::write(DatabaseConnection& database, const QString& backupFi
     const QString folder = QFileInfo(backupFile).absolutePath();
     removeLeftoversIn(folder);
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("无法建立文件夹") + folder;
+        if (error)
+            *error = QStringLiteral("无法建立文件夹") + folder;
         return false;
     }
-    return SafeFile::writeWith(
-        backupFile,
-        [&database](const QString& temporary, QString* reason) {
-            // An archive on a server is kept as an archive file, which the program can open.
-            if (database.isServer()) {
-                ArchiveCopy::Counts counts;
-                return ArchiveCopy::copy(database.location(), temporary, &counts, reason);
-            }
-            // VACUUM INTO reads one snapshot of the database, whoever writes meanwhile.
-            if (database.execute(QStringLiteral("VACUUM INTO '") + sqlQuoted(temporary) + u'\''))
-                return true;
-            *reason = database.lastError();
-            return false;
-        },
-        error);
+    return ArchiveCopy::writeFile(database, backupFile, error);
 }

@@ -13,7 +13,7 @@ QString backupFile(const QString& databaseFile, const QDateTime& when);
 
 // A consistent copy of the open database, also while other windows and the web server use
 // it, written whole or not at all.
-bool write(DatabaseConnection& database, const QString& backupFile, QString* error);
+bool write(DatabaseConnection& database, const QString& backupFile, QString* error = nullptr);
 
 // Removes what backups killed half-way left in DB/备份/ (their hidden temporary files and
 // SQLite's journals of them); a backup another program is writing right now is left alone.

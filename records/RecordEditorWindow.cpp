@@ -88,7 +88,7 @@ RecordEditorWindow::RecordEditorWindow(AppContext& context, QWidget* parent)
     showWaitCursorWhileLocked(m_database);
     if (!StudentTable::openArchive(m_database, m_context.databaseFile())
         && QFileInfo::exists(m_context.databaseFile()))
-        m_context.reportDatabaseProblem(this, m_database.lastError(), false);
+        m_context.reportDatabaseProblem(this, m_database.lastErrorKind(), m_database.lastError());
     if (!m_context.databaseDamage.isEmpty())
         m_database.markDamaged(m_context.databaseDamage);
     m_records.attach(m_database);
@@ -198,8 +198,9 @@ void RecordEditorWindow::loadRow(int row)
 void RecordEditorWindow::reportDatabaseProblem()
 {
     if (m_database.isDamaged())
-        m_context.reportDatabaseProblem(
-            this, m_records.lastError().isEmpty() ? m_database.lastError() : m_records.lastError(), true);
+        m_context.reportDatabaseProblem(this, ErrorKind::Damaged,
+                                        m_records.lastError().isEmpty() ? m_database.lastError()
+                                                                        : m_records.lastError());
 }
 
 int RecordEditorWindow::shownListedId() const

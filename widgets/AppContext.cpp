@@ -21,14 +21,15 @@ void AppContext::setClassList(const QStringList& classes)
     emit classListChanged();
 }
 
-void AppContext::reportDatabaseProblem(QWidget* parent, const QString& reason, bool damaged)
+void AppContext::reportDatabaseProblem(QWidget* parent, ErrorKind kind, const QString& reason)
 {
+    const bool damaged = kind == ErrorKind::Damaged;
     if (damaged && databaseDamage.isEmpty())
         databaseDamage = reason;
     if (m_databaseProblemReported)
         return;
     m_databaseProblemReported = true;
-    if (!damaged && reason.startsWith(QStringLiteral("连接不上数据库服务器："))) {
+    if (kind == ErrorKind::ServerUnreachable) {
         dialogs.message(
             parent,
             reason + QStringLiteral("\n\n请检查网络和数据库服务器。服务器恢复后，各项操作会自动重新连接。"),

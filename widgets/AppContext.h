@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "formats/Error.h"
 #include "widgets/AdvancedGrid.h"
 
 #include <QByteArray>
@@ -51,7 +52,7 @@ public:
     // Says, once per run of the program, that the database file cannot be used and what to do;
     // a window that meets the problem later says nothing more. Damage found is kept, so
     // windows opened afterwards refuse to write into the file too.
-    void reportDatabaseProblem(QWidget* parent, const QString& reason, bool damaged);
+    void reportDatabaseProblem(QWidget* parent, ErrorKind kind, const QString& reason);
     QString databaseDamage;
 
     // Replaces the class list and lets every window that shows it refill its selectors.

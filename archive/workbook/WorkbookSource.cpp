@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/workbook/WorkbookSource.h"
 
-#include "archive/DatabaseSession.h"
+#include "archive/SqliteSession.h"
 #include "formats/SafeFile.h"
 #include "formats/workbook/Workbook.h"
 
@@ -228,7 +228,7 @@ bool open(SqliteSession& session, const QString& connectionString)
     } else {
         session.exec(QStringLiteral("PRAGMA query_only=1"));
     }
-    session.lastError.clear();
+    session.lastError = {};
     return true;
 }
 

@@ -86,10 +86,8 @@ public:
             *error = connection->lastError();
             return nullptr;
         }
-        // A class list reads every student's fields stored after the photo, walking the
-        // photo's pages: mapped, they are read where the system keeps them instead of copied
-        // into each connection.
-        connection->execute(QStringLiteral("PRAGMA mmap_size=268435456"));
+        // The pages read the same students' rows again and again.
+        connection->preferMappedReads();
         return connection;
     }
 

@@ -5,6 +5,7 @@
 #include "archive/ArchiveLocation.h"
 #include "archive/DatabaseConnection.h"
 #include "archive/Recordset.h"
+#include "archive/SqlText.h"
 #include "archive/StudentTable.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TestFolder.h"
@@ -104,6 +105,10 @@ private slots:
     void transactionCommitsOrLeavesNothing();
     void failuresAreSoftAndSaid_data();
     void failuresAreSoftAndSaid();
+    void jetStatementsRunAsWritten_data();
+    void jetStatementsRunAsWritten();
+    void copyIsAnArchiveFile_data();
+    void copyIsAnArchiveFile();
 
 private:
     void backEnds();
@@ -139,7 +144,7 @@ void BackendsTest::readLoopFollowsStoredOrder()
                          {"王五", "七(1)班", "003", {}}});
     DatabaseConnection connection;
     QVERIFY(archive.open(connection));
-    QCOMPARE(connection.isServer(), onServer);
+    QCOMPARE(DatabaseConnection::isServerLocation(connection.location()), onServer);
     Recordset students;
     students.attach(connection);
     QVERIFY(students.open(StudentTable::selectAll));
@@ -505,6 +510,71 @@ void BackendsTest::failuresAreSoftAndSaid()
     connection.close();
     QVERIFY(!records.open(StudentTable::selectAll));
     QCOMPARE(records.lastError(), QString("数据库已关闭"));
+}
+
+void BackendsTest::jetStatementsRunAsWritten_data() { backEnds(); }
+
+// The Access words the windows and the site's pages send, with values that hold the same
+// words and marks: the words are rewritten, the values arrive as they were typed.
+void BackendsTest::jetStatementsRunAsWritten()
+{
+    QFETCH(bool, onServer);
+    const Archive archive(onServer);
+    archive.addStudents({{"甲", "[初三]'班", "1", {}}, {"乙", "一班", "2", {}}});
+    DatabaseConnection connection;
+    QVERIFY(archive.open(connection));
+    const QString address = QStringLiteral("[楼]'号 id AUTOINCREMENT, varchar(5) OLEOBJECT #1/2/2024#");
+    QVERIFY2(
+        connection.execute(QStringLiteral("update 学生 set 住址='[楼]''号 id AUTOINCREMENT, varchar(5) "
+                                          "OLEOBJECT #1/2/2024#', 出生年月='2010-09-01' where 姓名='甲'")),
+        qPrintable(connection.lastError()));
+    QCOMPARE(archive.column(u"住址", StudentTable::selectNumberOrName(u"甲")), QStringList{address});
+    QCOMPARE(archive.column(u"姓名", QStringLiteral("select [姓名], [住址] from [学生] where [住址]='")
+                                         + sqlQuoted(address) + u'\''),
+             QStringList{"甲"});
+    QCOMPARE(archive.column(u"姓名", QStringLiteral("select * from 学生 where 出生年月 >= #9/1/2010#")),
+             QStringList{"甲"});
+
+    QVERIFY2(
+        connection.execute(QStringLiteral("CREATE TABLE 备忘(id AUTOINCREMENT, [内 容] memo, 图 OLEOBJECT, "
+                                          "说明 varchar(20) DEFAULT 'memo OLEOBJECT')")),
+        qPrintable(connection.lastError()));
+    Recordset notes;
+    notes.attach(connection);
+    QVERIFY(notes.open(QStringLiteral("select * from 备忘")));
+    QCOMPARE(notes.fieldCount(), 4);
+    QVERIFY(notes.addNew());
+    QVERIFY(notes.writeText(u"内 容", "[初三]'班"));
+    QVERIFY(notes.writeBytes(u"图", QByteArray("\0\1\2", 3)));
+    QVERIFY2(notes.update(), qPrintable(notes.lastError()));
+    QVERIFY(notes.open(QStringLiteral("select * from 备忘 where [内 容]='[初三]''班'")));
+    QCOMPARE(notes.recordCount(), 1);
+    QCOMPARE(notes.readInteger(u"id"), 1);
+    QCOMPARE(notes.readBytes(u"图"), QByteArray("\0\1\2", 3));
+    QCOMPARE(notes.readText(u"说明"), QString("memo OLEOBJECT"));
+}
+
+void BackendsTest::copyIsAnArchiveFile_data() { backEnds(); }
+
+// A backup of either back end is a file the program opens as its archive.
+void BackendsTest::copyIsAnArchiveFile()
+{
+    QFETCH(bool, onServer);
+    const Archive archive(onServer);
+    archive.addStudents({{"甲", "一班", "1", jpegBytes(8, 8)}, {"乙", "一班", "2", {}}});
+    DatabaseConnection connection;
+    QVERIFY(archive.open(connection));
+    const QString copy = archive.folder->path() + QStringLiteral("/备份.mdb");
+    QString error;
+    QVERIFY2(ArchiveCopy::writeFile(connection, copy, &error), qPrintable(error));
+
+    DatabaseConnection copied;
+    QVERIFY2(copied.openLocation(copy, QStringLiteral("学生")), qPrintable(copied.lastError()));
+    Recordset students;
+    students.attach(copied);
+    QVERIFY(students.open(StudentTable::selectAll));
+    QCOMPARE(students.recordCount(), 2);
+    QCOMPARE(students.readBytes(u"照片"), jpegBytes(8, 8));
 }
 
 QTEST_GUILESS_MAIN(BackendsTest)

@@ -2,6 +2,7 @@
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/Recordset.h"
+#include "archive/SqliteSession.h"
 #include "archive/StudentTable.h"
 #include "formats/Gbk.h"
 #include "tests/support/ArchiveLocks.h"
@@ -165,6 +166,7 @@ private slots:
     void everyCommitIsSynced();
     void refusedFilesAreLeftAlone_data();
     void refusedFilesAreLeftAlone();
+    void missingFileIsToldApart();
     void damagedPagesAreReportedAndNotWritten();
     void readOnlyArchiveIsListed_data();
     void readOnlyArchiveIsListed();
@@ -629,8 +631,8 @@ void DatabaseTest::everyCommitIsSynced()
     TestFolder folder(false);
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(folder.databaseFile()).constData(), &db);
-    sqlite3_exec(db, translateTableStatement(StudentTable::createStudents).toUtf8().constData(), nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db, sqliteStatement(StudentTable::createStudents).toUtf8().constData(), nullptr, nullptr,
+                 nullptr);
     sqlite3_close(db);
     const QByteArray before = fileBytes(folder.databaseFile());
 
@@ -659,16 +661,21 @@ void DatabaseTest::refusedFilesAreLeftAlone_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("requiredTable");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("zero bytes") << QByteArray() << QString() << "0 字节";
-    QTest::newRow("a text file") << QByteArray("姓名,班级\n张三,一班\n") << QString() << "不是数据库文件";
-    QTest::newRow("random bytes") << noiseBytes(8192, 1) << QString() << "不是数据库文件";
+    QTest::addColumn<ErrorKind>("kind");
+    const ErrorKind foreign = ErrorKind::NotStudentArchive;
+    QTest::newRow("zero bytes") << QByteArray() << QString() << "0 字节" << foreign;
+    QTest::newRow("a text file") << QByteArray("姓名,班级\n张三,一班\n") << QString() << "不是数据库文件"
+                                 << foreign;
+    QTest::newRow("random bytes") << noiseBytes(8192, 1) << QString() << "不是数据库文件" << foreign;
     QTest::newRow("damaged header") << QByteArray("SQLite format 3\0", 16) + noiseBytes(8176, 2) << QString()
-                                    << "已损坏";
+                                    << "已损坏" << ErrorKind::Damaged;
+    QTest::newRow("an Access file") << QByteArray("\0\1\0\0Standard Jet DB\0", 20) + noiseBytes(8172, 3)
+                                    << QString() << "Access 格式" << ErrorKind::NotConverted;
     QTest::newRow("SQLite without tables")
-        << sqliteFile({"PRAGMA user_version=7"}) << QString() << "没有任何表";
+        << sqliteFile({"PRAGMA user_version=7"}) << QString() << "没有任何表" << foreign;
     QTest::newRow("another program's database")
         << sqliteFile({"CREATE TABLE bookmarks(url TEXT)", "INSERT INTO bookmarks VALUES('x')"})
-        << QString("学生") << "没有“学生”表";
+        << QString("学生") << "没有“学生”表" << foreign;
 }
 
 void DatabaseTest::refusedFilesAreLeftAlone()
@@ -676,21 +683,33 @@ void DatabaseTest::refusedFilesAreLeftAlone()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, requiredTable);
     QFETCH(QString, reason);
+    QFETCH(ErrorKind, kind);
     TestFolder folder(false);
     writeTestFile(folder.databaseFile(), bytes);
 
     DatabaseConnection connection;
     QVERIFY(!connection.openDatabaseFile(folder.databaseFile(), {}, requiredTable));
     QVERIFY2(connection.lastError().contains(reason), qPrintable(connection.lastError()));
+    QCOMPARE(connection.lastErrorKind(), kind);
     Recordset students;
     students.attach(connection);
     QVERIFY(!students.open(StudentTable::selectAll));
     QVERIFY(!students.addNew());
     QVERIFY(!connection.execute(StudentTable::createStudents));
+    QCOMPARE(connection.lastErrorKind(), kind);
     QVERIFY(students.lastError().contains(reason));
 
     QCOMPARE(fileBytes(folder.databaseFile()), bytes);
     QCOMPARE(companions(folder.databaseFile()), QStringList());
+}
+
+void DatabaseTest::missingFileIsToldApart()
+{
+    TestFolder folder(false);
+    DatabaseConnection connection;
+    QVERIFY(!connection.openDatabaseFile(folder.databaseFile()));
+    QCOMPARE(connection.lastErrorKind(), ErrorKind::Missing);
+    QCOMPARE(connection.lastError(), QString("找不到数据库文件"));
 }
 
 void DatabaseTest::damagedPagesAreReportedAndNotWritten()
@@ -701,7 +720,7 @@ void DatabaseTest::damagedPagesAreReportedAndNotWritten()
         students.append(
             {QString("学生%1").arg(i), "一班", QString::number(i), noiseBytes(20000, quint32(i))});
     folder.addStudents(students);
-    QCOMPARE(DatabaseConnection::checkWholeFile(folder.databaseFile()), QString());
+    QVERIFY(DatabaseConnection::checkWholeFile(folder.databaseFile()));
 
     // Every page after the first, which holds the table list, is overwritten.
     QByteArray bytes = fileBytes(folder.databaseFile());
@@ -719,7 +738,9 @@ void DatabaseTest::damagedPagesAreReportedAndNotWritten()
     QVERIFY(connection.isDamaged());
     QVERIFY(!connection.execute("CREATE TABLE 新表(a varchar)"));
     QVERIFY2(connection.lastError().contains("请从备份恢复"), qPrintable(connection.lastError()));
-    QVERIFY(DatabaseConnection::checkWholeFile(folder.databaseFile()).startsWith("数据库文件已损坏"));
+    QString problem;
+    QVERIFY(!DatabaseConnection::checkWholeFile(folder.databaseFile(), &problem));
+    QVERIFY2(problem.startsWith("数据库文件已损坏"), qPrintable(problem));
     connection.close();
     QCOMPARE(fileBytes(folder.databaseFile()), bytes);
 
@@ -898,7 +919,7 @@ void DatabaseTest::jetTableStatementsAreTranslated()
 {
     QFETCH(QString, jet);
     QFETCH(QString, sqlite);
-    QCOMPARE(translateTableStatement(jet), sqlite);
+    QCOMPARE(sqliteStatement(jet), sqlite);
 }
 
 void DatabaseTest::otherOpenersKeepTheLogAlive_data()
@@ -932,7 +953,7 @@ void DatabaseTest::otherOpenersKeepTheLogAlive()
         DatabaseConnection other;
         QVERIFY(!other.openDatabaseFile(file, {}, "没有的表"));
     } else if (opener == "whole-file check") {
-        QCOMPARE(DatabaseConnection::checkWholeFile(file), QString());
+        QVERIFY(DatabaseConnection::checkWholeFile(file));
     } else {
         QVERIFY(DatabaseConnection::fileHoldsData(file));
     }

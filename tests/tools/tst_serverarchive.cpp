@@ -353,6 +353,8 @@ void ServerArchiveTest::serverStoppedDuringSave()
     DatabaseConnection other;
     QVERIFY(!other.openLocation(uri));
     QVERIFY(other.lastError().startsWith(QStringLiteral("连接不上数据库服务器：")));
+    QCOMPARE(other.lastErrorKind(), ErrorKind::ServerUnreachable);
+    QCOMPARE(connection.lastErrorKind(), ErrorKind::ServerUnreachable);
 
     QVERIFY2(m_server->start(), qPrintable(m_server->error()));
     QCOMPARE(countStudents(uri), 1);
@@ -377,6 +379,7 @@ void ServerArchiveTest::serverStoppedDuringSave()
         QVERIFY(!records.writeText(u"编号", "2") || !records.update());
         QVERIFY(!transaction.commit());
         QVERIFY(connection.lastError().startsWith(QStringLiteral("连接不上数据库服务器：")));
+        QCOMPARE(connection.lastErrorKind(), ErrorKind::ServerUnreachable);
     }
     QCOMPARE(dump(uri).filter(QStringLiteral("|编号=1|")).size(), 0);
     QVERIFY2(records.open(StudentTable::selectAll), qPrintable(records.lastError()));
@@ -478,7 +481,7 @@ void ServerArchiveTest::webSiteServedFromServer()
     {
         DatabaseConnection connection;
         QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-        QVERIFY(connection.isServer());
+        QVERIFY(DatabaseConnection::isServerLocation(connection.location()));
         Recordset records;
         records.attach(connection);
         QVERIFY(records.open(StudentTable::selectClasses));
