@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
+#include "app/PhotosCommand.h"
 
 #include "archive/ArchiveCopy.h"
 #include "archive/DatabaseConnection.h"
@@ -292,6 +293,11 @@ QString usage()
         "  qinghe cards [--class 班级] --pdf 文件\n"
         "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
         "                         写成 PDF 文件，不打开窗口\n"
+        "  qinghe photos (--class 班级 | --all) --to 文件夹 --standard 规格 [--force]\n"
+        "                         按照片规格（学籍、毕业、一寸、二寸……）裁剪、压缩照片，\n"
+        "                         以编号命名写入文件夹；有学生没写出时退出码为 3\n"
+        "  qinghe photos --import 文件夹 --class 班级 [--replace]\n"
+        "                         载入以编号或姓名命名的一批照片，按人脸裁剪后存入档案\n"
         "  qinghe archive copy 从哪里 到哪里\n"
         "                         把整个数据库复制到另一处：数据库文件或\n"
         "                         postgresql://主机/数据库名 的服务器数据库，\n"
@@ -316,6 +322,8 @@ int run(int argc, char* argv[])
 {
     if (argc >= 2 && QByteArray(argv[1]) == "cards")
         return runCards(argc, argv);
+    if (argc >= 2 && QByteArray(argv[1]) == "photos")
+        return runPhotosCommand(argc, argv);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     args.removeFirst();
