@@ -7,6 +7,7 @@
 #include "archive/StudentTable.h"
 #include "records/FaceFinder.h"
 #include "records/PhotoFolderImport.h"
+#include "records/PhotoFraming.h"
 #include "records/PhotoStandard.h"
 #include "records/StandardExport.h"
 
@@ -41,12 +42,11 @@ int exportToStandard(const DatabaseConnection& database, const QCommandLineParse
     request.folder = options.value(QStringLiteral("to"));
     request.standard = *standard;
     request.force = options.isSet(QStringLiteral("force"));
-    FaceFinder finder;
-    if (!finder.usable()) {
+    if (!PhotoFraming::threadFinder().usable()) {
         err << "qinghe photos：找不到人脸识别数据 " << FaceFinder::defaultCascadeFile() << '\n';
         return 1;
     }
-    const StandardExport::Report report = StandardExport::run(database, finder, request);
+    const StandardExport::Report report = StandardExport::run(database, request);
     if (!report.error.isEmpty()) {
         err << "qinghe photos：" << report.error << '\n';
         return 1;
@@ -65,14 +65,12 @@ int exportToStandard(const DatabaseConnection& database, const QCommandLineParse
 
 int importFolder(DatabaseConnection& database, const QCommandLineParser& options, QTextStream& out, QTextStream& err)
 {
-    FaceFinder finder;
-    if (!finder.usable()) {
+    if (!PhotoFraming::threadFinder().usable()) {
         err << "qinghe photos：找不到人脸识别数据 " << FaceFinder::defaultCascadeFile() << '\n';
         return 1;
     }
     const QString folder = options.value(QStringLiteral("import"));
-    const PhotoFolderImport::Plan plan = PhotoFolderImport::plan(
-        database, finder, folder, options.value(QStringLiteral("class")), options.isSet(QStringLiteral("replace")));
+    const PhotoFolderImport::Plan plan = PhotoFolderImport::plan(database, folder, options.value(QStringLiteral("class")), options.isSet(QStringLiteral("replace")));
     if (!plan.error.isEmpty()) {
         err << "qinghe photos：" << plan.error << '\n';
         return 1;

@@ -12,6 +12,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <atomic>
+#include <vector>
 
 namespace PhotoFolderImport {
 
@@ -27,6 +32,13 @@ struct ClassStudent {
     QString name;
     QString number;
     bool hasPhoto = false;
+};
+
+struct Outcome {
+    enum Kind { Refused, Unmatched, Kept, Framed } kind = Refused;
+    QString refusal;
+    int student = -1;
+    Match match;
 };
 
 QByteArray readFile(const QString& path, QString* error)
@@ -52,7 +64,7 @@ QStringList pictureFiles(const QString& folder)
     return QDir(folder).entryList(suffixes, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
 }
 
-Plan plan(const DatabaseConnection& database, FaceFinder& finder, const QString& folder,
+Plan plan(const DatabaseConnection& database, const QString& folder,
           const QString& className, bool replace, const std::function<void(int, int)>& progress)
 {
     Plan result;
@@ -82,65 +94,94 @@ Plan plan(const DatabaseConnection& database, FaceFinder& finder, const QString&
         return result;
     }
 
+    // Matched in name order first; the pictures are then read and framed on every core, and
+    // each file's outcome is told in name order again.
     const QStringList files = pictureFiles(folder);
-    QHash<int, QString> fileOf; // student index → the file that took it
-    int done = 0;
-    for (const QString& file : files) {
-        if (progress)
-            progress(done++, int(files.size()));
+    std::vector<Outcome> outcomes(size_t(files.size()));
+    QSet<int> taken; // students a file has gone to
+    for (qsizetype f = 0; f < files.size(); ++f) {
+        Outcome& outcome = outcomes[size_t(f)];
+        const QString& file = files[f];
         const QString stem = QFileInfo(file).completeBaseName().trimmed();
         // A number is the surer key: two pupils of a class may share a name, never a number.
         QList<int> candidates = byNumber.value(stem);
         if (candidates.isEmpty())
             candidates = byName.value(stem);
         if (candidates.isEmpty()) {
-            result.unmatched << file;
+            outcome.kind = Outcome::Unmatched;
             continue;
         }
         if (candidates.size() > 1) {
-            result.refused << Refusal{file, QStringLiteral("班里有 %1 名学生都叫“%2”，请改用编号命名")
-                                                .arg(candidates.size())
-                                                .arg(stem)};
+            outcome.refusal =
+                QStringLiteral("班里有 %1 名学生都叫“%2”，请改用编号命名").arg(candidates.size()).arg(stem);
             continue;
         }
         const int index = candidates.first();
         const ClassStudent& student = students[index];
-        if (fileOf.contains(index)) {
-            result.refused << Refusal{file, QStringLiteral("与“%1”是同一名学生（%2），只载入前一个")
-                                                .arg(fileOf[index], student.name)};
+        if (taken.contains(index)) {
+            outcome.refusal = QStringLiteral("另一个文件已经对应%1，只载入前一个").arg(student.name);
             continue;
         }
-        fileOf[index] = file;
-        Match match{file, student.id, student.name, student.number, student.hasPhoto, {}};
-        if (student.hasPhoto && !replace) {
-            result.kept << match;
-            continue;
-        }
+        taken << index;
+        outcome.student = index;
+        outcome.match = Match{file, student.id, student.name, student.number, student.hasPhoto, {}};
+        outcome.kind = student.hasPhoto && !replace ? Outcome::Kept : Outcome::Framed;
+    }
+
+    std::vector<Outcome*> toFrame;
+    for (Outcome& outcome : outcomes)
+        if (outcome.kind == Outcome::Framed)
+            toFrame.push_back(&outcome);
+    std::atomic<int> done = 0;
+    const auto frame = [&](Outcome* outcome) {
         QString error;
-        const QByteArray bytes = readFile(QDir(folder).filePath(file), &error);
+        const QByteArray bytes = readFile(QDir(folder).filePath(outcome->match.file), &error);
         const QImage picture = bytes.isEmpty() ? QImage() : Picture::decode(bytes, decodeSize, &error);
-        if (picture.isNull()) {
-            result.refused << Refusal{file, error.isEmpty() ? QStringLiteral("不是图片") : error};
-            fileOf.remove(index);
-            continue;
-        }
-        match.photo = PhotoFraming::forArchive(finder, PhotoFraming::upright(picture, bytes));
-        if (match.photo.isNull()) {
-            result.refused << Refusal{file, QStringLiteral("照片里没有找到人脸，请用“载入照片”手动载入")};
-            fileOf.remove(index);
-            continue;
-        }
-        result.toStore << match;
+        if (picture.isNull())
+            outcome->refusal = error.isEmpty() ? QStringLiteral("不是图片") : error;
+        else if ((outcome->match.photo = PhotoFraming::forArchive(PhotoFraming::threadFinder(),
+                                                                    PhotoFraming::upright(picture, bytes)))
+                     .isNull())
+            outcome->refusal = QStringLiteral("照片里没有找到人脸，请用“载入照片”手动载入");
+        if (!outcome->refusal.isEmpty())
+            outcome->kind = Outcome::Refused;
+        ++done;
+    };
+    // A few files at a time: camera files are large.
+    const size_t batch = size_t(2 * std::max(1, QThread::idealThreadCount()));
+    for (size_t first = 0; first < toFrame.size(); first += batch) {
+        if (progress)
+            progress(done, int(toFrame.size()));
+        const auto end = toFrame.begin() + qsizetype(std::min(toFrame.size(), first + batch));
+        QtConcurrent::blockingMap(toFrame.begin() + qsizetype(first), end, frame);
     }
     if (progress)
-        progress(done, int(files.size()));
-    for (qsizetype i = 0; i < students.size(); ++i) {
-        const bool getsOne = fileOf.contains(int(i));
-        if (!students[i].hasPhoto && !getsOne)
+        progress(done, int(toFrame.size()));
+
+    QSet<int> getsOne;
+    for (qsizetype f = 0; f < files.size(); ++f) {
+        const Outcome& outcome = outcomes[size_t(f)];
+        switch (outcome.kind) {
+        case Outcome::Unmatched:
+            result.unmatched << files[f];
+            break;
+        case Outcome::Refused:
+            result.refused << Refusal{files[f], outcome.refusal};
+            break;
+        case Outcome::Kept:
+            result.kept << outcome.match;
+            break;
+        case Outcome::Framed:
+            result.toStore << outcome.match;
+            getsOne << outcome.student;
+            break;
+        }
+    }
+    for (qsizetype i = 0; i < students.size(); ++i)
+        if (!students[i].hasPhoto && !getsOne.contains(int(i)))
             result.stillWithout << (students[i].number.isEmpty()
                                         ? students[i].name
                                         : QStringLiteral("%1（%2）").arg(students[i].name, students[i].number));
-    }
     return result;
 }
 

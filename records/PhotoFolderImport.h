@@ -9,7 +9,6 @@
 #include <functional>
 
 class DatabaseConnection;
-class FaceFinder;
 
 // A photographer's folder of pictures, each named by a student's number or name, brought
 // into a class at once. Planned first, so a person sees every match before anything is
@@ -42,8 +41,9 @@ struct Plan {
 // Files (not folders) whose names end in a picture's suffix, in name order.
 QStringList pictureFiles(const QString& folder);
 
-Plan plan(const DatabaseConnection& database, FaceFinder& finder, const QString& folder,
-          const QString& className, bool replace, const std::function<void(int, int)>& progress = {});
+// Frames the pictures on every core; `progress` hears (done, total) as they are framed.
+Plan plan(const DatabaseConnection& database, const QString& folder, const QString& className, bool replace,
+          const std::function<void(int, int)>& progress = {});
 
 // Writes every planned photo in one transaction: all of them are stored, or none. Answers
 // how many were, or -1 with the reason in `error`.

@@ -18,10 +18,16 @@ namespace PhotoFraming {
 
 namespace {
 
-// The finder looks at no more than this many pixels across; a face of a portrait keeps
-// dozens of them.
-constexpr int searchSide = 400;
-constexpr int fewestFacePixels = 20;
+// The finder's time grows with the pixels it looks at, and a portrait's face needs few of
+// them: a quick look for a face of a fifth of the picture or more first, and a closer one for
+// smaller faces only when that finds nothing, so a face too small is told as such.
+struct Search {
+    int side;
+    int smallestShare; // the smallest face looked for, as a part of the shorter side
+};
+constexpr Search quickSearch{160, 5};
+constexpr Search closeSearch{320, 16};
+constexpr int fewestFacePixels = 18;
 constexpr int lowestQuality = 60;
 constexpr int highestQuality = 100;
 // Where the entry station puts a face, as shares of the frame.
@@ -169,20 +175,30 @@ Frame middleFrame(const Head& head, const PhotoStandard& standard)
 
 } // namespace
 
+FaceFinder& threadFinder()
+{
+    thread_local FaceFinder finder;
+    return finder;
+}
+
 std::optional<QRect> findFace(FaceFinder& finder, const QImage& picture)
 {
     if (picture.isNull())
         return std::nullopt;
-    const double reduce = std::min(1.0, double(searchSide) / std::max(picture.width(), picture.height()));
-    const QImage searched = reduce < 1 ? picture.scaled(picture.size() * reduce, Qt::KeepAspectRatio,
-                                                        Qt::SmoothTransformation)
-                                       : picture;
-    const int smallest = std::max(fewestFacePixels, std::min(searched.width(), searched.height()) / 12);
-    const QList<QRect> faces = finder.find(searched, smallest);
-    if (faces.isEmpty())
-        return std::nullopt;
-    const QRect f = faces.first();
-    return QRectF(f.x() / reduce, f.y() / reduce, f.width() / reduce, f.height() / reduce).toRect();
+    for (const Search& search : {quickSearch, closeSearch}) {
+        const double reduce = std::min(1.0, double(search.side) / std::max(picture.width(), picture.height()));
+        const QImage searched = reduce < 1 ? picture.scaled(picture.size() * reduce, Qt::KeepAspectRatio,
+                                                            Qt::SmoothTransformation)
+                                           : picture;
+        const int smallest =
+            std::max(fewestFacePixels, std::min(searched.width(), searched.height()) / search.smallestShare);
+        const QList<QRect> faces = finder.find(searched, smallest);
+        if (!faces.isEmpty()) {
+            const QRect f = faces.first();
+            return QRectF(f.x() / reduce, f.y() / reduce, f.width() / reduce, f.height() / reduce).toRect();
+        }
+    }
+    return std::nullopt;
 }
 
 QImage upright(const QImage& picture, const QByteArray& bytes)

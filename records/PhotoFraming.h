@@ -26,6 +26,10 @@ constexpr double largestUpscale = 1.25;
 // backdrop with its light fall-off stays below 20; stripes, shelves and posters go far above.
 constexpr double plainBackgroundSpread = 32;
 
+// A finder of the calling thread's own: the finder takes one search at a time, and a class
+// of photos is framed on every core at once.
+FaceFinder& threadFinder();
+
 // The surest face of the picture; nothing when it shows none. Searches a reduced copy,
 // since the finder's time grows with the pixels and a face needs few of them.
 std::optional<QRect> findFace(FaceFinder& finder, const QImage& picture);

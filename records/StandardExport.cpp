@@ -10,12 +10,22 @@
 #include "records/PhotoFraming.h"
 
 #include <QDir>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <vector>
 
 namespace StandardExport {
 
 namespace {
 
 constexpr int thumbnailHeight = 96;
+
+struct Job {
+    Student student;
+    QByteArray stored;
+    QString fileName;
+};
 
 } // namespace
 
@@ -31,8 +41,7 @@ QString fileName(const QString& className, const QString& name, const QString& n
     return candidate;
 }
 
-Report run(const DatabaseConnection& database, FaceFinder& finder, const Request& request,
-           const std::function<void(int, int)>& progress)
+Report run(const DatabaseConnection& database, const Request& request, const std::function<void(int, int)>& progress)
 {
     Report report;
     Recordset students;
@@ -49,36 +58,52 @@ Report run(const DatabaseConnection& database, FaceFinder& finder, const Request
     QStringList taken;
     const int total = students.recordCount();
     int done = 0;
-    for (students.moveFirst(); !students.atEnd(); students.moveNext()) {
-        Student student{students.readInteger(u"id"), students.readText(u"班级"), students.readText(u"姓名"),
-                        students.readText(u"编号"), {}, {}, {}};
-        const QByteArray stored = students.readBytes(u"照片");
-        QString error;
-        const QImage photo = stored.isEmpty() ? QImage() : Picture::decode(stored, {}, &error);
-        PhotoFraming::StandardPhoto made;
-        if (stored.isEmpty())
-            student.reasons << QStringLiteral("没有照片");
-        else if (photo.isNull())
-            student.reasons << QStringLiteral("照片无法读取：") + error;
-        else
-            made = PhotoFraming::toStandard(finder, photo, request.standard, request.force);
-        student.reasons << made.reasons;
-        if (!made.jpeg.isEmpty()) {
-            const QString name = fileName(student.className, student.name, student.number, taken);
-            if (SafeFile::write(folder.filePath(name), made.jpeg, &error))
-                student.file = name;
+    // Photos are read a few at a time, so a school of thousands is not held in memory at once.
+    const int batch = 4 * std::max(1, QThread::idealThreadCount());
+    std::vector<Job> jobs;
+    const auto finishBatch = [&] {
+        QtConcurrent::blockingMap(jobs, [&](Job& job) {
+            QString error;
+            const QImage photo = job.stored.isEmpty() ? QImage() : Picture::decode(job.stored, {}, &error);
+            PhotoFraming::StandardPhoto made;
+            if (job.stored.isEmpty())
+                job.student.reasons << QStringLiteral("没有照片");
+            else if (photo.isNull())
+                job.student.reasons << QStringLiteral("照片无法读取：") + error;
             else
-                student.reasons << QStringLiteral("无法写入 %1：%2").arg(name, error);
+                made = PhotoFraming::toStandard(PhotoFraming::threadFinder(), photo, request.standard, request.force);
+            job.student.reasons << made.reasons;
+            if (!made.jpeg.isEmpty()) {
+                if (SafeFile::write(folder.filePath(job.fileName), made.jpeg, &error))
+                    job.student.file = job.fileName;
+                else
+                    job.student.reasons << QStringLiteral("无法写入 %1：%2").arg(job.fileName, error);
+            }
+            const QImage& shown = job.student.file.isEmpty() ? photo : made.picture;
+            if (request.thumbnails && !shown.isNull())
+                job.student.thumbnail = shown.scaledToHeight(thumbnailHeight, Qt::SmoothTransformation);
+        });
+        for (Job& job : jobs) {
+            (job.student.file.isEmpty() ? report.leftOut : report.written) << job.student;
+            if (progress)
+                progress(++done, total);
         }
-        if (request.thumbnails) {
-            const QImage& shown = student.file.isEmpty() ? photo : made.picture;
-            if (!shown.isNull())
-                student.thumbnail = shown.scaledToHeight(thumbnailHeight, Qt::SmoothTransformation);
-        }
-        (student.file.isEmpty() ? report.leftOut : report.written) << student;
-        if (progress)
-            progress(++done, total);
+        jobs.clear();
+    };
+    for (students.moveFirst(); !students.atEnd(); students.moveNext()) {
+        Job job{{students.readInteger(u"id"), students.readText(u"班级"), students.readText(u"姓名"),
+                 students.readText(u"编号"), {}, {}, {}},
+                students.readBytes(u"照片"),
+                {}};
+        // Named in the list's order before the work is shared out, so the names never
+        // depend on which photo was done first.
+        if (!job.stored.isEmpty())
+            job.fileName = fileName(job.student.className, job.student.name, job.student.number, taken);
+        jobs.push_back(std::move(job));
+        if (int(jobs.size()) == batch)
+            finishBatch();
     }
+    finishBatch();
     return report;
 }
 

@@ -12,7 +12,6 @@
 #include <optional>
 
 class DatabaseConnection;
-class FaceFinder;
 
 // The photos of a class (or of every student) written to an authority's standard, each named
 // by the student's number (class and name without one), and what could not be written.
@@ -36,7 +35,8 @@ struct Report {
 };
 
 // `number` or `班级姓名`, made safe for a file name, then "-2", "-3" … where this export
-// already used the name.
+// already gave the name to a student before. A student left out keeps the name, so fixing
+// one photo and exporting again names every file as before.
 QString fileName(const QString& className, const QString& name, const QString& number, QStringList& taken);
 
 struct Request {
@@ -47,8 +47,9 @@ struct Request {
     bool thumbnails = false; // for a window's list
 };
 
-// Reads through a recordset of its own. `progress` hears (done, total) after each student.
-Report run(const DatabaseConnection& database, FaceFinder& finder, const Request& request,
+// Reads through a recordset of its own and frames the photos on every core. `progress`
+// hears (done, total) as students are done.
+Report run(const DatabaseConnection& database, const Request& request,
            const std::function<void(int, int)>& progress = {});
 
 } // namespace StandardExport

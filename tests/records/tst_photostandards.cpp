@@ -154,7 +154,7 @@ void PhotoStandardsTest::exportMeetsTheStandard()
     request.className = QStringLiteral("七(1)班");
     request.folder = folder.path() + QStringLiteral("/上传");
     request.standard = *PhotoStandards::find(folder.settingsFile(), standard, nullptr);
-    const StandardExport::Report report = StandardExport::run(database, m_finder, request);
+    const StandardExport::Report report = StandardExport::run(database, request);
     QVERIFY2(report.leftOut.isEmpty(), qPrintable(report.leftOut.value(0).reasons.join(u';')));
     QCOMPARE(QDir(request.folder).entryList(QDir::Files), QStringList({"2024001.jpg", "2024002.jpg"}));
 
@@ -209,7 +209,7 @@ void PhotoStandardsTest::unfitPhotosAreReportedNotWritten()
     request.className = QStringLiteral("七(1)班");
     request.folder = folder.path() + QStringLiteral("/上传");
     request.standard = PhotoStandards::defaults().at(1); // 毕业
-    StandardExport::Report report = StandardExport::run(database, m_finder, request);
+    StandardExport::Report report = StandardExport::run(database, request);
     QCOMPARE(report.written.size(), 0);
     QCOMPARE(report.leftOut.size(), 1);
     QVERIFY2(report.leftOut.first().reasons.join(u';').contains(reason),
@@ -218,7 +218,7 @@ void PhotoStandardsTest::unfitPhotosAreReportedNotWritten()
 
     // Forced, whatever can be made of a picture is written, the reason still said.
     request.force = true;
-    report = StandardExport::run(database, m_finder, request);
+    report = StandardExport::run(database, request);
     const bool picture = !Picture::decode(photo).isNull();
     QCOMPARE(report.written.size(), picture ? 1 : 0);
     if (picture) {
@@ -269,7 +269,7 @@ void PhotoStandardsTest::folderImport()
     DatabaseConnection database;
     QVERIFY(StudentTable::openArchive(database, folder.databaseFile()));
     PhotoFolderImport::Plan plan =
-        PhotoFolderImport::plan(database, m_finder, dir, QStringLiteral("七(1)班"), false);
+        PhotoFolderImport::plan(database, dir, QStringLiteral("七(1)班"), false);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QStringList stored;
     for (const auto& m : plan.toStore)
@@ -307,7 +307,7 @@ void PhotoStandardsTest::folderImport()
     QVERIFY(records.fieldIsEmpty(u"照片"));
 
     // Replacing: 孙七 gets the new photo.
-    plan = PhotoFolderImport::plan(database, m_finder, dir, QStringLiteral("七(1)班"), true);
+    plan = PhotoFolderImport::plan(database, dir, QStringLiteral("七(1)班"), true);
     QVERIFY(plan.kept.isEmpty());
     QCOMPARE(PhotoFolderImport::store(database, plan, &error), 4); // 张三, 李四, 王五 again, and 孙七
     QVERIFY(records.open(StudentTable::selectId(ids[5])));
