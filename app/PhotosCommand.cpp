@@ -30,8 +30,9 @@ int exportToStandard(const DatabaseConnection& database, const QCommandLineParse
                      QTextStream& err)
 {
     QString error;
-    const std::optional<PhotoStandard> standard = PhotoStandards::find(
-        ProgramFolder::settingsFile(ProgramFolder::locate()), options.value(QStringLiteral("standard")), &error);
+    const std::optional<PhotoStandard> standard =
+        PhotoStandards::find(ProgramFolder::settingsFile(ProgramFolder::locate()),
+                             options.value(QStringLiteral("standard")), &error);
     if (!standard) {
         err << "qinghe photos：" << error << '\n';
         return 2;
@@ -53,7 +54,8 @@ int exportToStandard(const DatabaseConnection& database, const QCommandLineParse
     }
     for (const StandardExport::Student& s : report.written)
         if (!s.reasons.isEmpty())
-            out << "已强制写出 " << s.file << "，" << describe(s) << "：" << s.reasons.join(QStringLiteral("；")) << '\n';
+            out << "已强制写出 " << s.file << "，" << describe(s) << "："
+                << s.reasons.join(QStringLiteral("；")) << '\n';
     for (const StandardExport::Student& s : report.leftOut)
         err << "没有写出 " << describe(s) << "：" << s.reasons.join(QStringLiteral("；")) << '\n';
     out << "已按“" << standard->name << "”规格写出 " << report.written.size() << " 张照片";
@@ -63,14 +65,16 @@ int exportToStandard(const DatabaseConnection& database, const QCommandLineParse
     return report.leftOut.isEmpty() ? 0 : leftOutCode;
 }
 
-int importFolder(DatabaseConnection& database, const QCommandLineParser& options, QTextStream& out, QTextStream& err)
+int importFolder(DatabaseConnection& database, const QCommandLineParser& options, QTextStream& out,
+                 QTextStream& err)
 {
     if (!PhotoFraming::threadFinder().usable()) {
         err << "qinghe photos：找不到人脸识别数据 " << FaceFinder::defaultCascadeFile() << '\n';
         return 1;
     }
     const QString folder = options.value(QStringLiteral("import"));
-    const PhotoFolderImport::Plan plan = PhotoFolderImport::plan(database, folder, options.value(QStringLiteral("class")), options.isSet(QStringLiteral("replace")));
+    const PhotoFolderImport::Plan plan = PhotoFolderImport::plan(
+        database, folder, options.value(QStringLiteral("class")), options.isSet(QStringLiteral("replace")));
     if (!plan.error.isEmpty()) {
         err << "qinghe photos：" << plan.error << '\n';
         return 1;
@@ -115,10 +119,12 @@ int runPhotosCommand(int argc, char* argv[])
         {QStringLiteral("class"), QStringLiteral("班级"), QStringLiteral("班级")},
         {QStringLiteral("all"), QStringLiteral("全部学生")},
         {QStringLiteral("to"), QStringLiteral("导出到这个文件夹"), QStringLiteral("文件夹")},
-        {QStringLiteral("standard"), QStringLiteral("照片规格（sys.ini 的 [照片规格]）：学籍、毕业、一寸、二寸……"),
+        {QStringLiteral("standard"),
+         QStringLiteral("照片规格（sys.ini 的 [照片规格]）：学籍、毕业、一寸、二寸……"),
          QStringLiteral("规格")},
         {QStringLiteral("force"), QStringLiteral("达不到规格的照片也尽量写出")},
-        {QStringLiteral("import"), QStringLiteral("载入这个文件夹里以编号或姓名命名的照片"), QStringLiteral("文件夹")},
+        {QStringLiteral("import"), QStringLiteral("载入这个文件夹里以编号或姓名命名的照片"),
+         QStringLiteral("文件夹")},
         {QStringLiteral("replace"), QStringLiteral("已有照片的学生也换成新照片")},
     });
     if (!options.parse(app.arguments())) {
@@ -138,7 +144,8 @@ int runPhotosCommand(int argc, char* argv[])
         mistake = QStringLiteral("--import 要和 --class 一起用");
     else if (!importing && oneClass == options.isSet(QStringLiteral("all")))
         mistake = QStringLiteral("请给 --class 班级 或 --all 之一");
-    else if (!importing && (!options.isSet(QStringLiteral("to")) || !options.isSet(QStringLiteral("standard"))))
+    else if (!importing
+             && (!options.isSet(QStringLiteral("to")) || !options.isSet(QStringLiteral("standard"))))
         mistake = QStringLiteral("导出要给 --to 文件夹 和 --standard 规格");
     if (!mistake.isEmpty()) {
         err << "qinghe photos：" << mistake << "\n\n" << options.helpText();
@@ -151,5 +158,6 @@ int runPhotosCommand(int argc, char* argv[])
         err << "qinghe photos：打不开学生数据库 " << databaseFile << "：" << database.lastError() << '\n';
         return 1;
     }
-    return importing ? importFolder(database, options, out, err) : exportToStandard(database, options, out, err);
+    return importing ? importFolder(database, options, out, err)
+                     : exportToStandard(database, options, out, err);
 }

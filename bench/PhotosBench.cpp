@@ -24,7 +24,8 @@ const QString className = QStringLiteral("九(3)班");
 // Pupils stand a little nearer or further and off the middle, as they do.
 QImage cameraPicture(int i)
 {
-    return FacePicture::portrait(QSize(960, 1280), 280 + (i % 5) * 10, QPointF(460 + (i % 7) * 6, 540 + (i % 3) * 20));
+    return FacePicture::portrait(QSize(960, 1280), 280 + (i % 5) * 10,
+                                 QPointF(460 + (i % 7) * 6, 540 + (i % 3) * 20));
 }
 
 QString number(int i) { return QStringLiteral("2026%1").arg(i, 3, 10, QLatin1Char('0')); }

@@ -197,7 +197,8 @@ QStringList IniFile::keys(const QString& path, QStringView section)
             inSection = sameName(*header, section);
             continue;
         }
-        if (const auto entry = keyLine(text); inSection && entry && !keys.contains(entry->name, Qt::CaseInsensitive))
+        if (const auto entry = keyLine(text);
+            inSection && entry && !keys.contains(entry->name, Qt::CaseInsensitive))
             keys << entry->name;
     }
     return keys;

@@ -8,7 +8,7 @@
 // the chin lie at fixed shares of its width from it, measured on portraits of grown pupils
 // and the astronaut of the tests.
 struct Head {
-    static constexpr double eyesInBox = 0.38;   // of the box's height, from its top
+    static constexpr double eyesInBox = 0.38;     // of the box's height, from its top
     static constexpr double hairAboveEyes = 0.95; // of the face's width
     static constexpr double chinBelowEyes = 0.85;
     static constexpr double heightPerFaceWidth = hairAboveEyes + chinBelowEyes;

@@ -59,13 +59,14 @@ QByteArray readFile(const QString& path, QString* error)
 
 QStringList pictureFiles(const QString& folder)
 {
-    static const QStringList suffixes{QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.png"),
-                                      QStringLiteral("*.bmp"), QStringLiteral("*.webp")};
+    static const QStringList suffixes{QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"),
+                                      QStringLiteral("*.png"), QStringLiteral("*.bmp"),
+                                      QStringLiteral("*.webp")};
     return QDir(folder).entryList(suffixes, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
 }
 
-Plan plan(const DatabaseConnection& database, const QString& folder,
-          const QString& className, bool replace, const std::function<void(int, int)>& progress)
+Plan plan(const DatabaseConnection& database, const QString& folder, const QString& className, bool replace,
+          const std::function<void(int, int)>& progress)
 {
     Plan result;
     if (!QFileInfo(folder).isDir()) {
@@ -82,8 +83,8 @@ Plan plan(const DatabaseConnection& database, const QString& folder,
     QHash<QString, QList<int>> byNumber; // indexes into students
     QHash<QString, QList<int>> byName;
     for (records.moveFirst(); !records.atEnd(); records.moveNext()) {
-        const ClassStudent s{records.readInteger(u"id"), records.readText(u"姓名"), records.readText(u"编号").trimmed(),
-                             !records.fieldIsEmpty(u"照片")};
+        const ClassStudent s{records.readInteger(u"id"), records.readText(u"姓名"),
+                             records.readText(u"编号").trimmed(), !records.fieldIsEmpty(u"照片")};
         if (!s.number.isEmpty())
             byNumber[s.number] << int(students.size());
         byName[s.name.trimmed()] << int(students.size());
@@ -140,7 +141,7 @@ Plan plan(const DatabaseConnection& database, const QString& folder,
         if (picture.isNull())
             outcome->refusal = error.isEmpty() ? QStringLiteral("不是图片") : error;
         else if ((outcome->match.photo = PhotoFraming::forArchive(PhotoFraming::threadFinder(),
-                                                                    PhotoFraming::upright(picture, bytes)))
+                                                                  PhotoFraming::upright(picture, bytes)))
                      .isNull())
             outcome->refusal = QStringLiteral("照片里没有找到人脸，请用“载入照片”手动载入");
         if (!outcome->refusal.isEmpty())
@@ -179,9 +180,10 @@ Plan plan(const DatabaseConnection& database, const QString& folder,
     }
     for (qsizetype i = 0; i < students.size(); ++i)
         if (!students[i].hasPhoto && !getsOne.contains(int(i)))
-            result.stillWithout << (students[i].number.isEmpty()
-                                        ? students[i].name
-                                        : QStringLiteral("%1（%2）").arg(students[i].name, students[i].number));
+            result.stillWithout
+                << (students[i].number.isEmpty()
+                        ? students[i].name
+                        : QStringLiteral("%1（%2）").arg(students[i].name, students[i].number));
     return result;
 }
 
@@ -196,7 +198,8 @@ int store(DatabaseConnection& database, const Plan& plan, QString* error)
     student.attach(database);
     for (const Match& match : plan.toStore) {
         if (!student.open(StudentTable::selectId(match.id)) || student.atEnd()) {
-            *error = student.atEnd() ? QStringLiteral("学生“%1”已被删除").arg(match.name) : student.lastError();
+            *error =
+                student.atEnd() ? QStringLiteral("学生“%1”已被删除").arg(match.name) : student.lastError();
             return -1;
         }
         if (!student.writeBytes(u"照片", PhotoFraming::jpeg(match.photo, 90)) || !student.update()) {

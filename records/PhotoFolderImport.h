@@ -34,7 +34,7 @@ struct Plan {
     QList<Match> toStore;
     QList<Match> kept; // the student has a photo and it is not to be replaced
     QStringList unmatched;
-    QList<Refusal> refused; // ambiguous names, a second file for a student, no face, unreadable
+    QList<Refusal> refused;   // ambiguous names, a second file for a student, no face, unreadable
     QStringList stillWithout; // students of the class left without a photo by this import
 };
 

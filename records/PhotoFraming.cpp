@@ -73,7 +73,8 @@ QImage cut(const QImage& picture, QRectF crop, QSize size)
         painter.drawImage(-whole.topLeft(), picture);
     }
     // The scale is that of the aligned part; its sub-pixel offset is below what a face shows.
-    return part.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+    return part.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 // How far the colours spread over the strips above and beside the head of a framed photo.
@@ -151,9 +152,11 @@ std::optional<Frame> placeHead(const Head& head, QSize photo, const PhotoStandar
         if (low > high || inLow > inHigh)
             continue;
         const double eyes = std::clamp((low + high) / 2, inLow, inHigh);
-        const double left = std::clamp(head.centreX - crop.width() / 2, 0.0, std::max(0.0, photo.width() - crop.width()));
+        const double left =
+            std::clamp(head.centreX - crop.width() / 2, 0.0, std::max(0.0, photo.width() - crop.width()));
         // A face pushed off the middle by the photo's edge still has to be whole in the frame.
-        if (head.centreX - head.faceWidth / 2 < left || head.centreX + head.faceWidth / 2 > left + crop.width())
+        if (head.centreX - head.faceWidth / 2 < left
+            || head.centreX + head.faceWidth / 2 > left + crop.width())
             continue;
         return Frame{QRectF(QPointF(left, head.eyes - eyes / s), crop), s};
     }
@@ -186,7 +189,8 @@ std::optional<QRect> findFace(FaceFinder& finder, const QImage& picture)
     if (picture.isNull())
         return std::nullopt;
     for (const Search& search : {quickSearch, closeSearch}) {
-        const double reduce = std::min(1.0, double(search.side) / std::max(picture.width(), picture.height()));
+        const double reduce =
+            std::min(1.0, double(search.side) / std::max(picture.width(), picture.height()));
         const QImage searched = reduce < 1 ? picture.scaled(picture.size() * reduce, Qt::KeepAspectRatio,
                                                             Qt::SmoothTransformation)
                                            : picture;
@@ -249,8 +253,9 @@ StandardPhoto toStandard(FaceFinder& finder, const QImage& photo, const PhotoSta
             return result;
         // Nothing to frame by: the middle of the photo, cut to the standard's shape.
         const QSizeF crop = QSizeF(standard.pixels).scaled(QSizeF(photo.size()), Qt::KeepAspectRatio);
-        frame = {QRectF(QPointF((photo.width() - crop.width()) / 2, (photo.height() - crop.height()) / 2), crop),
-                 standard.pixels.width() / crop.width()};
+        frame = {
+            QRectF(QPointF((photo.width() - crop.width()) / 2, (photo.height() - crop.height()) / 2), crop),
+            standard.pixels.width() / crop.width()};
     } else {
         head = Head::of(*face);
         Problem why = Problem::FaceTooLarge;
@@ -266,8 +271,8 @@ StandardPhoto toStandard(FaceFinder& finder, const QImage& photo, const PhotoSta
     result.picture = cut(photo, frame.crop, standard.pixels);
 
     if (face) {
-        const Head framed{(head.centreX - frame.crop.left()) * frame.scale, (head.eyes - frame.crop.top()) * frame.scale,
-                          head.faceWidth * frame.scale};
+        const Head framed{(head.centreX - frame.crop.left()) * frame.scale,
+                          (head.eyes - frame.crop.top()) * frame.scale, head.faceWidth * frame.scale};
         result.backgroundSpread = backgroundSpread(result.picture, framed);
         if (result.backgroundSpread > plainBackgroundSpread) {
             fail(Problem::BackgroundNotPlain, result.backgroundSpread);
@@ -300,7 +305,8 @@ StandardPhoto toStandard(FaceFinder& finder, const QImage& photo, const PhotoSta
     const QByteArray& bytes = at(quality);
     if (bytes.size() > standard.largestBytes() || bytes.size() < standard.smallestBytes()) {
         fail(Problem::SizeUnreachable);
-        result.reasons.back() += QStringLiteral("（质量 %1 时是 %2KB）").arg(quality).arg(bytes.size() / 1024.0, 0, 'f', 1);
+        result.reasons.back() +=
+            QStringLiteral("（质量 %1 时是 %2KB）").arg(quality).arg(bytes.size() / 1024.0, 0, 'f', 1);
         if (!force)
             return result;
     }

@@ -41,8 +41,8 @@ QImage upright(const QImage& picture, const QByteArray& bytes);
 enum class Problem { NoFace, FaceTooSmall, FaceTooLarge, BackgroundNotPlain, SizeUnreachable, Unreadable };
 
 struct StandardPhoto {
-    QByteArray jpeg;   // empty when a problem kept it from being made (and force was not asked)
-    QImage picture;    // what the file shows
+    QByteArray jpeg; // empty when a problem kept it from being made (and force was not asked)
+    QImage picture;  // what the file shows
     QList<Problem> problems;
     QStringList reasons; // one per problem, for people
     int quality = 0;

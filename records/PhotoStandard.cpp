@@ -48,17 +48,19 @@ QString PhotoStandard::text() const
         const bool twoThirds = qAbs(headShare - 2.0 / 3) < 1e-6;
         return t + QStringLiteral(" 头高") + (twoThirds ? QStringLiteral("2/3") : number(headShare));
     }
-    return t + QStringLiteral(" 头顶") + bandText(bands.hairTop) + QStringLiteral(" 眼睛") + bandText(bands.eyes)
-           + QStringLiteral(" 脸宽") + bandText(bands.faceWidth);
+    return t + QStringLiteral(" 头顶") + bandText(bands.hairTop) + QStringLiteral(" 眼睛")
+           + bandText(bands.eyes) + QStringLiteral(" 脸宽") + bandText(bands.faceWidth);
 }
 
 std::optional<PhotoStandard> PhotoStandard::parse(const QString& name, const QString& text, QString* error)
 {
     static const QRegularExpression size(QStringLiteral("^(\\d+)\\s*[×xX*]\\s*(\\d+)$"));
-    static const QRegularExpression dpi(QStringLiteral("^(\\d+)\\s*dpi$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression dpi(QStringLiteral("^(\\d+)\\s*dpi$"),
+                                        QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression kb(QStringLiteral("^(?:(\\d+)-)?(\\d+)\\s*KB$"),
                                        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression band(QStringLiteral("^(头顶|眼睛|脸宽)(\\d+(?:\\.\\d+)?)-(\\d+(?:\\.\\d+)?)$"));
+    static const QRegularExpression band(
+        QStringLiteral("^(头顶|眼睛|脸宽)(\\d+(?:\\.\\d+)?)-(\\d+(?:\\.\\d+)?)$"));
     static const QRegularExpression share(QStringLiteral("^头高(\\d+(?:\\.\\d+)?)(?:/(\\d+(?:\\.\\d+)?))?$"));
     const auto refuse = [&](const QString& reason) {
         if (error)
@@ -69,7 +71,8 @@ std::optional<PhotoStandard> PhotoStandard::parse(const QString& name, const QSt
     PhotoStandard s;
     s.name = name;
     int bandsGiven = 0;
-    for (const QString& word : text.split(QRegularExpression(QStringLiteral("[\\s,，]+")), Qt::SkipEmptyParts)) {
+    for (const QString& word :
+         text.split(QRegularExpression(QStringLiteral("[\\s,，]+")), Qt::SkipEmptyParts)) {
         QRegularExpressionMatch m;
         if ((m = size.match(word)).hasMatch()) {
             s.pixels = QSize(m.captured(1).toInt(), m.captured(2).toInt());
@@ -92,7 +95,8 @@ std::optional<PhotoStandard> PhotoStandard::parse(const QString& name, const QSt
             return refuse(QStringLiteral("不认识“%1”").arg(word));
         }
     }
-    if (s.pixels.width() < 16 || s.pixels.height() < 16 || s.pixels.width() > 4000 || s.pixels.height() > 4000)
+    if (s.pixels.width() < 16 || s.pixels.height() < 16 || s.pixels.width() > 4000
+        || s.pixels.height() > 4000)
         return refuse(QStringLiteral("缺少像素大小（如 480×640），或大小不在 16 到 4000 之间"));
     if (s.dpi <= 0)
         return refuse(QStringLiteral("缺少分辨率（如 300dpi）"));
@@ -135,7 +139,8 @@ QList<PhotoStandard> load(const QString& settingsFile, QStringList* problems)
         const qsizetype builtIn = names.indexOf(name);
         const QString fallback = builtIn < standards.size() ? standards[builtIn].text() : QString();
         QString error;
-        if (const auto s = PhotoStandard::parse(name, IniFile::read(settingsFile, section, name, fallback), &error))
+        if (const auto s =
+                PhotoStandard::parse(name, IniFile::read(settingsFile, section, name, fallback), &error))
             loaded << *s;
         else if (problems)
             *problems << error;

@@ -48,7 +48,8 @@ struct PhotoStandard {
 
     // The standard a value of sys.ini describes; nothing, with the reason, when it is no
     // standard (a number missing, a band upside down, a size of no pixels).
-    static std::optional<PhotoStandard> parse(const QString& name, const QString& text, QString* error = nullptr);
+    static std::optional<PhotoStandard> parse(const QString& name, const QString& text,
+                                              QString* error = nullptr);
 };
 
 namespace PhotoStandards {

@@ -49,7 +49,8 @@ PhotoStandardsWindow::PhotoStandardsWindow(AppContext& context, QWidget* parent)
     connect(m_ui->规格框, &QComboBox::currentTextChanged, this, [this](const QString& name) {
         // A folder of the office's own choosing stays; the default one follows the standard.
         const QString folder = QDir::cleanPath(m_ui->文件夹编辑框->text());
-        if (QDir(folder).dirName() != name && folder.startsWith(ProgramFolder::photoFolder(m_context.appFolder)))
+        if (QDir(folder).dirName() != name
+            && folder.startsWith(ProgramFolder::photoFolder(m_context.appFolder)))
             m_ui->文件夹编辑框->setText(defaultFolder(m_context.appFolder, name));
         showStandard();
     });
@@ -98,8 +99,8 @@ void PhotoStandardsWindow::saveStandard()
 
 void PhotoStandardsWindow::browseFolder()
 {
-    const QString folder =
-        m_context.dialogs.chooseFolder(this, QStringLiteral("请选择一个文件夹："), m_ui->文件夹编辑框->text());
+    const QString folder = m_context.dialogs.chooseFolder(this, QStringLiteral("请选择一个文件夹："),
+                                                          m_ui->文件夹编辑框->text());
     if (!folder.isEmpty())
         m_ui->文件夹编辑框->setText(folder);
 }
@@ -109,7 +110,8 @@ void PhotoStandardsWindow::exportClass()
     QString error;
     const std::optional<PhotoStandard> standard =
         PhotoStandards::find(m_context.settingsFile(), m_ui->规格框->currentText(), &error);
-    if (!standard || m_ui->班级框->currentText().isEmpty() || m_ui->文件夹编辑框->text().trimmed().isEmpty()) {
+    if (!standard || m_ui->班级框->currentText().isEmpty()
+        || m_ui->文件夹编辑框->text().trimmed().isEmpty()) {
         m_context.dialogs.message(this, standard ? QStringLiteral("请选择班级和导出文件夹") : error, {},
                                   MessageIcon::Warning);
         return;
@@ -135,7 +137,8 @@ void PhotoStandardsWindow::exportClass()
     });
     if (!report.error.isEmpty()) {
         setStatus({});
-        m_context.dialogs.message(this, QStringLiteral("导出失败：") + report.error, {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("导出失败：") + report.error, {},
+                                  MessageIcon::Warning);
         return;
     }
     // What needs the office's attention comes first.
@@ -151,8 +154,9 @@ void PhotoStandardsWindow::exportClass()
                   .arg(standard->name)
                   .arg(report.written.size())
                   .arg(QDir::toNativeSeparators(request.folder),
-                       report.leftOut.isEmpty() ? QString()
-                                                : QStringLiteral("；%1 名学生没有写出").arg(report.leftOut.size())));
+                       report.leftOut.isEmpty()
+                           ? QString()
+                           : QStringLiteral("；%1 名学生没有写出").arg(report.leftOut.size())));
 }
 
 void PhotoStandardsWindow::planImport()
@@ -182,12 +186,13 @@ void PhotoStandardsWindow::planImport()
     });
     if (!m_plan.error.isEmpty()) {
         setStatus({});
-        m_context.dialogs.message(this, QStringLiteral("载入失败：") + m_plan.error, {}, MessageIcon::Warning);
+        m_context.dialogs.message(this, QStringLiteral("载入失败：") + m_plan.error, {},
+                                  MessageIcon::Warning);
         return;
     }
     for (const PhotoFolderImport::Match& m : m_plan.toStore)
-        addRow(who(m.name, m.number), m.file, m.hadPhoto ? QStringLiteral("将替换原来的照片") : QStringLiteral("将存入"),
-               m.photo, false);
+        addRow(who(m.name, m.number), m.file,
+               m.hadPhoto ? QStringLiteral("将替换原来的照片") : QStringLiteral("将存入"), m.photo, false);
     for (const PhotoFolderImport::Match& m : m_plan.kept)
         addRow(who(m.name, m.number), m.file, QStringLiteral("已有照片，保留"), {}, false);
     for (const PhotoFolderImport::Refusal& r : m_plan.refused)

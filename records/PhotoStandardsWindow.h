@@ -29,7 +29,8 @@ private:
     void exportClass();
     void planImport();
     void storeImport();
-    void addRow(const QString& student, const QString& file, const QString& result, const QImage& photo, bool problem);
+    void addRow(const QString& student, const QString& file, const QString& result, const QImage& photo,
+                bool problem);
     void setStatus(const QString& text);
 
     AppContext& m_context;

@@ -41,12 +41,14 @@ QString fileName(const QString& className, const QString& name, const QString& n
     return candidate;
 }
 
-Report run(const DatabaseConnection& database, const Request& request, const std::function<void(int, int)>& progress)
+Report run(const DatabaseConnection& database, const Request& request,
+           const std::function<void(int, int)>& progress)
 {
     Report report;
     Recordset students;
     students.attach(database);
-    if (!students.open(request.className ? StudentTable::selectClass(*request.className) : StudentTable::selectAll)) {
+    if (!students.open(request.className ? StudentTable::selectClass(*request.className)
+                                         : StudentTable::selectAll)) {
         report.error = QStringLiteral("读不出学生记录：") + students.lastError();
         return report;
     }
@@ -71,7 +73,8 @@ Report run(const DatabaseConnection& database, const Request& request, const std
             else if (photo.isNull())
                 job.student.reasons << QStringLiteral("照片无法读取：") + error;
             else
-                made = PhotoFraming::toStandard(PhotoFraming::threadFinder(), photo, request.standard, request.force);
+                made = PhotoFraming::toStandard(PhotoFraming::threadFinder(), photo, request.standard,
+                                                request.force);
             job.student.reasons << made.reasons;
             if (!made.jpeg.isEmpty()) {
                 if (SafeFile::write(folder.filePath(job.fileName), made.jpeg, &error))
@@ -91,8 +94,13 @@ Report run(const DatabaseConnection& database, const Request& request, const std
         jobs.clear();
     };
     for (students.moveFirst(); !students.atEnd(); students.moveNext()) {
-        Job job{{students.readInteger(u"id"), students.readText(u"班级"), students.readText(u"姓名"),
-                 students.readText(u"编号"), {}, {}, {}},
+        Job job{{students.readInteger(u"id"),
+                 students.readText(u"班级"),
+                 students.readText(u"姓名"),
+                 students.readText(u"编号"),
+                 {},
+                 {},
+                 {}},
                 students.readBytes(u"照片"),
                 {}};
         // Named in the list's order before the work is shared out, so the names never

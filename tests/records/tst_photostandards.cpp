@@ -76,17 +76,26 @@ void PhotoStandardsTest::standardTexts_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("error"); // a word of the reason; empty when it is a standard
 
-    QTest::newRow("bands") << "480×640 300dpi 20-40KB 头顶50-110 眼睛200-300 脸宽180-300" << "";
-    QTest::newRow("share, x and upper case") << "295X413 300DPI 0-100kb 头高2/3" << "";
-    QTest::newRow("only a largest size") << "295x413 300dpi 100KB 头高0.7" << "";
-    QTest::newRow("no size") << "300dpi 0-100KB 头高2/3" << "像素";
-    QTest::newRow("no dpi") << "295×413 0-100KB 头高2/3" << "分辨率";
-    QTest::newRow("sizes upside down") << "295×413 300dpi 50-10KB 头高2/3" << "文件大小";
-    QTest::newRow("a band missing") << "480×640 300dpi 20-40KB 头顶50-110 眼睛200-300" << "头部位置";
+    QTest::newRow("bands") << "480×640 300dpi 20-40KB 头顶50-110 眼睛200-300 脸宽180-300"
+                           << "";
+    QTest::newRow("share, x and upper case") << "295X413 300DPI 0-100kb 头高2/3"
+                                             << "";
+    QTest::newRow("only a largest size") << "295x413 300dpi 100KB 头高0.7"
+                                         << "";
+    QTest::newRow("no size") << "300dpi 0-100KB 头高2/3"
+                             << "像素";
+    QTest::newRow("no dpi") << "295×413 0-100KB 头高2/3"
+                            << "分辨率";
+    QTest::newRow("sizes upside down") << "295×413 300dpi 50-10KB 头高2/3"
+                                       << "文件大小";
+    QTest::newRow("a band missing") << "480×640 300dpi 20-40KB 头顶50-110 眼睛200-300"
+                                    << "头部位置";
     QTest::newRow("share and bands") << "480×640 300dpi 20-40KB 头高2/3 头顶50-110 眼睛200-300 脸宽180-300"
                                      << "头部位置";
-    QTest::newRow("band upside down") << "480×640 300dpi 20-40KB 头顶110-50 眼睛200-300 脸宽180-300" << "从大到小";
-    QTest::newRow("unknown word") << "480×640 300dpi 20-40KB 头高2/3 彩色" << "彩色";
+    QTest::newRow("band upside down") << "480×640 300dpi 20-40KB 头顶110-50 眼睛200-300 脸宽180-300"
+                                      << "从大到小";
+    QTest::newRow("unknown word") << "480×640 300dpi 20-40KB 头高2/3 彩色"
+                                  << "彩色";
 }
 
 void PhotoStandardsTest::standardTexts()
@@ -146,7 +155,8 @@ void PhotoStandardsTest::exportMeetsTheStandard()
     QFETCH(QString, standard);
     TestFolder folder;
     const QByteArray photo = storedPortrait(m_finder);
-    folder.addStudents({{"张三", "七(1)班", "2024001", photo}, {"李四", "七(1)班", "2024002", photo},
+    folder.addStudents({{"张三", "七(1)班", "2024001", photo},
+                        {"李四", "七(1)班", "2024002", photo},
                         {"王五", "七(2)班", "2024003", photo}});
     DatabaseConnection database;
     QVERIFY(StudentTable::openArchive(database, folder.databaseFile()));
@@ -188,10 +198,12 @@ void PhotoStandardsTest::unfitPhotosAreReportedNotWritten_data()
     QTest::addColumn<QByteArray>("photo");
     QTest::addColumn<QString>("reason");
     QTest::newRow("no face") << fileBytes(FacePicture::file("coffee.png")) << "没有找到人脸";
-    QTest::newRow("face too small")
-        << jpeg(FacePicture::portrait(PhotoFraming::archivePhotoSize, 70, QPointF(212, 236))) << "脸太小";
-    QTest::newRow("face too large")
-        << jpeg(FacePicture::portrait(PhotoFraming::archivePhotoSize, 330, QPointF(212, 236))) << "脸太大";
+    QTest::newRow("face too small") << jpeg(
+        FacePicture::portrait(PhotoFraming::archivePhotoSize, 70, QPointF(212, 236)))
+                                    << "脸太小";
+    QTest::newRow("face too large") << jpeg(
+        FacePicture::portrait(PhotoFraming::archivePhotoSize, 330, QPointF(212, 236)))
+                                    << "脸太大";
     QTest::newRow("patterned background") << storedPortrait(m_finder, true) << "背景不是纯色";
     QTest::newRow("damaged") << QByteArray("\xff\xd8\xff\xe0 not a picture") << "无法读取";
     QTest::newRow("no photo") << QByteArray() << "没有照片";
@@ -256,20 +268,19 @@ void PhotoStandardsTest::folderImport()
     const QString dir = folder.path() + QStringLiteral("/摄影师");
     QDir().mkpath(dir);
     const QByteArray portrait = jpeg(cameraPortrait());
-    writeTestFile(dir + QStringLiteral("/2024001.jpg"), portrait);                    // by number
-    writeTestFile(dir + QStringLiteral("/李四.JPG"), portrait);                       // by name
+    writeTestFile(dir + QStringLiteral("/2024001.jpg"), portrait); // by number
+    writeTestFile(dir + QStringLiteral("/李四.JPG"), portrait);    // by name
     writeTestFile(dir + QStringLiteral("/王五.jpg"), FacePicture::sidewaysJpeg(cameraPortrait())); // turned
-    writeTestFile(dir + QStringLiteral("/赵六.jpg"), portrait);                       // two 赵六
-    writeTestFile(dir + QStringLiteral("/孙七.jpg"), portrait);                       // has one
-    writeTestFile(dir + QStringLiteral("/张三.jpg"), portrait);                       // 2024001 again
-    writeTestFile(dir + QStringLiteral("/陌生人.jpg"), portrait);                     // nobody
+    writeTestFile(dir + QStringLiteral("/赵六.jpg"), portrait);   // two 赵六
+    writeTestFile(dir + QStringLiteral("/孙七.jpg"), portrait);   // has one
+    writeTestFile(dir + QStringLiteral("/张三.jpg"), portrait);   // 2024001 again
+    writeTestFile(dir + QStringLiteral("/陌生人.jpg"), portrait); // nobody
     writeTestFile(dir + QStringLiteral("/2024007.png"), fileBytes(FacePicture::file("coffee.png")));
     writeTestFile(dir + QStringLiteral("/说明.txt"), "not a picture");
 
     DatabaseConnection database;
     QVERIFY(StudentTable::openArchive(database, folder.databaseFile()));
-    PhotoFolderImport::Plan plan =
-        PhotoFolderImport::plan(database, dir, QStringLiteral("七(1)班"), false);
+    PhotoFolderImport::Plan plan = PhotoFolderImport::plan(database, dir, QStringLiteral("七(1)班"), false);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QStringList stored;
     for (const auto& m : plan.toStore)
@@ -299,7 +310,10 @@ void PhotoStandardsTest::folderImport()
         QVERIFY2(face, qPrintable(records.readText(u"姓名")));
         const Head head = Head::of(*face);
         QVERIFY2(qAbs(head.centreX - 212.5) < 15 && qAbs(head.eyes - 236) < 20,
-                 qPrintable(QStringLiteral("%1: %2, %3").arg(records.readText(u"姓名")).arg(head.centreX).arg(head.eyes)));
+                 qPrintable(QStringLiteral("%1: %2, %3")
+                                .arg(records.readText(u"姓名"))
+                                .arg(head.centreX)
+                                .arg(head.eyes)));
     }
     QVERIFY(records.open(StudentTable::selectId(ids[5])));
     QCOMPARE(records.readBytes(u"照片"), oldPhoto);

@@ -54,20 +54,23 @@ void PhotoStandardsWindowTest::exportListsTheUnfitFirst()
     TestServices services;
     services.context.appFolder = folder.path();
     services.context.classList = {"七(1)班", "七(2)班"};
-    const QByteArray good = PhotoFraming::jpeg(PhotoFraming::forArchive(PhotoFraming::threadFinder(), portrait()), 90);
+    const QByteArray good =
+        PhotoFraming::jpeg(PhotoFraming::forArchive(PhotoFraming::threadFinder(), portrait()), 90);
     folder.addStudents({{"张三", "七(1)班", "2024001", good},
                         {"李四", "七(1)班", "2024002", fileBytes(FacePicture::file("coffee.png"))},
                         {"王五", "七(2)班", "2024003", good}});
     PhotoStandardsWindow window(services.context);
     QCOMPARE(comboItems(control<QComboBox>(window, "规格框")), QStringList({"学籍", "毕业", "一寸", "二寸"}));
     QCOMPARE(control<QComboBox>(window, "规格框")->currentText(), QString("毕业"));
-    QCOMPARE(QDir::cleanPath(control<QLineEdit>(window, "文件夹编辑框")->text()), folder.path() + "/照片/毕业");
+    QCOMPARE(QDir::cleanPath(control<QLineEdit>(window, "文件夹编辑框")->text()),
+             folder.path() + "/照片/毕业");
     control<QComboBox>(window, "规格框")->setCurrentText("学籍");
     const QString target = folder.path() + "/照片/学籍";
     QCOMPARE(QDir::cleanPath(control<QLineEdit>(window, "文件夹编辑框")->text()), target);
 
     control<QPushButton>(window, "导出按钮")->click();
-    QCOMPARE(rows(window), QStringList({"李四（2024002）||没有写出|photo", "张三（2024001）|2024001.jpg|已写出|photo"}));
+    QCOMPARE(rows(window),
+             QStringList({"李四（2024002）||没有写出|photo", "张三（2024001）|2024001.jpg|已写出|photo"}));
     QVERIFY(control<QTreeWidget>(window, "结果列表")->topLevelItem(0)->text(2).contains("没有找到人脸"));
     QCOMPARE(QDir(target).entryList(QDir::Files), QStringList({"2024001.jpg"}));
     QVERIFY2(control<QLabel>(window, "状态标签")->text().contains("1 名学生没有写出"),
@@ -100,7 +103,8 @@ void PhotoStandardsWindowTest::folderShownBeforeStored()
     TestServices services;
     services.context.appFolder = folder.path();
     services.context.classList = {"七(1)班"};
-    const QList<int> ids = folder.addStudents({{"张三", "七(1)班", "2024001", {}}, {"李四", "七(1)班", "2024002", {}}});
+    const QList<int> ids =
+        folder.addStudents({{"张三", "七(1)班", "2024001", {}}, {"李四", "七(1)班", "2024002", {}}});
     const QString dir = folder.path() + "/摄影师";
     QDir().mkpath(dir);
     writeTestFile(dir + "/2024001.jpg", PhotoFraming::jpeg(portrait(), 90));
@@ -108,8 +112,8 @@ void PhotoStandardsWindowTest::folderShownBeforeStored()
     PhotoStandardsWindow window(services.context);
     services.dialogs.pathAnswers.enqueue(dir);
     control<QPushButton>(window, "载入按钮")->click();
-    QCOMPARE(rows(window), QStringList({"张三（2024001）|2024001.jpg|将存入|photo", "|陌生人.jpg|没有对应的学生|-",
-                                        "李四（2024002）||还没有照片|-"}));
+    QCOMPARE(rows(window), QStringList({"张三（2024001）|2024001.jpg|将存入|photo",
+                                        "|陌生人.jpg|没有对应的学生|-", "李四（2024002）||还没有照片|-"}));
     QCOMPARE(folder.storedColumn(u"姓名").size(), 2);
     auto* store = control<QPushButton>(window, "存入按钮");
     QVERIFY(store->isEnabled());

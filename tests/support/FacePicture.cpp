@@ -50,11 +50,13 @@ QImage portrait(QSize size, double faceWidth, QPointF eyes, bool patterned)
         QPainterPath wall;
         wall.addRect(QRectF(QPointF(0, 0), QSizeF(size)));
         QPainterPath head;
-        head.addEllipse(QRectF(eyes.x() - 0.95 * faceWidth, eyes.y() - 1.3 * faceWidth, 1.9 * faceWidth, 2.4 * faceWidth));
+        head.addEllipse(QRectF(eyes.x() - 0.95 * faceWidth, eyes.y() - 1.3 * faceWidth, 1.9 * faceWidth,
+                               2.4 * faceWidth));
         painter.setClipPath(wall.subtracted(head));
         const double stripe = std::max(4.0, faceWidth / 8);
         for (int i = 0; i * stripe < size.width() + size.height(); ++i)
-            painter.fillRect(QRectF(i * stripe, 0, stripe / 2, size.height()), i % 2 ? QColor(200, 30, 40) : QColor(20, 60, 160));
+            painter.fillRect(QRectF(i * stripe, 0, stripe / 2, size.height()),
+                             i % 2 ? QColor(200, 30, 40) : QColor(20, 60, 160));
     }
     return picture;
 }
@@ -66,7 +68,10 @@ QByteArray sidewaysJpeg(const QImage& upright)
     buffer.open(QIODevice::WriteOnly);
     QImageWriter(&buffer, "jpeg").write(upright.transformed(QTransform().rotate(-90)));
     // APP1 "Exif": a big-endian TIFF header and one IFD entry, Orientation (0x0112) = 6.
-    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008" "0001" "011200030000000100060000" "00000000");
+    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"
+                                                "0001"
+                                                "011200030000000100060000"
+                                                "00000000");
     QByteArray app1 = QByteArray::fromHex("ffe1");
     const quint16 length = quint16(2 + 6 + tiff.size());
     app1 += char(length >> 8);

@@ -37,10 +37,14 @@ Run photos(const QStringList& arguments)
     process.start(QStringLiteral(QINGHE_PROGRAM), QStringList{"photos"} + arguments);
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
-QString describe(const Run& run) { return QStringLiteral("exit %1\n%2%3").arg(run.code).arg(run.out, run.err); }
+QString describe(const Run& run)
+{
+    return QStringLiteral("exit %1\n%2%3").arg(run.code).arg(run.out, run.err);
+}
 
 // The web server on the folder's DB, once it says which port it took.
 class AspProcess {
@@ -48,7 +52,8 @@ public:
     explicit AspProcess(const QString& db)
     {
         for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
-            QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file), db + u'/' + QLatin1String(file));
+            QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                        db + u'/' + QLatin1String(file));
         m_process.start(QStringLiteral(QINGHE_ASP_PROGRAM), {"--root", db, "--port", "0"});
         QByteArray out;
         QElapsedTimer timer;
@@ -75,10 +80,7 @@ private:
     int m_port = 0;
 };
 
-QByteArray jpegOf(const QImage& image)
-{
-    return PhotoFraming::jpeg(image, 90);
-}
+QByteArray jpegOf(const QImage& image) { return PhotoFraming::jpeg(image, 90); }
 
 } // namespace
 
@@ -132,9 +134,12 @@ void PhotosCommandTest::importThenExport()
         records.attach(connection);
         QVERIFY(records.open(StudentTable::selectAll));
         for (const auto& [name, number, photo] :
-             {std::tuple<QString, QString, QByteArray>{"张三", "2024001", {}}, {"李四", "2024002", {}}, {"王五", "", coffee}}) {
-            QVERIFY(records.addNew() && records.writeText(u"姓名", name) && records.writeText(u"班级", "七(1)班")
-                    && records.writeText(u"编号", number) && records.writeBytes(u"照片", photo) && records.update());
+             {std::tuple<QString, QString, QByteArray>{"张三", "2024001", {}},
+              {"李四", "2024002", {}},
+              {"王五", "", coffee}}) {
+            QVERIFY(records.addNew() && records.writeText(u"姓名", name)
+                    && records.writeText(u"班级", "七(1)班") && records.writeText(u"编号", number)
+                    && records.writeBytes(u"照片", photo) && records.update());
         }
         QVERIFY(records.open(StudentTable::selectAll));
         for (; !records.atEnd(); records.moveNext())
@@ -177,11 +182,13 @@ void PhotosCommandTest::importThenExport()
     const QString upload = folder.path() + QStringLiteral("/上传");
     run = photos({"--class", "七(1)班", "--to", upload, "--standard", "毕业"});
     QVERIFY2(run.code == 3, qPrintable(describe(run)));
-    QVERIFY2(run.err.contains(QStringLiteral("没有写出 七(1)班王五：照片里没有找到人脸")), qPrintable(describe(run)));
+    QVERIFY2(run.err.contains(QStringLiteral("没有写出 七(1)班王五：照片里没有找到人脸")),
+             qPrintable(describe(run)));
     QCOMPARE(QDir(upload).entryList(QDir::Files), QStringList({"2024001.jpg", "2024002.jpg"}));
     run = photos({"--class", "七(1)班", "--to", upload, "--standard", "毕业", "--force"});
     QVERIFY2(run.code == 0, qPrintable(describe(run)));
-    QCOMPARE(QDir(upload).entryList(QDir::Files), QStringList({"2024001.jpg", "2024002.jpg", "七(1)班王五.jpg"}));
+    QCOMPARE(QDir(upload).entryList(QDir::Files),
+             QStringList({"2024001.jpg", "2024002.jpg", "七(1)班王五.jpg"}));
     QCOMPARE(QImage(upload + QStringLiteral("/2024002.jpg")).size(), QSize(480, 640));
 }
 
@@ -189,7 +196,8 @@ void PhotosCommandTest::mistakesAreRefused()
 {
     TestFolder folder;
     for (const QStringList& arguments :
-         {QStringList{"--to", "x", "--standard", "毕业"}, QStringList{"--class", "七(1)班", "--all", "--to", "x", "--standard", "毕业"},
+         {QStringList{"--to", "x", "--standard", "毕业"},
+          QStringList{"--class", "七(1)班", "--all", "--to", "x", "--standard", "毕业"},
           QStringList{"--class", "七(1)班", "--to", "x"}, QStringList{"--import", "x"},
           QStringList{"--class", "七(1)班", "--to", "x", "--standard", "三寸"}}) {
         const Run run = photos(arguments);
