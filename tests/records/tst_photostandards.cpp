@@ -15,21 +15,10 @@
 #include "tests/support/FacePicture.h"
 #include "tests/support/TestFolder.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImageWriter>
 #include <QTest>
 
 namespace {
-
-QByteArray jpeg(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "jpeg").write(image);
-    return bytes;
-}
 
 // A camera portrait: her face a fifth of the width, as a photographer frames a pupil.
 QImage cameraPortrait(bool patterned = false)
@@ -40,7 +29,7 @@ QImage cameraPortrait(bool patterned = false)
 // A photo as the archive holds it after the entry station or an import framed it.
 QByteArray storedPortrait(FaceFinder& finder, bool patterned = false)
 {
-    return jpeg(PhotoFraming::forArchive(finder, cameraPortrait(patterned)));
+    return PhotoFraming::jpeg(PhotoFraming::forArchive(finder, cameraPortrait(patterned)), 90);
 }
 
 QString bandText(const PhotoStandard::Band& b) { return QStringLiteral("%1–%2").arg(b.low).arg(b.high); }
@@ -198,12 +187,10 @@ void PhotoStandardsTest::unfitPhotosAreReportedNotWritten_data()
     QTest::addColumn<QByteArray>("photo");
     QTest::addColumn<QString>("reason");
     QTest::newRow("no face") << fileBytes(FacePicture::file("coffee.png")) << "没有找到人脸";
-    QTest::newRow("face too small") << jpeg(
-        FacePicture::portrait(PhotoFraming::archivePhotoSize, 70, QPointF(212, 236)))
-                                    << "脸太小";
-    QTest::newRow("face too large") << jpeg(
-        FacePicture::portrait(PhotoFraming::archivePhotoSize, 330, QPointF(212, 236)))
-                                    << "脸太大";
+    for (const auto& [face, reason] : {std::pair{70, "脸太小"}, std::pair{330, "脸太大"}})
+        QTest::addRow("face of %d pixels", face) << PhotoFraming::jpeg(
+            FacePicture::portrait(PhotoFraming::archivePhotoSize, face, QPointF(212, 236)), 90)
+                                                 << reason;
     QTest::newRow("patterned background") << storedPortrait(m_finder, true) << "背景不是纯色";
     QTest::newRow("damaged") << QByteArray("\xff\xd8\xff\xe0 not a picture") << "无法读取";
     QTest::newRow("no photo") << QByteArray() << "没有照片";
@@ -267,7 +254,7 @@ void PhotoStandardsTest::folderImport()
     });
     const QString dir = folder.path() + QStringLiteral("/摄影师");
     QDir().mkpath(dir);
-    const QByteArray portrait = jpeg(cameraPortrait());
+    const QByteArray portrait = PhotoFraming::jpeg(cameraPortrait(), 90);
     writeTestFile(dir + QStringLiteral("/2024001.jpg"), portrait); // by number
     writeTestFile(dir + QStringLiteral("/李四.JPG"), portrait);    // by name
     writeTestFile(dir + QStringLiteral("/王五.jpg"), FacePicture::sidewaysJpeg(cameraPortrait())); // turned

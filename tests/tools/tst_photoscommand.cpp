@@ -8,6 +8,7 @@
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
 #include "records/PhotoFraming.h"
+#include "tests/support/AspProcess.h"
 #include "tests/support/FacePicture.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TestFolder.h"
@@ -15,10 +16,8 @@
 #include <httplib.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -46,41 +45,14 @@ QString describe(const Run& run)
     return QStringLiteral("exit %1\n%2%3").arg(run.code).arg(run.out, run.err);
 }
 
-// The web server on the folder's DB, once it says which port it took.
-class AspProcess {
-public:
-    explicit AspProcess(const QString& db)
-    {
-        for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
-            QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
-                        db + u'/' + QLatin1String(file));
-        m_process.start(QStringLiteral(QINGHE_ASP_PROGRAM), {"--root", db, "--port", "0"});
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        while (m_process.waitForStarted(5000) && !out.contains('\n') && timer.elapsed() < 5000
-               && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(100);
-            out += m_process.readAllStandardOutput();
-        }
-        const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
-        m_port = m.hasMatch() ? m.captured(1).toInt() : 0;
-    }
-    ~AspProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished();
-    }
-    int port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-};
-
-QByteArray jpegOf(const QImage& image) { return PhotoFraming::jpeg(image, 90); }
+// The site's fixed pages beside the archive, as the build lays them down.
+QString siteFolder(const QString& db)
+{
+    for (const char* file : {"login.asp", "show.asp", "up.asp", "print.js"})
+        QFile::copy(QStringLiteral(QINGHE_SITE_FOLDER "/") + QLatin1String(file),
+                    db + u'/' + QLatin1String(file));
+    return db;
+}
 
 } // namespace
 
@@ -145,7 +117,7 @@ void PhotosCommandTest::importThenExport()
         for (; !records.atEnd(); records.moveNext())
             ids << records.readInteger(u"id");
     }
-    AspProcess asp(folder.path() + QStringLiteral("/DB"));
+    AspProcess asp(QStringLiteral(QINGHE_ASP_PROGRAM), siteFolder(folder.path() + QStringLiteral("/DB")));
     QVERIFY(asp.port() > 0);
     httplib::Client site("127.0.0.1", asp.port());
     site.set_read_timeout(10);
@@ -154,9 +126,9 @@ void PhotosCommandTest::importThenExport()
     const QString cameraFolder = folder.path() + QStringLiteral("/摄影师");
     QDir().mkpath(cameraFolder);
     const QImage portrait = FacePicture::portrait(QSize(960, 1280), 300, QPointF(480, 560));
-    writeTestFile(cameraFolder + QStringLiteral("/2024001.jpg"), jpegOf(portrait));
+    writeTestFile(cameraFolder + QStringLiteral("/2024001.jpg"), PhotoFraming::jpeg(portrait, 90));
     writeTestFile(cameraFolder + QStringLiteral("/李四.jpg"), FacePicture::sidewaysJpeg(portrait));
-    writeTestFile(cameraFolder + QStringLiteral("/陌生人.jpg"), jpegOf(portrait));
+    writeTestFile(cameraFolder + QStringLiteral("/陌生人.jpg"), PhotoFraming::jpeg(portrait, 90));
     Run run = photos({"--import", cameraFolder, "--class", "七(1)班"});
     QVERIFY2(run.code == 3, qPrintable(describe(run))); // one file matched nobody
     QVERIFY2(run.err.contains(QStringLiteral("没有对应的学生：陌生人.jpg")), qPrintable(describe(run)));
