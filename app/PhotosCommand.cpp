@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PhotosCommand.h"
 
+#include "app/Language.h"
+
 #include "archive/DatabaseConnection.h"
 #include "archive/ProgramFolder.h"
 #include "archive/ProgramFolderSetup.h"
@@ -107,6 +109,7 @@ int runPhotosCommand(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    useSimplifiedChinese(app); // Qt's own words in the help, --help and --version among them
     QTextStream out(stdout);
     QTextStream err(stderr);
     QCommandLineParser options;

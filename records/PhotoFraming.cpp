@@ -54,11 +54,9 @@ QString problemText(Problem problem, const PhotoStandard& standard, double neede
             .arg(needed, 0, 'f', 0)
             .arg(plainBackgroundSpread);
     case Problem::SizeUnreachable:
-        return QStringLiteral("文件大小达不到 %1-%2KB").arg(standard.smallestKB).arg(standard.largestKB);
-    case Problem::Unreadable:
         break;
     }
-    return QStringLiteral("照片无法读取");
+    return QStringLiteral("文件大小达不到 %1-%2KB").arg(standard.smallestKB).arg(standard.largestKB);
 }
 
 // The part `crop` of the picture (in its pixels, reaching past its edges where it must, blank
@@ -85,7 +83,9 @@ double backgroundSpread(const QImage& picture, const Head& head)
 {
     const int w = picture.width();
     const int topStrip = std::clamp(int(head.hairTop() * 0.6), 0, picture.height());
-    const int side = std::clamp(int(std::min(0.12 * w, head.centreX - 0.75 * head.faceWidth)), 0, w / 2);
+    // Beside the head on both sides, whichever is nearer to it when the head is off the middle.
+    const double besideHead = std::min(head.centreX, w - head.centreX) - 0.75 * head.faceWidth;
+    const int side = std::clamp(int(std::min(0.12 * w, besideHead)), 0, w / 2);
     const int sideRows = std::clamp(int(head.eyes), 0, picture.height());
     double sum[3] = {}, squares[3] = {};
     qint64 count = 0;

@@ -38,7 +38,7 @@ std::optional<QRect> findFace(FaceFinder& finder, const QImage& picture);
 // of its JPEG `bytes` says.
 QImage upright(const QImage& picture, const QByteArray& bytes);
 
-enum class Problem { NoFace, FaceTooSmall, FaceTooLarge, BackgroundNotPlain, SizeUnreachable, Unreadable };
+enum class Problem { NoFace, FaceTooSmall, FaceTooLarge, BackgroundNotPlain, SizeUnreachable };
 
 struct StandardPhoto {
     QByteArray jpeg; // empty when a problem kept it from being made (and force was not asked)
