@@ -83,7 +83,8 @@ QByteArray sidewaysJpeg(const QImage& upright)
 QSize jfifDensity(const QByteArray& jpeg)
 {
     // SOI, then APP0: length, "JFIF\0", version (2), units (1), x density (2), y density (2).
-    if (!jpeg.startsWith("\xff\xd8\xff\xe0") || jpeg.mid(6, 5) != QByteArray("JFIF\0", 5) || jpeg[13] != 1)
+    if (jpeg.size() < 18 || !jpeg.startsWith("\xff\xd8\xff\xe0") || jpeg.mid(6, 5) != QByteArray("JFIF\0", 5)
+        || jpeg[13] != 1)
         return {};
     const auto* d = reinterpret_cast<const uchar*>(jpeg.constData());
     return {qFromBigEndian<quint16>(d + 14), qFromBigEndian<quint16>(d + 16)};
