@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
+#include "app/PhotosCommand.h"
 
 #include "archive/ArchiveCopy.h"
 #include "archive/ProgramFolder.h"
@@ -136,6 +137,13 @@ const QList<Command>& commands()
           valueOption(QStringLiteral("pdf"), QStringLiteral("文件名"))},
          0,
          writeCards},
+        {QStringLiteral("photos"),
+         QStringLiteral("  qinghe photos (--class 班级 | --all) --to 文件夹 --standard 规格 [--force]\n"
+                        "                         按照片规格（学籍、毕业、一寸、二寸……）裁剪、压缩照片，\n"
+                        "                         以编号命名写入文件夹；有学生没写出时退出码为 3\n"
+                        "  qinghe photos --import 文件夹 --class 班级 [--replace]\n"
+                        "                         载入以编号或姓名命名的一批照片，按人脸裁剪后存入档案\n"),
+         Application::Gui, PhotosCommand::options(), 0, PhotosCommand::run},
         {QStringLiteral("archive"),
          QStringLiteral("  qinghe archive copy 从哪里 到哪里\n"
                         "                         把整个数据库复制到另一处：数据库文件或\n"

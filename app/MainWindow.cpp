@@ -102,6 +102,7 @@ void MainWindow::connectNavigation()
     connect(m_ui->证件设计, &QAction::triggered, this, opener(WindowKind::CardDesigner));
     connect(m_ui->数据库管理, &QAction::triggered, this, opener(WindowKind::DatabaseAdmin));
     connect(m_ui->班级管理员, &QAction::triggered, this, opener(WindowKind::ClassAdmin));
+    connect(m_ui->照片规格, &QAction::triggered, this, opener(WindowKind::PhotoStandards));
     connect(m_ui->按钮4, &QPushButton::clicked, this, &MainWindow::startWebServer);
 }
 

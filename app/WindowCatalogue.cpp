@@ -4,6 +4,7 @@
 #include "cards/CardDesignerWindow.h"
 #include "cards/CardPreviewWindow.h"
 #include "exchange/DatabaseAdminWindow.h"
+#include "records/PhotoStandardsWindow.h"
 #include "records/RecordEditorWindow.h"
 #include "web/ClassAdminWindow.h"
 #include "web/WebSettingsWindow.h"
@@ -29,6 +30,9 @@ QWidget* createWindow(AppContext& context, WindowKind kind)
         break;
     case WindowKind::WebSettings:
         window = new WebSettingsWindow(context);
+        break;
+    case WindowKind::PhotoStandards:
+        window = new PhotoStandardsWindow(context);
         break;
     }
     return window;

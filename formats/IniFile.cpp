@@ -187,6 +187,23 @@ int IniFile::readInteger(const QString& path, QStringView section, QStringView k
     return SettingText::toInteger(read(path, section, key, QString::number(defaultValue)));
 }
 
+QStringList IniFile::keys(const QString& path, QStringView section)
+{
+    QStringList keys;
+    bool inSection = false;
+    for (const Line& line : splitLines(readAll(path))) {
+        const QString text = gbk::decode(line.bytes);
+        if (const auto header = sectionHeader(text)) {
+            inSection = sameName(*header, section);
+            continue;
+        }
+        if (const auto entry = keyLine(text);
+            inSection && entry && !keys.contains(entry->name, Qt::CaseInsensitive))
+            keys << entry->name;
+    }
+    return keys;
+}
+
 bool IniFile::readFlag(const QString& path, QStringView section, QStringView key)
 {
     return SettingText::toFlag(read(path, section, key));

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -16,6 +17,9 @@ public:
                         const QString& defaultValue = {});
     static int readInteger(const QString& path, QStringView section, QStringView key, int defaultValue);
     static bool readFlag(const QString& path, QStringView section, QStringView key);
+    // The keys of a section in the order the file has them, for sections whose keys are the
+    // office's own (each a name it chose).
+    static QStringList keys(const QString& path, QStringView section);
 
     // Creates the file, the section and the keys as needed, in one replacement of the file,
     // so keys that belong together (a position, a text style) are never stored half. Other

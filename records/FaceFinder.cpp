@@ -40,7 +40,7 @@ bool FaceFinder::usable()
     return load();
 }
 
-QList<QRect> FaceFinder::find(const QImage& picture, int smallest)
+QList<QRect> FaceFinder::find(const QImage& picture, int smallest, double scaleStep)
 {
     const std::lock_guard lock(m_mutex);
     if (picture.isNull() || !load())
@@ -53,7 +53,6 @@ QList<QRect> FaceFinder::find(const QImage& picture, int smallest)
     std::vector<int> sightings;
     // A face is seen at many neighbouring places and scales; a patch of hair, a shirt's
     // fold or a cup's rim that happens to look like one, at a few.
-    constexpr double scaleStep = 1.15;
     constexpr int fewestSightings = 5;
     try {
         m_cascade->detectMultiScale(pixels, found, sightings, scaleStep, fewestSightings, 0,

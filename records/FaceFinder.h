@@ -28,7 +28,9 @@ public:
 
     // Faces of at least `smallest` pixels across, in the picture's own pixels, the surest
     // first. Empty, with `usable()` false afterwards, when the cascade cannot be loaded.
-    QList<QRect> find(const QImage& picture, int smallest);
+    // Sizes are tried `scaleStep` apart: a finer step measures a face more closely, and
+    // costs more.
+    QList<QRect> find(const QImage& picture, int smallest, double scaleStep = 1.15);
     bool usable();
 
 private:

@@ -9,6 +9,7 @@ WindowMode windowMode(WindowKind kind)
     switch (kind) {
     case WindowKind::RecordEditor:
     case WindowKind::WebSettings:
+    case WindowKind::PhotoStandards:
         return {false, true};
     case WindowKind::DatabaseAdmin:
     case WindowKind::CardDesigner:

@@ -7,7 +7,15 @@
 #include <functional>
 
 // The windows a window can open besides the main window.
-enum class WindowKind { RecordEditor, DatabaseAdmin, CardDesigner, CardPreview, ClassAdmin, WebSettings };
+enum class WindowKind {
+    RecordEditor,
+    DatabaseAdmin,
+    CardDesigner,
+    CardPreview,
+    ClassAdmin,
+    WebSettings,
+    PhotoStandards
+};
 
 // How a window is opened: modal without owner, or owned by its opener and not modal.
 struct WindowMode {

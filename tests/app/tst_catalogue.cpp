@@ -74,6 +74,9 @@ void CatalogueTest::mainWindowOpens_data()
     QTest::newRow("menu 班级管理员") << "班级管理员"
                                      << "ClassAdminWindow"
                                      << "班级管理员" << QSize(325, 302) << true;
+    QTest::newRow("menu 照片规格") << "照片规格"
+                                   << "PhotoStandardsWindow"
+                                   << "照片规格" << QSize(760, 560) << false;
 }
 
 void CatalogueTest::mainWindowOpens()

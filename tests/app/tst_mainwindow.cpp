@@ -104,7 +104,8 @@ void MainWindowTest::layoutMatchesTheWindowDefinition()
     QStringList itemTexts;
     for (QAction* action : menus[0]->menu()->actions())
         itemTexts << action->text();
-    QCOMPARE(itemTexts, QStringList({"证件设计", "数据管理", "数据库管理", "班级管理员", "WEB设置"}));
+    QCOMPARE(itemTexts,
+             QStringList({"证件设计", "数据管理", "数据库管理", "班级管理员", "WEB设置", "照片规格"}));
 }
 
 void MainWindowTest::webAddressShownAndOpened()

@@ -21,6 +21,17 @@ constexpr double astronautFaceWidth = 90;
 // A 1280 × 720 camera frame, grey, with the astronaut scaled by `scale` so that her eyes
 // are at `eyes` (frame pixels).
 QImage frameWithAstronaut(double scale, QPointF eyes);
+// A portrait of `size` showing the astronaut with her face `faceWidth` pixels across and her
+// eyes at `eyes`, on a backdrop of her studio's grey where her picture ends. A patterned one
+// has bold stripes everywhere but an oval around her head, as a classroom wall behind a
+// pupil would.
+QImage portrait(QSize size, double faceWidth, QPointF eyes, bool patterned = false);
+// The JPEG a camera held sideways writes: the pixels stored turned a quarter to the left, and
+// EXIF orientation 6 saying they must be turned back to stand upright.
+QByteArray sidewaysJpeg(const QImage& upright);
+// The JFIF header's density as (x, y) dots per inch; (0, 0) when the bytes carry none.
+QSize jfifDensity(const QByteArray& jpeg);
+
 // The point of a 1280 × 720 frame that the capture canvas shows at `canvasPoint`.
 QPointF framePoint(QPointF canvasPoint);
 

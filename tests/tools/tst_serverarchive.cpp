@@ -11,6 +11,7 @@
 #include "formats/Gbk.h"
 #include "records/Numbering.h"
 #include "server/engine/FormData.h"
+#include "tests/support/AspProcess.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TestFolder.h"
@@ -18,10 +19,8 @@
 
 #include <httplib.h>
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -85,37 +84,6 @@ bool saveStudent(Recordset& records, const QString& name, const QString& classNa
            && records.writeText(u"性别", QStringLiteral("男")) && records.writeBytes(u"照片", photo)
            && records.update();
 }
-
-// The asp program serving a folder; its port, once it says it listens.
-class AspProcess {
-public:
-    explicit AspProcess(const QString& root)
-    {
-        m_process.start(QStringLiteral(QINGHE_ASP_PROGRAM), {"--root", root, "--port", "0"});
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        while (m_process.waitForStarted(5000) && !out.contains('\n') && timer.elapsed() < 5000
-               && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(100);
-            out += m_process.readAllStandardOutput();
-        }
-        const auto m = QRegularExpression(QStringLiteral("端口 (\\d+)")).match(QString::fromLocal8Bit(out));
-        m_port = m.hasMatch() ? m.captured(1).toInt() : 0;
-    }
-    ~AspProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished();
-    }
-    int port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-};
 
 std::string form(const QList<std::pair<QString, QString>>& fields)
 {
@@ -502,7 +470,7 @@ void ServerArchiveTest::webSiteServedFromServer()
     QVERIFY(SitePages::write(folder.path(), SitePages::defaultTitle, SitePages::defaultOptions));
     QVERIFY(!QFile::exists(folder.databaseFile())); // nothing but the server holds the archive
 
-    AspProcess asp(db);
+    AspProcess asp(QStringLiteral(QINGHE_ASP_PROGRAM), db);
     QVERIFY(asp.port() > 0);
     httplib::Client client("127.0.0.1", asp.port());
     client.set_read_timeout(10);
