@@ -3,8 +3,8 @@
 
 #include "cards/BarcodeSymbol.h"
 #include "cards/CardComposer.h"
-#include "formats/graphics/Picture.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
@@ -77,15 +77,28 @@ CardSurface::CardSurface(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setPicture(QByteArray());
 }
 
-void CardSurface::setPicture(const QByteArray& picture) { setPicture(Picture::decode(picture, size())); }
+CardSurface::~CardSurface() = default;
+
+void CardSurface::setPicture(const QByteArray& picture)
+{
+    CardLayout background;
+    background.background = picture;
+    m_face = std::make_unique<CardComposer>(background);
+    m_picture = m_face->compose({});
+    update();
+}
 
 void CardSurface::setPicture(const QImage& picture)
 {
-    m_picture =
-        picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    update();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // Lossless and quick: the canvas is photographed after every change on it.
+    picture.save(&buffer, "PNG", 100);
+    setPicture(bytes);
 }
 
 void CardSurface::addElement(CardElement element, QWidget* widget, bool sizeable)
@@ -99,8 +112,9 @@ void CardSurface::addElement(CardElement element, QWidget* widget, bool sizeable
 void CardSurface::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    painter.drawImage(rect(), m_picture);
+    painter.fillRect(rect(), palette().color(QPalette::Mid));
+    // Drawn for the screen's own pixels, as for a printer's.
+    m_face->paint(painter, {});
 }
 
 bool CardSurface::eventFilter(QObject* watched, QEvent* event)
