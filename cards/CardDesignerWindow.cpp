@@ -173,7 +173,9 @@ CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
     connect(surface, &CardSurface::elementResized, this, [this] { saveBarcode(); });
     for (const BarcodeType type : {BarcodeType::None, BarcodeType::Code128, BarcodeType::QR}) {
         const QString name = CardBarcode::typeName(type);
-        m_ui->组合框1->addItem(QStringLiteral("条码：") + name, name);
+        m_ui->组合框1->addItem(QStringLiteral("条码：")
+                                   + (type == BarcodeType::Code128 ? QStringLiteral("Code 128") : name),
+                               name);
     }
     connect(m_ui->组合框1, &QComboBox::activated, this, &CardDesignerWindow::chooseBarcodeType);
 
@@ -260,9 +262,7 @@ CardBarcode CardDesignerWindow::shownBarcode() const
 
 void CardDesignerWindow::chooseBarcodeType()
 {
-    CardBarcode barcode = shownBarcode();
-    barcode.type = CardBarcode::typeNamed(m_ui->组合框1->currentData().toString());
-    showBarcode(barcode);
+    showBarcode(shownBarcode().ofType(CardBarcode::typeNamed(m_ui->组合框1->currentData().toString())));
     saveBarcode();
 }
 

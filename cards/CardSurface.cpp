@@ -11,12 +11,6 @@
 
 #include <cmath>
 
-namespace {
-
-constexpr int minimumCodeSide = 24;
-
-} // namespace
-
 CardTextLabel::CardTextLabel(QWidget* parent)
     : QWidget(parent)
 {
@@ -64,6 +58,8 @@ void CardBarcodeLabel::setType(BarcodeType type)
     m_type = type;
     update();
 }
+
+QSize CardBarcodeLabel::sizeFor(QSize asked) const { return CardBarcode{m_type, geometry()}.sizeFor(asked); }
 
 void CardBarcodeLabel::paintEvent(QPaintEvent*)
 {
@@ -144,10 +140,10 @@ bool CardSurface::eventFilter(QObject* watched, QEvent* event)
         const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1),
                            std::clamp<qreal>(at.y(), 0, height() - 1));
         if (m_drag.sizing) {
-            // Never smaller than a scanner could still read at the card's size.
             const QPointF corner = grip - m_drag.grab - QPointF(widget->pos());
-            widget->resize(std::max(int(corner.x()), minimumCodeSide),
-                           std::max(int(corner.y()), minimumCodeSide));
+            const QSize asked(int(corner.x()), int(corner.y()));
+            const auto* code = qobject_cast<CardBarcodeLabel*>(widget);
+            widget->resize(code ? code->sizeFor(asked) : asked);
         } else {
             widget->move((grip - m_drag.grab).toPoint());
         }

@@ -44,6 +44,8 @@ public:
 
     BarcodeType type() const { return m_type; }
     void setType(BarcodeType type);
+    // What the code's box becomes when the user asks for `asked`.
+    QSize sizeFor(QSize asked) const;
 
     static constexpr int gripSize = 7;
     static inline const QString sampleNumber = QStringLiteral("000000");

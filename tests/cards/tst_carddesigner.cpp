@@ -988,42 +988,62 @@ void CardDesignerTest::codePlacedAndSizedOnTheCard()
     QCOMPARE(types->currentText(), QString("条码：无"));
     QCOMPARE(types->count(), 3);
 
-    types->setCurrentIndex(types->findData("QR"));
-    emit types->activated(types->currentIndex());
+    const auto choose = [&types](const char* type) {
+        types->setCurrentIndex(types->findData(type));
+        emit types->activated(types->currentIndex());
+    };
+    const auto storedBox = [this] {
+        return QRect(stored("条码设置", "左边").toInt(), stored("条码设置", "顶边").toInt(),
+                     stored("条码设置", "宽度").toInt(), stored("条码设置", "高度").toInt());
+    };
+    const auto sizeBy = [&code](QPoint by) {
+        const QPoint corner(code->width() - 3, code->height() - 3);
+        QTest::mousePress(code, Qt::LeftButton, {}, corner);
+        QTest::mouseMove(code, corner + by);
+        QTest::mouseRelease(code, Qt::LeftButton, {}, corner + by);
+    };
+
+    // A QR code takes a square box in place of the flat one of Code 128, on the same foot.
+    choose("QR");
     QVERIFY(code->isVisible());
     QCOMPARE(code->type(), BarcodeType::QR);
     QCOMPARE(stored("条码设置", "类型"), QString("QR"));
-    QCOMPARE(stored("条码设置", "左边"), QString("248"));
+    QCOMPARE(storedBox(), QRect(248, 180, 64, 64));
+    QCOMPARE(code->geometry(), storedBox());
 
     drag(code, {-40, -100});
-    QCOMPARE(stored("条码设置", "左边"), QString("208"));
-    QCOMPARE(stored("条码设置", "顶边"), QString("110"));
-    // Sized with the grip at its bottom-right corner.
-    const QPoint corner(code->width() - 3, code->height() - 3);
-    QTest::mousePress(code, Qt::LeftButton, {}, corner);
-    QTest::mouseMove(code, corner + QPoint(-60, 10));
-    QTest::mouseRelease(code, Qt::LeftButton, {}, corner + QPoint(-60, 10));
-    QCOMPARE(stored("条码设置", "宽度"), QString("80"));
-    QCOMPARE(stored("条码设置", "高度"), QString("44"));
-    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+    QCOMPARE(storedBox(), QRect(208, 80, 64, 64));
+    // Sized with the grip at its bottom-right corner, it stays square, following the longer
+    // way the grip went, and never smaller than a printer's dots still resolve.
+    sizeBy({10, -20});
+    QCOMPARE(storedBox(), QRect(208, 80, 74, 74));
+    sizeBy({-60, -60});
+    QCOMPARE(storedBox(), QRect(208, 80, 48, 48));
 
     reopen();
     code = control<CardBarcodeLabel>(*m_window, "条码1");
-    QCOMPARE(code->geometry(), QRect(208, 110, 80, 44));
-    QCOMPARE(control<QComboBox>(*m_window, "组合框1")->currentText(), QString("条码：QR"));
-    // The card composed from the stored layout has its code where the designer showed it.
+    types = control<QComboBox>(*m_window, "组合框1");
+    QCOMPARE(code->geometry(), QRect(208, 80, 48, 48));
+    QCOMPARE(types->currentText(), QString("条码：QR"));
+    // The card composed from the stored layout has its code where the designer showed it,
+    // its four modules of quiet zone white.
     const QImage card =
         CardComposer(CardLayout::load(m_folder->path())).compose({"张三", "七(1)班", "2014001", {}});
-    QCOMPARE(card.pixelColor(208 + 2, 110 + 2), QColor(Qt::white)); // the quiet zone
+    QCOMPARE(card.pixelColor(208 + 5, 80 + 5), QColor(Qt::white));
     int dark = 0;
-    for (int x = 208; x < 288; ++x)
-        dark += card.pixelColor(x, 110 + 22).lightness() < 100 ? 1 : 0;
+    for (int x = 208; x < 256; ++x)
+        dark += card.pixelColor(x, 80 + 24).lightness() < 100 ? 1 : 0;
     QVERIFY2(dark > 5, qPrintable(QString::number(dark)));
 
+    // Code 128 takes a flat box again, on the same foot; its name is shown whole.
+    choose("Code128");
+    QCOMPARE(types->currentText(), QString("条码：Code 128"));
+    QCOMPARE(storedBox(), QRect(208, 94, 140, 34));
+    sizeBy({-100, 0});
+    QCOMPARE(storedBox(), QRect(208, 94, 40, 34));
+
     // Back to none: the code leaves the card surface, and the stored type says so.
-    types = control<QComboBox>(*m_window, "组合框1");
-    types->setCurrentIndex(types->findData("无"));
-    emit types->activated(types->currentIndex());
+    choose("无");
     QVERIFY(!code->isVisible());
     QCOMPARE(stored("条码设置", "类型"), QString("无"));
 }
