@@ -21,6 +21,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -1038,6 +1040,12 @@ void CardDesignerTest::codePlacedAndSizedOnTheCard()
     // Code 128 takes a flat box again, on the same foot; its name is shown whole.
     choose("Code128");
     QCOMPARE(types->currentText(), QString("条码：Code 128"));
+    QStyleOptionComboBox box;
+    box.initFrom(types);
+    const QRect field =
+        types->style()->subControlRect(QStyle::CC_ComboBox, &box, QStyle::SC_ComboBoxEditField, types);
+    QVERIFY2(types->fontMetrics().horizontalAdvance(types->currentText()) <= field.width(),
+             qPrintable(QString::number(field.width())));
     QCOMPARE(storedBox(), QRect(208, 94, 140, 34));
     sizeBy({-100, 0});
     QCOMPARE(storedBox(), QRect(208, 94, 40, 34));
