@@ -111,15 +111,24 @@ inline QList<Font> fonts(const QString& file)
     return list;
 }
 
+// One page rendered at the given resolution into a picture file in `dir`, in colour (PNG) or
+// grey (PGM): the file's path.
+inline QString renderPage(const QTemporaryDir& dir, const QString& file, int number, int dpi,
+                          bool grey = false)
+{
+    const QString prefix = dir.filePath(QStringLiteral("page"));
+    run(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(number),
+         QStringLiteral("-l"), QString::number(number), QStringLiteral("-singlefile"),
+         grey ? QStringLiteral("-gray") : QStringLiteral("-png"), file, prefix});
+    return prefix + (grey ? QStringLiteral(".pgm") : QStringLiteral(".png"));
+}
+
 // One page as a picture at the given resolution.
 inline QImage page(const QString& file, int number, int dpi)
 {
     QTemporaryDir dir;
-    const QString prefix = dir.filePath(QStringLiteral("page"));
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                                     QString::number(number), QStringLiteral("-l"), QString::number(number),
-                                     QStringLiteral("-singlefile"), QStringLiteral("-png"), file, prefix});
-    return QImage(prefix + QStringLiteral(".png"));
+    return QImage(renderPage(dir, file, number, dpi));
 }
 
 // The cards of a page on white paper, as rectangles of `image`: the long runs of ink across the
@@ -183,11 +192,7 @@ inline QList<QStringList> barcodes(const QString& file, int number, int dpi = 30
 inline QStringList pageBarcodes(const QString& file, int number, int dpi)
 {
     QTemporaryDir dir;
-    const QString prefix = dir.filePath(QStringLiteral("page"));
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                                     QString::number(number), QStringLiteral("-l"), QString::number(number),
-                                     QStringLiteral("-singlefile"), QStringLiteral("-gray"), file, prefix});
-    QStringList codes = decodedCodes(prefix + QStringLiteral(".pgm"));
+    QStringList codes = decodedCodes(renderPage(dir, file, number, dpi, true));
     codes.sort();
     return codes;
 }
