@@ -4,7 +4,8 @@
 // open the print preview of the whole sheet; the same sheet with a QR code on every card.
 //
 // QINGHE_BENCH_PICTURES=folder also writes the background and one photo there, for running
-// another card program on the same pictures (PHOTO= and BG= of the gLabels anchor).
+// another card program on the same pictures. With gLabels 3 installed, its merge of the same
+// cards (bench/peer/glabels-cards.sh) runs beside ours.
 #include "bench/Bench.h"
 #include "bench/BenchFolder.h"
 
@@ -24,7 +25,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,6 +55,35 @@ void savePictures(const QString& folder, Recordset& records, const CardLayout& l
     QFile background(QDir(folder).filePath(QStringLiteral("background.jpg")));
     if (background.open(QIODevice::WriteOnly))
         background.write(layout.background.isEmpty() ? CardLayout::builtInBackground() : layout.background);
+}
+
+// The same cards merged by gLabels 3 from the same photo and background, when it is
+// installed: our time for the 1,000-card PDF against its time, higher when we are faster.
+void compareWithGlabels(Recordset& records, const CardLayout& layout, double oursMs)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("glabels-3-batch")).isEmpty()) {
+        std::fprintf(stderr,
+                     "cards.vs_glabels: glabels-3-batch 没有安装（apt-get install glabels），不比较\n");
+        return;
+    }
+    const QTemporaryDir work;
+    savePictures(work.path(), records, layout);
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    peer.start(QStringLiteral(QINGHE_BENCH_PEER_FOLDER) + QStringLiteral("/glabels-cards.sh"),
+               {QString::number(students), work.filePath(QStringLiteral("photo.jpg")),
+                work.filePath(QStringLiteral("background.jpg")),
+                work.filePath(QStringLiteral("glabels.pdf"))});
+    bool read = false;
+    const double seconds = peer.waitForFinished(600000) && peer.exitCode() == 0
+                               ? QString::fromUtf8(peer.readAllStandardOutput()).trimmed().toDouble(&read)
+                               : 0;
+    if (!read || seconds <= 0) {
+        std::fprintf(stderr, "cards.vs_glabels: gLabels 没有做出 PDF\n");
+        return;
+    }
+    bench::report("cards", "glabels_ms", seconds * 1000, "ms");
+    bench::report("cards", "vs_glabels", seconds * 1000 / oursMs, "x");
 }
 
 void cardsScenario()
@@ -86,6 +120,7 @@ void cardsScenario()
     bench::report("cards", "pdf_ms", printed, "ms");
     bench::report("cards", "pdf_mb", double(QFileInfo(file).size()) / (1024.0 * 1024.0), "MB");
     bench::report("cards", "photos_mb", photosMb(records), "MB");
+    compareWithGlabels(records, layout, sheet + printed);
     if (qEnvironmentVariableIsSet("QINGHE_BENCH_KEEP_PDF"))
         QFile::copy(file, qEnvironmentVariable("QINGHE_BENCH_KEEP_PDF"));
 

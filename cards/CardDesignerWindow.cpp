@@ -3,6 +3,7 @@
 
 #include "ui_CardDesignerWindow.h"
 
+#include "cards/pages/CardComposer.h"
 #include "cards/CardSurface.h"
 #include "formats/Length.h"
 #include "formats/SettingText.h"
@@ -18,7 +19,9 @@
 #include <QFileInfo>
 #include <QPixmap>
 
+#include <limits>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -106,6 +109,49 @@ std::optional<QByteArray> readPicture(const QString& path, QString* error)
     return bytes;
 }
 
+// Where a text of `size` covers least of what the card shows: the strokes of the canvas
+// picture (its captions, frames, other texts) and the card's own elements (`taken`); nearest
+// `preferred` among places that cover as little. Plain areas and gradients count as free.
+QPoint leastCoveringPlace(const QImage& picture, const QList<QRect>& taken, QSize size, QPoint preferred)
+{
+    const int w = picture.width();
+    const int h = picture.height();
+    const QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
+    // Summed counts of stroke edges: a pixel unlike its right or lower neighbour.
+    std::vector<int> edges(size_t(w + 1) * size_t(h + 1), 0);
+    const auto at = [w](int x, int y) { return size_t(y) * size_t(w + 1) + size_t(x); };
+    for (int y = 0; y < h; ++y) {
+        const uchar* line = grey.constScanLine(y);
+        const uchar* below = grey.constScanLine(std::min(y + 1, h - 1));
+        for (int x = 0; x < w; ++x) {
+            constexpr int contrast = 40;
+            const bool edge = std::abs(line[x] - line[std::min(x + 1, w - 1)]) > contrast
+                              || std::abs(line[x] - below[x]) > contrast;
+            edges[at(x + 1, y + 1)] = int(edge) + edges[at(x, y + 1)] + edges[at(x + 1, y)] - edges[at(x, y)];
+        }
+    }
+    // A little room around the text, so it does not touch what it avoids.
+    constexpr int room = 3;
+    QPoint best = preferred;
+    std::pair<qint64, qint64> least{std::numeric_limits<qint64>::max(), 0};
+    for (int y = 0; y + size.height() <= h; y += 2) {
+        for (int x = 0; x + size.width() <= w; x += 2) {
+            const QRect place = QRect(QPoint(x, y), size).adjusted(-room, -room, room, room) & picture.rect();
+            qint64 covered =
+                edges[at(place.right() + 1, place.bottom() + 1)] - edges[at(place.left(), place.bottom() + 1)]
+                - edges[at(place.right() + 1, place.top())] + edges[at(place.left(), place.top())];
+            for (const QRect& element : taken)
+                covered += qint64((place & element).width()) * (place & element).height();
+            const std::pair<qint64, qint64> score{covered, (QPoint(x, y) - preferred).manhattanLength()};
+            if (score < least) {
+                least = score;
+                best = {x, y};
+            }
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
@@ -127,7 +173,9 @@ CardDesignerWindow::CardDesignerWindow(AppContext& context, QWidget* parent)
     connect(surface, &CardSurface::elementResized, this, [this] { saveBarcode(); });
     for (const BarcodeType type : {BarcodeType::None, BarcodeType::Code128, BarcodeType::QR}) {
         const QString name = CardBarcode::typeName(type);
-        m_ui->组合框1->addItem(QStringLiteral("条码：") + name, name);
+        m_ui->组合框1->addItem(QStringLiteral("条码：")
+                                   + (type == BarcodeType::Code128 ? QStringLiteral("Code 128") : name),
+                               name);
     }
     connect(m_ui->组合框1, &QComboBox::activated, this, &CardDesignerWindow::chooseBarcodeType);
 
@@ -214,9 +262,7 @@ CardBarcode CardDesignerWindow::shownBarcode() const
 
 void CardDesignerWindow::chooseBarcodeType()
 {
-    CardBarcode barcode = shownBarcode();
-    barcode.type = CardBarcode::typeNamed(m_ui->组合框1->currentData().toString());
-    showBarcode(barcode);
+    showBarcode(shownBarcode().ofType(CardBarcode::typeNamed(m_ui->组合框1->currentData().toString())));
     saveBarcode();
 }
 
@@ -295,9 +341,28 @@ void CardDesignerWindow::addText()
     const QLabel& model = *m_ui->动画物体1;
     const TextStyle style{model.font().family(), model.font().pointSize(), model.font().bold(),
                           model.font().italic(), newTextColour};
+    const QImage shown = canvas.takePicture(QRect(QPoint(0, 0), ItemCanvas::canvasSize));
     const int id = canvas.createItem(model.text(), itemFont(canvas, style), style.colour, newTextPosition);
     canvas.setTag(id, itemFontTag(style));
+    // Placed where it covers nothing yet: the school then moves it where it belongs.
+    const QRect bounds = canvas.bounds(id);
+    canvas.moveItem(id, leastCoveringPlace(shown, cardElementsOnCanvas(), bounds.size(), bounds.topLeft())
+                            - (bounds.topLeft() - newTextPosition));
     refreshSurface();
+}
+
+QList<QRect> CardDesignerWindow::cardElementsOnCanvas() const
+{
+    // The canvas picture is stretched over the card's face.
+    const QTransform toCanvas =
+        QTransform::fromScale(double(ItemCanvas::canvasSize.width()) / CardComposer::faceSize.width(),
+                              double(ItemCanvas::canvasSize.height()) / CardComposer::faceSize.height());
+    QList<QRect> elements;
+    for (const QWidget* element : m_ui->图片框1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (element->isVisibleTo(m_ui->图片框1))
+            elements.append(toCanvas.mapRect(QRectF(element->geometry())).toAlignedRect());
+    }
+    return elements;
 }
 
 bool CardDesignerWindow::refuseWithoutSelection(const QString& message)

@@ -4,6 +4,8 @@
 #include "cards/pages/CardLayout.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
@@ -52,6 +54,8 @@ private:
     void saveElementPosition(CardElement element, QPoint position);
 
     CardTextLabel* label(CardElement element) const;
+    // The photo, texts and code of the card as they lie on the canvas.
+    QList<QRect> cardElementsOnCanvas() const;
     // The font dialog opened on `initial`; `initial` itself when the user cancels.
     TextStyle askFont(const TextStyle& initial);
     bool refuseWithoutSelection(const QString& message);

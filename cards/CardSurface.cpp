@@ -3,19 +3,13 @@
 
 #include "cards/pages/BarcodeSymbol.h"
 #include "cards/pages/CardComposer.h"
-#include "formats/graphics/Picture.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <cmath>
-
-namespace {
-
-constexpr int minimumCodeSide = 24;
-
-} // namespace
 
 CardTextLabel::CardTextLabel(QWidget* parent)
     : QWidget(parent)
@@ -65,6 +59,8 @@ void CardBarcodeLabel::setType(BarcodeType type)
     update();
 }
 
+QSize CardBarcodeLabel::sizeFor(QSize asked) const { return CardBarcode{m_type, geometry()}.sizeFor(asked); }
+
 void CardBarcodeLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -77,15 +73,28 @@ CardSurface::CardSurface(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setPicture(QByteArray());
 }
 
-void CardSurface::setPicture(const QByteArray& picture) { setPicture(Picture::decode(picture, size())); }
+CardSurface::~CardSurface() = default;
+
+void CardSurface::setPicture(const QByteArray& picture)
+{
+    CardLayout background;
+    background.background = picture;
+    m_face = std::make_unique<CardComposer>(background);
+    m_picture = m_face->compose({});
+    update();
+}
 
 void CardSurface::setPicture(const QImage& picture)
 {
-    m_picture =
-        picture.isNull() ? picture : picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    update();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // Lossless and quick: the canvas is photographed after every change on it.
+    picture.save(&buffer, "PNG", 100);
+    setPicture(bytes);
 }
 
 void CardSurface::addElement(CardElement element, QWidget* widget, bool sizeable)
@@ -99,8 +108,9 @@ void CardSurface::addElement(CardElement element, QWidget* widget, bool sizeable
 void CardSurface::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    painter.drawImage(rect(), m_picture);
+    painter.fillRect(rect(), palette().color(QPalette::Mid));
+    // Drawn for the screen's own pixels, as for a printer's.
+    m_face->paint(painter, {});
 }
 
 bool CardSurface::eventFilter(QObject* watched, QEvent* event)
@@ -130,10 +140,10 @@ bool CardSurface::eventFilter(QObject* watched, QEvent* event)
         const QPointF grip(std::clamp<qreal>(at.x(), 0, width() - 1),
                            std::clamp<qreal>(at.y(), 0, height() - 1));
         if (m_drag.sizing) {
-            // Never smaller than a scanner could still read at the card's size.
             const QPointF corner = grip - m_drag.grab - QPointF(widget->pos());
-            widget->resize(std::max(int(corner.x()), minimumCodeSide),
-                           std::max(int(corner.y()), minimumCodeSide));
+            const QSize asked(int(corner.x()), int(corner.y()));
+            const auto* code = qobject_cast<CardBarcodeLabel*>(widget);
+            widget->resize(code ? code->sizeFor(asked) : asked);
         } else {
             widget->move((grip - m_drag.grab).toPoint());
         }

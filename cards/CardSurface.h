@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 // One card text on the designer's card surface, drawn exactly as a composed card draws it:
 // the widget's top-left corner is the text's stored position, and it is as large as the text
 // it shows, so the user grabs the text itself.
@@ -42,6 +44,8 @@ public:
 
     BarcodeType type() const { return m_type; }
     void setType(BarcodeType type);
+    // What the code's box becomes when the user asks for `asked`.
+    QSize sizeFor(QSize asked) const;
 
     static constexpr int gripSize = 7;
     static inline const QString sampleNumber = QStringLiteral("000000");
@@ -53,17 +57,23 @@ private:
     BarcodeType m_type = BarcodeType::None;
 };
 
-// The designer's card surface: a background picture stretched over it, and the card's
+class CardComposer;
+
+// The designer's card surface: the card's face at its own geometry, its background drawn by
+// the card renderer itself so that every line of it lies where paper has it, and the card's
 // elements over that, each dragged into place with the left button and kept with its grip on
-// the surface.
+// the surface. What lies past the card's edge is shaded: paper cuts it off.
 class CardSurface : public QWidget {
     Q_OBJECT
 public:
     explicit CardSurface(QWidget* parent = nullptr);
+    ~CardSurface() override;
 
-    // Any picture file's bytes; no picture shows a blank card.
+    // Any picture file's bytes, as the file `background` holds them; what is no picture
+    // shows the built-in background, as on every card.
     void setPicture(const QByteArray& picture);
     void setPicture(const QImage& picture);
+    // The card's face as the surface shows it under its elements, in card pixels.
     const QImage& picture() const { return m_picture; }
 
     // Lets the user drag a child widget of the surface as the given element; a sizeable one
@@ -81,6 +91,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::unique_ptr<CardComposer> m_face;
     QImage m_picture;
     QHash<QWidget*, CardElement> m_elements;
     QList<QWidget*> m_sizeable;

@@ -57,12 +57,12 @@ void DatabaseAdminWindow::chooseArchive()
     if (!uri.isEmpty()) {
         if (!ArchiveLocation::isServerAddress(uri) || ArchiveLocation::carriesPassword(uri)) {
             ArchiveLocation::setServer(m_context.appFolder, uri, &error);
-            tell(QStringLiteral("没有更换数据库：") + error);
+            warn(QStringLiteral("没有更换数据库：") + error);
             return;
         }
         DatabaseConnection test;
         if (!test.openLocation(uri, QStringLiteral("学生"))) {
-            tell(QStringLiteral("没有更换数据库：") + test.lastError()
+            warn(QStringLiteral("没有更换数据库：") + test.lastError()
                  + (test.lastErrorKind() == ErrorKind::NotStudentArchive
                         ? QStringLiteral("\n请先用 qinghe-initdb --server 建立数据表，"
                                          "或用 qinghe archive copy 把数据库复制过去。")
@@ -71,7 +71,7 @@ void DatabaseAdminWindow::chooseArchive()
         }
     }
     if (!ArchiveLocation::setServer(m_context.appFolder, uri, &error)) {
-        tell(QStringLiteral("没有更换数据库：") + error);
+        warn(QStringLiteral("没有更换数据库：") + error);
         return;
     }
     QString text = uri.isEmpty() ? QStringLiteral("已改用数据库文件：")
@@ -90,16 +90,21 @@ void DatabaseAdminWindow::tell(const QString& text)
     m_context.dialogs.message(this, text, {}, MessageIcon::Information);
 }
 
+void DatabaseAdminWindow::warn(const QString& text)
+{
+    m_context.dialogs.message(this, text, {}, MessageIcon::Warning);
+}
+
 void DatabaseAdminWindow::exportToSpreadsheet()
 {
     SpreadsheetApp spreadsheet(m_context.shell);
     if (!spreadsheet.isInstalled()) {
-        tell(QStringLiteral("你没有安装EXCEL程序，请安装后再查看"));
+        warn(QStringLiteral("你没有安装EXCEL程序，请安装后再查看"));
         return;
     }
     QString error;
     if (!spreadsheet.open(ListExport::studentList(m_students), QStringLiteral("学生名单"), &error))
-        tell(QStringLiteral("导出失败：") + error);
+        warn(QStringLiteral("导出失败：") + error);
 }
 
 // A cancelled entry is no attempt: nothing is checked and nothing is said.
@@ -109,7 +114,7 @@ bool DatabaseAdminWindow::passwordAccepted(const std::optional<QString>& entry)
         return false;
     if (*entry == m_context.administratorPassword)
         return true;
-    tell(QStringLiteral("密码不正确，不能执行此操作！！"));
+    warn(QStringLiteral("密码不正确，不能执行此操作！！"));
     return false;
 }
 
@@ -118,7 +123,7 @@ void DatabaseAdminWindow::rebuildDatabase()
     // A file that is not the student archive (another program's database, a damaged one)
     // is left as it is; without it there is no administrator password to ask for either.
     if (!m_database.isOpen()) {
-        tell(QStringLiteral("数据库没有重建：") + m_database.lastError());
+        warn(QStringLiteral("数据库没有重建：") + m_database.lastError());
         return;
     }
     if (!passwordAccepted(m_context.dialogs.password(this, QStringLiteral("密码："), windowTitle())))
@@ -128,14 +133,14 @@ void DatabaseAdminWindow::rebuildDatabase()
     const QString backup = DatabaseBackup::backupFile(m_context.databaseFile(), QDateTime::currentDateTime());
     QString error;
     if (!DatabaseBackup::write(m_database, backup, &error)) {
-        tell(QStringLiteral("数据库没有重建：备份原来的数据失败，") + error);
+        warn(QStringLiteral("数据库没有重建：备份原来的数据失败，") + error);
         return;
     }
     DatabaseTransaction rebuild(m_database);
     const bool rebuilt = rebuild.isActive() && m_database.execute(QStringLiteral("DROP TABLE 学生"))
                          && m_database.execute(StudentTable::createStudents) && rebuild.commit();
     if (!rebuilt) {
-        tell(QStringLiteral("数据库没有重建：") + m_database.lastError());
+        warn(QStringLiteral("数据库没有重建：") + m_database.lastError());
         return;
     }
     // An export after the rebuild shows the table as it now is, not records that are gone.
@@ -154,14 +159,14 @@ void DatabaseAdminWindow::changePassword()
     if (!confirmed)
         return;
     if (*entered != *confirmed) {
-        tell(QStringLiteral("两次密码不一致，不能执行此操作！！"));
+        warn(QStringLiteral("两次密码不一致，不能执行此操作！！"));
         return;
     }
     // A table without its row would forget the change at the next opening.
     if (m_administrator.recordCount() == 0)
         m_administrator.addNew();
     if (!m_administrator.writeText(u"密码", *entered) || !m_administrator.update()) {
-        tell(QStringLiteral("密码没有修改：") + m_administrator.lastError());
+        warn(QStringLiteral("密码没有修改：") + m_administrator.lastError());
         return;
     }
     m_context.administratorPassword = *entered;

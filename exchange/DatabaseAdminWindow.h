@@ -31,6 +31,8 @@ private:
     void showArchive();
     bool passwordAccepted(const std::optional<QString>& entry);
     void tell(const QString& text);
+    // Refusals and failures.
+    void warn(const QString& text);
 
     AppContext& m_context;
     std::unique_ptr<Ui::DatabaseAdminWindow> m_ui;

@@ -10,6 +10,7 @@
 #include <QFileSystemModel>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIdentityProxyModel>
@@ -24,6 +25,20 @@
 
 namespace {
 QString captionOr(const QString& title) { return title.isEmpty() ? QStringLiteral("青禾名录") : title; }
+
+// A box as narrow as a short text leaves its title bar too narrow for the title, which the
+// window manager then cuts to "…": the box is made wide enough for the title and the bar's
+// icon and buttons, whatever its text.
+void fitTitle(QMessageBox& box)
+{
+    constexpr int titleBarControls = 110;
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) * 5 / 4 + titleBarControls;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+}
 
 // Qt's own file dialog dates the files in the desktop's locale, English on a computer set to
 // C.UTF-8; the program's dates are Chinese.
@@ -192,6 +207,7 @@ void DesktopDialogs::message(QWidget* parent, const QString& text, const QString
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    fitTitle(box);
     box.exec();
 }
 
@@ -205,6 +221,7 @@ bool DesktopDialogs::confirm(QWidget* parent, const QString& text, const QString
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     box.setDefaultButton(QMessageBox::Cancel);
+    fitTitle(box);
     return box.exec() == QMessageBox::Ok;
 }
 

@@ -168,6 +168,12 @@ QPoint ItemCanvas::position(int id) const
     return found ? found->pos().toPoint() : QPoint();
 }
 
+QRect ItemCanvas::bounds(int id) const
+{
+    const TextItem* found = item(id);
+    return found ? found->sceneBoundingRect().toAlignedRect() : QRect();
+}
+
 void ItemCanvas::moveItem(int id, QPoint position)
 {
     if (TextItem* found = item(id))

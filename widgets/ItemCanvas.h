@@ -40,6 +40,8 @@ public:
     QString tag(int id) const;
     void setTag(int id, const QString& tag);
     QPoint position(int id) const;
+    // What the item covers on the canvas; empty for no item.
+    QRect bounds(int id) const;
     void moveItem(int id, QPoint position);
 
     // Draws the item lighter (positive) or darker (negative); amounts add up, so +50 undoes

@@ -18,7 +18,6 @@ BarcodeSymbol BarcodeSymbol::encode(BarcodeType type, const QString& value)
     zint->symbology = type == BarcodeType::QR ? BARCODE_QRCODE : BARCODE_CODE128;
     zint->input_mode = UNICODE_MODE;
     zint->show_hrt = 0; // the number is a text of its own on the card
-    zint->output_options |= BARCODE_QUIET_ZONES;
     if (type == BarcodeType::QR)
         zint->option_1 = 2; // level M: a scratched card still reads
     const QByteArray text = value.toUtf8();
@@ -27,12 +26,19 @@ BarcodeSymbol BarcodeSymbol::encode(BarcodeType type, const QString& value)
             >= ZINT_ERROR
         || ZBarcode_Buffer_Vector(zint.get(), 0) >= ZINT_ERROR || !zint->vector)
         return symbol;
+    // The quiet zones the standards ask for, whatever libzint's version would add: four
+    // modules around a QR code, ten beside Code 128 (its bars run the box's whole height).
+    // libzint's vector units are not modules (two to a module in 2.11): measured on the symbol.
+    const double module = zint->width > 0 ? zint->vector->width / zint->width : 1;
+    const QSizeF quiet = (type == BarcodeType::QR ? QSizeF(4, 4) : QSizeF(10, 0)) * module;
     symbol.m_type = type;
-    symbol.m_size = QSizeF(zint->vector->width, zint->vector->height);
+    symbol.m_size =
+        QSizeF(zint->vector->width + 2 * quiet.width(), zint->vector->height + 2 * quiet.height());
     for (const zint_vector_rect* rect = zint->vector->rectangles; rect; rect = rect->next) {
         // Only the dark ones: the white of the quiet zone is drawn with the box.
         if (rect->colour == -1 || rect->colour == 7)
-            symbol.m_bars.append(QRectF(rect->x, rect->y, rect->width, rect->height));
+            symbol.m_bars.append(
+                QRectF(rect->x + quiet.width(), rect->y + quiet.height(), rect->width, rect->height));
     }
     if (symbol.m_bars.isEmpty() || symbol.m_size.isEmpty())
         return {};
@@ -44,7 +50,6 @@ void BarcodeSymbol::paint(QPainter& painter, const QRectF& box) const
     if (isNull() || box.isEmpty())
         return;
     painter.save();
-    painter.fillRect(box, Qt::white);
     double sx = box.width() / m_size.width();
     double sy = box.height() / m_size.height();
     QPointF origin = box.topLeft();
@@ -52,6 +57,9 @@ void BarcodeSymbol::paint(QPainter& painter, const QRectF& box) const
         sx = sy = std::min(sx, sy);
         origin += QPointF((box.width() - sx * m_size.width()) / 2, (box.height() - sy * m_size.height()) / 2);
     }
+    // White under the symbol and its quiet zone only: a QR code in a box of another shape
+    // leaves the card showing around it.
+    painter.fillRect(QRectF(origin, QSizeF(sx * m_size.width(), sy * m_size.height())), Qt::white);
     QList<QRectF> bars;
     bars.reserve(m_bars.size());
     for (const QRectF& bar : m_bars)

@@ -12,7 +12,8 @@ class QPainter;
 
 // A Code 128 or QR symbol as the rectangles of its dark bars and modules, encoded by libzint,
 // so that every surface draws it as shapes at its own resolution rather than as a picture.
-// Units are modules; the size includes the quiet zone a scanner needs around the symbol.
+// Units are modules; the size includes the quiet zone a scanner needs around the symbol:
+// four modules around a QR code, ten on either side of Code 128.
 class BarcodeSymbol {
 public:
     // Nothing for an empty value, for BarcodeType::None and for text the symbol cannot hold
@@ -23,8 +24,8 @@ public:
     QSizeF size() const { return m_size; }
     const QList<QRectF>& bars() const { return m_bars; }
 
-    // Draws the symbol into `box` on white: a QR code square and centred, Code 128 over the
-    // box's whole width and height. Nothing when the symbol is null.
+    // Draws the symbol with its quiet zone on white into `box`: a QR code square and centred,
+    // Code 128 over the box's whole width and height. Nothing when the symbol is null.
     void paint(QPainter& painter, const QRectF& box) const;
 
 private:

@@ -147,6 +147,28 @@ QString CardBarcode::typeName(BarcodeType type)
     return QStringLiteral("无");
 }
 
+CardBarcode CardBarcode::ofType(BarcodeType newType) const
+{
+    CardBarcode barcode{newType, box};
+    const QSize wide = CardBarcode().box.size();
+    QSize size = box.size();
+    if (newType == BarcodeType::QR)
+        size = barcode.sizeFor(QSize(std::max(std::min(size.width(), size.height()), chosenQrSide), 0));
+    else if (newType == BarcodeType::Code128 && size.height() > size.width() / 2)
+        size = wide;
+    barcode.box = QRect(box.left(), box.top() + box.height() - size.height(), size.width(), size.height());
+    return barcode;
+}
+
+QSize CardBarcode::sizeFor(QSize asked) const
+{
+    if (type == BarcodeType::QR) {
+        const int side = std::max({asked.width(), asked.height(), smallestQrSide});
+        return {side, side};
+    }
+    return asked.expandedTo(QSize(smallestSide, smallestSide));
+}
+
 BarcodeType CardBarcode::typeNamed(const QString& name)
 {
     if (name == u"Code128")

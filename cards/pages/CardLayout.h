@@ -40,6 +40,19 @@ struct CardBarcode {
     // "无", "Code128" or "QR", as the settings file stores it; anything else reads as none.
     static QString typeName(BarcodeType type);
     static BarcodeType typeNamed(const QString& name);
+
+    // A QR code is square, and smaller than this many card pixels a printer's dots no longer
+    // make out its modules; Code 128 needs less.
+    static constexpr int smallestQrSide = 48;
+    static constexpr int smallestSide = 24;
+    // A QR code chosen in a box too flat for it: about 14 mm on a card of the ID-1 shape.
+    static constexpr int chosenQrSide = 64;
+    // The code as another type: a QR code takes a square box, a Code 128 code a wide one,
+    // each keeping the box's bottom-left corner so a code at the card's foot stays on it.
+    CardBarcode ofType(BarcodeType newType) const;
+    // The size a box asked for becomes for this type: square for a QR code, following the
+    // longer side, and never below the smallest that still reads.
+    QSize sizeFor(QSize asked) const;
 };
 
 struct CardText {

@@ -111,15 +111,24 @@ inline QList<Font> fonts(const QString& file)
     return list;
 }
 
+// One page rendered at the given resolution into a picture file in `dir`, in colour (PNG) or
+// grey (PGM): the file's path.
+inline QString renderPage(const QTemporaryDir& dir, const QString& file, int number, int dpi,
+                          bool grey = false)
+{
+    const QString prefix = dir.filePath(QStringLiteral("page"));
+    run(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(number),
+         QStringLiteral("-l"), QString::number(number), QStringLiteral("-singlefile"),
+         grey ? QStringLiteral("-gray") : QStringLiteral("-png"), file, prefix});
+    return prefix + (grey ? QStringLiteral(".pgm") : QStringLiteral(".png"));
+}
+
 // One page as a picture at the given resolution.
 inline QImage page(const QString& file, int number, int dpi)
 {
     QTemporaryDir dir;
-    const QString prefix = dir.filePath(QStringLiteral("page"));
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                                     QString::number(number), QStringLiteral("-l"), QString::number(number),
-                                     QStringLiteral("-singlefile"), QStringLiteral("-png"), file, prefix});
-    return QImage(prefix + QStringLiteral(".png"));
+    return QImage(renderPage(dir, file, number, dpi));
 }
 
 // The cards of a page on white paper, as rectangles of `image`: the long runs of ink across the
@@ -153,9 +162,18 @@ inline QList<QRect> cardsOn(const QImage& image)
     return cards;
 }
 
-// The codes an independent decoder (zbarimg) reads from each card of one page rendered at
-// `dpi`, card by card in reading order, as "QR-Code:…" or "CODE-128:…"; a card with no code
-// gives an empty list.
+// The codes an independent decoder (zbarimg) reads from a picture file, as "QR-Code:…" or
+// "CODE-128:…", in the decoder's order.
+inline QStringList decodedCodes(const QString& picture)
+{
+    QProcess process;
+    process.start(QStringLiteral("zbarimg"), {QStringLiteral("-q"), picture});
+    process.waitForFinished(120000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The codes of each card of one page rendered at `dpi`, card by card in reading order; a
+// card with no code gives an empty list.
 inline QList<QStringList> barcodes(const QString& file, int number, int dpi = 300)
 {
     const QImage image = page(file, number, dpi);
@@ -164,11 +182,18 @@ inline QList<QStringList> barcodes(const QString& file, int number, int dpi = 30
     for (const QRect& card : cardsOn(image)) {
         const QString name = dir.filePath(QStringLiteral("card%1.png").arg(codes.size()));
         image.copy(card.adjusted(-8, -8, 8, 8)).save(name);
-        QProcess process;
-        process.start(QStringLiteral("zbarimg"), {QStringLiteral("-q"), name});
-        process.waitForFinished(60000);
-        codes.append(QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts));
+        codes.append(decodedCodes(name));
     }
+    return codes;
+}
+
+// The codes read from one whole page at `dpi`, as a scanner held over the sheet reads them,
+// sorted.
+inline QStringList pageBarcodes(const QString& file, int number, int dpi)
+{
+    QTemporaryDir dir;
+    QStringList codes = decodedCodes(renderPage(dir, file, number, dpi, true));
+    codes.sort();
     return codes;
 }
 

@@ -13,12 +13,16 @@
 #include "widgets/AdvancedGrid.h"
 #include "widgets/ItemCanvas.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -93,6 +97,54 @@ bool coveredWith(const QImage& picture, const QColor& colour)
            && countOf(picture, colour, picture.rect()) > picture.width() * picture.height() * 9 / 10;
 }
 
+// A background at print size of thin black lines across and down a white card, so any
+// stretching of it shows as lines out of place.
+QByteArray ruledBackground()
+{
+    const QSize size = CardLayout::backgroundPrintSize;
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int y = 40; y < size.height(); y += 131)
+        painter.fillRect(0, y, size.width(), 5, Qt::black);
+    for (int x = 30; x < size.width(); x += 157)
+        painter.fillRect(x, 0, 5, size.height(), Qt::black);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The shift of `shown` against `printed` over `area` that makes them most alike, at most
+// `reach` pixels either way; no shift wins a tie.
+QPoint bestShift(const QImage& shown, const QImage& printed, const QRect& area, int reach)
+{
+    const auto difference = [&](QPoint by) {
+        qint64 sum = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QPoint at = QPoint(x, y) + by;
+                const int seen = shown.rect().contains(at) ? qGray(shown.pixel(at)) : 255;
+                sum += std::abs(seen - qGray(printed.pixel(x, y)));
+            }
+        }
+        return sum;
+    };
+    QPoint best;
+    qint64 least = difference(best);
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            if (const qint64 d = difference({dx, dy}); d < least) {
+                least = d;
+                best = {dx, dy};
+            }
+        }
+    }
+    return best;
+}
+
 struct Element {
     const char* widget;
     const char* section;
@@ -137,6 +189,7 @@ private slots:
     void cancelledFontDialogRewritesTheSameValues();
     void chosenClassStyleReachesThePreviewCard();
     void surfaceAgreesWithTheComposedCard();
+    void surfaceShowsWhatPaperShows();
     void previewSavesFirstAndLeavesTheDesignerAsItWas();
     void failedSaveIsReported();
     void codePlacedAndSizedOnTheCard();
@@ -394,10 +447,10 @@ void CardDesignerTest::newTextFromTheTemplate()
 {
     open();
     const QImage before = surface()->picture();
+    const QImage empty = canvas()->takePicture(wholeCanvas);
     const int id = addText();
     QVERIFY(id > 0);
     QCOMPARE(canvas()->text(id), QString("添加标题"));
-    QCOMPARE(canvas()->position(id), QPoint(200, 100));
     QCOMPARE(canvas()->tag(id), QString("微软雅黑,16,假,假"));
     QCOMPARE(canvas()->itemFont(id).family(), QString("微软雅黑"));
     QCOMPARE(canvas()->itemFont(id).pixelSize(), 21);
@@ -405,15 +458,33 @@ void CardDesignerTest::newTextFromTheTemplate()
     QCOMPARE(canvas()->brightness(id), 0);
     // The surface now shows the canvas picture, the new text in it.
     QVERIFY(surface()->picture() != before);
-    QCOMPARE(surface()->picture(),
-             canvas()
-                 ->takePicture(wholeCanvas)
-                 .scaled(surface()->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QVERIFY(countOf(surface()->picture(), Qt::black, surface()->rect()) > 20);
 
-    // More texts lie on top of each other at the same place.
+    // Each new text covers nothing: no caption or frame of the built-in picture, no element
+    // of the card (the canvas is stretched over the card), no text added before it.
     const int second = addText();
-    QCOMPARE(canvas()->position(second), QPoint(200, 100));
     QCOMPARE(canvas()->items(), QList<int>({id, second}));
+    const QRect first = canvas()->bounds(id);
+    const QRect next = canvas()->bounds(second);
+    QVERIFY(!first.intersects(next));
+    const auto onCanvas = [](const QRect& r) {
+        return QRectF(r.x() * 416 / 400.0, r.y() * 264 / 260.0, r.width() * 416 / 400.0,
+                      r.height() * 264 / 260.0)
+            .toAlignedRect();
+    };
+    for (const QRect& text : {first, next}) {
+        QVERIFY(wholeCanvas.contains(text));
+        int ink = 0;
+        for (int y = text.top(); y <= text.bottom(); ++y) {
+            for (int x = text.left(); x <= text.right(); ++x)
+                ink += qGray(empty.pixel(x, y)) < 160 ? 1 : 0;
+        }
+        QCOMPARE(ink, 0);
+        for (const char* element : {"图片框2", "透明标签1", "透明标签2", "透明标签3"}) {
+            const QRect covered = onCanvas(control<QWidget>(*m_window, element)->geometry());
+            QVERIFY2(!text.intersects(covered), element);
+        }
+    }
 }
 
 void CardDesignerTest::selectionMark()
@@ -527,13 +598,15 @@ void CardDesignerTest::draggedTextMovesWithoutChangingTheSelection()
     open();
     const int selected = addText();
     const int moved = addText();
+    const QPoint placed = canvas()->position(selected);
+    canvas()->moveItem(moved, {200, 100});
     dragText(moved, {-150, -80});
     QCOMPARE(canvas()->position(moved), QPoint(50, 20));
     clickText(selected);
     const QImage before = surface()->picture();
     dragText(moved, {30, 60});
     QCOMPARE(canvas()->position(moved), QPoint(80, 80));
-    QCOMPARE(canvas()->position(selected), QPoint(200, 100));
+    QCOMPARE(canvas()->position(selected), placed);
     QCOMPARE(canvas()->brightness(selected), -50);
     QCOMPARE(canvas()->brightness(moved), 0);
     QVERIFY(surface()->picture() != before);
@@ -593,7 +666,7 @@ void CardDesignerTest::storedBackgroundFromThePicturesOwnPixels()
 
     const QImage stored = Picture::decode(storedBackground());
     QCOMPARE(stored.size(), CardLayout::backgroundPrintSize);
-    // Far from the text at (200, 100), the lines are as they were drawn.
+    // Away from the new text, the lines are as they were drawn.
     int sharp = 0;
     for (int x = 0; x + 2 < 200; x += 4) {
         const int y = stored.height() - 40;
@@ -840,6 +913,37 @@ void CardDesignerTest::surfaceAgreesWithTheComposedCard()
     }
 }
 
+// Every part of the card, the lines of its background included, lies on the designer's
+// surface where it lies on the composed card, from the top-left corner to the bottom-right.
+void CardDesignerTest::surfaceShowsWhatPaperShows()
+{
+    writeFile(ProgramFolder::backgroundFile(m_folder->path()), ruledBackground());
+    IniFile::write(m_folder->settingsFile(), u"姓名设置", {{"左边", "300"}, {"顶边", "20"}});
+    IniFile::write(m_folder->settingsFile(), u"编号设置", {{"左边", "250"}, {"顶边", "228"}});
+    IniFile::write(m_folder->settingsFile(), u"条码设置",
+                   {{"类型", "QR"}, {"左边", "180"}, {"顶边", "190"}, {"宽度", "64"}, {"高度", "64"}});
+    open();
+    QFile sample(":/images/sample-photo.jpg");
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    const QImage printed = CardComposer(CardLayout::load(m_folder->path()))
+                               .compose({label("透明标签1")->text(), label("透明标签2")->text(),
+                                         CardBarcodeLabel::sampleNumber, sample.readAll()});
+    const QImage shown = surface()->grab().toImage().scaled(surface()->size());
+    // Tiles over the whole card, each with lines, and some with texts, the photo or the code.
+    for (int top = 0; top < 260; top += 65) {
+        for (int left = 0; left < 400; left += 80) {
+            const QRect tile(left, top, 80, 65);
+            const QPoint shift = bestShift(shown, printed, tile, 8);
+            QVERIFY2(std::abs(shift.x()) <= 1 && std::abs(shift.y()) <= 1,
+                     qPrintable(QStringLiteral("tile at (%1, %2) shifted by (%3, %4)")
+                                    .arg(left)
+                                    .arg(top)
+                                    .arg(shift.x())
+                                    .arg(shift.y())));
+        }
+    }
+}
+
 void CardDesignerTest::previewSavesFirstAndLeavesTheDesignerAsItWas()
 {
     open();
@@ -886,42 +990,68 @@ void CardDesignerTest::codePlacedAndSizedOnTheCard()
     QCOMPARE(types->currentText(), QString("条码：无"));
     QCOMPARE(types->count(), 3);
 
-    types->setCurrentIndex(types->findData("QR"));
-    emit types->activated(types->currentIndex());
+    const auto choose = [&types](const char* type) {
+        types->setCurrentIndex(types->findData(type));
+        emit types->activated(types->currentIndex());
+    };
+    const auto storedBox = [this] {
+        return QRect(stored("条码设置", "左边").toInt(), stored("条码设置", "顶边").toInt(),
+                     stored("条码设置", "宽度").toInt(), stored("条码设置", "高度").toInt());
+    };
+    const auto sizeBy = [&code](QPoint by) {
+        const QPoint corner(code->width() - 3, code->height() - 3);
+        QTest::mousePress(code, Qt::LeftButton, {}, corner);
+        QTest::mouseMove(code, corner + by);
+        QTest::mouseRelease(code, Qt::LeftButton, {}, corner + by);
+    };
+
+    // A QR code takes a square box in place of the flat one of Code 128, on the same foot.
+    choose("QR");
     QVERIFY(code->isVisible());
     QCOMPARE(code->type(), BarcodeType::QR);
     QCOMPARE(stored("条码设置", "类型"), QString("QR"));
-    QCOMPARE(stored("条码设置", "左边"), QString("248"));
+    QCOMPARE(storedBox(), QRect(248, 180, 64, 64));
+    QCOMPARE(code->geometry(), storedBox());
 
     drag(code, {-40, -100});
-    QCOMPARE(stored("条码设置", "左边"), QString("208"));
-    QCOMPARE(stored("条码设置", "顶边"), QString("110"));
-    // Sized with the grip at its bottom-right corner.
-    const QPoint corner(code->width() - 3, code->height() - 3);
-    QTest::mousePress(code, Qt::LeftButton, {}, corner);
-    QTest::mouseMove(code, corner + QPoint(-60, 10));
-    QTest::mouseRelease(code, Qt::LeftButton, {}, corner + QPoint(-60, 10));
-    QCOMPARE(stored("条码设置", "宽度"), QString("80"));
-    QCOMPARE(stored("条码设置", "高度"), QString("44"));
-    QCOMPARE(stored("条码设置", "左边"), QString("208"));
+    QCOMPARE(storedBox(), QRect(208, 80, 64, 64));
+    // Sized with the grip at its bottom-right corner, it stays square, following the longer
+    // way the grip went, and never smaller than a printer's dots still resolve.
+    sizeBy({10, -20});
+    QCOMPARE(storedBox(), QRect(208, 80, 74, 74));
+    sizeBy({-60, -60});
+    QCOMPARE(storedBox(), QRect(208, 80, 48, 48));
 
     reopen();
     code = control<CardBarcodeLabel>(*m_window, "条码1");
-    QCOMPARE(code->geometry(), QRect(208, 110, 80, 44));
-    QCOMPARE(control<QComboBox>(*m_window, "组合框1")->currentText(), QString("条码：QR"));
-    // The card composed from the stored layout has its code where the designer showed it.
+    types = control<QComboBox>(*m_window, "组合框1");
+    QCOMPARE(code->geometry(), QRect(208, 80, 48, 48));
+    QCOMPARE(types->currentText(), QString("条码：QR"));
+    // The card composed from the stored layout has its code where the designer showed it,
+    // its four modules of quiet zone white.
     const QImage card =
         CardComposer(CardLayout::load(m_folder->path())).compose({"张三", "七(1)班", "2014001", {}});
-    QCOMPARE(card.pixelColor(208 + 2, 110 + 2), QColor(Qt::white)); // the quiet zone
+    QCOMPARE(card.pixelColor(208 + 5, 80 + 5), QColor(Qt::white));
     int dark = 0;
-    for (int x = 208; x < 288; ++x)
-        dark += card.pixelColor(x, 110 + 22).lightness() < 100 ? 1 : 0;
+    for (int x = 208; x < 256; ++x)
+        dark += card.pixelColor(x, 80 + 24).lightness() < 100 ? 1 : 0;
     QVERIFY2(dark > 5, qPrintable(QString::number(dark)));
 
+    // Code 128 takes a flat box again, on the same foot; its name is shown whole.
+    choose("Code128");
+    QCOMPARE(types->currentText(), QString("条码：Code 128"));
+    QStyleOptionComboBox box;
+    box.initFrom(types);
+    const QRect field =
+        types->style()->subControlRect(QStyle::CC_ComboBox, &box, QStyle::SC_ComboBoxEditField, types);
+    QVERIFY2(types->fontMetrics().horizontalAdvance(types->currentText()) <= field.width(),
+             qPrintable(QString::number(field.width())));
+    QCOMPARE(storedBox(), QRect(208, 94, 140, 34));
+    sizeBy({-100, 0});
+    QCOMPARE(storedBox(), QRect(208, 94, 40, 34));
+
     // Back to none: the code leaves the card surface, and the stored type says so.
-    types = control<QComboBox>(*m_window, "组合框1");
-    types->setCurrentIndex(types->findData("无"));
-    emit types->activated(types->currentIndex());
+    choose("无");
     QVERIFY(!code->isVisible());
     QCOMPARE(stored("条码设置", "类型"), QString("无"));
 }

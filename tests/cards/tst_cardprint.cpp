@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/DatabaseConnection.h"
+#include "archive/ProgramFolder.h"
 #include "archive/Recordset.h"
 #include "archive/StudentTable.h"
 #include "cards/pages/CardComposer.h"
@@ -8,6 +9,7 @@
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
+#include "tests/support/FacePicture.h"
 #include "tests/support/TestFolder.h"
 
 #include <QBuffer>
@@ -104,6 +106,27 @@ QPageLayout a4(double margin, QPageLayout::Orientation orientation = QPageLayout
             QPageLayout::Millimeter};
 }
 
+// The sheet of every student of the folder printed on paper of that layout (the default one
+// when none); answers the number of pages.
+int sheetPdf(const QString& folder, const QString& file, std::optional<QPageLayout> page = {},
+             CardSheet::CardSize size = {})
+{
+    DatabaseConnection connection;
+    connection.openDatabaseFile(ProgramFolder::databaseFile(folder));
+    Recordset records;
+    records.attach(connection);
+    records.open(StudentTable::selectAll);
+    CardSheet sheet;
+    sheet.fill(records, CardComposer(CardLayout::load(folder)), size);
+    const SheetRenderer renderer(sheet);
+    if (!page)
+        return renderer.writePdf(file);
+    QPdfWriter writer(file);
+    writer.setResolution(1200);
+    writer.setPageLayout(*page);
+    return renderer.print(writer, file);
+}
+
 // A program folder with a layout of a plain blue background and red texts, so a card and its
 // texts are found on a page by their colours.
 class PrintFolder {
@@ -131,20 +154,7 @@ public:
     // answers the number of pages.
     int print(const QString& file, std::optional<QPageLayout> page = {}, CardSheet::CardSize size = {})
     {
-        DatabaseConnection connection;
-        connection.openDatabaseFile(m_folder.databaseFile());
-        Recordset records;
-        records.attach(connection);
-        records.open(StudentTable::selectAll);
-        CardSheet sheet;
-        sheet.fill(records, CardComposer(CardLayout::load(path())), size);
-        const SheetRenderer renderer(sheet);
-        if (!page)
-            return renderer.writePdf(file);
-        QPdfWriter writer(file);
-        writer.setResolution(1200);
-        writer.setPageLayout(*page);
-        return renderer.print(writer, file);
+        return sheetPdf(path(), file, page, size);
     }
 
 private:
@@ -178,6 +188,9 @@ private slots:
     void codesReadBackFromThePage();
     void settingsWithoutCodesPrintNone_data();
     void settingsWithoutCodesPrintNone();
+    void everyCodeReadFromTheWholePage_data();
+    void everyCodeReadFromTheWholePage();
+    void foldersWithoutCodesPrintAsBefore();
     void damagedPhotosNeverReachTheFile();
 
 private:
@@ -571,6 +584,88 @@ void CardPrintTest::settingsWithoutCodesPrintNone()
     QCOMPARE(folder.print(file), 1);
     QCOMPARE(pdf::barcodes(file, 1), QList<QStringList>(4));
     QCOMPARE(pdf::text(file).count("学生"), 4);
+}
+
+void CardPrintTest::everyCodeReadFromTheWholePage_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("symbology");
+    QTest::newRow("QR") << "QR"
+                        << "QR-Code";
+    QTest::newRow("Code 128") << "Code128"
+                              << "CODE-128";
+}
+
+// A full page of cards, each code with the quiet zone its standard asks, read by one pass of
+// the decoder over the whole page as printers of three resolutions print it.
+void CardPrintTest::everyCodeReadFromTheWholePage()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, symbology);
+    // The built-in card with a real portrait on every card, the code where the designer puts
+    // a code of this type chosen on a new card.
+    TestFolder folder;
+    QVERIFY(CardLayout::saveBarcode(folder.path(), CardBarcode().ofType(CardBarcode::typeNamed(type))));
+    QFile portrait(FacePicture::file("astronaut.png"));
+    QVERIFY(portrait.open(QIODevice::ReadOnly));
+    const QByteArray photo = portrait.readAll();
+    QList<TestFolder::Student> students;
+    QStringList expected;
+    for (int i = 1; i <= 6; ++i) {
+        const QString number = QString("2014%1").arg(i * 37, 4, 10, QChar('0'));
+        students.append({QString("学生%1").arg(i), "七(1)班", number, photo});
+        expected.append(symbology + ":" + number);
+    }
+    expected.sort();
+    folder.addStudents(students);
+    const QString file = m_dir.filePath("page-" + type + ".pdf");
+    QCOMPARE(sheetPdf(folder.path(), file), 1);
+    for (const int dpi : {200, 300, 600})
+        QVERIFY2(pdf::pageBarcodes(file, 1, dpi) == expected,
+                 qPrintable(QString("%1 dpi: %2").arg(dpi).arg(pdf::pageBarcodes(file, 1, dpi).join(", "))));
+}
+
+namespace {
+
+// One card on a page of its own, as every surface draws it; the date the file was written
+// taken out, which is all that differs between two runs.
+QByteArray cardPdf(const QString& folder, const CardFields& fields)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(1200);
+        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(85.6, 53.98), QPageSize::Millimeter),
+                                         QPageLayout::Landscape, {}, QPageLayout::Millimeter));
+        QPainter painter(&writer);
+        CardComposer(CardLayout::load(folder))
+            .card(fields)
+            ->paint(painter, QRectF(0, 0, writer.width(), writer.height()));
+    }
+    return QString::fromLatin1(bytes)
+        .replace(QRegularExpression("/CreationDate \\(D:[^)]*\\)"), "/CreationDate ()")
+        .toLatin1();
+}
+
+} // namespace
+
+// A folder laid out before cards carried codes (no 条码设置 section) prints exactly what it
+// printed then, recorded in the reference file.
+void CardPrintTest::foldersWithoutCodesPrintAsBefore()
+{
+    PrintFolder folder;
+    IniFile::write(folder.folder().settingsFile(), u"编号设置", {{"左边", "230"}, {"顶边", "200"}});
+    const QByteArray printed = cardPdf(folder.path(), {"王小禾", "七(1)班", "20140001", noisyPhoto(7)});
+    QFile reference(QINGHE_TEST_DATA "/card-without-code.pdf");
+    if (qEnvironmentVariableIsSet("QINGHE_WRITE_REFERENCE")) {
+        QVERIFY(reference.open(QIODevice::WriteOnly));
+        reference.write(printed);
+        QSKIP("reference written");
+    }
+    QVERIFY(reference.open(QIODevice::ReadOnly));
+    QVERIFY(printed == reference.readAll());
 }
 
 QTEST_MAIN(CardPrintTest)

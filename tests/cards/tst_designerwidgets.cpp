@@ -90,6 +90,7 @@ private slots:
     void surfaceDragsElementsWithinItself();
     void labelIsAsLargeAsItsText();
 
+    void shortMessagesHaveRoomForTheirTitle();
     void fontDialogCancelled();
     void fontDialogKeepsASubstitutedFaceName();
     void fontDialogSetsItalicAndColourOnAnyFace();
@@ -327,6 +328,27 @@ void DesignerWidgetsTest::fontDialogSetsItalicAndColourOnAnyFace()
     QCOMPARE(choice->font.bold(), false);
     QCOMPARE(choice->font.pointSize(), 20);
     QCOMPARE(choice->color, QColor(200, 0, 0));
+}
+
+// A two-character text would make a box too narrow for its title, which the window manager
+// would then cut.
+void DesignerWidgetsTest::shortMessagesHaveRoomForTheirTitle()
+{
+    DesktopDialogs dialogs;
+    for (const QString& title : {QString(), QString("证件设计 — 保存")}) {
+        int width = 0;
+        int titleWidth = 0;
+        whenDialogOpens([&](QDialog& box) {
+            QFont bold = box.font();
+            bold.setBold(true);
+            titleWidth = QFontMetrics(bold).horizontalAdvance(box.windowTitle());
+            width = box.width();
+            box.accept();
+        });
+        dialogs.message(nullptr, "好！", title, MessageIcon::Warning);
+        QVERIFY2(width >= titleWidth + 100,
+                 qPrintable(QString("%1 for a title of %2").arg(width).arg(titleWidth)));
+    }
 }
 
 QTEST_MAIN(DesignerWidgetsTest)

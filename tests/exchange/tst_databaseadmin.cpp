@@ -266,6 +266,7 @@ void DatabaseAdminTest::wrongPasswordChangesNothing()
     Admin a;
     a.click(button.toUtf8().constData(), {QString("515")});
     QCOMPARE(a.messages(), QStringList({wrongPassword}));
+    QCOMPARE(a.services.dialogs.last().icon, MessageIcon::Warning);
     QCOMPARE(rowsOf(a.folder.databaseFile(), StudentTable::selectAll), 2);
     QCOMPARE(a.administratorPassword(), QString("514"));
     QVERIFY(a.backups().isEmpty());

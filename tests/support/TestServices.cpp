@@ -17,9 +17,9 @@ QStringList ScriptedDialogs::messages() const
     return texts;
 }
 
-void ScriptedDialogs::message(QWidget*, const QString& text, const QString& title, MessageIcon)
+void ScriptedDialogs::message(QWidget*, const QString& text, const QString& title, MessageIcon icon)
 {
-    shown.append({QStringLiteral("message"), text, title});
+    shown.append({QStringLiteral("message"), text, title, {}, icon});
 }
 
 bool ScriptedDialogs::confirm(QWidget*, const QString& text, const QString& title)

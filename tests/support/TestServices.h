@@ -20,6 +20,7 @@ struct ShownDialog {
     QString text;
     QString title;
     QString initial; // the text an input box starts with
+    MessageIcon icon = MessageIcon::None;
 };
 
 // Answers dialogs from queues filled by the test and records every dialog shown. An empty
