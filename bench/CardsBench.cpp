@@ -120,7 +120,7 @@ void cardsScenario()
     bench::report("cards", "pdf_ms", printed, "ms");
     bench::report("cards", "pdf_mb", double(QFileInfo(file).size()) / (1024.0 * 1024.0), "MB");
     bench::report("cards", "photos_mb", photosMb(records), "MB");
-    compareWithGlabels(records, layout, sheet + printed);
+    compareWithGlabels(records, layout, sheetMs + printed);
     if (qEnvironmentVariableIsSet("QINGHE_BENCH_KEEP_PDF"))
         QFile::copy(file, qEnvironmentVariable("QINGHE_BENCH_KEEP_PDF"));
 

@@ -9,7 +9,6 @@
 #include "formats/IniFile.h"
 #include "formats/graphics/Fonts.h"
 #include "tests/cards/PdfReader.h"
-#include "tests/support/FacePicture.h"
 #include "tests/support/TestFolder.h"
 
 #include <QBuffer>
@@ -606,7 +605,7 @@ void CardPrintTest::everyCodeReadFromTheWholePage()
     // a code of this type chosen on a new card.
     TestFolder folder;
     QVERIFY(CardLayout::saveBarcode(folder.path(), CardBarcode().ofType(CardBarcode::typeNamed(type))));
-    QFile portrait(FacePicture::file("astronaut.png"));
+    QFile portrait(QStringLiteral(QINGHE_FACE_PICTURES "/astronaut.png"));
     QVERIFY(portrait.open(QIODevice::ReadOnly));
     const QByteArray photo = portrait.readAll();
     QList<TestFolder::Student> students;
