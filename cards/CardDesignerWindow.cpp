@@ -3,8 +3,8 @@
 
 #include "ui_CardDesignerWindow.h"
 
-#include "cards/pages/CardComposer.h"
 #include "cards/CardSurface.h"
+#include "cards/pages/CardComposer.h"
 #include "formats/Length.h"
 #include "formats/SettingText.h"
 #include "formats/graphics/Picture.h"
