@@ -51,9 +51,9 @@ int writeCards(const QCommandLineParser& parser, QTextStream& out, QTextStream& 
 }
 
 // The reason, and what libmdb complained of on the way, for whoever looks into a damaged file.
-void refused(const AccessImport::Result& result, QTextStream& err)
+void refused(const QString& error, const AccessImport::Report& result, QTextStream& err)
 {
-    err << "qinghe import-access：" << result.error << '\n';
+    err << "qinghe import-access：" << error << '\n';
     if (!result.readerNotes.isEmpty())
         err << "Access 读取程序的提示：\n" << result.readerNotes << '\n';
 }
@@ -70,18 +70,20 @@ int importAccess(const QCommandLineParser& parser, QTextStream& out, QTextStream
         return 2;
     }
     if (!copyTo.isEmpty()) {
-        const AccessImport::Result result = AccessImport::copyTo(file, copyTo);
-        if (!result.ok) {
-            refused(result, err);
+        AccessImport::Report result;
+        QString error;
+        if (!AccessImport::copyTo(file, copyTo, &result, &error)) {
+            refused(error, result, err);
             return 1;
         }
         out << "已复制 " << result.tables << " 个表，共 " << result.rows << " 行：" << copyTo << '\n';
         return 0;
     }
     const QString archive = ProgramFolder::databaseFile(ProgramFolder::locate());
-    const AccessImport::Result result = AccessImport::importArchive(file, archive, append);
-    if (!result.ok) {
-        refused(result, err);
+    AccessImport::Report result;
+    QString error;
+    if (!AccessImport::importArchive(file, archive, append, &result, &error)) {
+        refused(error, result, err);
         return 1;
     }
     const AccessImport::Counts& c = result.counts;

@@ -40,15 +40,18 @@ bool offer(AppContext& context, QWidget* parent)
         std::atomic<qint64> total = 0;
         std::atomic<bool> cancelled = false;
         std::atomic<bool> finished = false;
-        AccessImport::Result result;
+        bool converted = false;
+        AccessImport::Report result;
+        QString error;
     };
     const auto work = std::make_shared<Work>();
     std::thread([work, archive] {
-        work->result = AccessImport::importArchive(archive, archive, false, [&work](qint64 rows, qint64 all) {
-            work->done = rows;
-            work->total = all;
-            return !work->cancelled.load();
-        });
+        work->converted = AccessImport::importArchive(archive, archive, false, &work->result, &work->error,
+                                                      [&work](qint64 rows, qint64 all) {
+                                                          work->done = rows;
+                                                          work->total = all;
+                                                          return !work->cancelled.load();
+                                                      });
         // What the conversion held in memory goes back to the system, not only to the heap.
         malloc_trim(0);
         work->finished = true;
@@ -83,15 +86,15 @@ bool offer(AppContext& context, QWidget* parent)
     loop.exec();
     tick.stop();
     progress.close();
-    if (!work->result.ok && work->result.cancelled) {
+    if (!work->converted && work->result.cancelled) {
         context.dialogs.message(
             parent,
             QStringLiteral("已取消转换。原来的 Access 文件没有改动，仍在 %1。").arg(shown(context, archive)),
             QStringLiteral("青禾名录"), MessageIcon::Information);
         return false;
     }
-    const AccessImport::Result& result = work->result;
-    if (result.ok) {
+    const AccessImport::Report& result = work->result;
+    if (work->converted) {
         const AccessImport::Counts& c = result.counts;
         context.dialogs.message(parent,
                                 QStringLiteral("转换完成：学生 %1 名，照片 %2 张，班级 %3 个，帐号 %4 个。\n"
@@ -105,7 +108,7 @@ bool offer(AppContext& context, QWidget* parent)
         return true;
     }
     QString text = QStringLiteral("没有转换：%1。\n原来的 Access 文件没有改动，仍在 %2。")
-                       .arg(result.error, shown(context, archive));
+                       .arg(work->error, shown(context, archive));
     if (!result.keptOriginal.isEmpty())
         text += QStringLiteral("另有一份副本保存在 %1。").arg(shown(context, result.keptOriginal));
     context.dialogs.message(parent, text, QStringLiteral("错误信息"), MessageIcon::Warning);

@@ -191,13 +191,6 @@ private:
     qint64 m_tables = 0;
 };
 
-Result failed(const QString& error)
-{
-    Result result;
-    result.error = error;
-    return result;
-}
-
 QList<TableWriter::Column> mappedColumns(const JetFile::Table& table, const QSet<QString>& skip = {})
 {
     QList<TableWriter::Column> columns;
@@ -305,10 +298,10 @@ Counts archiveClasses(DatabaseConnection& connection)
 }
 
 // A new archive from the Jet one, in memory.
-bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Result* result)
+bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Report* result, QString* failure)
 {
     if (!target.createInMemory()) {
-        result->error = target.lastError();
+        *failure = target.lastError();
         return false;
     }
     const JetFile::Table* jetAdministrator = jet.table(administrator);
@@ -317,7 +310,7 @@ bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Resu
         || !createProgramTable(target, StudentTable::createClasses, classes, jet.table(classes), &error)
         || !createProgramTable(target, StudentTable::createAdministrator, administrator, jetAdministrator,
                                &error)) {
-        result->error = error;
+        *failure = error;
         return false;
     }
     Copier copier(jet, target, tally);
@@ -329,23 +322,23 @@ bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Resu
         }
         if (into == table.name && into != students && into != classes && into != administrator
             && !TableWriter::createTable(target, into, mappedColumns(table), &error)) {
-            result->error = error;
+            *failure = error;
             return false;
         }
         if (!copier.copy(table, into)) {
-            result->error = copier.error;
+            *failure = copier.error;
             return false;
         }
     }
     if (!copier.finish()) {
-        result->error = copier.error;
+        *failure = copier.error;
         return false;
     }
     // Without the table the administrator could never rebuild or change anything.
     if (!jetAdministrator) {
         TableWriter row(target, administrator, {QStringLiteral("密码")});
         if (!row.insert({StudentTable::defaultAdministratorPassword})) {
-            result->error = row.lastError();
+            *failure = row.lastError();
             return false;
         }
     }
@@ -356,20 +349,20 @@ bool buildArchive(JetReader& jet, DatabaseConnection& target, Tally& tally, Resu
 }
 
 // The students of the Jet archive added to an archive in use, in one transaction.
-bool appendTo(JetReader& jet, DatabaseConnection& target, Tally& tally, Result* result)
+bool appendTo(JetReader& jet, DatabaseConnection& target, Tally& tally, Report* result, QString* failure)
 {
     const JetFile::Table* source = jet.table(students);
     QString error;
     const QStringList existing = TableWriter::columnNames(target, students);
     DatabaseTransaction transaction(target);
     if (!transaction.isActive()) {
-        result->error = target.lastError();
+        *failure = target.lastError();
         return false;
     }
     for (const JetFile::Column& column : source->columns) {
         if (column.name != u"id" && !existing.contains(column.name, Qt::CaseInsensitive)
             && !TableWriter::addColumn(target, students, {column.name, columnType(column)}, &error)) {
-            result->error = error;
+            *failure = error;
             return false;
         }
     }
@@ -384,18 +377,18 @@ bool appendTo(JetReader& jet, DatabaseConnection& target, Tally& tally, Result* 
             continue;
         }
         if (!own && !TableWriter::createTable(target, table.name, mappedColumns(table), &error)) {
-            result->error = error;
+            *failure = error;
             return false;
         }
         // New students get new ids after the archive's own.
         if (!copier.copy(table, own ? students : table.name,
                          own ? QSet<QString>{QStringLiteral("id")} : QSet<QString>{})) {
-            result->error = copier.error;
+            *failure = copier.error;
             return false;
         }
     }
     if (!copier.finish() || !transaction.commit()) {
-        result->error = copier.error.isEmpty() ? target.lastError() : copier.error;
+        *failure = copier.error.isEmpty() ? target.lastError() : copier.error;
         return false;
     }
     result->counts = copier.counts;
@@ -445,18 +438,24 @@ QString columnType(const JetFile::Column& column)
     return QStringLiteral("BLOB");
 }
 
-Result copyTo(const QString& jetFile, const QString& out, const Progress& progress)
+bool copyTo(const QString& jetFile, const QString& out, Report* report, QString* failure,
+            const Progress& progress)
 {
-    if (QFileInfo(out).exists() && QFileInfo(out).size() > 0)
-        return failed(QStringLiteral("文件 %1 已存在，不会被覆盖").arg(out));
+    Report own;
+    Report& result = report ? *report : own;
+    if (QFileInfo(out).exists() && QFileInfo(out).size() > 0) {
+        if (failure)
+            *failure = QStringLiteral("文件 %1 已存在，不会被覆盖").arg(out);
+        return false;
+    }
     Tally tally{progress};
     JetReader jet([&tally] { return tally.keepGoing(); });
-    Result result;
     const auto fail = [&](const QString& error) {
-        result.error = error;
+        if (failure)
+            *failure = error;
         result.cancelled = jet.wasStopped() || tally.stopped;
         result.readerNotes = jet.diagnostics();
-        return result;
+        return false;
     };
     if (!jet.open(jetFile))
         return fail(jet.lastError());
@@ -479,21 +478,22 @@ Result copyTo(const QString& jetFile, const QString& out, const Progress& progre
         return fail(error);
     result.tables = copier.tables();
     result.rows = copier.rows();
-    result.ok = true;
-    return result;
+    return true;
 }
 
-Result importArchive(const QString& jetFile, const QString& archive, bool append, const Progress& progress)
+bool importArchive(const QString& jetFile, const QString& archive, bool append, Report* report,
+                   QString* failure, const Progress& progress)
 {
-    Result result;
+    Report own;
+    Report& result = report ? *report : own;
     Tally tally{progress};
     JetReader jet([&tally] { return tally.keepGoing(); });
     const auto fail = [&](const QString& error) {
-        result.ok = false;
-        result.error = error;
+        if (failure)
+            *failure = error;
         result.cancelled = jet.wasStopped() || tally.stopped;
         result.readerNotes = jet.diagnostics();
-        return result;
+        return false;
     };
     // A Jet file where the archive lies is the old archive, recognised from its bytes before
     // SQLite ever opens that path.
@@ -511,10 +511,10 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
         if (count < 0)
             return fail(QStringLiteral("读不出现有数据库里的学生：") + current.lastError());
         if (append) {
-            if (!appendTo(jet, current, tally, &result))
-                return fail(result.error);
-            result.ok = true;
-            return result;
+            QString error;
+            if (!appendTo(jet, current, tally, &result, &error))
+                return fail(error);
+            return true;
         }
         if (count > 0)
             return fail(QStringLiteral("现有的数据库里已有 %1 名学生，不会被替换。要把 Access "
@@ -526,11 +526,11 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
             "数据库正被其他程序使用（例如网页服务器或另一个青禾名录窗口），请先关闭它们再导入"));
 
     DatabaseConnection target;
-    if (!buildArchive(jet, target, tally, &result))
-        return fail(result.error);
+    QString error;
+    if (!buildArchive(jet, target, tally, &result, &error))
+        return fail(error);
     jet.close();
     // Only a file read whole replaces the old archive, which is kept first.
-    QString error;
     if (replacesJet) {
         result.keptOriginal = keepOriginal(archive, &error);
         if (result.keptOriginal.isEmpty())
@@ -540,8 +540,7 @@ Result importArchive(const QString& jetFile, const QString& archive, bool append
         return fail(QStringLiteral("无法建立文件夹 ") + QFileInfo(archive).absolutePath());
     if (!ArchiveCopy::writeFile(target, archive, &error))
         return fail(error);
-    result.ok = true;
-    return result;
+    return true;
 }
 
 QString originalBackupFile(const QString& archive, const QDate& date)

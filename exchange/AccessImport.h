@@ -27,9 +27,8 @@ struct Counts {
     qint64 accounts = 0; // classes with a web login
 };
 
-struct Result {
-    bool ok = false;
-    QString error;
+// What a conversion did, for the message that tells the office.
+struct Report {
     Counts counts;
     qint64 tables = 0; // tables copied
     qint64 rows = 0;   // rows copied, in all tables
@@ -52,15 +51,16 @@ QString columnType(const JetFile::Column& column);
 QVariant programValue(const QString& table, const QString& column, const QVariant& value);
 
 // Every table of any Jet file into a new SQLite file `out`, as it is: for inspection.
-Result copyTo(const QString& jetFile, const QString& out, const Progress& progress = {});
+bool copyTo(const QString& jetFile, const QString& out, Report* report = nullptr, QString* error = nullptr,
+            const Progress& progress = {});
 
 // A Jet student archive into the archive file `archive` (DB/学生信息.mdb). An archive that
 // already holds students is refused unless `append`: then the students are added with new
 // ids and the archive's own classes and password stay. When `archive` is itself a Jet file
 // (the old archive where it always lay), it is kept byte for byte in DB/备份/ once it has
 // been read whole, before it is replaced.
-Result importArchive(const QString& jetFile, const QString& archive, bool append,
-                     const Progress& progress = {});
+bool importArchive(const QString& jetFile, const QString& archive, bool append, Report* report = nullptr,
+                   QString* error = nullptr, const Progress& progress = {});
 
 // DB/备份/学生信息-access-<date>.mdb beside the archive, with -2, -3 … when that exists.
 QString originalBackupFile(const QString& archive, const QDate& date);

@@ -7,6 +7,7 @@
 // tries a thousand).
 #include "archive/jet/JetReader.h"
 #include "exchange/AccessImport.h"
+#include "tests/exchange/ImportOutcome.h"
 #include "tests/support/TestFolder.h"
 
 #include <QCryptographicHash>
@@ -183,7 +184,7 @@ void AccessDamageTest::initTestCase()
                                 QStringLiteral("testUnicodeCompV2003.mdb"), QStringLiteral("test2V1997.mdb"),
                                 QStringLiteral("db-enc.mdb")}) {
         const QString out = m_dir.filePath(name + QStringLiteral(".sqlite"));
-        const AccessImport::Result result = AccessImport::copyTo(fixture(name), out);
+        const ImportOutcome result = copyAccess(fixture(name), out);
         QVERIFY2(result.ok, qPrintable(result.error));
         m_undamaged.insert(name, dump(out));
     }
@@ -210,7 +211,7 @@ void AccessDamageTest::check(const Mutant& mutant)
     const QString out = mutant.file + QStringLiteral(".sqlite");
     QElapsedTimer timer;
     timer.start();
-    const AccessImport::Result result = AccessImport::copyTo(mutant.file, out);
+    const ImportOutcome result = copyAccess(mutant.file, out);
     // Not a speed figure: the watchdog's promise that no file holds the program for long.
     QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(childrenPeakBytes() < (qint64(300) << 20), qPrintable(QString::number(childrenPeakBytes())));
@@ -286,7 +287,7 @@ void AccessDamageTest::cutFileRefusedBeforeAnyQuestion()
     TestFolder folder(false);
     const QString cut = writeTestFile(folder.path() + QStringLiteral("/usb.mdb"),
                                       fileBytes(fixture(QStringLiteral("testV2000.mdb"))).left(57344));
-    const AccessImport::Result result = AccessImport::importArchive(cut, folder.databaseFile(), false);
+    const ImportOutcome result = importAccess(cut, folder.databaseFile());
     QVERIFY(!result.ok);
     QVERIFY2(result.error.startsWith(JetFile::incomplete), qPrintable(result.error));
     QVERIFY(!QFileInfo::exists(folder.databaseFile()));
@@ -294,8 +295,7 @@ void AccessDamageTest::cutFileRefusedBeforeAnyQuestion()
 
     // The old archive where it always lay, cut the same way: kept as it is, and no backup.
     writeTestFile(folder.databaseFile(), fileBytes(cut));
-    const AccessImport::Result inPlace =
-        AccessImport::importArchive(folder.databaseFile(), folder.databaseFile(), false);
+    const ImportOutcome inPlace = importAccess(folder.databaseFile(), folder.databaseFile());
     QVERIFY2(inPlace.error.startsWith(JetFile::incomplete), qPrintable(inPlace.error));
     QCOMPARE(fileBytes(folder.databaseFile()), fileBytes(cut));
     QVERIFY(!QFileInfo::exists(folder.path() + QStringLiteral("/DB/备份")));
@@ -307,7 +307,7 @@ void AccessDamageTest::stalledReaderStopped()
     QTemporaryDir dir;
     const ReaderOverride reader(wrappedReader(dir, "kill -STOP $$"));
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
-    const AccessImport::Result result = AccessImport::copyTo(fixture(QStringLiteral("test2V2000.mdb")), out);
+    const ImportOutcome result = copyAccess(fixture(QStringLiteral("test2V2000.mdb")), out);
     QVERIFY(!result.ok);
     QVERIFY2(result.error.contains(QStringLiteral("没有进展")), qPrintable(result.error));
     QVERIFY(!QFileInfo::exists(out));

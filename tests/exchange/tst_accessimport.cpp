@@ -4,6 +4,7 @@
 #include "archive/jet/JetReader.h"
 #include "exchange/AccessImport.h"
 #include "formats/Gbk.h"
+#include "tests/exchange/ImportOutcome.h"
 #include "tests/support/TestFolder.h"
 
 #include <QCryptographicHash>
@@ -216,7 +217,7 @@ void TestAccessImport::copyMatchesExport()
     QFETCH(int, tables);
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
-    const AccessImport::Result result = AccessImport::copyTo(fixture(file), out);
+    const ImportOutcome result = copyAccess(fixture(file), out);
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.tables, tables);
 
@@ -343,7 +344,7 @@ void TestAccessImport::columnTypes()
     QFETCH(QString, type);
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
-    QVERIFY(AccessImport::copyTo(fixture(file), out).ok);
+    QVERIFY(copyAccess(fixture(file), out).ok);
     QCOMPARE(SqliteFile(out).declaredType(table, column), type);
 }
 
@@ -447,14 +448,14 @@ void TestAccessImport::unreadableFileRefused()
     const QString cut =
         writeTestFile(dir.filePath(QStringLiteral("cut.mdb")), fileBytes(fixture(file)).left(keep));
     const QString out = dir.filePath(QStringLiteral("copy.sqlite"));
-    const AccessImport::Result result = AccessImport::copyTo(cut, out);
+    const ImportOutcome result = copyAccess(cut, out);
     QVERIFY(!result.ok);
     QVERIFY2(!result.error.isEmpty() && result.error.contains(reason), qPrintable(result.error));
     QVERIFY2(!QFileInfo::exists(out), "nothing of a file that cannot be read whole is written");
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("cut.mdb")});
 
     const QString archive = dir.filePath(QStringLiteral("DB/学生信息.mdb"));
-    QVERIFY(!AccessImport::importArchive(cut, archive, false).ok);
+    QVERIFY(!importAccess(cut, archive).ok);
     QVERIFY(!QFileInfo::exists(archive));
 }
 
@@ -463,8 +464,7 @@ void TestAccessImport::notStudentArchive()
     TestFolder folder;
     const QByteArray before = digest(folder.databaseFile());
     for (const QString& file : {QStringLiteral("testV2000.mdb"), QStringLiteral("test2V1997.mdb")}) {
-        const AccessImport::Result result =
-            AccessImport::importArchive(fixture(file), folder.databaseFile(), false);
+        const ImportOutcome result = importAccess(fixture(file), folder.databaseFile());
         QVERIFY(!result.ok);
         QCOMPARE(result.error, AccessImport::notStudentArchive);
     }
