@@ -331,7 +331,8 @@ void SheetRenderer::paintCard(QPainter& painter, const QPageLayout& page, int in
     // The card covers the whole card, not only the share of its cell its proportions fill on a
     // sheet: a card printer prints to the card's edges.
     if (content.drawing) {
-        const double bleed = bleedMillimetres;
+        // A PDF's page is whole points: the band reaches past the paper's edge, not short of it.
+        const double bleed = bleedMillimetres + Length::points(1).toMillimetres();
         content.drawing->paintBleed(painter, target, QMarginsF(bleed, bleed, bleed, bleed));
         content.drawing->paint(painter, target, file);
     } else if (const QImage picture = Picture::decode(content.picture); !picture.isNull()) {

@@ -292,12 +292,12 @@ void CommandLineTest::cardPrinterPagesAreCards()
                      && std::abs(size.height() - (card.height() + 2)) <= 0.35,
                  qPrintable(QString("page %1: %2 × %3 mm").arg(page).arg(size.width()).arg(size.height())));
         QCOMPARE(pdf::text(file, page).simplified(), names[page - 1] + " 七(1)班 " + QString::number(page));
-        const QImage image = pdf::page(file, page, 150);
-        // A pixel in from the edges, which a page of a fraction of a pixel's width covers in part.
-        const int r = image.width() - 2;
-        const int b = image.height() - 2;
-        for (const QPoint corner : {QPoint(1, 1), QPoint(r, 1), QPoint(1, b), QPoint(r, b),
-                                    QPoint(image.width() / 2, 1), QPoint(1, image.height() / 2)})
+        // Pages are whole points, so at ten pixels a point the outermost pixels are whole.
+        const QImage image = pdf::page(file, page, 720);
+        const int r = image.width() - 1;
+        const int b = image.height() - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(r, 0), QPoint(0, b), QPoint(r, b), QPoint(r / 2, 0),
+                                    QPoint(0, b / 2), QPoint(r, b / 2), QPoint(r / 2, b)})
             QVERIFY2(qGray(image.pixel(corner)) < 100,
                      qPrintable(QString("page %1 (%2, %3)").arg(page).arg(corner.x()).arg(corner.y())));
     }
