@@ -17,6 +17,25 @@
 
 #include <memory>
 
+namespace {
+
+// The cards of these students on dark backgrounds, which a page read back shows as such.
+bool fillSheet(CardSheet& sheet, const QList<TestFolder::Student>& students, CardSheet::CardSize size)
+{
+    TestFolder folder;
+    if (!CardLayout::saveBackground(folder.path(), pngBytes(400, 260, Qt::darkBlue)))
+        return false;
+    folder.addStudents(students);
+    DatabaseConnection connection;
+    Recordset records;
+    records.attach(connection);
+    if (!connection.openDatabaseFile(folder.databaseFile()) || !records.open(StudentTable::selectAll))
+        return false;
+    return sheet.fill(records, CardComposer(CardLayout::load(folder.path())), size) == students.size();
+}
+
+} // namespace
+
 // Printing through a real print queue: the application, Qt's CUPS support, the scheduler
 // and its filters, and a printer that writes PDF files.
 class CupsPrintTest : public QObject {
@@ -46,21 +65,12 @@ void CupsPrintTest::initTestCase()
 // whole and of the paper's size, within the point CUPS rounds to.
 void CupsPrintTest::sheetThroughTheQueue()
 {
-    TestFolder folder;
-    // Dark cards, which a page read back shows as such.
-    QVERIFY(CardLayout::saveBackground(folder.path(), pngBytes(400, 260, Qt::darkBlue)));
     QList<TestFolder::Student> students;
     for (int i = 1; i <= 9; ++i)
         students.append(
             {QString("学生%1").arg(i), "七(1)班", QString("2014%1").arg(i, 4, 10, QChar('0')), {}});
-    folder.addStudents(students);
-    DatabaseConnection connection;
-    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-    Recordset records;
-    records.attach(connection);
-    QVERIFY(records.open(StudentTable::selectAll));
     CardSheet sheet;
-    sheet.fill(records, CardComposer(CardLayout::load(folder.path())), {});
+    QVERIFY(fillSheet(sheet, students, {}));
     const SheetRenderer renderer(sheet);
 
     QVERIFY2(QPrinterInfo::availablePrinterNames().contains(m_queue->name()),
@@ -100,19 +110,13 @@ void CupsPrintTest::cardPrinterThroughTheQueue()
 {
     QFETCH(bool, suggested);
     QFETCH(QSizeF, paper);
-    TestFolder folder;
-    QVERIFY(CardLayout::saveBackground(folder.path(), pngBytes(400, 260, Qt::darkBlue)));
-    folder.addStudents({{"甲一", "七(1)班", "1", jpegBytes(30, 40)},
-                        {"乙二", "七(1)班", "2", {}},
-                        {"丙三", "七(1)班", "3", jpegBytes(30, 40)}});
-    DatabaseConnection connection;
-    QVERIFY(connection.openDatabaseFile(folder.databaseFile()));
-    Recordset records;
-    records.attach(connection);
-    QVERIFY(records.open(StudentTable::selectAll));
     CardSheet sheet;
     // 324 × 204 pixels of the sheet: 85.7 × 53.97 mm.
-    sheet.fill(records, CardComposer(CardLayout::load(folder.path())), {324, 204});
+    QVERIFY(fillSheet(sheet,
+                      {{"甲一", "七(1)班", "1", jpegBytes(30, 40)},
+                       {"乙二", "七(1)班", "2", {}},
+                       {"丙三", "七(1)班", "3", jpegBytes(30, 40)}},
+                      {324, 204}));
     const SheetRenderer renderer(sheet, SheetRenderer::Paper::CardPrinter);
 
     QPrinter printer(QPrinter::HighResolution);
