@@ -39,7 +39,10 @@ int writeCards(const QCommandLineParser& parser, QTextStream& out, QTextStream& 
 
     CardsPdf::Written written;
     QString error;
-    const bool done = CardsPdf::write(ProgramFolder::locate(), className, pdf, &written, &error);
+    const SheetRenderer::Paper paper = parser.isSet(QStringLiteral("card-printer"))
+                                           ? SheetRenderer::Paper::CardPrinter
+                                           : SheetRenderer::Paper::Sheets;
+    const bool done = CardsPdf::write(ProgramFolder::locate(), className, pdf, paper, &written, &error);
     for (const QString& warning : written.warnings)
         err << "qinghe cards：" << warning << '\n';
     if (!done) {
@@ -131,12 +134,14 @@ const QList<Command>& commands()
 {
     static const QList<Command> table{
         {QStringLiteral("cards"),
-         QStringLiteral("  qinghe cards [--class 班级] --pdf 文件\n"
+         QStringLiteral("  qinghe cards [--class 班级] --pdf 文件 [--card-printer]\n"
                         "                         把全部学生（或一个班级学生）的证件排成证件页，\n"
-                        "                         写成 PDF 文件，不打开窗口\n"),
+                        "                         写成 PDF 文件，不打开窗口；--card-printer 给证件打印机：\n"
+                        "                         每页一张证件，页面是证件大小，四边各多出 1 毫米背景\n"),
          Application::Gui,
          {valueOption(QStringLiteral("class"), QStringLiteral("班级名称")),
-          valueOption(QStringLiteral("pdf"), QStringLiteral("文件名"))},
+          valueOption(QStringLiteral("pdf"), QStringLiteral("文件名")),
+          QCommandLineOption(QStringLiteral("card-printer"))},
          0,
          writeCards},
         {QStringLiteral("photos"),

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A large school's card sheet: compose and place 1,000 cards, each with a photo of its own,
 // print them to a PDF a print shop accepts (text as text, pictures at their own pixels), and
-// open the print preview of the whole sheet; the same sheet with a QR code on every card.
+// open the print preview of the whole sheet; the same cards one a page for a card printer; the
+// same sheet with a QR code on every card.
 //
 // QINGHE_BENCH_PICTURES=folder also writes the background and one photo there, for running
 // another card program on the same pictures. With gLabels 3 installed, its merge of the same
@@ -86,6 +87,20 @@ void compareWithGlabels(Recordset& records, const CardLayout& layout, double our
     bench::report("cards", "vs_glabels", seconds * 1000 / oursMs, "x");
 }
 
+// The same cards for a card printer: a thousand pages of one card each, backgrounds to the
+// paper's edge.
+void cardPrinterPages(const CardSheet& sheet, const QTemporaryDir& output)
+{
+    const QString file = output.filePath(QStringLiteral("card-printer.pdf"));
+    const double start = bench::nowMs();
+    const int pages = SheetRenderer(sheet, SheetRenderer::Paper::CardPrinter).writePdf(file);
+    const double printed = bench::nowMs() - start;
+    if (pages != students)
+        qFatal("the card-printer PDF has %d pages", pages);
+    bench::report("cards", "card_printer_ms", printed, "ms");
+    bench::report("cards", "card_printer_mb", double(QFileInfo(file).size()) / (1024.0 * 1024.0), "MB");
+}
+
 void cardsScenario()
 {
     const BenchFolder folder(students, photoBytes, 50, students);
@@ -123,6 +138,8 @@ void cardsScenario()
     compareWithGlabels(records, layout, sheetMs + printed);
     if (qEnvironmentVariableIsSet("QINGHE_BENCH_KEEP_PDF"))
         QFile::copy(file, qEnvironmentVariable("QINGHE_BENCH_KEEP_PDF"));
+
+    cardPrinterPages(sheet, output);
 
     // The same sheet with every student's number as a QR code, drawn as shapes.
     {

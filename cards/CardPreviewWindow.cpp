@@ -124,10 +124,9 @@ void CardPreviewWindow::saveCardSize()
 void CardPreviewWindow::print()
 {
     const CardSheet sheet = SheetGrid::read(*m_ui->高级表格1);
-    const SheetRenderer renderer(sheet);
+    const SheetRenderer renderer(sheet, paper());
     QPrinter printer(QPrinter::HighResolution);
-    // Only the orientation is suggested: paper and margins are the printer's own.
-    printer.setPageOrientation(renderer.defaultPageLayout().orientation());
+    suggestPaper(printer, renderer);
     if (m_context.dialogs.setUpPrinter(this, printer))
         renderer.print(printer, pdfFileOf(printer));
 }
@@ -135,8 +134,23 @@ void CardPreviewWindow::print()
 void CardPreviewWindow::printPreview()
 {
     const CardSheet sheet = SheetGrid::read(*m_ui->高级表格1);
-    const SheetRenderer renderer(sheet);
+    const SheetRenderer renderer(sheet, paper());
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(renderer.defaultPageLayout().orientation());
+    suggestPaper(printer, renderer);
     m_context.dialogs.showPrintPreview(this, printer, renderer.pages());
+}
+
+SheetRenderer::Paper CardPreviewWindow::paper() const
+{
+    return m_ui->选择框1->isChecked() ? SheetRenderer::Paper::CardPrinter : SheetRenderer::Paper::Sheets;
+}
+
+void CardPreviewWindow::suggestPaper(QPrinter& printer, const SheetRenderer& renderer) const
+{
+    // A card printer's page is the card; on sheets only the orientation is suggested, and the
+    // paper and margins are the printer's own.
+    if (paper() == SheetRenderer::Paper::CardPrinter)
+        printer.setPageLayout(renderer.defaultPageLayout());
+    else
+        printer.setPageOrientation(renderer.defaultPageLayout().orientation());
 }

@@ -5,6 +5,7 @@
 #include "archive/Recordset.h"
 #include "cards/pages/CardComposer.h"
 #include "cards/pages/CardSheet.h"
+#include "cards/pages/SheetRenderer.h"
 
 #include <QWidget>
 
@@ -12,6 +13,7 @@
 #include <optional>
 
 class AppContext;
+class QPrinter;
 namespace Ui {
 class CardPreviewWindow;
 }
@@ -35,6 +37,8 @@ private:
     void saveCardSize();
     void print();
     void printPreview();
+    SheetRenderer::Paper paper() const;
+    void suggestPaper(QPrinter& printer, const SheetRenderer& renderer) const;
 
     AppContext& m_context;
     std::unique_ptr<Ui::CardPreviewWindow> m_ui;

@@ -143,6 +143,37 @@ public:
         painter.restore();
     }
 
+    // The face's coordinates: the band lies outside (0, 0, 400, 260). Each side is its
+    // background's outermost row or column of pixels stretched outwards, each corner the corner
+    // pixel's colour.
+    void paintBleed(QPainter& painter, const QMarginsF& bleed) const
+    {
+        const QRectF face(QPointF(), CardComposer::faceSize);
+        const Edges edges = edgesFor(devicePixels(painter, face));
+        if (edges.left.isNull())
+            return;
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setRenderHint(QPainter::LosslessImageRendering);
+        // Each band reaches a pixel under the face, which covers it, so no seam shows between.
+        constexpr double under = 1;
+        const double w = face.width();
+        const double h = face.height();
+        painter.drawImage(QRectF(-bleed.left(), 0, bleed.left() + under, h), edges.left);
+        painter.drawImage(QRectF(w - under, 0, bleed.right() + under, h), edges.right);
+        painter.drawImage(QRectF(0, -bleed.top(), w, bleed.top() + under), edges.top);
+        painter.drawImage(QRectF(0, h - under, w, bleed.bottom() + under), edges.bottom);
+        painter.fillRect(QRectF(-bleed.left(), -bleed.top(), bleed.left() + under, bleed.top() + under),
+                         edges.corners[0]);
+        painter.fillRect(QRectF(w - under, -bleed.top(), bleed.right() + under, bleed.top() + under),
+                         edges.corners[1]);
+        painter.fillRect(QRectF(-bleed.left(), h - under, bleed.left() + under, bleed.bottom() + under),
+                         edges.corners[2]);
+        painter.fillRect(QRectF(w - under, h - under, bleed.right() + under, bleed.bottom() + under),
+                         edges.corners[3]);
+        painter.restore();
+    }
+
     // Why a photo shows nothing; empty when it shows. A card just composed has its answer in
     // the photos decoded last.
     QString photoProblem(const QByteArray& bytes) const
@@ -206,8 +237,42 @@ private:
         return image;
     }
 
+    struct Edges {
+        QSize device;
+        QImage left, right, top, bottom; // one pixel thick
+        QColor corners[4];               // top left, top right, bottom left, bottom right
+    };
+
+    // Kept for the device, so a file of a thousand cards embeds each band once.
+    Edges edgesFor(QSize device) const
+    {
+        {
+            const QMutexLocker lock(&m_mutex);
+            if (m_edges.device == device)
+                return m_edges;
+        }
+        const QImage image = picture(m_backgrounds, m_layout.background, device, 2);
+        Edges edges{device, {}, {}, {}, {}, {}};
+        if (!image.isNull()) {
+            const int r = image.width() - 1;
+            const int b = image.height() - 1;
+            edges.left = image.copy(0, 0, 1, image.height());
+            edges.right = image.copy(r, 0, 1, image.height());
+            edges.top = image.copy(0, 0, image.width(), 1);
+            edges.bottom = image.copy(0, b, image.width(), 1);
+            edges.corners[0] = image.pixelColor(0, 0);
+            edges.corners[1] = image.pixelColor(r, 0);
+            edges.corners[2] = image.pixelColor(0, b);
+            edges.corners[3] = image.pixelColor(r, b);
+        }
+        const QMutexLocker lock(&m_mutex);
+        m_edges = edges;
+        return edges;
+    }
+
     CardLayout m_layout;
     mutable QMutex m_mutex;
+    mutable Edges m_edges;
     mutable Recent m_backgrounds;
     mutable Recent m_photos;
 };
@@ -227,6 +292,18 @@ void Card::paint(QPainter& painter, const QRectF& target, PdfFinisher* file) con
     painter.scale(target.width() / CardComposer::faceSize.width(),
                   target.height() / CardComposer::faceSize.height());
     m_design->paint(painter, m_fields, file);
+    painter.restore();
+}
+
+void Card::paintBleed(QPainter& painter, const QRectF& target, const QMarginsF& bleed) const
+{
+    const double x = CardComposer::faceSize.width() / target.width();
+    const double y = CardComposer::faceSize.height() / target.height();
+    painter.save();
+    painter.translate(target.topLeft());
+    painter.scale(1 / x, 1 / y);
+    m_design->paintBleed(painter,
+                         QMarginsF(bleed.left() * x, bleed.top() * y, bleed.right() * x, bleed.bottom() * y));
     painter.restore();
 }
 

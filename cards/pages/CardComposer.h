@@ -47,6 +47,9 @@ public:
 
     QSize size() const override;
     void paint(QPainter& painter, const QRectF& target, PdfFinisher* file = nullptr) const override;
+    // The background's outermost pixels drawn outwards: the picture has nothing past its
+    // edges, and a band of its edge keeps every element where the designer put it.
+    void paintBleed(QPainter& painter, const QRectF& target, const QMarginsF& bleed) const override;
 
     const CardFields& fields() const { return m_fields; }
 

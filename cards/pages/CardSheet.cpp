@@ -88,6 +88,14 @@ void CardSheet::setCentred(int column, bool centred)
         m_columns[size_t(column)].centred = centred;
 }
 
+CardSheet::CardSize CardSheet::cardSize() const
+{
+    int column = 0;
+    while (column < columnCount() && !isPictureColumn(column))
+        ++column;
+    return {columnWidth(column), rowHeight(0)};
+}
+
 const GridCell& CardSheet::cell(int row, int column) const
 {
     static const GridCell empty;

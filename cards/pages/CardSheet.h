@@ -71,6 +71,10 @@ public:
     bool isCentred(int column) const;
     void setCentred(int column, bool centred);
 
+    // The size of a card as the sheet was filled: its first picture column's width and its
+    // first row's height, which is a row of cards.
+    CardSize cardSize() const;
+
     // A cell outside the table reads as empty text and is not set.
     const GridCell& cell(int row, int column) const;
     void setCell(int row, int column, GridCell cell);

@@ -13,7 +13,7 @@
 namespace CardsPdf {
 
 bool write(const QString& appFolder, const std::optional<QString>& className, const QString& pdf,
-           Written* written, QString* error)
+           SheetRenderer::Paper paper, Written* written, QString* error)
 {
     const auto refuse = [error](const QString& reason) {
         if (error)
@@ -61,7 +61,7 @@ bool write(const QString& appFolder, const std::optional<QString>& className, co
     if (written)
         *written = result;
     QString failure;
-    result.pages = SheetRenderer(sheet).writePdf(pdf, &failure);
+    result.pages = SheetRenderer(sheet, paper).writePdf(pdf, &failure);
     if (result.pages == 0)
         return refuse(QStringLiteral("无法写入 PDF 文件 %1：%2").arg(pdf, failure));
     if (written)

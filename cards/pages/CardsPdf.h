@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cards/pages/SheetRenderer.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,10 +21,10 @@ struct Written {
 };
 
 // Composes the cards of the archive of `appFolder` and writes them into `pdf` as the printed
-// sheet lays them out. Refuses, with the reason in `error`, what would pass for a finished job
-// and is not: an archive that cannot be read, a selection without students, cards of no size,
-// a file that cannot be written (the old file then stays as it was).
+// sheet lays them out, or one card a page for a card printer. Refuses, with the reason in `error`, what would
+// pass for a finished job and is not: an archive that cannot be read, a selection without students, cards of
+// no size, a file that cannot be written (the old file then stays as it was).
 bool write(const QString& appFolder, const std::optional<QString>& className, const QString& pdf,
-           Written* written, QString* error);
+           SheetRenderer::Paper paper, Written* written, QString* error);
 
 } // namespace CardsPdf

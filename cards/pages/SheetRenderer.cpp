@@ -127,13 +127,34 @@ QString reasonOnly(const QString& error)
 
 } // namespace
 
-SheetRenderer::SheetRenderer(const CardSheet& sheet)
+SheetRenderer::SheetRenderer(const CardSheet& sheet, Paper paper)
     : m_sheet(sheet)
+    , m_paper(paper)
 {
+    if (paper != Paper::CardPrinter)
+        return;
+    for (int row = 0; row < sheet.rows(); ++row) {
+        for (int column = 0; column < sheet.columnCount(); ++column) {
+            if (sheet.cell(row, column).holdsPicture())
+                m_cards.emplace_back(row, column);
+        }
+    }
+}
+
+QSizeF SheetRenderer::cardMillimetres() const
+{
+    const CardSheet::CardSize size = m_sheet.cardSize();
+    return {Length::pixels(size.width).toMillimetres(), Length::pixels(size.height).toMillimetres()};
 }
 
 QPageLayout SheetRenderer::defaultPageLayout() const
 {
+    if (m_paper == Paper::CardPrinter) {
+        const QSizeF card = cardMillimetres();
+        const QSizeF page(card.width() + 2 * bleedMillimetres, card.height() + 2 * bleedMillimetres);
+        return QPageLayout(QPageSize(page, QPageSize::Millimeter, QString(), QPageSize::ExactMatch),
+                           QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter);
+    }
     const double margin = pageMargin.toMillimetres();
     QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                        QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
@@ -219,12 +240,20 @@ std::pair<double, double> SheetRenderer::printedColumns() const
 
 int SheetRenderer::pageCount(const QPageLayout& page) const
 {
+    if (m_paper == Paper::CardPrinter) {
+        const QSizeF card = cardMillimetres();
+        return card.isEmpty() ? 0 : int(m_cards.size());
+    }
     return int(layOut(page.paintRect(QPageLayout::Inch).size()).rows.size());
 }
 
 void SheetRenderer::paintPage(QPainter& painter, const QPageLayout& page, int index, double dotsPerInch,
                               PdfFinisher* file) const
 {
+    if (m_paper == Paper::CardPrinter) {
+        paintCard(painter, page, index, dotsPerInch, file);
+        return;
+    }
     const PageLayout layout = layOut(page.paintRect(QPageLayout::Inch).size());
     if (index < 0 || size_t(index) >= layout.rows.size())
         return;
@@ -279,6 +308,37 @@ void SheetRenderer::paintRows(QPainter& painter, const PageLayout& layout, int p
         y += height;
     }
     paintCutMarks(painter, pictures);
+}
+
+void SheetRenderer::paintCard(QPainter& painter, const QPageLayout& page, int index, double dotsPerInch,
+                              PdfFinisher* file) const
+{
+    const QSizeF card = cardMillimetres();
+    if (index < 0 || size_t(index) >= m_cards.size() || card.isEmpty())
+        return;
+    const GridCell& content = m_sheet.cell(m_cards[size_t(index)].first, m_cards[size_t(index)].second);
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::LosslessImageRendering);
+    const double scale = Length::millimetres(1).toDots(dotsPerInch);
+    painter.scale(scale, scale);
+    // Centred on the whole sheet of paper, margins included: a card printer's page is the card,
+    // and on larger paper a test print shows the card at its size.
+    painter.translate(-page.paintRect(QPageLayout::Millimeter).topLeft());
+    const QRectF paper = page.fullRect(QPageLayout::Millimeter);
+    const QRectF target(paper.center() - QPointF(card.width() / 2, card.height() / 2), card);
+    // The card covers the whole card, not only the share of its cell its proportions fill on a
+    // sheet: a card printer prints to the card's edges.
+    if (content.drawing) {
+        // A PDF's page is whole points: the band reaches past the paper's edge, not short of it.
+        const double bleed = bleedMillimetres + Length::points(1).toMillimetres();
+        content.drawing->paintBleed(painter, target, QMarginsF(bleed, bleed, bleed, bleed));
+        content.drawing->paint(painter, target, file);
+    } else if (const QImage picture = Picture::decode(content.picture); !picture.isNull()) {
+        painter.drawImage(target, picture);
+    }
+    painter.restore();
 }
 
 PageSource SheetRenderer::pages() const

@@ -26,13 +26,22 @@ class QPainter;
 // next page, and a page never starts with an empty row. What the sheet holds is centred across
 // the page, and pictures get thin cut marks at their corners, outside every picture and inside
 // the page area.
+//
+// For a card printer, each card of the sheet, in reading order, is a page of its own: the
+// card at its size on the sheet, centred on the paper, its background reaching `bleed` past
+// every edge.
 class SheetRenderer {
 public:
-    explicit SheetRenderer(const CardSheet& sheet);
+    enum class Paper { Sheets, CardPrinter };
+    static constexpr double bleedMillimetres = 1;
+
+    explicit SheetRenderer(const CardSheet& sheet, Paper paper = Paper::Sheets);
 
     // The paper a file starts on: A4 with narrow margins, turned to landscape when the sheet is
-    // too wide for portrait but fits across.
+    // too wide for portrait but fits across; for a card printer, the card and its bleed.
     QPageLayout defaultPageLayout() const;
+    // A card's size on paper.
+    QSizeF cardMillimetres() const;
 
     // How the sheet falls onto pages whose paint area is `area` (in inches).
     struct PageLayout {
@@ -66,10 +75,14 @@ public:
 
 private:
     void paintRows(QPainter& painter, const PageLayout& layout, int page, PdfFinisher* file) const;
+    void paintCard(QPainter& painter, const QPageLayout& page, int index, double dotsPerInch,
+                   PdfFinisher* file) const;
     // Where the picture columns and the columns that hold anything start, in grid pixels from
     // the sheet's left edge, and how wide they are together; the whole sheet when there are
     // none.
     std::pair<double, double> printedColumns() const;
 
     const CardSheet& m_sheet;
+    Paper m_paper;
+    std::vector<std::pair<int, int>> m_cards; // row and column of each card, for a card printer
 };

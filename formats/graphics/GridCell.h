@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMarginsF>
 #include <QMetaType>
 #include <QRect>
 #include <QRectF>
@@ -23,6 +24,15 @@ public:
     virtual QSize size() const = 0;
     // `file`, when drawing into a PDF file, carries JPEG pictures into it as they are.
     virtual void paint(QPainter& painter, const QRectF& target, PdfFinisher* file = nullptr) const = 0;
+    // What shows in a band `bleed` wide around `target` when it is printed to the edge of
+    // paper that is cut at the target's edges, so a cut a little off shows no white line;
+    // drawn before `paint`, which covers whatever of it reaches inside. Nothing by default.
+    virtual void paintBleed(QPainter& painter, const QRectF& target, const QMarginsF& bleed) const
+    {
+        Q_UNUSED(painter);
+        Q_UNUSED(target);
+        Q_UNUSED(bleed);
+    }
 };
 
 // What a cell of a table holds, on the screen and on paper alike: a text, or a picture as the

@@ -88,6 +88,8 @@ private slots:
     void badArgumentsAreRefused();
     void writesTheSheetOfAllStudents();
     void writesTheSheetOfOneClass();
+    void cardPrinterPagesAreCards_data();
+    void cardPrinterPagesAreCards();
     void cardsCreateNoWidget();
     void nothingToPrintIsAnError_data();
     void nothingToPrintIsAnError();
@@ -246,6 +248,59 @@ void CommandLineTest::writesTheSheetOfOneClass()
     // 400-pixel cards: the sheet is turned to landscape to fit across.
     const auto size = QRegularExpression("Page size:\\s+(\\d+) x (\\d+)").match(pdf::run("pdfinfo", {file}));
     QVERIFY(size.captured(1).toInt() > size.captured(2).toInt());
+}
+
+void CommandLineTest::cardPrinterPagesAreCards_data()
+{
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<QSizeF>("card"); // in millimetres
+    QTest::newRow("ID-1") << "324"
+                          << "204" << QSizeF(85.60, 53.98);
+    QTest::newRow("the sheet's default") << ""
+                                         << "" << QSizeF(350 * 25.4 / 96, 230 * 25.4 / 96);
+}
+
+// One page a card, in the students' order, each the card and its bleed; the background, not
+// the paper's white, reaches every edge of the page.
+void CommandLineTest::cardPrinterPagesAreCards()
+{
+    QFETCH(QString, width);
+    QFETCH(QString, height);
+    QFETCH(QSizeF, card);
+    TestFolder folder;
+    if (!width.isEmpty())
+        IniFile::write(folder.settingsFile(), u"sys", {{"证件宽度", width}, {"证件高度", height}});
+    QFile background(folder.path() + "/background");
+    QVERIFY(background.open(QIODevice::WriteOnly));
+    background.write(pngBytes(400, 260, Qt::darkBlue));
+    background.close();
+    folder.addStudents({{"甲一", "七(1)班", "1", jpegBytes(30, 40)},
+                        {"乙二", "七(1)班", "2", {}},
+                        {"丙三", "七(1)班", "3", jpegBytes(30, 40)}});
+    QTemporaryDir dir;
+    const QString file = dir.filePath("cards.pdf");
+    const Result result = qinghe({"cards", "--pdf", file, "--card-printer"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QString("已写出 3 张证件，3 页：%1\n").arg(file));
+    const QStringList names{"甲一", "乙二", "丙三"};
+    const QList<QSizeF> sizes = pdf::pageSizes(file);
+    QCOMPARE(sizes.size(), names.size());
+    for (int page = 1; page <= names.size(); ++page) {
+        const QSizeF size = sizes[page - 1];
+        QVERIFY2(std::abs(size.width() - (card.width() + 2)) <= 0.35
+                     && std::abs(size.height() - (card.height() + 2)) <= 0.35,
+                 qPrintable(QString("page %1: %2 × %3 mm").arg(page).arg(size.width()).arg(size.height())));
+        QCOMPARE(pdf::text(file, page).simplified(), names[page - 1] + " 七(1)班 " + QString::number(page));
+        // Pages are whole points, so at ten pixels a point the outermost pixels are whole.
+        const QImage image = pdf::page(file, page, 720);
+        const int r = image.width() - 1;
+        const int b = image.height() - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(r, 0), QPoint(0, b), QPoint(r, b), QPoint(r / 2, 0),
+                                    QPoint(0, b / 2), QPoint(r, b / 2), QPoint(r / 2, b)})
+            QVERIFY2(qGray(image.pixel(corner)) < 100,
+                     qPrintable(QString("page %1 (%2, %3)").arg(page).arg(corner.x()).arg(corner.y())));
+    }
 }
 
 void CommandLineTest::cardsCreateNoWidget()

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -33,6 +34,23 @@ inline int pageCount(const QString& file)
         QRegularExpression(QStringLiteral("^Pages:\\s+(\\d+)"), QRegularExpression::MultilineOption)
             .match(run(QStringLiteral("pdfinfo"), {file}));
     return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+// Page sizes in millimetres, one per page, as poppler reads the file.
+inline QList<QSizeF> pageSizes(const QString& file)
+{
+    QList<QSizeF> sizes;
+    const QString info =
+        run(QStringLiteral("pdfinfo"),
+            {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("99999"), file});
+    const QRegularExpression size(QStringLiteral("^Page\\s+\\d+ size:\\s+([\\d.]+) x ([\\d.]+) pts"),
+                                  QRegularExpression::MultilineOption);
+    for (auto it = size.globalMatch(info); it.hasNext();) {
+        const auto match = it.next();
+        constexpr double mmPerPoint = 25.4 / 72;
+        sizes.append({match.captured(1).toDouble() * mmPerPoint, match.captured(2).toDouble() * mmPerPoint});
+    }
+    return sizes;
 }
 
 struct Image {

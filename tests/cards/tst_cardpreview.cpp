@@ -11,6 +11,7 @@
 #include "tests/support/TestServices.h"
 #include "widgets/AdvancedGrid.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,6 +85,8 @@ private slots:
     void printsTheSheetToPdf();
     void cancelledPrintWritesNothing();
     void printPreviewShowsTheSameSheet();
+    void cardPrinterPrintsACardAPage_data();
+    void cardPrinterPrintsACardAPage();
     void undecodablePhotoNamesTheStudent();
     void gridGivesBackTheSheetItShows();
 
@@ -436,6 +439,42 @@ void CardPreviewTest::printPreviewShowsTheSameSheet()
     click("按钮2");
     QCOMPARE(m_services->dialogs.previewCount, 1);
     QCOMPARE(pdf::text(dir.filePath("preview.pdf")).count("学生"), 3);
+}
+
+void CardPreviewTest::cardPrinterPrintsACardAPage_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("打印") << "按钮3";
+    QTest::newRow("打印预览") << "按钮2";
+}
+
+// With the box ticked, printing and its preview give a card a page, the pasted card among
+// them in its place, each page the card of the sheet and its bleed.
+void CardPreviewTest::cardPrinterPrintsACardAPage()
+{
+    QFETCH(QString, button);
+    IniFile::write(m_folder->settingsFile(), u"sys", {{"证件宽度", "324"}, {"证件高度", "204"}});
+    m_folder->addStudents(students(2));
+    m_window = openWindow();
+    click("按钮1");
+    grid()->setCurrentCell(0, 3);
+    click("按钮5");
+    grid()->setCurrentCell(0, 2);
+    click("按钮6");
+    control<QCheckBox>(*m_window, "选择框1")->setChecked(true);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("cards.pdf");
+    m_services->dialogs.printToFile = file;
+    m_services->dialogs.printerAnswers.enqueue(true);
+    click(qPrintable(button));
+    QCOMPARE(pdf::pageCount(file), 3);
+    const QStringList names{"学生1", "学生2", "学生2"};
+    for (int page = 1; page <= 3; ++page)
+        QVERIFY2(pdf::text(file, page).contains(names[page - 1]), qPrintable(pdf::text(file, page)));
+    for (const QSizeF& size : pdf::pageSizes(file))
+        QVERIFY2(std::abs(size.width() - 87.60) <= 0.35 && std::abs(size.height() - 55.98) <= 0.35,
+                 qPrintable(QString("%1 × %2 mm").arg(size.width()).arg(size.height())));
 }
 
 void CardPreviewTest::undecodablePhotoNamesTheStudent()

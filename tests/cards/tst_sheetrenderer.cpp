@@ -303,7 +303,9 @@ void SheetRendererTest::writesTheCardsOfOneClass()
     const QString file = dir.filePath("cards.pdf");
     CardsPdf::Written written;
     QString error;
-    QVERIFY2(CardsPdf::write(folder.path(), QString("七(1)班"), file, &written, &error), qPrintable(error));
+    QVERIFY2(CardsPdf::write(folder.path(), QString("七(1)班"), file, SheetRenderer::Paper::Sheets, &written,
+                             &error),
+             qPrintable(error));
     QCOMPARE(written.cards, 2);
     QCOMPARE(written.pages, 1);
     QCOMPARE(written.warnings.size(), 1);
@@ -313,7 +315,8 @@ void SheetRendererTest::writesTheCardsOfOneClass()
     QVERIFY2(text.contains("张三") && text.contains("王五") && !text.contains("李四"), qPrintable(text));
 
     // A class without students writes nothing and says so; the file of before stays.
-    QVERIFY(!CardsPdf::write(folder.path(), QString("八(3)班"), file, &written, &error));
+    QVERIFY(!CardsPdf::write(folder.path(), QString("八(3)班"), file, SheetRenderer::Paper::Sheets, &written,
+                             &error));
     QCOMPARE(error, QString("班级“八(3)班”没有学生"));
     QVERIFY(pdf::text(file).contains("张三"));
 }

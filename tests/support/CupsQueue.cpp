@@ -30,7 +30,8 @@ void openTo(const QString& path)
 
 } // namespace
 
-CupsQueue::CupsQueue()
+CupsQueue::CupsQueue(QSizeF paper)
+    : m_paper(paper)
 {
     if (::geteuid() != 0) {
         m_error = QStringLiteral("cups-pdf 只在打印服务以 root 运行时写出文件");
@@ -127,15 +128,56 @@ bool CupsQueue::start()
     }
     QProcess admin;
     admin.setProcessChannelMode(QProcess::MergedChannels);
-    admin.start(QStringLiteral("lpadmin"),
-                {QStringLiteral("-h"), m_server, QStringLiteral("-p"), m_name, QStringLiteral("-E"),
-                 QStringLiteral("-v"), QStringLiteral("cups-pdf:/") + m_name, QStringLiteral("-P"),
-                 QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd")});
+    QStringList arguments{QStringLiteral("-h"),
+                          m_server,
+                          QStringLiteral("-p"),
+                          m_name,
+                          QStringLiteral("-E"),
+                          QStringLiteral("-v"),
+                          QStringLiteral("cups-pdf:/") + m_name,
+                          QStringLiteral("-P"),
+                          driver()};
+    // The scheduler gives a new printer the system's paper; a card printer keeps its card.
+    if (!m_paper.isEmpty())
+        arguments << QStringLiteral("-o") << QStringLiteral("PageSize=Card");
+    admin.start(QStringLiteral("lpadmin"), arguments);
     if (!admin.waitForFinished(30000) || admin.exitCode() != 0) {
         m_error = QStringLiteral("lpadmin 没有建立打印队列：") + QString::fromUtf8(admin.readAll()) + log();
         return false;
     }
     return true;
+}
+
+QString CupsQueue::driver()
+{
+    const QString original = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
+    if (m_paper.isEmpty())
+        return original;
+    QFile in(original);
+    if (!in.open(QIODevice::ReadOnly))
+        return original;
+    constexpr double pointsPerMm = 72 / 25.4;
+    const QString w = QString::number(m_paper.width() * pointsPerMm, 'f', 2);
+    const QString h = QString::number(m_paper.height() * pointsPerMm, 'f', 2);
+    const QString setup = QStringLiteral("\"<</PageSize[%1 %2]/ImagingBBox null>>setpagedevice\"").arg(w, h);
+    // Each default becomes the paper, which is added beside it.
+    const QList<std::pair<QString, QString>> entries{
+        {QStringLiteral("PageSize"), setup},
+        {QStringLiteral("PageRegion"), setup},
+        {QStringLiteral("ImageableArea"), QStringLiteral("\"0 0 %1 %2\"").arg(w, h)},
+        {QStringLiteral("PaperDimension"), QStringLiteral("\"%1 %2\"").arg(w, h)}};
+    QStringList lines = QString::fromLatin1(in.readAll()).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        for (const auto& [keyword, value] : entries) {
+            if (lines[i].startsWith(QStringLiteral("*Default%1:").arg(keyword))) {
+                lines[i] = QStringLiteral("*Default%1: Card").arg(keyword);
+                lines.insert(++i, QStringLiteral("*%1 Card/Card: %2").arg(keyword, value));
+                break;
+            }
+        }
+    }
+    const QString copy = QDir(m_dir.path()).filePath(QStringLiteral("card.ppd"));
+    return writeText(copy, lines.join(u'\n')) ? copy : original;
 }
 
 QString CupsQueue::log() const

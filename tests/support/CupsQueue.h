@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,9 +15,12 @@
 // cups-pdf writes as the job's user only when the scheduler runs as root, and takes its
 // output folder from /etc/cups/cups-pdf-<queue>.conf: the queue's name is unique and that
 // file is removed with the queue. Stopped and removed with the object.
+//
+// Its paper is A4, or the paper given (in millimetres), as the only page size of the
+// printer's driver besides the usual ones and its default, as a card printer's driver has the card.
 class CupsQueue {
 public:
-    CupsQueue();
+    explicit CupsQueue(QSizeF paper = {});
     ~CupsQueue();
     CupsQueue(const CupsQueue&) = delete;
     CupsQueue& operator=(const CupsQueue&) = delete;
@@ -35,12 +39,15 @@ public:
 private:
     bool start();
     QString log() const;
+    // The driver description of the queue's printer.
+    QString driver();
 
     QTemporaryDir m_dir;
     QProcess m_scheduler;
     QString m_server;
     QString m_name;
     QString m_pdfConfig;
+    QSizeF m_paper;
     QString m_error;
     bool m_running = false;
 };
