@@ -10,6 +10,8 @@
 #include "cards/pages/SheetRenderer.h"
 #include "formats/graphics/Picture.h"
 
+#include <QFileInfo>
+
 namespace CardsPdf {
 
 bool write(const QString& appFolder, const std::optional<QString>& className, const QString& pdf,
@@ -21,6 +23,17 @@ bool write(const QString& appFolder, const std::optional<QString>& className, co
         return false;
     };
     const QString databaseFile = ProgramFolder::databaseFile(appFolder);
+    // The PDF is written in place over whatever the path names: over the archive or its log
+    // that would destroy the students, and closing the file would drop this process's locks.
+    const QString target = QFileInfo(pdf).absoluteFilePath();
+    for (const QString& suffix :
+         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
+        const QFileInfo archiveFile(databaseFile + suffix);
+        if (target == archiveFile.absoluteFilePath()
+            || (archiveFile.exists()
+                && QFileInfo(pdf).canonicalFilePath() == archiveFile.canonicalFilePath()))
+            return refuse(QStringLiteral("不能把 PDF 写到学生数据库 %1 上，请另选文件名").arg(pdf));
+    }
     DatabaseConnection connection;
     if (!StudentTable::openArchive(connection, databaseFile))
         return refuse(QStringLiteral("打不开学生数据库 %1：%2").arg(databaseFile, connection.lastError()));

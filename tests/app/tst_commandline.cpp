@@ -94,6 +94,7 @@ private slots:
     void nothingToPrintIsAnError_data();
     void nothingToPrintIsAnError();
     void unwritableFileIsAnError();
+    void archiveIsNeverThePdf();
     void fullDiskKeepsTheOldFile();
     void cardOfNoSizeIsRefused_data();
     void cardOfNoSizeIsRefused();
@@ -374,6 +375,25 @@ void CommandLineTest::unwritableFileIsAnError()
     const Result result = qinghe({"cards", "--pdf", dir.filePath("x.pdf")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("打不开学生数据库"), qPrintable(result.err));
+}
+
+void CommandLineTest::archiveIsNeverThePdf()
+{
+    // A slip of the tab key names the archive, its log or a link to it: the students stay.
+    TestFolder folder;
+    folder.addStudents({{"甲", "七(1)班", "1", {}}});
+    QTemporaryDir dir;
+    const QString link = dir.filePath("cards.pdf");
+    QVERIFY(QFile::link(folder.databaseFile(), link));
+    const QByteArray before = fileBytes(folder.databaseFile());
+    for (const QString& pdf : {folder.databaseFile(), folder.databaseFile() + "-wal", link}) {
+        const Result result = qinghe({"cards", "--pdf", pdf});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.contains("不能把 PDF 写到学生数据库"), qPrintable(result.err));
+        QCOMPARE(fileBytes(folder.databaseFile()), before);
+        QVERIFY(!QFileInfo::exists(folder.databaseFile() + "-wal")
+                || QFileInfo(folder.databaseFile() + "-wal").size() == 0);
+    }
 }
 
 void CommandLineTest::fullDiskKeepsTheOldFile()
